@@ -1,0 +1,45 @@
+#include "benchsupport.h"
+
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace pellavo::bench {
+
+Figure summarise(std::vector<double> values) {
+    Figure f;
+    if (values.empty())
+        return f;
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    f.median = n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    f.min = values.front();
+    f.max = values.back();
+    f.runs = int(n);
+    return f;
+}
+
+Figure timeMs(int runs, const std::function<void()>& body) {
+    std::vector<double> values;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        body();
+        values.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    return summarise(std::move(values));
+}
+
+void printFigure(const QString& name, const Figure& figure, const QString& unit) {
+    std::printf("figure: %s %.3f %s (min %.3f, max %.3f, runs %d)\n", qPrintable(name), figure.median,
+                qPrintable(unit), figure.min, figure.max, figure.runs);
+    std::fflush(stdout);
+}
+
+void printRatio(const QString& name, double value, const QString& what, const QString& baseline) {
+    std::printf("ratio: %s %.3f (%s / %s)\n", qPrintable(name), value, qPrintable(what), qPrintable(baseline));
+    std::fflush(stdout);
+}
+
+} // namespace pellavo::bench

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+namespace pellavo::bench {
+
+struct Figure {
+    double median = 0;
+    double min = 0;
+    double max = 0;
+    int runs = 0;
+};
+
+// Runs `body` `runs` times and returns the spread of the measured milliseconds.
+Figure timeMs(int runs, const std::function<void()>& body);
+
+// Summarises values measured by the caller.
+Figure summarise(std::vector<double> values);
+
+// "figure: <name> <median> <unit> (min <min>, max <max>, runs <n>)"
+void printFigure(const QString& name, const Figure& figure, const QString& unit);
+
+// "ratio: <name> <value> (<what> / <baseline>)"
+void printRatio(const QString& name, double value, const QString& what, const QString& baseline);
+
+} // namespace pellavo::bench

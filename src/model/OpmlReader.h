@@ -1,0 +1,20 @@
+#pragma once
+
+#include "OutlineItem.h"
+
+#include <QString>
+
+#include <memory>
+
+// Where and why a file broke off; line is 0 when the file could not be opened at all.
+struct OpmlParseError {
+    qint64 line = 0;
+    QString reason;
+};
+
+// Destroys whatever `head` and `root` hold, creates a new head and a root titled
+// "My Subscriptions", and parses the file into them. Whatever was read before an
+// error stays. Returns true when the whole file parsed; otherwise `error` (when
+// given) says where and why it broke off.
+bool ParseOutlineFile(const QString& path, std::unique_ptr<COutlineHead>& head,
+                      std::unique_ptr<COutlineItem>& root, OpmlParseError* error = nullptr);
