@@ -1,0 +1,67 @@
+#include "AppPaths.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace AppPaths {
+
+QString ChannelFile() {
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/Pellavo.Cha");
+}
+
+QString PrivateTempFolder(QString* error) {
+    const QString path = QDir::tempPath() + QStringLiteral("/pellavo-") + QString::number(getuid());
+    const QByteArray native = QFile::encodeName(path);
+    auto fail = [&](const QString& why) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, why);
+        return QString();
+    };
+    if (mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    struct stat st {};
+    if (lstat(native.constData(), &st) != 0)
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    // Another user could have made the folder first in a shared /tmp; never write into it then.
+    if (!S_ISDIR(st.st_mode))
+        return fail(QStringLiteral("not a folder"));
+    if (st.st_uid != getuid())
+        return fail(QStringLiteral("owned by another user"));
+    if ((st.st_mode & 0077) != 0 && chmod(native.constData(), 0700) != 0)
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    return path;
+}
+
+QString BackupFileName(unsigned n) {
+    return QStringLiteral("nchnlbak%1.cbf").arg(n, 3, 10, QLatin1Char('0'));
+}
+
+QString DefaultFeedFile() {
+    QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (documents.isEmpty())
+        documents = QDir::homePath();
+    return documents + QStringLiteral("/news.nff");
+}
+
+QString HelpFile() {
+    const QString appDir = QCoreApplication::applicationDirPath();
+    const QStringList candidates = {
+        appDir + QStringLiteral("/../share/pellavo/PellavoHelp.html"),
+        appDir + QStringLiteral("/PellavoHelp.html"),
+        QStringLiteral(PELLAVO_SOURCE_DIR "/res/PellavoHelp.html"),
+    };
+    for (const QString& candidate : candidates) {
+        if (QFileInfo::exists(candidate))
+            return QFileInfo(candidate).canonicalFilePath();
+    }
+    return candidates.first();
+}
+
+} // namespace AppPaths

@@ -1,0 +1,61 @@
+#include "Settings.h"
+
+#include "AppPaths.h"
+
+namespace {
+const char* const kOrganization = "Local AppWizard-Generated Applications";
+const char* const kApplication = "Pellavo";
+
+const QString kFeedFile = QStringLiteral("Path/FeedFile");
+const QString kInterval = QStringLiteral("Update/Interval");
+const QString kHour = QStringLiteral("Update/Hour");
+const QString kMinute = QStringLiteral("Update/Minute");
+const QString kX = QStringLiteral("WinPos/x");
+const QString kY = QStringLiteral("WinPos/y");
+const QString kCx = QStringLiteral("WinPos/cx");
+const QString kCy = QStringLiteral("WinPos/cy");
+
+int readInt(const QSettings& s, const QString& key, int fallback) {
+    bool ok = false;
+    const int value = s.value(key).toInt(&ok);
+    return ok ? value : fallback;
+}
+} // namespace
+
+CSettings::CSettings()
+    : m_settings(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, kOrganization,
+                                             kApplication)) {}
+
+CSettings::CSettings(const QString& iniFile) : m_settings(std::make_unique<QSettings>(iniFile, QSettings::IniFormat)) {}
+
+QString CSettings::FeedFile() const {
+    const QVariant v = m_settings->value(kFeedFile);
+    return v.isValid() ? v.toString() : AppPaths::DefaultFeedFile();
+}
+
+int CSettings::Interval() const { return readInt(*m_settings, kInterval, 1); }
+int CSettings::Hour() const { return readInt(*m_settings, kHour, 6); }
+int CSettings::Minute() const { return readInt(*m_settings, kMinute, 0); }
+
+void CSettings::SetFeedFile(const QString& path) { m_settings->setValue(kFeedFile, path); }
+
+void CSettings::SetSchedule(int interval, int hour, int minute) {
+    m_settings->setValue(kInterval, interval);
+    m_settings->setValue(kHour, hour);
+    m_settings->setValue(kMinute, minute);
+}
+
+CSettings::WinPos CSettings::WindowPosition() const {
+    const WinPos defaults;
+    return {readInt(*m_settings, kX, defaults.x), readInt(*m_settings, kY, defaults.y),
+            readInt(*m_settings, kCx, defaults.cx), readInt(*m_settings, kCy, defaults.cy)};
+}
+
+void CSettings::SetWindowPosition(const WinPos& pos) {
+    m_settings->setValue(kX, pos.x);
+    m_settings->setValue(kY, pos.y);
+    m_settings->setValue(kCx, pos.cx);
+    m_settings->setValue(kCy, pos.cy);
+}
+
+void CSettings::Sync() { m_settings->sync(); }

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QSettings>
+#include <QString>
+
+#include <memory>
+
+// The program's settings, in the profile "Local AppWizard-Generated Applications/Pellavo",
+// with one place that knows every key and its default.
+class CSettings {
+public:
+    // The user's settings.
+    CSettings();
+    // Settings kept in a given file (tests).
+    explicit CSettings(const QString& iniFile);
+
+    QString FeedFile() const;
+    int Interval() const;
+    int Hour() const;
+    int Minute() const;
+    void SetFeedFile(const QString& path);
+    void SetSchedule(int interval, int hour, int minute);
+
+    struct WinPos {
+        int x = 10;
+        int y = 10;
+        int cx = 500;
+        int cy = 350;
+    };
+    WinPos WindowPosition() const;
+    void SetWindowPosition(const WinPos& pos);
+
+    void Sync();
+
+private:
+    std::unique_ptr<QSettings> m_settings;
+};
