@@ -3,8 +3,8 @@
 #include "Commands.h"
 #include "PropertyDialogs.h"
 
-#include "model/PellavoDoc.h"
-#include "model/TextConv.h"
+#include "PellavoDoc.h"
+#include "TextConv.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -225,17 +225,22 @@ QString CPellavoView::LabelOf(const COutlineItem* item) {
 void CPellavoView::ClearTree() {
     m_hCurrentItem = nullptr;
     m_pressedMark = QPersistentModelIndex();
-    // Qt deletes a node's children recursively; take the tree apart level by level
-    // so that deep nesting cannot exhaust the stack.
-    std::vector<QTreeWidgetItem*> pending;
-    while (topLevelItemCount())
-        pending.push_back(takeTopLevelItem(topLevelItemCount() - 1));
-    while (!pending.empty()) {
-        QTreeWidgetItem* node = pending.back();
-        pending.pop_back();
-        for (QTreeWidgetItem* child : node->takeChildren())
-            pending.push_back(child);
-        delete node;
+    // Qt deletes a node's children recursively, and taking a node out walks its
+    // whole subtree: delete from the bottom, always the last child of a node that
+    // has no children left, so that deep or wide trees cost neither stack nor time.
+    while (topLevelItemCount()) {
+        QTreeWidgetItem* node = takeTopLevelItem(topLevelItemCount() - 1);
+        while (node) {
+            if (node->childCount()) {
+                node = node->child(node->childCount() - 1);
+                continue;
+            }
+            QTreeWidgetItem* parent = node->parent();
+            if (parent)
+                parent->takeChild(parent->childCount() - 1);
+            delete node;
+            node = parent;
+        }
     }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/OutlineItem.h"
+#include "OutlineItem.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -4,10 +4,10 @@
 #include "PropertyDialogs.h"
 #include "TreeOutline.h"
 
-#include "model/OpmlReader.h"
-#include "model/OpmlWriter.h"
-#include "model/PellavoDoc.h"
-#include "update/AppPaths.h"
+#include "AppPaths.h"
+#include "OpmlReader.h"
+#include "OpmlWriter.h"
+#include "PellavoDoc.h"
 
 #include <QDir>
 #include <QFile>

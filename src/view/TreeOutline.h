@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/OpmlWriter.h"
+#include "OpmlWriter.h"
 
 #include <QHash>
 

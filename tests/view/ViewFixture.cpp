@@ -1,7 +1,7 @@
 #include "ViewFixture.h"
 
-#include "update/AppPaths.h"
-#include "view/Commands.h"
+#include "AppPaths.h"
+#include "Commands.h"
 
 #include <QFile>
 #include <QMenuBar>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "view/CPellavoView.h"
+#include "CPellavoView.h"
 
 #include <QByteArray>
 #include <QMainWindow>

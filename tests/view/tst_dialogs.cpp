@@ -1,6 +1,6 @@
 #include "ModalScript.h"
+#include "PropertyDialogs.h"
 #include "testsupport.h"
-#include "view/PropertyDialogs.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -2,11 +2,11 @@
 #include "ViewFixture.h"
 #include "testsupport.h"
 
-#include "model/OpmlWriter.h"
-#include "model/PellavoDoc.h"
-#include "update/AppPaths.h"
-#include "view/Commands.h"
-#include "view/TreeOutline.h"
+#include "AppPaths.h"
+#include "Commands.h"
+#include "OpmlWriter.h"
+#include "PellavoDoc.h"
+#include "TreeOutline.h"
 
 #include <QBuffer>
 #include <QDir>
