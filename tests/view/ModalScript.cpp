@@ -1,7 +1,10 @@
 #include "ModalScript.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QCompleter>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -29,15 +32,26 @@ QString ModalScript::report() const {
 }
 
 void ModalScript::poll() {
-    QWidget* window = QApplication::activePopupWidget();
+    // Popup menus and modal windows; a line edit's completion list is neither.
+    QWidget* window = qobject_cast<QMenu*>(QApplication::activePopupWidget());
     if (!window)
         window = QApplication::activeModalWidget();
-    if (!window || !window->isVisible() || window == m_handled)
+    if (!window || !window->isVisible())
         return;
+    const QString name =
+        window->metaObject()->className() + QStringLiteral(" \"") + window->windowTitle() + QLatin1Char('"');
+    if (window == m_handled) {
+        if (m_handledSince.elapsed() > 5000) {
+            m_unexpected.append(name + QStringLiteral(" left open"));
+            m_handledSince.restart();
+            QMetaObject::invokeMethod(window, "close", Qt::QueuedConnection);
+        }
+        return;
+    }
     m_handled = window;
+    m_handledSince.start();
     if (m_steps.empty()) {
-        m_unexpected.append(window->metaObject()->className() + QStringLiteral(" \"") +
-                            window->windowTitle() + QLatin1Char('"'));
+        m_unexpected.append(name);
         QMetaObject::invokeMethod(window, "close", Qt::QueuedConnection);
         return;
     }
@@ -89,6 +103,8 @@ ModalScript::Step typeFileName(const QString& path) {
         edit->setFocus();
         edit->selectAll();
         QTest::keyClicks(edit, path);
+        if (QCompleter* completer = edit->completer())
+            completer->popup()->hide();
         QTest::keyClick(edit, Qt::Key_Return);
     };
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
@@ -10,7 +11,8 @@
 
 // Answers the modal dialogs and popup menus that the code under test opens, in
 // order, each with the next step of the script. A window that opens when no step
-// is left is rejected and recorded, so a test never waits for a person.
+// is left, or that a step left open for seconds, is closed and recorded, so a
+// test never waits for a person.
 class ModalScript {
 public:
     using Step = std::function<void(QWidget*)>;
@@ -29,6 +31,7 @@ private:
     QTimer m_timer;
     std::deque<Step> m_steps;
     QPointer<QWidget> m_handled;
+    QElapsedTimer m_handledSince;
     QStringList m_unexpected;
 };
 
