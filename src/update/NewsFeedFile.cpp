@@ -27,10 +27,10 @@ QString ErrnoText(int error) {
 
 // The document type declaration starting at `start` ends at the first '>' that closes
 // no '<' opened inside it (an internal subset's declarations nest). -1 when it never ends.
-qsizetype EndOfDoctype(const QByteArray& text, qsizetype start) {
+qsizetype EndOfDoctype(QByteArrayView text, qsizetype start) {
     int depth = 0;
     for (qsizetype i = start; i < text.size(); ++i) {
-        const char c = text.at(i);
+        const char c = text[i];
         if (c == '<') {
             ++depth;
         } else if (c == '>') {
@@ -42,37 +42,58 @@ qsizetype EndOfDoctype(const QByteArray& text, qsizetype start) {
     return -1;
 }
 
+// Cleans the document held in data[0, length) where it lies, and returns the length of
+// the content to store. Works in place so that packing a large feed costs no copy.
+qsizetype CleanInPlace(char* data, qsizetype length) {
+    const auto* zero = static_cast<const char*>(std::memchr(data, 0, size_t(length)));
+    qsizetype textLength = zero ? zero - data : length;
+    bool edited = false;
+    const auto removeRange = [&](qsizetype from, qsizetype last) {
+        std::memmove(data + from, data + last + 1, size_t(textLength - last - 1));
+        textLength -= last - from + 1;
+    };
+
+    constexpr QByteArrayView doctype("<!DOCTYPE");
+    const qsizetype p = QByteArrayView(data, textLength).indexOf(doctype);
+    if (p > 0) {
+        // The scan starts at the keyword's 'E', as the phone's own reader expects.
+        const qsizetype q = EndOfDoctype(QByteArrayView(data, textLength), p + doctype.size() - 1);
+        if (q >= 0) {
+            removeRange(p, q);
+            edited = true;
+        }
+    }
+
+    constexpr QByteArrayView xmlns("xmlns=\"");
+    const qsizetype n = QByteArrayView(data, textLength).indexOf(xmlns);
+    if (n > 0) {
+        // Searching from the value's first character makes an empty value (xmlns="")
+        // end at its own closing quote rather than at some later one.
+        const qsizetype e = QByteArrayView(data, textLength).indexOf('"', n + xmlns.size());
+        if (e >= 0)
+            removeRange(n, e);
+        edited = true;
+    }
+    return edited ? textLength : length;
+}
+
+void AppendUrlField(QByteArray& out, const QString& url) {
+    AppendLength(out, quint32(url.size() * 2));
+    for (const QChar c : url) {
+        char unit[2];
+        qToLittleEndian(c.unicode(), unit);
+        out.append(unit, 2);
+    }
+}
+
 } // namespace
 
 namespace NewsFeedFile {
 
 QByteArray CleanFeedDocument(const QByteArray& document) {
-    const qsizetype zero = document.indexOf('\0');
-    QByteArray text = zero < 0 ? document : document.left(zero);
-    bool edited = false;
-
-    static const QByteArray doctype("<!DOCTYPE");
-    const qsizetype p = text.indexOf(doctype);
-    if (p > 0) {
-        // The scan starts at the keyword's 'E', as the phone's own reader expects.
-        const qsizetype q = EndOfDoctype(text, p + doctype.size() - 1);
-        if (q >= 0) {
-            text.remove(p, q - p + 1);
-            edited = true;
-        }
-    }
-
-    static const QByteArray xmlns("xmlns=\"");
-    const qsizetype n = text.indexOf(xmlns);
-    if (n > 0) {
-        // Searching from the value's first character makes an empty value (xmlns="")
-        // end at its own closing quote rather than at some later one.
-        const qsizetype e = text.indexOf('"', n + xmlns.size());
-        if (e >= 0)
-            text.remove(n, e - n + 1);
-        edited = true;
-    }
-    return edited ? text : document;
+    QByteArray content = document;
+    content.truncate(CleanInPlace(content.data(), content.size()));
+    return content;
 }
 
 QByteArray EncodeHeader(bool syncChannels, const QByteArray& channelFile) {
@@ -89,15 +110,9 @@ QByteArray EncodeHeader(bool syncChannels, const QByteArray& channelFile) {
 }
 
 QByteArray EncodeRecord(const QString& url, const QByteArray& content) {
-    const qsizetype urlBytes = url.size() * 2;
     QByteArray out;
-    out.reserve(8 + urlBytes + content.size());
-    AppendLength(out, quint32(urlBytes));
-    for (const QChar c : url) {
-        char unit[2];
-        qToLittleEndian(c.unicode(), unit);
-        out.append(unit, 2);
-    }
+    out.reserve(8 + url.size() * 2 + content.size());
+    AppendUrlField(out, url);
     AppendLength(out, quint32(content.size()));
     out.append(content);
     return out;
@@ -175,14 +190,31 @@ bool CNewsFeedWriter::WriteAll(const QByteArray& bytes) {
 
 AppendResult AppendFeedContent(CNewsFeedWriter& file, const QString& url, const QString& downloadedFile) {
     QFile source(downloadedFile);
-    if (!source.open(QIODevice::ReadOnly))
+    if (!source.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return AppendResult::NoContent;
-    const QByteArray document = source.readAll();
-    if (document.isEmpty() || source.error() != QFileDevice::NoError)
+    const qint64 length = source.size();
+    if (length <= 0 || length > MaxField)
         return AppendResult::NoContent;
-    source.close();
-    return file.AppendRecord(url, NewsFeedFile::CleanFeedDocument(document)) ? AppendResult::Written
-                                                                             : AppendResult::WriteError;
+    if (url.size() * 2 > MaxField) {
+        file.m_error = QStringLiteral("The feed is too large for a news feed file.");
+        return AppendResult::WriteError;
+    }
+    // The document is read straight into the record and cleaned there: one buffer, one write.
+    QByteArray record;
+    record.reserve(8 + url.size() * 2 + length);
+    AppendUrlField(record, url);
+    const qsizetype contentAt = record.size() + 4;
+    record.resize(contentAt + length);
+    for (qint64 done = 0; done < length;) {
+        const qint64 n = source.read(record.data() + contentAt + done, length - done);
+        if (n <= 0)
+            return AppendResult::NoContent;
+        done += n;
+    }
+    const qsizetype contentLength = CleanInPlace(record.data() + contentAt, length);
+    record.truncate(contentAt + contentLength);
+    qToLittleEndian(quint32(contentLength), record.data() + contentAt - 4);
+    return file.WriteAll(record) ? AppendResult::Written : AppendResult::WriteError;
 }
 
 CNewsFeedReader::CNewsFeedReader(QIODevice& device) : m_device(device) {}

@@ -30,6 +30,12 @@ QByteArray EncodeRecord(const QString& url, const QByteArray& content);
 
 } // namespace NewsFeedFile
 
+enum class AppendResult {
+    Written,    // the record is in the file
+    NoContent,  // the downloaded file is empty or cannot be read: no record, the feed counts as failed
+    WriteError, // the news feed file could not be written: see the writer's ErrorString()
+};
+
 // Appends the pieces of a news feed file to a file that the caller opened (creating or
 // truncating it) and holds open, locked, for the whole run. Each piece is one write:
 // a record is on disk whole or, after a failed write, not at all (the file is cut back
@@ -52,17 +58,12 @@ public:
     QString ErrorString() const { return m_error; }
 
 private:
+    friend AppendResult AppendFeedContent(CNewsFeedWriter&, const QString&, const QString&);
     bool WriteAll(const QByteArray& bytes);
 
     QIODevice* m_device = nullptr;
     int m_fd = -1;
     QString m_error;
-};
-
-enum class AppendResult {
-    Written,    // the record is in the file
-    NoContent,  // the downloaded file is empty or cannot be read: no record, the feed counts as failed
-    WriteError, // the news feed file could not be written: see the writer's ErrorString()
 };
 
 // Reads the downloaded document at `downloadedFile`, cleans it and appends the record
