@@ -1,10 +1,10 @@
 #include "OpmlWriter.h"
 
-#include <QByteArray>
 #include <QIODevice>
 #include <QSaveFile>
 
 #include <array>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -83,10 +83,14 @@ size_t Utf8SequenceLength(const unsigned char* s, size_t left) {
     return length;
 }
 
-// Appends `value` escaped for an attribute. Broken UTF-8 becomes U+FFFD and the
-// non-characters U+FFFE and U+FFFF are dropped, since either would make the file
-// unreadable on the next load.
-template <class Out> void AppendEscaped(Out& out, std::string_view value) {
+// No byte grows to more than this when escaped ("&quot;").
+constexpr size_t kMaxExpansion = 6;
+
+// Writes `value` escaped for an attribute to `out`, which has room for
+// kMaxExpansion bytes per byte of it, and returns the end. Broken UTF-8 becomes
+// U+FFFD and the non-characters U+FFFE and U+FFFF are dropped, since either would
+// make the file unreadable on the next load.
+char* EscapeInto(char* out, std::string_view value) {
     const auto* s = reinterpret_cast<const unsigned char*>(value.data());
     const size_t size = value.size();
     size_t run = 0;
@@ -110,48 +114,68 @@ template <class Out> void AppendEscaped(Out& out, std::string_view value) {
                 continue;
             }
         }
-        out.append(value.data() + run, i - run);
-        out.append(replacement.data(), replacement.size());
+        std::memcpy(out, value.data() + run, i - run);
+        out += i - run;
+        std::memcpy(out, replacement.data(), replacement.size());
+        out += replacement.size();
         i += length;
         run = i;
     }
-    out.append(value.data() + run, size - run);
+    std::memcpy(out, value.data() + run, size - run);
+    return out + (size - run);
 }
 
-// Collects the document in a buffer and hands it to the device in large writes.
+// Collects the document in a block and hands it to the device in large writes.
 class OpmlOutput {
 public:
-    explicit OpmlOutput(QIODevice& device) : m_device(device) { m_buffer.reserve(kFlushSize + 4096); }
+    explicit OpmlOutput(QIODevice& device) : m_device(device), m_block(kBlockSize) {}
 
     bool Ok() const { return m_ok; }
 
     void Put(std::string_view text) {
-        m_buffer.append(text.data(), qsizetype(text.size()));
-        if (m_buffer.size() >= kFlushSize)
-            Flush();
+        char* out = Room(text.size());
+        std::memcpy(out, text.data(), text.size());
+        Advance(out + text.size());
     }
 
     void Attribute(std::string_view name, const char* value) {
         if (!value)
             return;
-        m_buffer.append(' ');
-        m_buffer.append(name.data(), qsizetype(name.size()));
-        m_buffer.append("=\"", 2);
-        AppendEscaped(m_buffer, value);
-        m_buffer.append('"');
+        const std::string_view text(value);
+        char* out = Room(name.size() + 4 + text.size() * kMaxExpansion);
+        *out++ = ' ';
+        std::memcpy(out, name.data(), name.size());
+        out += name.size();
+        *out++ = '=';
+        *out++ = '"';
+        out = EscapeInto(out, text);
+        *out++ = '"';
+        Advance(out);
     }
 
     bool Flush() {
-        if (m_ok && !m_buffer.isEmpty())
-            m_ok = m_device.write(m_buffer) == m_buffer.size();
-        m_buffer.clear();
+        if (m_ok && m_used)
+            m_ok = m_device.write(m_block.data(), qint64(m_used)) == qint64(m_used);
+        m_used = 0;
         return m_ok;
     }
 
 private:
-    static constexpr qsizetype kFlushSize = 64 * 1024;
+    static constexpr size_t kBlockSize = 512 * 1024;
+
+    char* Room(size_t size) {
+        if (m_used + size > m_block.size()) {
+            Flush();
+            if (size > m_block.size())
+                m_block.resize(size);
+        }
+        return m_block.data() + m_used;
+    }
+    void Advance(const char* end) { m_used = size_t(end - m_block.data()); }
+
     QIODevice& m_device;
-    QByteArray m_buffer;
+    std::vector<char> m_block;
+    size_t m_used = 0;
     bool m_ok = true;
 };
 
@@ -223,9 +247,8 @@ OutlineTree::Node ModelOutlineTree::NextSibling(Node node) const {
 }
 
 void EscapeXml(std::string& value) {
-    std::string escaped;
-    escaped.reserve(value.size());
-    AppendEscaped(escaped, value);
+    std::string escaped(value.size() * kMaxExpansion, '\0');
+    escaped.resize(size_t(EscapeInto(escaped.data(), value) - escaped.data()));
     value.swap(escaped);
 }
 

@@ -167,4 +167,4 @@ private slots:
 };
 
 PELLAVO_TEST_MAIN(TestOutlineItem)
-#include "tst_outlineitem.moc"
+#include "test_outlineitem.moc"

@@ -203,21 +203,23 @@ private slots:
         QTest::addColumn<qint64>("limit");
         QTest::newRow("nothing") << qint64(0);
         QTest::newRow("within the first block") << qint64(100);
-        QTest::newRow("after the first block") << qint64(70000);
+        QTest::newRow("after the first block") << qint64(600000);
         QTest::newRow("one byte short") << qint64(-1);
     }
     void failingDevice() {
         QFETCH(qint64, limit);
         std::unique_ptr<COutlineItem> root(makeItem("My Subscriptions"));
-        COutlineItem* last = makeItem("Feed number 0", "https://example.org/feed/0");
+        const QByteArray title = "A feed with a fairly long title, number ";
+        COutlineItem* last = makeItem(title + "0", "https://example.org/feed/0");
         root->AppendChild(last);
-        for (int i = 1; i < 3000; ++i) {
+        for (int i = 1; i < 10000; ++i) {
             const QByteArray n = QByteArray::number(i);
-            COutlineItem* next = makeItem("Feed number " + n, "https://example.org/feed/" + n);
+            COutlineItem* next = makeItem(title + n, "https://example.org/feed/" + n);
             root->InsertChildAfter(next, last);
             last = next;
         }
         const qint64 size = write(root.get(), OpmlForm::Channel).size();
+        QVERIFY(size > 1000000);
         FailingBuffer device(limit < 0 ? size + limit : limit);
         device.open(QIODevice::WriteOnly);
         QVERIFY(!WriteOpml(device, ModelOutlineTree(root.get())));
@@ -320,4 +322,4 @@ private slots:
 };
 
 PELLAVO_TEST_MAIN(TestOpmlWriter)
-#include "tst_opmlwriter.moc"
+#include "test_opmlwriter.moc"

@@ -325,4 +325,4 @@ private slots:
 };
 
 PELLAVO_TEST_MAIN(TestOpmlReader)
-#include "tst_opmlreader.moc"
+#include "test_opmlreader.moc"

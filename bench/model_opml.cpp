@@ -1,0 +1,168 @@
+// Loads and writes a large channel file and compares both with what expat and a
+// single write of the same bytes take on their own.
+#include "OpmlReader.h"
+#include "OpmlWriter.h"
+#include "benchsupport.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSaveFile>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <expat.h>
+#include <memory>
+#include <unistd.h>
+
+using namespace pellavo::bench;
+
+namespace {
+
+constexpr int kGroups = 500;
+constexpr int kFeedsPerGroup = 20;
+constexpr int kRuns = 15;
+
+const char* const kWords[] = {"Daily",   "Tech",     "Science", "World",  "Notes",    "Café",  "Linux",
+                              "Garden",  "Économie", "Радио",   "日本の", "Ελληνικά", "Music", "Travel",
+                              "Kitchen", "Ñandú",    "Open",    "Source", "Politics", "Kunst"};
+const char* const kHosts[] = {"example.org", "news.example.com", "blog.example.net", "feeds.example.fi",
+                              "example.co.uk"};
+
+QByteArray Phrase(int seed, int words) {
+    QByteArray phrase;
+    for (int i = 0; i < words; ++i) {
+        if (i)
+            phrase += ' ';
+        phrase += kWords[(seed * 7 + i * 13) % std::size(kWords)];
+    }
+    return phrase;
+}
+
+// 10,000 feeds in 500 groups, with the mix of fields a real subscription list has.
+std::unique_ptr<COutlineItem> BuildModel() {
+    auto root = std::make_unique<COutlineItem>();
+    COutlineItem* lastGroup = nullptr;
+    for (int g = 0; g < kGroups; ++g) {
+        auto* group = new COutlineItem;
+        COutlineItem::SetString(group->m_pszTitle, Phrase(g, 2) + " " + QByteArray::number(g));
+        if (!lastGroup || !root->InsertChildAfter(group, lastGroup))
+            root->AppendChild(group);
+        lastGroup = group;
+        COutlineItem* lastFeed = nullptr;
+        for (int f = 0; f < kFeedsPerGroup; ++f) {
+            const int n = g * kFeedsPerGroup + f;
+            const QByteArray host = kHosts[n % std::size(kHosts)];
+            auto* feed = new COutlineItem;
+            COutlineItem::SetString(feed->m_pszTitle, Phrase(n, 1 + n % 4) + " #" + QByteArray::number(n));
+            COutlineItem::SetString(feed->m_pszType, "rss");
+            COutlineItem::SetString(feed->m_pszHtmlUrl, "https://" + host + "/blog/" + QByteArray::number(n));
+            COutlineItem::SetString(feed->m_pszXmlUrl, "https://" + host + "/feeds/" + QByteArray::number(n) +
+                                                           ".xml?format=rss&lang=" + (n % 2 ? "en" : "fi"));
+            if (n % 3 == 0)
+                COutlineItem::SetString(feed->m_pszDescription, "News & notes about " + Phrase(n + 1, 3));
+            if (!lastFeed || !group->InsertChildAfter(feed, lastFeed))
+                group->AppendChild(feed);
+            lastFeed = feed;
+        }
+    }
+    return root;
+}
+
+// The reader writes trace lines; they go nowhere while the load is timed.
+class QuietStdout {
+public:
+    QuietStdout() : m_saved(dup(fileno(stdout))) {
+        std::fflush(stdout);
+        if (std::FILE* null = std::fopen("/dev/null", "w")) {
+            dup2(fileno(null), fileno(stdout));
+            std::fclose(null);
+        }
+    }
+    ~QuietStdout() {
+        std::fflush(stdout);
+        dup2(m_saved, fileno(stdout));
+        close(m_saved);
+    }
+    QuietStdout(const QuietStdout&) = delete;
+    QuietStdout& operator=(const QuietStdout&) = delete;
+
+private:
+    int m_saved;
+};
+
+// expat alone: the same file in the same 256-byte chunks, with handlers that do nothing.
+bool BareParse(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    XML_Parser parser = XML_ParserCreate(nullptr);
+    XML_SetElementHandler(
+        parser, [](void*, const XML_Char*, const XML_Char**) {}, [](void*, const XML_Char*) {});
+    XML_SetCharacterDataHandler(parser, [](void*, const XML_Char*, int) {});
+    bool ok = true;
+    for (bool last = false; ok && !last;) {
+        void* buffer = XML_GetBuffer(parser, 256);
+        const qint64 read = buffer ? file.read(static_cast<char*>(buffer), 256) : -1;
+        last = read <= 0 || file.atEnd();
+        ok = read >= 0 && XML_ParseBuffer(parser, int(read), last) == XML_STATUS_OK;
+    }
+    XML_ParserFree(parser);
+    return ok;
+}
+
+bool WriteOnce(const QString& path, const QByteArray& bytes) {
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QString channel = dir.filePath(QStringLiteral("Pellavo.Cha"));
+    const QString copy = dir.filePath(QStringLiteral("copy.Cha"));
+    const QString baseline = dir.filePath(QStringLiteral("baseline.Cha"));
+
+    std::unique_ptr<COutlineItem> model = BuildModel();
+    if (!WriteOpmlFile(channel, ModelOutlineTree(model.get()))) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(channel));
+        return 1;
+    }
+    QFile written(channel);
+    written.open(QIODevice::ReadOnly);
+    const QByteArray bytes = written.readAll();
+    std::printf("channel file: %d feeds in %d groups, %lld bytes\n", kGroups * kFeedsPerGroup, kGroups,
+                static_cast<long long>(bytes.size()));
+
+    Figure load, bare;
+    bool loaded = true;
+    {
+        QuietStdout quiet;
+        bare = timeMs(kRuns, [&] { loaded = BareParse(channel) && loaded; });
+        load = timeMs(kRuns, [&] {
+            std::unique_ptr<COutlineHead> head;
+            std::unique_ptr<COutlineItem> root;
+            loaded = ParseOutlineFile(channel, head, root) && loaded;
+        });
+    }
+    Figure write = timeMs(kRuns, [&] { WriteOpmlFile(copy, ModelOutlineTree(model.get())); });
+    Figure single = timeMs(kRuns, [&] { WriteOnce(baseline, bytes); });
+
+    QFile rewritten(copy);
+    rewritten.open(QIODevice::ReadOnly);
+    if (!loaded || rewritten.readAll() != bytes) {
+        std::fprintf(stderr, "the channel file did not load or write back unchanged\n");
+        return 1;
+    }
+
+    printFigure(QStringLiteral("bare_expat_parse"), bare, QStringLiteral("ms"));
+    printFigure(QStringLiteral("load_outline"), load, QStringLiteral("ms"));
+    printRatio(QStringLiteral("load_outline"), load.median / bare.median, QStringLiteral("LoadOutline"),
+               QStringLiteral("bare expat parse"));
+    printFigure(QStringLiteral("single_write"), single, QStringLiteral("ms"));
+    printFigure(QStringLiteral("write_opml_file"), write, QStringLiteral("ms"));
+    printRatio(QStringLiteral("write_opml_file"), write.median / single.median,
+               QStringLiteral("WriteOpmlFile"), QStringLiteral("one write of the same bytes"));
+    return 0;
+}
