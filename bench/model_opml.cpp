@@ -1,5 +1,6 @@
 // Loads and writes a large channel file and compares both with what expat and a
 // single write of the same bytes take on their own.
+#include "../tests/model/ModelTestUtil.h"
 #include "OpmlReader.h"
 #include "OpmlWriter.h"
 #include "benchsupport.h"
@@ -12,7 +13,6 @@
 #include <cstdio>
 #include <expat.h>
 #include <memory>
-#include <unistd.h>
 
 using namespace pellavo::bench;
 
@@ -68,28 +68,6 @@ std::unique_ptr<COutlineItem> BuildModel() {
     return root;
 }
 
-// The reader writes trace lines; they go nowhere while the load is timed.
-class QuietStdout {
-public:
-    QuietStdout() : m_saved(dup(fileno(stdout))) {
-        std::fflush(stdout);
-        if (std::FILE* null = std::fopen("/dev/null", "w")) {
-            dup2(fileno(null), fileno(stdout));
-            std::fclose(null);
-        }
-    }
-    ~QuietStdout() {
-        std::fflush(stdout);
-        dup2(m_saved, fileno(stdout));
-        close(m_saved);
-    }
-    QuietStdout(const QuietStdout&) = delete;
-    QuietStdout& operator=(const QuietStdout&) = delete;
-
-private:
-    int m_saved;
-};
-
 // expat alone: the same file in the same 256-byte chunks, with handlers that do nothing.
 bool BareParse(const QString& path) {
     QFile file(path);
@@ -138,7 +116,8 @@ int main(int argc, char** argv) {
     Figure load, bare;
     bool loaded = true;
     {
-        QuietStdout quiet;
+        // The reader writes trace lines; they go nowhere while the load is timed.
+        pellavo::test::StdoutRedirect quiet;
         bare = timeMs(kRuns, [&] { loaded = BareParse(channel) && loaded; });
         load = timeMs(kRuns, [&] {
             std::unique_ptr<COutlineHead> head;

@@ -29,11 +29,11 @@ bool EqualsNoCase(const char* a, const char* b) {
     }
 }
 
-struct ItemField {
+template <class Record> struct Field {
     const char* name;
-    char* COutlineItem::*member;
+    char* Record::*member;
 };
-constexpr ItemField kItemFields[] = {
+constexpr Field<COutlineItem> kItemFields[] = {
     {"title", &COutlineItem::m_pszTitle},
     {"type", &COutlineItem::m_pszType},
     {"htmlurl", &COutlineItem::m_pszHtmlUrl},
@@ -43,11 +43,7 @@ constexpr ItemField kItemFields[] = {
     {"description", &COutlineItem::m_pszDescription},
 };
 
-struct HeadField {
-    const char* name;
-    char* COutlineHead::*member;
-};
-constexpr HeadField kHeadFields[] = {
+constexpr Field<COutlineHead> kHeadFields[] = {
     {"title", &COutlineHead::m_pszTitle},
     {"datecreated", &COutlineHead::m_pszDateCreated},
     {"datemodified", &COutlineHead::m_pszDateModified},
@@ -97,7 +93,7 @@ public:
             m_pCurrent = item;
             m_pLastChild = nullptr;
             for (const XML_Char** attribute = attributes; attribute[0]; attribute += 2) {
-                for (const ItemField& field : kItemFields) {
+                for (const auto& field : kItemFields) {
                     if (EqualsNoCase(attribute[0], field.name)) {
                         COutlineItem::SetString(item->*field.member, attribute[1]);
                         break;
@@ -126,7 +122,7 @@ public:
             m_state = State::None;
             return;
         }
-        for (const HeadField& field : kHeadFields) {
+        for (const auto& field : kHeadFields) {
             if (EqualsNoCase(name, field.name)) {
                 COutlineItem::SetString(m_head.*field.member, m_text.c_str());
                 return;
