@@ -44,7 +44,7 @@ std::string_view AsciiReplacement(unsigned char c) {
         return "&#13;";
     default:
         // The other control characters cannot appear in XML 1.0 at all, not even as references.
-        return {};
+        return "";
     }
 }
 
@@ -101,7 +101,7 @@ char* EscapeInto(char* out, std::string_view value) {
             continue;
         }
         size_t length = 1;
-        std::string_view replacement;
+        std::string_view replacement = ""; // the non-characters are dropped
         if (byteClass == Ascii) {
             replacement = AsciiReplacement(s[i]);
         } else {
