@@ -3,6 +3,7 @@
 #include "BCMenu.h"
 #include "MenuColors.h"
 
+#include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
@@ -146,9 +147,9 @@ private slots:
         QCOMPARE(result.rgba(), expected.rgba());
     }
 
-    void itemHeights_data() { AddLooks(); }
+    void itemSizes_data() { AddLooks(); }
 
-    void itemHeights() {
+    void itemSizes() {
         QFETCH(BCMenu::Look, look);
         const auto style = MakeStyle(look);
         QMenu menu;
@@ -167,6 +168,30 @@ private slots:
         QCOMPARE(first.top(), look == BCMenu::Look::Flat ? 1 + 2 : 2 + 1);
         QCOMPARE(menu.actionGeometry(menu.actions().last()).bottom() + 1,
                  first.top() + 4 * itemHeight + separatorHeight);
+
+        // Without accelerators an item is as wide as its text and the room the look
+        // gives it, plus the check mark's width that the desktop adds.
+        QMenu plain;
+        style->Attach(&plain);
+        const QString texts[] = {QStringLiteral("E&xit"), QStringLiteral("Update &Marked Feeds")};
+        int widest = 0;
+        for (const QString& text : texts) {
+            plain.addAction(text);
+            widest =
+                std::max(widest, plain.fontMetrics()
+                                     .boundingRect(QRect(), Qt::TextSingleLine | Qt::TextShowMnemonic, text)
+                                     .width());
+        }
+        const int room = look == BCMenu::Look::Flat ? 16 + p + 8 : 2 * 16 + 1;
+        for (QAction* action : plain.actions())
+            QCOMPARE(plain.actionGeometry(action).width(), widest + room + 12);
+    }
+
+    void defaultLookFollowsClassicStyle() {
+        QApplication::setStyle(QStringLiteral("windows"));
+        QCOMPARE(BCMenu::DefaultLook(), BCMenu::Look::ThreeD);
+        QApplication::setStyle(QStringLiteral("fusion"));
+        QCOMPARE(BCMenu::DefaultLook(), BCMenu::Look::Flat);
     }
 
     void flatLook() {
