@@ -120,13 +120,13 @@ QImage BCMenuImages::Ink(int index, qreal devicePixelRatio, const QColor& face, 
     QImage picture = Picture(index, Variant::Normal, devicePixelRatio);
     if (picture.isNull())
         return {};
-    const QRgb faceRgb = face.rgb() & RGB_MASK;
-    const QRgb highlightRgb = highlight.rgb() & RGB_MASK;
+    // Our pictures are drawn with smooth shading rather than in sixteen colours, so
+    // whatever is as light as the face or the highlight counts as their colour.
+    const int lightest = std::min(qGray(face.rgb()), qGray(highlight.rgb()));
     for (int y = 0; y < picture.height(); ++y) {
         auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));
         for (int x = 0; x < picture.width(); ++x) {
-            const QRgb rgb = line[x] & RGB_MASK;
-            const bool ink = qAlpha(line[x]) >= 128 && rgb != faceRgb && rgb != highlightRgb;
+            const bool ink = qAlpha(line[x]) >= 128 && qGray(line[x]) < lightest;
             line[x] = ink ? inkColour.rgba() : 0;
         }
     }

@@ -26,7 +26,7 @@ public:
     int IndexOf(int commandId) const;
     // The picture for a screen of the given pixel ratio, 16 x 15 in logical pixels.
     QImage Picture(int index, Variant variant, qreal devicePixelRatio) const;
-    // The picture's ink, every opaque pixel of neither the face nor the highlight colour,
+    // The picture's ink, every opaque pixel darker than both the face and the highlight colour,
     // in one colour; the rest transparent. Disabled items draw their pictures with it.
     QImage Ink(int index, qreal devicePixelRatio, const QColor& face, const QColor& highlight,
                const QColor& inkColour) const;
