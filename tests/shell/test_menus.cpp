@@ -11,7 +11,6 @@
 
 #include <cmath>
 #include <limits>
-#include <memory>
 
 namespace {
 
@@ -51,6 +50,17 @@ void FillEditMenu(QMenu& menu) {
     AddItem(menu, QStringLiteral("&Copy\tCtrl+C"), kCopy);
     AddItem(menu, QStringLiteral("&Paste\tCtrl+V"), kPaste);
 }
+
+// The Edit menu in a look of its own, with the test pictures.
+struct EditMenu {
+    explicit EditMenu(BCMenu::Look look) : style(look) {
+        style.LoadToolbarImages(TestStrip(1), TestStrip(2));
+        style.Attach(&menu);
+        FillEditMenu(menu);
+    }
+    BCMenu style;
+    QMenu menu;
+};
 
 QAction* ActionWithId(const QMenu& menu, int commandId) {
     for (QAction* action : menu.actions()) {
@@ -103,12 +113,6 @@ Q_DECLARE_METATYPE(BCMenu::Look)
 class TestMenus : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<BCMenu> MakeStyle(BCMenu::Look look) {
-        auto style = std::make_unique<BCMenu>(look);
-        style->LoadToolbarImages(TestStrip(1), TestStrip(2));
-        return style;
-    }
-
     static void AddLooks() {
         QTest::addColumn<BCMenu::Look>("look");
         QTest::newRow("flat") << BCMenu::Look::Flat;
@@ -151,12 +155,10 @@ private slots:
 
     void itemSizes() {
         QFETCH(BCMenu::Look, look);
-        const auto style = MakeStyle(look);
-        QMenu menu;
-        style->Attach(&menu);
-        FillEditMenu(menu);
+        EditMenu edit(look);
+        QMenu& menu = edit.menu;
         const int p = look == BCMenu::Look::Flat ? 7 : 4;
-        QCOMPARE(style->BandMargin(), p);
+        QCOMPARE(edit.style.BandMargin(), p);
         const int systemMenu = menu.fontMetrics().height() + 6;
         const int itemHeight = std::max(systemMenu, 15 + p);
         const int separatorHeight = look == BCMenu::Look::Flat ? 3 : std::max(systemMenu / 2, (15 + p) / 2);
@@ -172,7 +174,7 @@ private slots:
         // Without accelerators an item is as wide as its text and the room the look
         // gives it, plus the check mark's width that the desktop adds.
         QMenu plain;
-        style->Attach(&plain);
+        edit.style.Attach(&plain);
         const QString texts[] = {QStringLiteral("E&xit"), QStringLiteral("Update &Marked Feeds")};
         int widest = 0;
         for (const QString& text : texts) {
@@ -195,10 +197,8 @@ private slots:
     }
 
     void flatLook() {
-        const auto style = MakeStyle(BCMenu::Look::Flat);
-        QMenu menu;
-        style->Attach(&menu);
-        FillEditMenu(menu);
+        EditMenu edit(BCMenu::Look::Flat);
+        QMenu& menu = edit.menu;
         ActionWithId(menu, kPaste)->setEnabled(false);
         QVERIFY(Popup(menu));
         menu.setActiveAction(ActionWithId(menu, kCopy));
@@ -210,7 +210,7 @@ private slots:
         const QColor highlight = palette.color(QPalette::Active, QPalette::Highlight);
         const QColor selection = Lighten(highlight, 0.7);
         const int bandWidth = 16 + 7;
-        QCOMPARE(style->BandWidth(), bandWidth);
+        QCOMPARE(edit.style.BandWidth(), bandWidth);
 
         // The band runs down the whole menu, margins included; the items are lighter.
         const QRect undo = menu.actionGeometry(ActionWithId(menu, kUndo));
@@ -250,10 +250,8 @@ private slots:
     }
 
     void threeDimensionalLook() {
-        const auto style = MakeStyle(BCMenu::Look::ThreeD);
-        QMenu menu;
-        style->Attach(&menu);
-        FillEditMenu(menu);
+        EditMenu edit(BCMenu::Look::ThreeD);
+        QMenu& menu = edit.menu;
         QAction* checked = AddItem(menu, QStringLiteral("Cu&t"), kCut);
         checked->setCheckable(true);
         checked->setChecked(true);
@@ -308,10 +306,8 @@ private slots:
 
     void selectionWithoutPicture() {
         QFETCH(BCMenu::Look, look);
-        const auto style = MakeStyle(look);
-        QMenu menu;
-        style->Attach(&menu);
-        FillEditMenu(menu);
+        EditMenu edit(look);
+        QMenu& menu = edit.menu;
         QVERIFY(Popup(menu));
         menu.setActiveAction(ActionWithId(menu, kUndo));
         const QImage image = Render(menu);
@@ -325,10 +321,8 @@ private slots:
 
     void disabledItemUnderPointer() {
         QFETCH(BCMenu::Look, look);
-        const auto style = MakeStyle(look);
-        QMenu menu;
-        style->Attach(&menu);
-        FillEditMenu(menu);
+        EditMenu edit(look);
+        QMenu& menu = edit.menu;
         QAction* paste = ActionWithId(menu, kPaste);
         paste->setEnabled(false);
         QVERIFY(Popup(menu));
@@ -349,10 +343,8 @@ private slots:
 
     void acceleratorColumn() {
         QFETCH(BCMenu::Look, look);
-        const auto style = MakeStyle(look);
-        QMenu menu;
-        style->Attach(&menu);
-        FillEditMenu(menu);
+        EditMenu edit(look);
+        QMenu& menu = edit.menu;
         // A narrower accelerator tells right alignment from left alignment.
         AddItem(menu, QStringLiteral("&Delete\tDel"), 57632);
         QVERIFY(Popup(menu));
