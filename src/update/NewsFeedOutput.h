@@ -1,14 +1,12 @@
 #pragma once
 
-#include <QFile>
 #include <QString>
 
 #include <memory>
 
-// The news feed file while a run writes it. Opening creates the file or truncates it, and
+// The news feed file while a run writes it. Opening creates the file or truncates it and
 // holds an exclusive advisory lock on it until Close, so that Send To never hands on a
-// half-written file. Every write goes straight to the file (no buffer of our own), so one
-// record is one write and a write error shows at once.
+// half-written file.
 class CNewsFeedOutput {
 public:
     ~CNewsFeedOutput();
@@ -16,21 +14,19 @@ public:
     CNewsFeedOutput(const CNewsFeedOutput&) = delete;
     CNewsFeedOutput& operator=(const CNewsFeedOutput&) = delete;
 
-    // Null, with the reason in `error`, when the file cannot be created, truncated or locked.
+    // Null, with the reason in `error`, when the file cannot be created, locked or truncated.
     static std::unique_ptr<CNewsFeedOutput> Open(const QString& path, QString* error);
 
     QString Path() const { return m_strPath; }
-    QIODevice& Device() { return m_file; }
+    int Fd() const { return m_fd; }
 
-    // Flushes, unlocks and closes; false, with the reason in `error`, when the last data
-    // could not be written.
+    // Closes the file, which releases the lock; false, with the reason in `error`, when
+    // the system reports that written data did not reach the file.
     bool Close(QString* error = nullptr);
-    bool IsOpen() const { return m_file.isOpen(); }
 
 private:
-    CNewsFeedOutput(const QString& path, int fd);
+    CNewsFeedOutput(const QString& path, int fd) : m_strPath(path), m_fd(fd) {}
 
     QString m_strPath;
     int m_fd = -1;
-    QFile m_file;
 };

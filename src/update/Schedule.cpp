@@ -7,7 +7,8 @@ constexpr int kIntervals[] = {1, 2, 4, 8, 0};
 constexpr int kChoices = static_cast<int>(std::size(kIntervals));
 
 bool SameLocalMinute(const QDateTime& a, const QDateTime& b) {
-    return a.date() == b.date() && a.time().hour() == b.time().hour() && a.time().minute() == b.time().minute();
+    return a.date() == b.date() && a.time().hour() == b.time().hour() &&
+           a.time().minute() == b.time().minute();
 }
 } // namespace
 
@@ -27,7 +28,8 @@ bool IsDueAt(int hour, int minute, int interval, int dailyHour, int dailyMinute)
     }
 }
 
-bool IsUpdateDue(const QDateTime& previous, const QDateTime& now, int interval, int dailyHour, int dailyMinute) {
+bool IsUpdateDue(const QDateTime& previous, const QDateTime& now, int interval, int dailyHour,
+                 int dailyMinute) {
     if (previous.isValid() && SameLocalMinute(previous, now))
         return false;
     return IsDueAt(now.time().hour(), now.time().minute(), interval, dailyHour, dailyMinute);
@@ -47,9 +49,13 @@ int ChoiceToInterval(int choice, int current) {
 
 } // namespace Schedule
 
-QDateTime CClock::LocalNow() const { return QDateTime::currentDateTime(); }
+QDateTime CClock::LocalNow() const {
+    return QDateTime::currentDateTime();
+}
 
-void CScheduleCheck::Start() { m_lastTick = m_clock.LocalNow(); }
+void CScheduleCheck::Start() {
+    m_lastTick = m_clock.LocalNow();
+}
 
 bool CScheduleCheck::Tick(int interval, int dailyHour, int dailyMinute) {
     const QDateTime now = m_clock.LocalNow();

@@ -13,7 +13,8 @@ bool IsDueAt(int hour, int minute, int interval, int dailyHour, int dailyMinute)
 // after the tick at `previous`, and the rule must ask for that minute. Acting on the first
 // tick of a minute, rather than on second 0 only, keeps a drifting timer from stepping over
 // a due update, and still acts at most once per minute.
-bool IsUpdateDue(const QDateTime& previous, const QDateTime& now, int interval, int dailyHour, int dailyMinute);
+bool IsUpdateDue(const QDateTime& previous, const QDateTime& now, int interval, int dailyHour,
+                 int dailyMinute);
 
 // The options dialog's radio choice for a stored interval: 1, 2, 4, 8 and 0 give 0 to 4;
 // anything else shows as "1 Hour".
