@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CDlgProgress.h"
 #include "update/CWebAccess.h"
 #include "update/Schedule.h"
 
@@ -12,7 +13,6 @@
 #include <functional>
 #include <memory>
 
-class CDlgProgress;
 class CSettings;
 class CUpdateEngine;
 struct CUpdateJob;
