@@ -318,6 +318,10 @@ int CWebAccess::Download(const QString& url, const QString& targetPath, const st
             case CURLE_HTTP2:
             case CURLE_HTTP2_STREAM:
                 return NoStatus;
+            case CURLE_UNSUPPORTED_PROTOCOL:
+                // Only http and https are ever asked for, so on the first request this
+                // means the server's answer was not HTTP at all.
+                return transfer.finalResponses == 0 ? NoStatus : NoConnection;
             default:
                 return NoConnection;
             }

@@ -26,18 +26,27 @@ CSettings::CSettings()
     : m_settings(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, kOrganization,
                                              kApplication)) {}
 
-CSettings::CSettings(const QString& iniFile) : m_settings(std::make_unique<QSettings>(iniFile, QSettings::IniFormat)) {}
+CSettings::CSettings(const QString& iniFile)
+    : m_settings(std::make_unique<QSettings>(iniFile, QSettings::IniFormat)) {}
 
 QString CSettings::FeedFile() const {
     const QVariant v = m_settings->value(kFeedFile);
     return v.isValid() ? v.toString() : AppPaths::DefaultFeedFile();
 }
 
-int CSettings::Interval() const { return readInt(*m_settings, kInterval, 1); }
-int CSettings::Hour() const { return readInt(*m_settings, kHour, 6); }
-int CSettings::Minute() const { return readInt(*m_settings, kMinute, 0); }
+int CSettings::Interval() const {
+    return readInt(*m_settings, kInterval, 1);
+}
+int CSettings::Hour() const {
+    return readInt(*m_settings, kHour, 6);
+}
+int CSettings::Minute() const {
+    return readInt(*m_settings, kMinute, 0);
+}
 
-void CSettings::SetFeedFile(const QString& path) { m_settings->setValue(kFeedFile, path); }
+void CSettings::SetFeedFile(const QString& path) {
+    m_settings->setValue(kFeedFile, path);
+}
 
 void CSettings::SetSchedule(int interval, int hour, int minute) {
     m_settings->setValue(kInterval, interval);
@@ -58,4 +67,6 @@ void CSettings::SetWindowPosition(const WinPos& pos) {
     m_settings->setValue(kCy, pos.cy);
 }
 
-void CSettings::Sync() { m_settings->sync(); }
+void CSettings::Sync() {
+    m_settings->sync();
+}
