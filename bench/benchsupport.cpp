@@ -38,7 +38,8 @@ void printFigure(const QString& name, const Figure& figure, const QString& unit)
 }
 
 void printRatio(const QString& name, double value, const QString& what, const QString& baseline) {
-    std::printf("ratio: %s %.3f (%s / %s)\n", qPrintable(name), value, qPrintable(what), qPrintable(baseline));
+    std::printf("ratio: %s %.3f (%s / %s)\n", qPrintable(name), value, qPrintable(what),
+                qPrintable(baseline));
     std::fflush(stdout);
 }
 

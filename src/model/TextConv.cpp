@@ -1,5 +1,9 @@
 #include "TextConv.h"
 
-QString Utf8ToAnsi(const char* utf8) { return utf8 ? QString::fromUtf8(utf8) : QString(); }
+QString Utf8ToAnsi(const char* utf8) {
+    return utf8 ? QString::fromUtf8(utf8) : QString();
+}
 
-QByteArray AnsiToUtf8(const QString& text) { return text.toUtf8(); }
+QByteArray AnsiToUtf8(const QString& text) {
+    return text.toUtf8();
+}

@@ -16,6 +16,6 @@ QString dataDir();
 } // namespace pellavo::test
 
 // QTEST_MAIN with the environment prepared first.
-#define PELLAVO_TEST_MAIN(TestObject)                                                                      \
-    static const bool pellavoEnvironmentPrepared = (pellavo::test::prepareEnvironment(), true);           \
+#define PELLAVO_TEST_MAIN(TestObject)                                                                        \
+    static const bool pellavoEnvironmentPrepared = (pellavo::test::prepareEnvironment(), true);              \
     QTEST_MAIN(TestObject)
