@@ -1,7 +1,7 @@
+#include "CDlgOptions.h"
+#include "CUpdateController.h"
+#include "Settings.h"
 #include "testsupport.h"
-#include "update/Settings.h"
-#include "update/ui/CDlgOptions.h"
-#include "update/ui/CUpdateController.h"
 
 #include <QApplication>
 #include <QFileDialog>

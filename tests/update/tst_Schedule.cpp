@@ -1,5 +1,5 @@
+#include "Schedule.h"
 #include "testsupport.h"
-#include "update/Schedule.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
+#include "CDlgProgress.h"
+#include "CUpdateController.h"
+#include "NewsFeedFile.h"
+#include "NewsFeedOutput.h"
+#include "Settings.h"
 #include "TestHttpServer.h"
+#include "UpdateEngine.h"
 #include "testsupport.h"
-#include "update/NewsFeedFile.h"
-#include "update/NewsFeedOutput.h"
-#include "update/Settings.h"
-#include "update/UpdateEngine.h"
-#include "update/ui/CDlgProgress.h"
-#include "update/ui/CUpdateController.h"
 
 #include <QApplication>
 #include <QDir>

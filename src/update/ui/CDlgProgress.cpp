@@ -1,6 +1,6 @@
 #include "CDlgProgress.h"
 
-#include "update/UpdateEngine.h"
+#include "UpdateEngine.h"
 
 #include <QDir>
 #include <QFrame>

@@ -1,11 +1,11 @@
 #include "CUpdateController.h"
 
+#include "AppPaths.h"
 #include "CDlgOptions.h"
 #include "CDlgProgress.h"
-#include "update/AppPaths.h"
-#include "update/NewsFeedOutput.h"
-#include "update/Settings.h"
-#include "update/UpdateEngine.h"
+#include "NewsFeedOutput.h"
+#include "Settings.h"
+#include "UpdateEngine.h"
 
 #include <QDir>
 #include <QMessageBox>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "CDlgProgress.h"
-#include "update/CWebAccess.h"
-#include "update/Schedule.h"
+#include "CWebAccess.h"
+#include "Schedule.h"
 
 #include <QObject>
 #include <QPointer>
