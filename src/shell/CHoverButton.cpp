@@ -56,7 +56,7 @@ void CHoverButton::paintEvent(QPaintEvent*) {
     int nFrame = 0;
     if (isDown())
         nFrame = 1;
-    else if (m_bHot || hasFocus())
+    else if (m_bHot || HasVisibleFocus())
         nFrame = 2;
     const bool bUse2x = devicePixelRatioF() > 1.0 && !m_bmpStates2x.isNull();
     const QPixmap& bmp = bUse2x ? m_bmpStates2x : m_bmpStates;
@@ -101,8 +101,12 @@ void CHoverButton::leaveEvent(QEvent* event) {
     QAbstractButton::leaveEvent(event);
 }
 
-// The keyboard focus looks like the mouse resting on the button, so that Tab shows
-// where Space will act.
+// Focus that came from the keyboard looks like the mouse resting on the button, so that
+// Tab shows where Space will act; focus a click or the window's activation gave stays unseen.
+bool CHoverButton::HasVisibleFocus() const {
+    return hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange);
+}
+
 void CHoverButton::focusInEvent(QFocusEvent* event) {
     update();
     QAbstractButton::focusInEvent(event);

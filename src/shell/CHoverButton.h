@@ -41,6 +41,7 @@ protected:
 private:
     void Watch();
     void BecomeHot();
+    bool HasVisibleFocus() const;
 
     bool m_bHot = false;
     QSize m_sizeFrame;
