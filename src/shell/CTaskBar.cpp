@@ -7,6 +7,9 @@
 #include <QLinearGradient>
 #include <QPainter>
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 // The dialog template the bar's size comes from, in dialog units.
