@@ -46,6 +46,10 @@ bool WriteOpmlFile(const QString& path, const OutlineTree& tree, OpmlForm form =
 // Writes the document to an open device; false when a write fails.
 bool WriteOpml(QIODevice& out, const OutlineTree& tree, OpmlForm form = OpmlForm::Channel);
 
+// Writes one node with its subtree, but not its following siblings; false when a write fails.
+bool WriteOutline(QIODevice& out, const OutlineTree& tree, OutlineTree::Node node,
+                  OpmlForm form = OpmlForm::Channel);
+
 // Escapes &, ", ', <, > and the line-breaking characters, and drops the control
 // characters that XML 1.0 forbids.
 void EscapeXml(std::string& value);

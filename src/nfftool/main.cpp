@@ -1,0 +1,163 @@
+// pellavo-nff: shows what a news feed file holds, so that a user can see what goes to the phone.
+
+#include "update/NewsFeedFile.h"
+
+#include <QFile>
+#include <QXmlStreamReader>
+
+#include <cstdio>
+
+namespace {
+
+enum Exit { Ok = 0, Failed = 1, Usage = 2 };
+
+const char HelpText[] = "Usage: pellavo-nff FILE\n"
+                        "       pellavo-nff --channel FILE\n"
+                        "       pellavo-nff --record N FILE\n"
+                        "\n"
+                        "Shows what a Pellavo news feed file (.nff) holds.\n"
+                        "\n"
+                        "  FILE            list the header, the channel block and one line per\n"
+                        "                  record: number, address, content length, feed title\n"
+                        "  --channel FILE  write the subscription list (OPML) the file carries\n"
+                        "  --record N FILE write the feed document of record N (from 1)\n"
+                        "  --help          show this help\n"
+                        "\n"
+                        "Exit status: 0 on success, 1 when the file cannot be read, is malformed\n"
+                        "or lacks what was asked for, 2 on wrong usage.\n";
+
+void print(FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+}
+
+int usage(const QString& why) {
+    print(stderr, QStringLiteral("pellavo-nff: %1\nTry 'pellavo-nff --help'.\n").arg(why));
+    return Usage;
+}
+
+int fail(const QString& why) {
+    print(stderr, QStringLiteral("pellavo-nff: %1\n").arg(why));
+    return Failed;
+}
+
+// The first title element of the document (RSS channel title, Atom feed title), if any.
+QString FeedTitle(const QByteArray& document) {
+    QXmlStreamReader xml(document);
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("title"))
+            return xml.readElementText(QXmlStreamReader::IncludeChildElements).simplified();
+    }
+    return QString();
+}
+
+QString OutlineCount(const QByteArray& opml) {
+    QXmlStreamReader xml(opml);
+    int outlines = 0;
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("outline"))
+            ++outlines;
+    }
+    QString text = QStringLiteral("%1 outline%2").arg(outlines).arg(outlines == 1 ? "" : "s");
+    if (xml.hasError())
+        text += QStringLiteral(" (not well-formed OPML: %1)").arg(xml.errorString());
+    return text;
+}
+
+int Malformed(const QString& path, const CNewsFeedReader& reader) {
+    return fail(QStringLiteral("%1: malformed news feed file: %2").arg(path, reader.ErrorString()));
+}
+
+int List(const QString& path, CNewsFeedReader& reader) {
+    print(stdout,
+          QStringLiteral("%1: news feed file, signature %2\n").arg(path).arg(NewsFeedFile::Signature));
+    print(stdout, QStringLiteral("synchronize flag: %1\n").arg(reader.SyncFlag() ? 1 : 0));
+    if (reader.SyncFlag()) {
+        print(stdout, QStringLiteral("channel block: %1 bytes, %2\n")
+                          .arg(reader.ChannelFile().size())
+                          .arg(OutlineCount(reader.ChannelFile())));
+    } else {
+        print(stdout, QStringLiteral("channel block: none\n"));
+    }
+    int count = 0;
+    CNewsFeedReader::Record record;
+    while (reader.ReadNext(record)) {
+        ++count;
+        QString line =
+            QStringLiteral("%1\t%2\t%3 bytes").arg(count).arg(record.url).arg(record.content.size());
+        const QString title = FeedTitle(record.content);
+        if (!title.isEmpty())
+            line += QStringLiteral("\t\"%1\"").arg(title);
+        print(stdout, line + QLatin1Char('\n'));
+    }
+    if (reader.HasError())
+        return Malformed(path, reader);
+    print(stdout, QStringLiteral("%1 record%2\n").arg(count).arg(count == 1 ? "" : "s"));
+    return Ok;
+}
+
+int WriteRecord(const QString& path, CNewsFeedReader& reader, long long wanted) {
+    long long index = 0;
+    CNewsFeedReader::Record record;
+    while (reader.ReadNext(record)) {
+        if (++index == wanted) {
+            std::fwrite(record.content.constData(), 1, size_t(record.content.size()), stdout);
+            return Ok;
+        }
+    }
+    if (reader.HasError())
+        return Malformed(path, reader);
+    return fail(
+        QStringLiteral("%1: there is no record %2; the file holds %3").arg(path).arg(wanted).arg(index));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
+        print(stdout, QString::fromLatin1(HelpText));
+        return Ok;
+    }
+
+    enum class Mode { List, Channel, Record } mode = Mode::List;
+    long long wanted = 0;
+    QString path;
+    if (args.size() == 1 && !args[0].startsWith(QLatin1Char('-'))) {
+        path = args[0];
+    } else if (args.size() == 2 && args[0] == QLatin1String("--channel")) {
+        mode = Mode::Channel;
+        path = args[1];
+    } else if (args.size() == 3 && args[0] == QLatin1String("--record")) {
+        bool ok = false;
+        wanted = args[1].toLongLong(&ok);
+        if (!ok || wanted < 1)
+            return usage(QStringLiteral("record number '%1' is not a number from 1 up").arg(args[1]));
+        mode = Mode::Record;
+        path = args[2];
+    } else {
+        return usage(args.isEmpty() ? QStringLiteral("no file given") : QStringLiteral("wrong arguments"));
+    }
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("%1: %2").arg(path, file.errorString()));
+    CNewsFeedReader reader(file);
+    if (!reader.ReadHeader())
+        return Malformed(path, reader);
+
+    switch (mode) {
+    case Mode::List:
+        return List(path, reader);
+    case Mode::Channel:
+        if (!reader.SyncFlag())
+            return fail(QStringLiteral("%1: the file carries no subscription list").arg(path));
+        std::fwrite(reader.ChannelFile().constData(), 1, size_t(reader.ChannelFile().size()), stdout);
+        return Ok;
+    case Mode::Record:
+        return WriteRecord(path, reader, wanted);
+    }
+    return Failed;
+}

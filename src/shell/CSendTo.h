@@ -1,0 +1,42 @@
+#pragma once
+
+#include "SendTargets.h"
+
+#include <QPoint>
+#include <QString>
+
+#include <memory>
+
+class QWidget;
+
+// The Send To command: hands the news feed file to one of the targets this desktop
+// offers (removable drives and phones, send-to desktop entries, KDE Connect devices,
+// a mail message, a folder). One object serves one command.
+class CSendTo {
+public:
+    // The targets of this machine.
+    CSendTo();
+    explicit CSendTo(std::unique_ptr<ISendTargetSource> source);
+    ~CSendTo();
+
+    // The whole command: warns and stops when the file is missing or an update is
+    // writing it; otherwise shows the menu at `ptMenu` (the owner's coordinates) and
+    // carries out the choice. True when the file went to a target.
+    bool Run(const QString& strFeedFile, QWidget* pOwner, const QPoint& ptMenu);
+
+    // True when the file exists and no update run holds it locked.
+    static bool IsFeedFileReady(const QString& strFeedFile);
+
+    void SetTargetPath(const QString& strPath);
+    // Shows the menu at a screen point; true when the chosen target was carried out,
+    // false when it failed (after saying why) or the menu was closed without a choice.
+    bool ShowSendTo(QWidget* pOwner, const QPoint& ptScreen);
+    // Carries out one target, with an "Error" box when it fails.
+    bool SendTo(const SendTarget& target, QWidget* pOwner);
+
+    static const QString kMissingFileText;
+
+private:
+    std::unique_ptr<ISendTargetSource> m_source;
+    QString m_strTargetPath;
+};

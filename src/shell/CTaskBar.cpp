@@ -1,0 +1,195 @@
+#include "CTaskBar.h"
+
+#include "CHoverButton.h"
+
+#include <QEvent>
+#include <QFontMetrics>
+#include <QLinearGradient>
+#include <QPainter>
+
+#include <algorithm>
+#include <iterator>
+
+namespace {
+
+// The dialog template the bar's size comes from, in dialog units.
+constexpr int kTemplateWidthDu = 109;
+constexpr int kTemplateHeightDu = 166;
+
+constexpr int kPanelBitmapId = 158;
+constexpr QRect kPanelRect(6, 15, 153, 227);
+
+const QColor kGradientTop(221, 236, 255);
+const QColor kGradientBottom(74, 122, 201);
+
+struct ButtonSpec {
+    int nId;
+    const char* pszText;
+    QPoint ptTopLeft;
+    int nBitmapId;
+    const char* pszTip;
+};
+
+// In creation order, which is also the order Tab walks them.
+constexpr ButtonSpec kButtons[] = {
+    {CTaskBar::IdUpdateAll,
+     "Update All Feeds",
+     {26, 95},
+     145,
+     "Update all feeds include those in subfolders"},
+    {CTaskBar::IdUpdateMarked,
+     "Update Marked Feeds",
+     {26, 110},
+     146,
+     "Update marked feeds and/or folders only"},
+    {CTaskBar::IdUpdateCurrent,
+     "Update Current Feed",
+     {26, 125},
+     150,
+     "Update current selected feed or folder only"},
+    {CTaskBar::IdImportOpml, "Import OPML", {26, 140}, 148, "Import subscriptions from an OPML file"},
+    {CTaskBar::IdExportOpml, "Export OPML", {26, 155}, 147, "Export subscriptions into an OPML file"},
+    {CTaskBar::IdSendTo,
+     "Send To",
+     {26, 185},
+     157,
+     "Send the updated feeds to a mobile phone or the file system"},
+    {CTaskBar::IdSyncOff,
+     "Synchronize Channels",
+     {26, 215},
+     149,
+     "Check if you also want to update the subscriptions to the mobile phone"},
+    {CTaskBar::IdSyncOn,
+     "Synchronize Channels",
+     {26, 215},
+     152,
+     "Check if you also want to update the subscriptions to the mobile phone"},
+};
+
+// Dialog units convert through the dialog font's average character width and height,
+// the way dialog templates are laid out.
+int HorizontalBaseUnit(const QFontMetrics& fm) {
+    const int nAlphabet =
+        fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    return (nAlphabet / 26 + 1) / 2;
+}
+
+int MulDivRound(int a, int b, int c) {
+    return (a * b + c / 2) / c;
+}
+
+} // namespace
+
+CTaskBar::CTaskBar(QWidget* parent) : QWidget(parent) {
+    // Everything is painted in one pass from an off-screen picture: no background erase.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
+
+    CHoverButton** members[] = {&m_pUpdateAll,  &m_pUpdateMarked, &m_pUpdateCurrent, &m_pImportOpml,
+                                &m_pExportOpml, &m_pSendTo,       &m_pSyncOff,       &m_pSyncOn};
+    for (int i = 0; i < int(std::size(kButtons)); ++i) {
+        const ButtonSpec& spec = kButtons[i];
+        auto* pButton = new CHoverButton(this);
+        pButton->setObjectName(QStringLiteral("button%1").arg(spec.nId));
+        pButton->setText(QString::fromLatin1(spec.pszText));
+        pButton->setAccessibleName(pButton->text());
+        pButton->move(spec.ptTopLeft);
+        pButton->LoadStates(spec.nBitmapId);
+        pButton->SetTip(QString::fromLatin1(spec.pszTip), true);
+        *members[i] = pButton;
+    }
+
+    connect(m_pUpdateAll, &QAbstractButton::clicked, this, &CTaskBar::updateAllClicked);
+    connect(m_pUpdateMarked, &QAbstractButton::clicked, this, &CTaskBar::updateMarkedClicked);
+    connect(m_pUpdateCurrent, &QAbstractButton::clicked, this, &CTaskBar::updateCurrentClicked);
+    connect(m_pImportOpml, &QAbstractButton::clicked, this, &CTaskBar::importClicked);
+    connect(m_pExportOpml, &QAbstractButton::clicked, this, &CTaskBar::exportClicked);
+    connect(m_pSendTo, &QAbstractButton::clicked, this, &CTaskBar::sendToClicked);
+    connect(m_pSyncOff, &QAbstractButton::clicked, this, [this] { OnSyncClicked(true); });
+    connect(m_pSyncOn, &QAbstractButton::clicked, this, [this] { OnSyncClicked(false); });
+
+    // The flag is off until the view says otherwise.
+    UpdateSyncButtons(false);
+
+    SetPanel(QPixmap(CHoverButton::ResourcePath(kPanelBitmapId)),
+             QPixmap(CHoverButton::ResourcePath2x(kPanelBitmapId)));
+    setFixedWidth(BarWidth());
+}
+
+CTaskBar::~CTaskBar() = default;
+
+CHoverButton* CTaskBar::Button(int nId) const {
+    return findChild<CHoverButton*>(QStringLiteral("button%1").arg(nId), Qt::FindDirectChildrenOnly);
+}
+
+QPoint CTaskBar::SendToMenuPos() const {
+    return m_pSendTo->pos();
+}
+
+int CTaskBar::BarWidth() const {
+    const int nWidth = MulDivRound(kTemplateWidthDu, HorizontalBaseUnit(fontMetrics()), 4);
+    return std::max(nWidth, kPanelRect.right() + 1);
+}
+
+QSize CTaskBar::sizeHint() const {
+    const int nHeight = MulDivRound(kTemplateHeightDu, fontMetrics().height(), 8);
+    return {BarWidth(), std::max(nHeight, minimumSizeHint().height())};
+}
+
+QSize CTaskBar::minimumSizeHint() const {
+    return {BarWidth(), kPanelRect.bottom() + 1};
+}
+
+void CTaskBar::SetPanel(const QPixmap& panel, const QPixmap& panel2x) {
+    m_bmpPanel = panel;
+    m_bmpPanel2x = panel2x;
+    if (!m_bmpPanel2x.isNull())
+        m_bmpPanel2x.setDevicePixelRatio(2.0);
+    update();
+}
+
+void CTaskBar::UpdateSyncButtons(bool bSyncChannels) {
+    CHoverButton* pShown = bSyncChannels ? m_pSyncOn : m_pSyncOff;
+    CHoverButton* pHidden = bSyncChannels ? m_pSyncOff : m_pSyncOn;
+    const bool bHadFocus = pHidden->hasFocus();
+    pHidden->setEnabled(false);
+    pHidden->hide();
+    pShown->setEnabled(true);
+    pShown->show();
+    // A keyboard user who toggled the switch keeps it under the focus.
+    if (bHadFocus)
+        pShown->setFocus(Qt::TabFocusReason);
+}
+
+void CTaskBar::OnSyncClicked(bool bSyncChannels) {
+    UpdateSyncButtons(bSyncChannels);
+    emit syncToggled(bSyncChannels);
+}
+
+void CTaskBar::paintEvent(QPaintEvent*) {
+    const qreal dpr = devicePixelRatioF();
+    QPixmap offscreen(size() * dpr);
+    if (offscreen.isNull())
+        return;
+    offscreen.setDevicePixelRatio(dpr);
+    {
+        QPainter painter(&offscreen);
+        QLinearGradient gradient(0, 0, 0, height());
+        gradient.setColorAt(0.0, kGradientTop);
+        gradient.setColorAt(1.0, kGradientBottom);
+        painter.fillRect(rect(), gradient);
+        const QPixmap& panel = (dpr > 1.0 && !m_bmpPanel2x.isNull()) ? m_bmpPanel2x : m_bmpPanel;
+        if (!panel.isNull())
+            painter.drawPixmap(kPanelRect, panel);
+    }
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, offscreen);
+}
+
+void CTaskBar::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange) {
+        setFixedWidth(BarWidth());
+        updateGeometry();
+    }
+    QWidget::changeEvent(event);
+}

@@ -1,0 +1,59 @@
+#include "NewsFeedOutput.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+QString ErrnoText(int code) {
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+} // namespace
+
+CNewsFeedOutput::~CNewsFeedOutput() {
+    Close();
+}
+
+std::unique_ptr<CNewsFeedOutput> CNewsFeedOutput::Open(const QString& path, QString* error) {
+    auto fail = [&](const QString& why) {
+        if (error)
+            *error = why;
+        return std::unique_ptr<CNewsFeedOutput>();
+    };
+    if (path.isEmpty())
+        return fail(QStringLiteral("No file name is set."));
+    const QByteArray native = QFile::encodeName(path);
+    // Lock before truncating: a reader that holds the file (Send To copying it) keeps what it reads.
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return fail(ErrnoText(errno));
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int code = errno;
+        ::close(fd);
+        return fail(code == EWOULDBLOCK ? QStringLiteral("The file is in use by another program.")
+                                        : ErrnoText(code));
+    }
+    if (::ftruncate(fd, 0) != 0) {
+        const int code = errno;
+        ::close(fd);
+        return fail(ErrnoText(code));
+    }
+    return std::unique_ptr<CNewsFeedOutput>(new CNewsFeedOutput(path, fd));
+}
+
+bool CNewsFeedOutput::Close(QString* error) {
+    if (m_fd < 0)
+        return true;
+    const int result = ::close(m_fd);
+    m_fd = -1;
+    if (result != 0) {
+        if (error)
+            *error = ErrnoText(errno);
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,178 @@
+#include "CDlgProgress.h"
+
+#include "UpdateEngine.h"
+
+#include <QDir>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+const QString kFinished = QStringLiteral("Finished.");
+const QString kFinishedFailed =
+    QStringLiteral("Finished. Failed to get one or more feeds, which will not be updated on your phone.");
+} // namespace
+
+CDlgProgress::CDlgProgress(const QStringList* pUrlList, CUpdateEngine* pEngine, QWidget* parent)
+    : QDialog(parent), m_pUrlList(pUrlList), m_pEngine(pEngine), m_strStatus(QStringLiteral("Updating...")) {
+    setWindowTitle(QStringLiteral("Updating Feeds..."));
+
+    auto* picture = new QLabel(this);
+    picture->setPixmap(QPixmap(QStringLiteral(":/images/dlg_progress.png")));
+    picture->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
+
+    m_ctlStatus = new QLabel(QStringLiteral("Update "), this);
+    m_ctlStatus->setObjectName(QStringLiteral("status"));
+    m_ctlStatus->setTextFormat(Qt::PlainText);
+    m_ctlStatus->setMinimumWidth(360);
+    // A long address must not widen the dialog past the screen.
+    m_ctlStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_ctlProgress = new QProgressBar(this);
+    m_ctlProgress->setObjectName(QStringLiteral("progress"));
+    m_ctlProgress->setTextVisible(false);
+    m_ctlProgress->setRange(0, static_cast<int>(m_pUrlList->size()));
+    m_ctlProgress->setValue(0);
+
+    auto* line = new QFrame(this);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+
+    m_btnOK = new QPushButton(QStringLiteral("OK"), this);
+    m_btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    connect(m_btnOK, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_btnCancel, &QPushButton::clicked, this, &CDlgProgress::reject);
+
+    auto* right = new QVBoxLayout;
+    right->addWidget(m_ctlStatus);
+    right->addWidget(m_ctlProgress);
+    right->addStretch(1);
+    auto* top = new QHBoxLayout;
+    top->addWidget(picture);
+    top->addLayout(right, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(m_btnOK);
+    buttons->addWidget(m_btnCancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top, 1);
+    layout->addWidget(line);
+    layout->addLayout(buttons);
+
+    SetStatus(m_strStatus);
+    m_btnOK->setEnabled(false);
+    m_btnCancel->setEnabled(true);
+    m_btnCancel->setDefault(true);
+
+    connect(m_pEngine, &CUpdateEngine::feedDone, this, &CDlgProgress::OnFeedDone);
+    connect(m_pEngine, &CUpdateEngine::finished, this, &CDlgProgress::OnEngineFinished);
+}
+
+QString CDlgProgress::FailureText(const QString& url) {
+    return QStringLiteral("Failed to download %1, please check the URL and the Internet connection.")
+        .arg(url);
+}
+
+void CDlgProgress::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (m_bStarted)
+        return;
+    m_bStarted = true;
+    if (!m_pUrlList->isEmpty())
+        SetStatus(QStringLiteral("Downloading ") + m_pUrlList->first());
+    m_pEngine->Start();
+}
+
+void CDlgProgress::SetStatus(const QString& text) {
+    m_strStatus = text;
+    m_ctlStatus->setText(text);
+}
+
+void CDlgProgress::OnFeedDone(int index, bool ok) {
+    m_pending.push_back({index, ok});
+    Present();
+}
+
+void CDlgProgress::OnEngineFinished() {
+    m_bEngineDone = true;
+    if (m_bClosing) {
+        if (isVisible())
+            QDialog::reject();
+        return;
+    }
+    Present();
+}
+
+// Tells the feeds done so far, in list order, up to the next failure, whose box then
+// holds the story until it is answered.
+void CDlgProgress::Present() {
+    while (!m_pBox && !m_pending.empty() && !m_bClosing) {
+        const Done done = m_pending.front();
+        m_pending.pop_front();
+        if (!done.ok) {
+            m_bFailed = true;
+            ShowBox(FailureText(m_pUrlList->at(done.index)));
+            return;
+        }
+        Advance();
+    }
+    if (!m_pBox && m_pending.empty() && m_bEngineDone && !m_bFinished && !m_bClosing)
+        Finish();
+}
+
+void CDlgProgress::Advance() {
+    ++m_nPresented;
+    m_ctlProgress->setValue(m_nPresented);
+    if (m_nPresented < m_pUrlList->size())
+        SetStatus(QStringLiteral("Downloading ") + m_pUrlList->at(m_nPresented));
+}
+
+void CDlgProgress::ShowBox(const QString& text) {
+    // A child window that is not modal: the dialog's own buttons stay usable under it.
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Error"), text, QMessageBox::Ok, this);
+    box->setWindowModality(Qt::NonModal);
+    box->setDefaultButton(QMessageBox::Ok);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::finished, this, [this] {
+        m_pBox = nullptr;
+        if (m_bFinished || m_bClosing)
+            return;
+        Advance();
+        Present();
+    });
+    m_pBox = box;
+    box->show();
+}
+
+void CDlgProgress::Finish() {
+    m_bFinished = true;
+    const CUpdateEngine::Outcome outcome = m_pEngine->GetOutcome();
+    m_btnCancel->setEnabled(false);
+    m_btnOK->setEnabled(true);
+    m_btnOK->setDefault(true);
+    m_btnOK->setFocus();
+    const bool stopped = outcome.failure != CUpdateEngine::Failure::None;
+    SetStatus(m_bFailed || stopped ? kFinishedFailed : kFinished);
+    if (outcome.failure == CUpdateEngine::Failure::Write)
+        ShowBox(QStringLiteral("Failed to write %1: %2\nThe update was stopped.")
+                    .arg(QDir::toNativeSeparators(m_pEngine->OutputPath()), outcome.reason));
+    else if (outcome.failure == CUpdateEngine::Failure::TempFolder)
+        ShowBox(QStringLiteral("Failed to create the temporary files of the update: %1").arg(outcome.reason));
+}
+
+void CDlgProgress::reject() {
+    m_bClosing = true;
+    if (m_pBox)
+        m_pBox->close();
+    if (!m_bEngineDone && m_pEngine->IsRunning()) {
+        // Close once the file ends after its last complete record and its lock is released.
+        m_btnCancel->setEnabled(false);
+        m_pEngine->Cancel();
+        return;
+    }
+    QDialog::reject();
+}

@@ -1,0 +1,164 @@
+#include "CUpdateController.h"
+
+#include "AppPaths.h"
+#include "CDlgOptions.h"
+#include "CDlgProgress.h"
+#include "NewsFeedOutput.h"
+#include "Settings.h"
+#include "UpdateEngine.h"
+
+#include <QDir>
+#include <QMessageBox>
+
+namespace {
+const QString kManualAgent = QStringLiteral("Corvantis RSS Reader");
+const QString kScheduledAgent = QStringLiteral("RSS Reader");
+} // namespace
+
+CUpdateController::CUpdateController(CSettings& settings, const CClock& clock, Sources sources,
+                                     QWidget* dialogParent, QObject* parent)
+    : QObject(parent), m_settings(settings), m_sources(std::move(sources)), m_pDialogParent(dialogParent),
+      m_check(clock) {
+    m_nUpdateTimer.setInterval(1000);
+    connect(&m_nUpdateTimer, &QTimer::timeout, this, &CUpdateController::OnTimer);
+}
+
+CUpdateController::~CUpdateController() {
+    AbandonScheduledRun();
+    delete m_pProgress;
+    m_pManual.reset();
+}
+
+void CUpdateController::LoadSettings() {
+    m_strFeedFile = m_settings.FeedFile();
+    m_nInterval = m_settings.Interval();
+    m_nHour = m_settings.Hour();
+    m_nMinute = m_settings.Minute();
+}
+
+void CUpdateController::StartTimer() {
+    m_check.Start();
+    m_nUpdateTimer.start();
+}
+
+void CUpdateController::SetTransferLimits(int maxTransfers, int maxPerHost) {
+    m_nMaxTransfers = maxTransfers;
+    m_nMaxPerHost = maxPerHost;
+}
+
+CUpdateJob CUpdateController::MakeJob(const QStringList& urls, const QString& agentName) const {
+    CUpdateJob job;
+    job.urls = urls;
+    job.agentName = agentName;
+    job.syncChannels = m_sources.syncChannels && m_sources.syncChannels();
+    job.channelFile = m_sources.channelFile ? m_sources.channelFile() : AppPaths::ChannelFile();
+    job.maxTransfers = m_nMaxTransfers;
+    job.maxPerHost = m_nMaxPerHost;
+    job.webOptions = m_webOptions;
+    return job;
+}
+
+void CUpdateController::OnUpdate(const std::function<QStringList()>& collect) {
+    AbandonScheduledRun();
+    RunUpdate(collect(), m_strFeedFile);
+}
+
+int CUpdateController::RunUpdate(const QStringList& urls, const QString& path) {
+    AbandonScheduledRun();
+    if (m_pProgress) {
+        // The dialog is modal, so only a caller outside the window gets here: show the run under way.
+        m_pProgress->raise();
+        m_pProgress->activateWindow();
+        return 0;
+    }
+    if (urls.isEmpty()) {
+        m_bUpdating.store(false);
+        return 0;
+    }
+    m_bUpdating.store(true);
+    QString error;
+    std::unique_ptr<CNewsFeedOutput> output = CNewsFeedOutput::Open(path, &error);
+    if (!output) {
+        m_bUpdating.store(false);
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Error"),
+                        QStringLiteral("Failed to create %1: %2").arg(QDir::toNativeSeparators(path), error),
+                        QMessageBox::Ok, m_pDialogParent);
+        box.setDefaultButton(QMessageBox::Ok);
+        box.exec();
+        return -1;
+    }
+    m_pManual = std::make_unique<CUpdateEngine>(MakeJob(urls, kManualAgent), std::move(output));
+    m_pProgress = new CDlgProgress(&m_pManual->Job().urls, m_pManual.get(), m_pDialogParent);
+    connect(m_pProgress, &QDialog::finished, this, &CUpdateController::OnManualRunClosed);
+    // open() keeps the window's event loop running; the dialog starts the run when it shows.
+    m_pProgress->open();
+    return 0;
+}
+
+void CUpdateController::OnManualRunClosed() {
+    if (m_pProgress)
+        m_pProgress->deleteLater();
+    m_pProgress = nullptr;
+    // The dialog closes only once the run has closed its file; this wait returns at once.
+    if (m_pManual)
+        m_pManual.release()->deleteLater();
+    m_bUpdating.store(false);
+    emit runFinished(true);
+}
+
+void CUpdateController::OnOptions() {
+    CDlgOptions dialog(m_pDialogParent);
+    dialog.m_strFeedFile = m_strFeedFile;
+    dialog.m_nHour = m_nHour;
+    dialog.m_nMinute = m_nMinute;
+    dialog.m_nIntervalChoice = Schedule::IntervalToChoice(m_nInterval);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    m_strFeedFile = dialog.m_strFeedFile;
+    m_nInterval = Schedule::ChoiceToInterval(dialog.m_nIntervalChoice, m_nInterval);
+    if (dialog.m_nIntervalChoice == CDlgOptions::DailyChoice) {
+        m_nHour = dialog.m_nHour;
+        m_nMinute = dialog.m_nMinute;
+    }
+    m_settings.SetFeedFile(m_strFeedFile);
+    m_settings.SetSchedule(m_nInterval, m_nHour, m_nMinute);
+    m_settings.Sync();
+}
+
+void CUpdateController::OnTimer() {
+    // Every tick goes through the check, busy or not, so that it knows which minute it has seen.
+    if (!m_check.Tick(m_nInterval, m_nHour, m_nMinute) || m_bUpdating.load())
+        return;
+    StartScheduledRun();
+}
+
+bool CUpdateController::StartScheduledRun() {
+    m_bUpdating.store(true);
+    const QStringList urls = m_sources.collectAll ? m_sources.collectAll() : QStringList();
+    std::unique_ptr<CNewsFeedOutput> output;
+    if (!urls.isEmpty())
+        output = CNewsFeedOutput::Open(m_strFeedFile, nullptr);
+    if (!output) {
+        m_bUpdating.store(false);
+        return false;
+    }
+    m_pScheduled = std::make_unique<CUpdateEngine>(MakeJob(urls, kScheduledAgent), std::move(output));
+    CUpdateEngine* engine = m_pScheduled.get();
+    // The engine is the context: abandoning it drops whatever it had still queued for us.
+    connect(engine, &CUpdateEngine::finished, engine, [this] {
+        m_pScheduled.release()->deleteLater();
+        m_bUpdating.store(false);
+        emit runFinished(false);
+    });
+    engine->Start();
+    return true;
+}
+
+void CUpdateController::AbandonScheduledRun() {
+    if (!m_pScheduled)
+        return;
+    m_pScheduled->Cancel();
+    m_pScheduled->Wait();
+    m_pScheduled.reset();
+    m_bUpdating.store(false);
+}

@@ -1,0 +1,469 @@
+#include "CSendTo.h"
+#include "DesktopEntry.h"
+#include "SendTargets.h"
+
+#include "testsupport.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <functional>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+void WriteFile(const QString& strPath, const QByteArray& data, bool bExecutable = false) {
+    QDir().mkpath(QFileInfo(strPath).path());
+    QFile file(strPath);
+    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(strPath));
+    file.write(data);
+    file.close();
+    if (bExecutable)
+        file.setPermissions(file.permissions() | QFile::ExeOwner | QFile::ExeUser);
+}
+
+QByteArray ReadFile(const QString& strPath) {
+    QFile file(strPath);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Volumes, data folders and programs of a made-up desktop; KDE Connect is asked the
+// real way, through whatever kdeconnect-cli the test installs in its bin folder.
+class FakeDesktop : public CSystemSendTargets {
+public:
+    QList<SendVolume> lstVolumes;
+    QStringList lstDataFolders;
+    QString strBinFolder;
+
+    QList<SendVolume> Volumes() const override { return lstVolumes; }
+    QStringList DataFolders() const override { return lstDataFolders; }
+    QString FindProgram(const QString& strName) const override {
+        const QFileInfo info(strBinFolder + u'/' + strName);
+        return info.isExecutable() ? info.filePath() : QString();
+    }
+};
+
+// Watchers belong to the running test and go with it.
+QObject* g_pWatchers = nullptr;
+
+// Acts on the next widget of type T that becomes the active popup or modal window, from
+// inside the nested event loop that shows it.
+template <typename T> void WhenShown(std::function<void(T*)> act) {
+    auto* pTimer = new QTimer(g_pWatchers);
+    pTimer->setInterval(10);
+    QObject::connect(pTimer, &QTimer::timeout, [pTimer, act] {
+        QWidget* pActive = QApplication::activePopupWidget();
+        if (!pActive)
+            pActive = QApplication::activeModalWidget();
+        if (T* pWidget = qobject_cast<T*>(pActive); pWidget && pWidget->isVisible()) {
+            pTimer->stop();
+            pTimer->deleteLater();
+            act(pWidget);
+        }
+    });
+    pTimer->start();
+}
+
+struct SeenBox {
+    bool bSeen = false;
+    QString strCaption;
+    QString strText;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+};
+
+// Records the next message box and closes it with Return, as a user would.
+std::shared_ptr<SeenBox> ExpectMessageBox() {
+    auto pSeen = std::make_shared<SeenBox>();
+    WhenShown<QMessageBox>([pSeen](QMessageBox* pBox) {
+        *pSeen = {true, pBox->windowTitle(), pBox->text(), pBox->icon()};
+        QTest::keyClick(pBox, Qt::Key_Return);
+    });
+    return pSeen;
+}
+
+// Picks a menu entry by its text (or closes the menu with Escape when empty), after
+// recording what the menu offered.
+std::shared_ptr<QStringList> ChooseFromMenu(const QString& strChoice, QPoint* pMenuPos = nullptr) {
+    auto pOffered = std::make_shared<QStringList>();
+    WhenShown<QMenu>([pOffered, strChoice, pMenuPos](QMenu* pMenu) {
+        QAction* pChosen = nullptr;
+        for (QAction* pAction : pMenu->actions()) {
+            *pOffered << pAction->text();
+            QVERIFY2(!pAction->icon().isNull(), qPrintable(pAction->text()));
+            if (pAction->text() == strChoice)
+                pChosen = pAction;
+        }
+        if (pMenuPos)
+            *pMenuPos = pMenu->pos();
+        if (!pChosen) {
+            QTest::keyClick(pMenu, Qt::Key_Escape);
+            return;
+        }
+        pMenu->setActiveAction(pChosen);
+        QTest::keyClick(pMenu, Qt::Key_Return);
+    });
+    return pOffered;
+}
+
+QByteArray DesktopEntryText(const QByteArray& name, const QByteArray& exec, const QByteArray& extra = {}) {
+    return "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + exec + "\n" + extra;
+}
+
+} // namespace
+
+class TestSendTo : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_pDir;
+    QString m_strFeedFile;
+    QString m_strOut;
+    FakeDesktop* m_pDesktop = nullptr;
+    std::unique_ptr<CSendTo> m_pSendTo;
+    std::unique_ptr<QWidget> m_pOwner;
+
+    QString Path(const QString& strRel) const { return m_pDir->filePath(strRel); }
+    QString Home() const { return Path(QStringLiteral("home-data")); }
+    QString System() const { return Path(QStringLiteral("system-data")); }
+
+    // A program that writes its arguments, one a line, to the output file.
+    QString RecorderScript(const QString& strName) {
+        const QString strScript = Path(QStringLiteral("bin/") + strName);
+        WriteFile(strScript, "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + m_strOut.toUtf8() + "'\n", true);
+        return strScript;
+    }
+
+private slots:
+    void init() {
+        g_pWatchers = new QObject;
+        m_pDir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_pDir->isValid());
+        m_strFeedFile = Path(QStringLiteral("my docs/news.nff"));
+        m_strOut = Path(QStringLiteral("out.txt"));
+        WriteFile(m_strFeedFile, QByteArray("NFF feeds ") + QByteArray(200000, 'x'));
+        auto pDesktop = std::make_unique<FakeDesktop>();
+        pDesktop->lstDataFolders = {Home(), System()};
+        pDesktop->strBinFolder = Path(QStringLiteral("bin"));
+        QDir().mkpath(pDesktop->strBinFolder);
+        m_pDesktop = pDesktop.get();
+        m_pSendTo = std::make_unique<CSendTo>(std::move(pDesktop));
+        m_pOwner = std::make_unique<QWidget>();
+        m_pOwner->resize(300, 300);
+        m_pOwner->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_pOwner.get()));
+    }
+    void cleanup() {
+        delete g_pWatchers;
+        g_pWatchers = nullptr;
+        m_pSendTo.reset();
+        m_pOwner.reset();
+        m_pDir.reset();
+    }
+
+    void execLineSplitting_data() {
+        QTest::addColumn<QString>("exec");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("plain") << "prog  -a %f" << QStringList{"prog", "-a", "%f"} << true;
+        QTest::newRow("quoted space")
+            << "\"/opt/my app/run\" %F" << QStringList{"/opt/my app/run", "%F"} << true;
+        QTest::newRow("escapes in quotes")
+            << "sh -c \"echo \\\"\\$x\\\" \\\\ \\`\"" << QStringList{"sh", "-c", "echo \"$x\" \\ `"} << true;
+        QTest::newRow("empty quoted argument") << "prog \"\" %u" << QStringList{"prog", "", "%u"} << true;
+        QTest::newRow("unbalanced") << "prog \"oops" << QStringList{} << false;
+    }
+    void execLineSplitting() {
+        QFETCH(QString, exec);
+        QFETCH(QStringList, args);
+        QFETCH(bool, valid);
+        const auto split = DesktopEntry::SplitExec(exec);
+        QCOMPARE(split.has_value(), valid);
+        if (valid)
+            QCOMPARE(*split, args);
+    }
+
+    void fieldCodes_data() {
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<QStringList>("expanded");
+        const QString f = QStringLiteral("/tmp/a b/news.nff");
+        QTest::newRow("file codes") << QStringList{"p", "%f", "%F", "%u", "%U"}
+                                    << QStringList{"p", f, f, f, f};
+        QTest::newRow("inline") << QStringList{"p", "--file=%f"} << QStringList{"p", "--file=" + f};
+        QTest::newRow("percent") << QStringList{"p", "100%%", "%%f"} << QStringList{"p", "100%", "%f"};
+        QTest::newRow("icon, name, entry")
+            << QStringList{"p", "%i", "%c", "%k"} << QStringList{"p", "--icon", "ico", "Phone", "/e.desktop"};
+        QTest::newRow("deprecated dropped")
+            << QStringList{"p", "%d", "%m", "x%vy", "%f"} << QStringList{"p", "xy", f};
+    }
+    void fieldCodes() {
+        QFETCH(QStringList, command);
+        QFETCH(QStringList, expanded);
+        SendTarget target;
+        target.kind = SendTarget::Kind::Run;
+        target.strName = QStringLiteral("Phone");
+        target.strIcon = QStringLiteral("ico");
+        target.strEntryFile = QStringLiteral("/e.desktop");
+        target.lstCommand = command;
+        QCOMPARE(DesktopEntry::ExpandCommand(target, QStringLiteral("/tmp/a b/news.nff")), expanded);
+    }
+
+    void targetsInMenuOrder() {
+        const QString strScript = RecorderScript(QStringLiteral("recorder"));
+        // Pellavo's own entries and Thunar's, the user's folder first.
+        WriteFile(Home() + "/pellavo/sendto/phone.desktop",
+                  DesktopEntryText("Phone Upload", strScript.toUtf8() + " %f", "Icon=phone\n"));
+        WriteFile(Home() + "/Thunar/sendto/shadowed.desktop", "[Desktop Entry]\nHidden=true\n");
+        WriteFile(System() + "/Thunar/sendto/shadowed.desktop", DesktopEntryText("Shadowed", "true %f"));
+        WriteFile(System() + "/Thunar/sendto/bluetooth.desktop",
+                  DesktopEntryText("Bluetooth Device", "true %F",
+                                   "Name[de]=Bluetooth-Gerät\nTryExec=" + strScript.toUtf8() + "\n"));
+        WriteFile(System() + "/Thunar/sendto/archive.desktop",
+                  DesktopEntryText("Archive\\sand Mail", "\"true\" %F"));
+        WriteFile(System() + "/Thunar/sendto/no-exec.desktop",
+                  "[Desktop Entry]\nType=Application\nName=NoExec\n");
+        WriteFile(System() + "/Thunar/sendto/bad-quote.desktop", DesktopEntryText("BadQuote", "\"true %f"));
+        WriteFile(System() + "/Thunar/sendto/no-group.desktop", "Name=NoGroup\nExec=true %f\n");
+        WriteFile(System() + "/Thunar/sendto/wrong-group.desktop",
+                  "[Desktop Action x]\nName=Wrong\nExec=true\n");
+        WriteFile(System() + "/Thunar/sendto/binary.desktop", QByteArray("\x00\xff\xfe[", 4));
+        WriteFile(System() + "/Thunar/sendto/tryexec.desktop",
+                  DesktopEntryText("Missing Tool", "true %f", "TryExec=no-such-program-pellavo\n"));
+        WriteFile(System() + "/Thunar/sendto/nodisplay.desktop",
+                  DesktopEntryText("Unseen", "true", "NoDisplay=true\n"));
+        WriteFile(System() + "/Thunar/sendto/link.desktop", "[Desktop Entry]\nType=Link\nName=Link\nURL=x\n");
+        WriteFile(System() + "/Thunar/sendto/readme.txt", DesktopEntryText("Not an entry", "true"));
+        m_pDesktop->lstVolumes = {{"USB STICK", Path("stick"), false}, {"Pixel 7", Path("phone"), true}};
+
+        auto names = [](const QList<SendTarget>& targets) {
+            QStringList lst;
+            for (const SendTarget& t : targets)
+                lst << t.strName;
+            return lst;
+        };
+        QStringList expected{"USB STICK",        "Pixel 7",      "Archive and Mail",
+                             "Bluetooth Device", "Phone Upload", "Folder..."};
+        QCOMPARE(names(CollectSendTargets(*m_pDesktop)), expected);
+
+        WriteFile(Path("bin/kdeconnect-cli"),
+                  "#!/bin/sh\n[ \"$1\" = --list-available ] && printf 'a1b2 Galaxy S9\\nc3d4\\n'\n", true);
+        WriteFile(Path("bin/xdg-email"), "#!/bin/sh\n", true);
+        expected.insert(5, "Galaxy S9 (KDE Connect)");
+        expected.insert(6, "c3d4 (KDE Connect)");
+        expected.insert(7, "Mail Recipient");
+        const QList<SendTarget> targets = CollectSendTargets(*m_pDesktop);
+        QCOMPARE(names(targets), expected);
+        QCOMPARE(targets[0].strIcon, QStringLiteral("drive-removable-media"));
+        QCOMPARE(targets[1].strIcon, QStringLiteral("phone"));
+        QCOMPARE(targets[4].strIcon, QStringLiteral("phone"));
+        QCOMPARE(targets[5].lstCommand,
+                 (QStringList{Path("bin/kdeconnect-cli"), "--device", "a1b2", "--share", "%f"}));
+        QCOMPARE(targets[7].lstCommand, (QStringList{Path("bin/xdg-email"), "--attach", "%f"}));
+
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        const QStringList german = names(CollectSendTargets(*m_pDesktop));
+        QLocale::setDefault(QLocale::c());
+        QVERIFY(german.contains("Bluetooth-Gerät"));
+    }
+
+    void kdeConnectThatHangsIsGivenUp() {
+        WriteFile(Path("bin/kdeconnect-cli"), "#!/bin/sh\nexec sleep 30\n", true);
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(CollectSendTargets(*m_pDesktop).size(), 1);
+        QVERIFY(timer.elapsed() < 10000);
+    }
+
+    void gvfsPhonesAndCameras() {
+        const QString gvfs = Path("gvfs");
+        QDir().mkpath(gvfs + "/mtp:host=Google_Pixel_7_1A2B/Internal shared storage");
+        QDir().mkpath(gvfs + "/mtp:host=%5Busb%3A002%2C004%5D/Phone");
+        QDir().mkpath(gvfs + "/mtp:host=Galaxy/Phone");
+        QDir().mkpath(gvfs + "/mtp:host=Galaxy/Card");
+        QDir().mkpath(gvfs + "/gphoto2:host=Canon_EOS");
+        QDir().mkpath(gvfs + "/smb-share:server=nas,share=x");
+        const CSystemSendTargets system(Path("sys"), gvfs);
+        QStringList lst;
+        for (const SendVolume& v : system.GvfsVolumes()) {
+            QVERIFY(v.bPhone);
+            QVERIFY(QFileInfo(v.strFolder).isDir());
+            lst << v.strName + " -> " + QDir(gvfs).relativeFilePath(v.strFolder);
+        }
+        QCOMPARE(lst, (QStringList{
+                          "Canon EOS -> gphoto2:host=Canon_EOS",
+                          "[usb:002,004] -> mtp:host=%5Busb%3A002%2C004%5D/Phone",
+                          "Galaxy - Card -> mtp:host=Galaxy/Card", "Galaxy - Phone -> mtp:host=Galaxy/Phone",
+                          "Google Pixel 7 1A2B -> mtp:host=Google_Pixel_7_1A2B/Internal shared storage"}));
+    }
+
+    void removableBlockDevices_data() {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<bool>("removable");
+        QTest::newRow("flagged stick partition") << "/dev/sdb1" << true;
+        QTest::newRow("flagged stick whole") << "sdb" << true;
+        QTest::newRow("usb disk that says fixed") << "sdc1" << true;
+        QTest::newRow("sd card") << "mmcblk1p1" << true;
+        QTest::newRow("internal disk") << "sda2" << false;
+        QTest::newRow("internal emmc") << "mmcblk0p1" << false;
+        QTest::newRow("unknown") << "nvme9n1" << false;
+    }
+    void removableBlockDevices() {
+        QFETCH(QString, device);
+        QFETCH(bool, removable);
+        const QString sys = Path("sys");
+        auto disk = [&](const QString& path, const QString& name, const QByteArray& flag, const QString& part,
+                        const QByteArray& type = {}) {
+            const QString dir = sys + "/devices/" + path + "/block/" + name;
+            WriteFile(dir + "/removable", flag);
+            if (!type.isEmpty())
+                WriteFile(dir + "/device/type", type);
+            QDir().mkpath(sys + "/class/block");
+            QFile::link(dir, sys + "/class/block/" + name);
+            if (!part.isEmpty()) {
+                WriteFile(dir + "/" + part + "/partition", "1");
+                QFile::link(dir + "/" + part, sys + "/class/block/" + part);
+            }
+        };
+        disk("pci0000:00/0000:00:17.0/ata1/host0", "sda", "0\n", "sda2");
+        disk("pci0000:00/0000:00:14.0/usb1/1-1/host1", "sdb", "1\n", "sdb1");
+        disk("pci0000:00/0000:00:14.0/usb2/2-3/host2", "sdc", "0\n", "sdc1");
+        disk("platform/mmc_host/mmc0/mmc0:0001", "mmcblk0", "0\n", "mmcblk0p1", "MMC\n");
+        disk("platform/mmc_host/mmc1/mmc1:aaaa", "mmcblk1", "0\n", "mmcblk1p1", "SD\n");
+        QCOMPARE(CSystemSendTargets(sys, Path("gvfs")).IsRemovableBlockDevice(device), removable);
+    }
+
+    void missingOrLockedFileWarns() {
+        auto check = [this](const QString& strFile) {
+            const auto pBox = ExpectMessageBox();
+            const auto pOffered = ChooseFromMenu(QString());
+            QVERIFY(!m_pSendTo->Run(strFile, m_pOwner.get(), {0, 70}));
+            QVERIFY(pBox->bSeen);
+            QCOMPARE(pBox->strCaption, QStringLiteral("Warning"));
+            QCOMPARE(pBox->strText,
+                     QStringLiteral("The updated feeds file does not exist. Please update feeds first."));
+            QCOMPARE(pBox->icon, QMessageBox::Warning);
+            QTest::qWait(50);
+            QVERIFY2(pOffered->isEmpty(), "no menu after the warning");
+            QApplication::processEvents();
+        };
+        check(Path("nowhere/news.nff"));
+        check(Path("my docs"));
+
+        // An update run holds the file with an exclusive lock while it writes it.
+        const int fd = ::open(QFile::encodeName(m_strFeedFile).constData(), O_RDWR | O_CLOEXEC);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+        QVERIFY(!CSendTo::IsFeedFileReady(m_strFeedFile));
+        check(m_strFeedFile);
+        ::close(fd);
+        QVERIFY(CSendTo::IsFeedFileReady(m_strFeedFile));
+    }
+
+    void escapeDoesNothing() {
+        RecorderScript(QStringLiteral("recorder"));
+        WriteFile(Home() + "/pellavo/sendto/rec.desktop",
+                  DesktopEntryText("Recorder", Path("bin/recorder").toUtf8() + " %f"));
+        QPoint ptMenu;
+        const auto pOffered = ChooseFromMenu(QString(), &ptMenu);
+        QVERIFY(!m_pSendTo->Run(m_strFeedFile, m_pOwner.get(), {0, 70}));
+        QCOMPARE(*pOffered, (QStringList{"Recorder", "Folder..."}));
+        QCOMPARE(ptMenu, m_pOwner->mapToGlobal(QPoint(0, 70)));
+        QTest::qWait(200);
+        QVERIFY(!QFile::exists(m_strOut));
+    }
+
+    void desktopEntryRunsWithTheFile() {
+        RecorderScript(QStringLiteral("recorder"));
+        WriteFile(
+            Home() + "/pellavo/sendto/rec.desktop",
+            DesktopEntryText("Phone & Tablet", '"' + Path("bin/recorder").toUtf8() + "\" --to=phone %F"));
+        ChooseFromMenu(QStringLiteral("Phone && Tablet"));
+        QVERIFY(m_pSendTo->Run(m_strFeedFile, m_pOwner.get(), {26, 185}));
+        QTRY_COMPARE(ReadFile(m_strOut), QByteArray("--to=phone\n") + m_strFeedFile.toUtf8() + "\n");
+    }
+
+    void kdeConnectSharesTheFile() {
+        WriteFile(Path("bin/kdeconnect-cli"),
+                  "#!/bin/sh\nif [ \"$1\" = --list-available ]; then echo 'id1 My Phone'; exit 0; fi\n"
+                  "printf '%s\\n' \"$@\" > '" +
+                      m_strOut.toUtf8() + "'\n",
+                  true);
+        ChooseFromMenu(QStringLiteral("My Phone (KDE Connect)"));
+        QVERIFY(m_pSendTo->Run(m_strFeedFile, m_pOwner.get(), {0, 70}));
+        QTRY_COMPARE(ReadFile(m_strOut), "--device\nid1\n--share\n" + m_strFeedFile.toUtf8() + "\n");
+    }
+
+    void programThatCannotStartIsReported() {
+        WriteFile(Home() + "/pellavo/sendto/gone.desktop",
+                  DesktopEntryText("Gone Tool", "/no/such/dir/tool %f"));
+        ChooseFromMenu(QStringLiteral("Gone Tool"));
+        const auto pBox = ExpectMessageBox();
+        QVERIFY(!m_pSendTo->Run(m_strFeedFile, m_pOwner.get(), {0, 70}));
+        QVERIFY(pBox->bSeen);
+        QCOMPARE(pBox->strCaption, QStringLiteral("Error"));
+        QVERIFY2(pBox->strText.contains("\"Gone Tool\"") && pBox->strText.contains("No such file"),
+                 qPrintable(pBox->strText));
+    }
+
+    void copyToVolume_data() {
+        QTest::addColumn<bool>("existing");
+        QTest::newRow("new file") << false;
+        QTest::newRow("overwrites an older copy") << true;
+    }
+    void copyToVolume() {
+        QFETCH(bool, existing);
+        QDir().mkpath(Path("stick"));
+        if (existing)
+            WriteFile(Path("stick/news.nff"), "old contents that are longer than nothing");
+        m_pDesktop->lstVolumes = {{"USB STICK", Path("stick"), false}};
+        ChooseFromMenu(QStringLiteral("USB STICK"));
+        QVERIFY(m_pSendTo->Run(m_strFeedFile, m_pOwner.get(), {0, 70}));
+        QCOMPARE(ReadFile(Path("stick/news.nff")), ReadFile(m_strFeedFile));
+        QCOMPARE(QDir(Path("stick")).entryList(QDir::Files | QDir::Hidden), QStringList{"news.nff"});
+    }
+
+    void copyFailureIsReported() {
+        m_pDesktop->lstVolumes = {{"Gone Stick", Path("unplugged/stick"), false}};
+        ChooseFromMenu(QStringLiteral("Gone Stick"));
+        const auto pBox = ExpectMessageBox();
+        QVERIFY(!m_pSendTo->Run(m_strFeedFile, m_pOwner.get(), {0, 70}));
+        QVERIFY(pBox->bSeen);
+        QCOMPARE(pBox->strCaption, QStringLiteral("Error"));
+        QVERIFY2(pBox->strText.contains("\"Gone Stick\""), qPrintable(pBox->strText));
+        QCOMPARE(pBox->icon, QMessageBox::Warning);
+    }
+
+    void copyIntoItsOwnFolderKeepsTheFile() {
+        const QByteArray before = ReadFile(m_strFeedFile);
+        SendTarget target;
+        target.kind = SendTarget::Kind::Copy;
+        target.strName = QStringLiteral("Documents");
+        target.strFolder = QFileInfo(m_strFeedFile).path();
+        m_pSendTo->SetTargetPath(m_strFeedFile);
+        QVERIFY(m_pSendTo->SendTo(target, m_pOwner.get()));
+        QCOMPARE(ReadFile(m_strFeedFile), before);
+    }
+
+    void folderChoiceCopiesThere() {
+        const QString strFolder = Path("chosen folder");
+        QDir().mkpath(strFolder);
+        ChooseFromMenu(QStringLiteral("Folder..."));
+        WhenShown<QFileDialog>([strFolder](QFileDialog* pDialog) {
+            auto* pEdit = pDialog->findChild<QLineEdit*>();
+            QVERIFY(pEdit);
+            // A typed path, as a user would give it.
+            pEdit->setText(strFolder);
+            QTest::keyClick(pEdit, Qt::Key_Return);
+        });
+        QVERIFY(m_pSendTo->Run(m_strFeedFile, m_pOwner.get(), {0, 70}));
+        QCOMPARE(ReadFile(strFolder + "/news.nff"), ReadFile(m_strFeedFile));
+    }
+};
+
+PELLAVO_TEST_MAIN(TestSendTo)
+#include "test_sendto.moc"

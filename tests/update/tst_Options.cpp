@@ -1,0 +1,169 @@
+#include "CDlgOptions.h"
+#include "CUpdateController.h"
+#include "Settings.h"
+#include "testsupport.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimeEdit>
+
+#include <functional>
+
+namespace {
+
+// Runs `action` on the options dialog once it is up (it runs modally).
+void whenDialogShows(std::function<void(CDlgOptions*)> action) {
+    QTimer::singleShot(0, [action] {
+        auto* dialog = qobject_cast<CDlgOptions*>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        action(dialog);
+    });
+}
+
+QRadioButton* radio(CDlgOptions* dialog, int choice) {
+    return dialog->findChild<QRadioButton*>(QStringLiteral("interval%1").arg(choice));
+}
+
+} // namespace
+
+class TestOptions : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+
+    QString iniFile(const QString& contents) {
+        static int count = 0;
+        const QString path = m_dir.filePath(QStringLiteral("settings%1.ini").arg(++count));
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(contents.toUtf8());
+        return path;
+    }
+
+private slots:
+    void roundTrip_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<int>("shownChoice");
+        QTest::addColumn<QTime>("shownTime");
+        QTest::addColumn<int>("choice"); // -1: Cancel
+        QTest::addColumn<QTime>("time");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QVariantList>("written"); // interval, hour, minute; empty: nothing written
+
+        const QString defaults;
+        QTest::newRow("daily at 21:45") << defaults << 0 << QTime(6, 0) << 4 << QTime(21, 45)
+                                        << QStringLiteral("/x/news.nff") << QVariantList{0, 21, 45};
+        QTest::newRow("2 hours keeps the daily time")
+            << QStringLiteral("[Update]\nInterval=0\nHour=7\nMinute=30\n") << 4 << QTime(7, 30) << 1
+            << QTime(22, 10) << QStringLiteral("/y/a.nff") << QVariantList{2, 7, 30};
+        QTest::newRow("8 hours") << defaults << 0 << QTime(6, 0) << 3 << QTime(6, 0)
+                                 << QStringLiteral("/z.nff") << QVariantList{8, 6, 0};
+        QTest::newRow("cancel writes nothing")
+            << QStringLiteral("[Update]\nInterval=2\n") << 1 << QTime(6, 0) << -1 << QTime(1, 1)
+            << QStringLiteral("/no.nff") << QVariantList{};
+        QTest::newRow("interval 3 shows 1 hour")
+            << QStringLiteral("[Update]\nInterval=3\nHour=9\n") << 0 << QTime(9, 0) << 0 << QTime(9, 0)
+            << QStringLiteral("/n.nff") << QVariantList{1, 9, 0};
+        QTest::newRow("time out of range shows clamped")
+            << QStringLiteral("[Update]\nInterval=0\nHour=31\nMinute=-4\n") << 4 << QTime(23, 0) << 2
+            << QTime(5, 5) << QStringLiteral("/c.nff") << QVariantList{4, 31, -4};
+    }
+
+    // OnOptions through a real settings file: what the dialog shows, and what OK or Cancel leave.
+    void roundTrip() {
+        QFETCH(QString, stored);
+        QFETCH(int, shownChoice);
+        QFETCH(QTime, shownTime);
+        QFETCH(int, choice);
+        QFETCH(QTime, time);
+        QFETCH(QString, path);
+        QFETCH(QVariantList, written);
+
+        const QString ini = iniFile(stored);
+        CSettings settings(ini);
+        CClock clock;
+        CUpdateController controller(settings, clock, {}, nullptr);
+        controller.LoadSettings();
+        const QString feedFileBefore = controller.FeedFile();
+
+        bool seen = false;
+        whenDialogShows([&](CDlgOptions* dialog) {
+            seen = true;
+            QCOMPARE(dialog->windowTitle(), QStringLiteral("Options"));
+            QVERIFY(radio(dialog, shownChoice)->isChecked());
+            QCOMPARE(dialog->m_ctlTime->time(), shownTime);
+            QCOMPARE(dialog->m_ctlTime->isEnabled(), shownChoice == 4);
+            QCOMPARE(dialog->findChild<QLineEdit*>(QStringLiteral("feedFile"))->text(), feedFileBefore);
+            if (choice < 0) {
+                dialog->reject();
+                return;
+            }
+            radio(dialog, choice)->click();
+            QCOMPARE(dialog->m_ctlTime->isEnabled(), choice == 4);
+            dialog->m_ctlTime->setTime(time);
+            dialog->findChild<QLineEdit*>(QStringLiteral("feedFile"))->setText(path);
+            QTest::keyClick(dialog, Qt::Key_Return);
+        });
+        controller.OnOptions();
+        QVERIFY(seen);
+
+        QSettings file(ini, QSettings::IniFormat);
+        if (written.isEmpty()) {
+            QCOMPARE(controller.FeedFile(), feedFileBefore);
+            QVERIFY(!file.contains(QStringLiteral("Path/FeedFile")));
+            QCOMPARE(file.allKeys().size(), stored.count(QLatin1Char('=')));
+            return;
+        }
+        QCOMPARE(file.value(QStringLiteral("Path/FeedFile")).toString(), path);
+        QCOMPARE(file.value(QStringLiteral("Update/Interval")).toInt(), written[0].toInt());
+        QCOMPARE(file.value(QStringLiteral("Update/Hour")).toInt(), written[1].toInt());
+        QCOMPARE(file.value(QStringLiteral("Update/Minute")).toInt(), written[2].toInt());
+        QCOMPARE(controller.Interval(), written[0].toInt());
+        QCOMPARE(controller.Hour(), written[1].toInt());
+        QCOMPARE(controller.Minute(), written[2].toInt());
+    }
+
+    // "..." picks a file that need not exist, adds the suffix, asks no overwrite question,
+    // and keeps the radio choice made before it.
+    void browseKeepsTheChoice() {
+        CDlgOptions dialog;
+        dialog.m_strFeedFile = m_dir.filePath(QStringLiteral("old.nff"));
+        dialog.m_nIntervalChoice = 0;
+        dialog.show();
+        radio(&dialog, 4)->click();
+        QVERIFY(dialog.m_ctlTime->isEnabled());
+
+        const QString typed = m_dir.filePath(QStringLiteral("phone"));
+        bool seen = false;
+        QTimer::singleShot(0, [&] {
+            auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            QVERIFY(files);
+            seen = true;
+            QCOMPARE(files->acceptMode(), QFileDialog::AcceptSave);
+            QCOMPARE(files->defaultSuffix(), QStringLiteral("nff"));
+            QVERIFY(files->testOption(QFileDialog::DontConfirmOverwrite));
+            QCOMPARE(files->nameFilters(), QStringList{QStringLiteral("News Feed File (*.nff)")});
+            files->selectFile(typed);
+            static_cast<QDialog*>(files)->accept();
+        });
+        dialog.findChild<QPushButton*>(QStringLiteral("browse"))->click();
+        QVERIFY(seen);
+        QVERIFY(radio(&dialog, 4)->isChecked());
+        QVERIFY(dialog.m_ctlTime->isEnabled());
+        dialog.m_ctlTime->setTime(QTime(5, 15));
+        dialog.accept();
+        QCOMPARE(dialog.m_strFeedFile, typed + QStringLiteral(".nff"));
+        QCOMPARE(dialog.m_nIntervalChoice, 4);
+        QCOMPARE(dialog.m_nHour, 5);
+        QCOMPARE(dialog.m_nMinute, 15);
+    }
+};
+
+PELLAVO_TEST_MAIN(TestOptions)
+#include "tst_Options.moc"

@@ -1,0 +1,154 @@
+#include "testsupport.h"
+#include "update/NewsFeedFile.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Run nff(const QStringList& arguments) {
+    QProcess process;
+    process.start(QStringLiteral(PELLAVO_NFF), arguments);
+    Run run;
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.exitCode = process.exitCode();
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+} // namespace
+
+class TestNffTool : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_file;
+    QByteArray m_bytes;
+    const QByteArray m_channel =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml version=\"1.0\"><head/><body>"
+        "<outline text=\"News\"><outline text=\"A\" xmlUrl=\"https://a.example/rss\"/>"
+        "<outline text=\"B\" xmlUrl=\"feed://b.example/atom\"/></outline></body></opml>\n";
+    const QByteArray m_atom =
+        "<?xml version=\"1.0\"?>\n<feed xmlns=\"http://www.w3.org/2005/Atom\">"
+        "<title type=\"text\">Caf\xC3\xA9 &amp; News</title><entry><title>E</title></entry></feed>";
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        m_file = m_dir.filePath(QStringLiteral("news.nff"));
+        QFile file(m_file);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        CNewsFeedWriter writer(file);
+        QVERIFY(writer.WriteHeader(true, m_channel));
+        QVERIFY(
+            writer.AppendRecord(QStringLiteral("https://a.example/rss"),
+                                NewsFeedFile::CleanFeedDocument(
+                                    "<?xml version=\"1.0\"?>\n<!DOCTYPE rss>\n<rss version=\"2.0\"><channel>"
+                                    "<title><![CDATA[Alpha\n  Feed]]></title></channel></rss>")));
+        QVERIFY(writer.AppendRecord(QString::fromUtf8("feed://b.example/\xC3\xA4tom"),
+                                    NewsFeedFile::CleanFeedDocument(m_atom)));
+        QVERIFY(writer.AppendRecord(QStringLiteral("http://c.example/"), "not xml at all"));
+        file.close();
+        QFile written(m_file);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        m_bytes = written.readAll();
+    }
+
+    void list() {
+        const Run run = nff({m_file});
+        QCOMPARE(run.exitCode, 0);
+        const QStringList lines = QString::fromUtf8(run.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 7);
+        QCOMPARE(lines[0], m_file + QStringLiteral(": news feed file, signature 87561"));
+        QCOMPARE(lines[1], QStringLiteral("synchronize flag: 1"));
+        QCOMPARE(lines[2], QStringLiteral("channel block: %1 bytes, 3 outlines").arg(m_channel.size()));
+        QVERIFY(lines[3].startsWith(QStringLiteral("1\thttps://a.example/rss\t")));
+        QVERIFY(lines[3].endsWith(QStringLiteral(" bytes\t\"Alpha Feed\"")));
+        const QByteArray atom = NewsFeedFile::CleanFeedDocument(m_atom);
+        QCOMPARE(lines[4],
+                 QString::fromUtf8("2\tfeed://b.example/\xC3\xA4tom\t%1 bytes\t\"Caf\xC3\xA9 & News\"")
+                     .arg(atom.size()));
+        QCOMPARE(lines[5], QStringLiteral("3\thttp://c.example/\t14 bytes"));
+        QCOMPARE(lines[6], QStringLiteral("3 records"));
+    }
+
+    void extract() {
+        const Run channel = nff({QStringLiteral("--channel"), m_file});
+        QCOMPARE(channel.exitCode, 0);
+        QCOMPARE(channel.out, m_channel);
+        const Run record = nff({QStringLiteral("--record"), QStringLiteral("2"), m_file});
+        QCOMPARE(record.exitCode, 0);
+        QCOMPARE(record.out, NewsFeedFile::CleanFeedDocument(m_atom));
+        const Run missing = nff({QStringLiteral("--record"), QStringLiteral("4"), m_file});
+        QCOMPARE(missing.exitCode, 1);
+        QVERIFY(missing.err.contains("no record 4"));
+    }
+
+    void truncated() {
+        const QString cut = m_dir.filePath(QStringLiteral("cut.nff"));
+        QFile file(cut);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(m_bytes.left(m_bytes.size() - 3));
+        file.close();
+        const Run run = nff({cut});
+        QCOMPARE(run.exitCode, 1);
+        // The third record's 14 content bytes are the last of the file.
+        QVERIFY2(run.err.contains("offset " + QByteArray::number(m_bytes.size() - 14) +
+                                  ": expected the record's content (14 bytes)"),
+                 run.err.constData());
+        QVERIFY(run.out.contains("2\tfeed://"));
+    }
+
+    void usage_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("nothing") << QStringList() << 2;
+        QTest::newRow("help") << QStringList{QStringLiteral("--help")} << 0;
+        QTest::newRow("unknown option")
+            << QStringList{QStringLiteral("--frobnicate"), QStringLiteral("x")} << 2;
+        QTest::newRow("record without number")
+            << QStringList{QStringLiteral("--record"), QStringLiteral("x.nff")} << 2;
+        QTest::newRow("record zero") << QStringList{QStringLiteral("--record"), QStringLiteral("0"),
+                                                    QStringLiteral("x.nff")}
+                                     << 2;
+        QTest::newRow("two files") << QStringList{QStringLiteral("a.nff"), QStringLiteral("b.nff")} << 2;
+        QTest::newRow("no such file") << QStringList{QStringLiteral("/nonexistent/news.nff")} << 1;
+    }
+
+    void usage() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        const Run run = nff(arguments);
+        QCOMPARE(run.exitCode, exitCode);
+        if (exitCode == 0)
+            QVERIFY(run.out.contains("Usage: pellavo-nff FILE"));
+        else
+            QVERIFY(!run.err.isEmpty());
+    }
+
+    void noChannel() {
+        const QString path = m_dir.filePath(QStringLiteral("plain.nff"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        CNewsFeedWriter writer(file);
+        QVERIFY(writer.WriteHeader(false, m_channel));
+        file.close();
+        const Run list = nff({path});
+        QCOMPARE(list.exitCode, 0);
+        QVERIFY(list.out.contains("channel block: none\n0 records\n"));
+        QCOMPARE(nff({QStringLiteral("--channel"), path}).exitCode, 1);
+    }
+};
+
+PELLAVO_TEST_MAIN(TestNffTool)
+#include "tst_nfftool.moc"
