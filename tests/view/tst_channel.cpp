@@ -216,9 +216,15 @@ void TestChannel::import_data() {
     QTest::newRow("no outline") << fixture::opml("") << true << "Error" << noFeed << before;
     QTest::newRow("not xml") << QByteArray("just some text\n") << true << "Error" << noFeed << before;
     QTest::newRow("unknown encoding")
-        << QByteArray("<?xml version=\"1.0\" encoding=\"windows-1252\"?>\n<opml><body><outline title=\"x\" "
-                      "xmlUrl=\"http://x/\"/></body></opml>\n")
+        << QByteArray(
+               "<?xml version=\"1.0\" encoding=\"x-no-such-encoding\"?>\n<opml><body><outline title=\"x\" "
+               "xmlUrl=\"http://x/\"/></body></opml>\n")
         << true << "Error" << noFeed << before;
+    QTest::newRow("windows-1252")
+        << QByteArray("<?xml version=\"1.0\" encoding=\"windows-1252\"?>\n<opml><body><outline "
+                      "title=\"\xc5land \x80\" "
+                      "xmlUrl=\"http://x/\"/></body></opml>\n")
+        << true << "" << QStringList{} << QStringList{"My Subscriptions", QStringLiteral("  Åland €")};
     QTest::newRow("only empty groups")
         << fixture::opml("<outline title=\"A\"/>\n<outline title=\"B\"></outline>\n") << true << ""
         << QStringList{} << QStringList{"My Subscriptions", "  A", "  B"};
