@@ -47,6 +47,17 @@ bool WriteWhole(const QString& path, const QByteArray& bytes, QString* error) {
     return false;
 }
 
+// Writes a backup. It lives in a temporary folder, so it is not worth a flush to the
+// disk on every save; a failed one is removed by the caller.
+bool WriteBackup(const QString& path, const QByteArray& bytes, QString* error) {
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size() &&
+        file.flush())
+        return true;
+    *error = QStringLiteral("%1: %2").arg(Native(path), file.errorString());
+    return false;
+}
+
 int CountFeeds(const COutlineItem* root) {
     int feeds = 0;
     std::vector<const COutlineItem*> pending{root};
@@ -99,7 +110,7 @@ void CPellavoView::MakeBackup(const QString& channelFile) {
         // so that Undo of this step gives the empty list and never a stale backup.
         QByteArray bytes;
         if ((!QFile::exists(channelFile) || ReadWhole(channelFile, &bytes, &error)) &&
-            WriteWhole(backup, bytes, &error))
+            WriteBackup(backup, bytes, &error))
             return;
         // A backup left under this number by an earlier run must not be restored for this step.
         QFile::remove(backup);
