@@ -13,7 +13,6 @@
 
 class CPellavoDoc;
 class CMarkDelegate;
-class QMenu;
 
 // The tree of subscriptions: one node per outline item, the root included. The
 // tree, not the model's links, decides what is saved and updated and in which
@@ -66,6 +65,7 @@ public:
     void CollectFeeds(const QTreeWidgetItem* node);
     void CollectMarkedFeeds(const QTreeWidgetItem* node);
 
+    // The part of a row under a viewport point, and the row's node (null below the rows).
     HitPart HitTest(const QPoint& viewportPos, QTreeWidgetItem** node) const;
 
     // Mouse and keyboard reactions, by viewport position.
