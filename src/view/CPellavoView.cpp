@@ -1,7 +1,6 @@
 #include "CPellavoView.h"
 
 #include "Commands.h"
-#include "PropertyDialogs.h"
 
 #include "BCMenu.h"
 #include "CUpdateController.h"
@@ -13,6 +12,8 @@
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QStyledItemDelegate>
@@ -25,17 +26,31 @@ class COutlineNode : public QTreeWidgetItem {
 public:
     static constexpr int NodeType = QTreeWidgetItem::UserType + 1;
     explicit COutlineNode(COutlineItem* item) : QTreeWidgetItem(NodeType), m_pItem(item) {}
+    // The order of Sort By Name, which the tree's own stable sort of a level uses.
+    bool operator<(const QTreeWidgetItem& other) const override {
+        return CPellavoView::CompareByName(this, &other) < 0;
+    }
     COutlineItem* const m_pItem;
 };
 
 // The standard delegate, with the layout of a row's check box, icon and text
-// made available to the view's hit-test.
+// made available to the view's hit-test, and the drop target of a drag drawn as selected.
 class CMarkDelegate : public QStyledItemDelegate {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    explicit CMarkDelegate(CPellavoView* view) : QStyledItemDelegate(view), m_pView(view) {}
     void Prepare(QStyleOptionViewItem* option, const QModelIndex& index) const {
         initStyleOption(option, index);
     }
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (m_pView->IsDropHighlight(index))
+            option->state |= QStyle::State_Selected;
+    }
+
+private:
+    const CPellavoView* m_pView;
 };
 
 namespace {
@@ -47,6 +62,16 @@ using Handler = void (CPellavoView::*)();
 const QHash<int, Handler>& CommandHandlers() {
     static const QHash<int, Handler> handlers = {
         {ID_PROPERTIES, &CPellavoView::OnProperties},
+        {ID_NEW_GROUP, &CPellavoView::OnNewGroup},
+        {ID_NEW_FEED, &CPellavoView::OnNewFeed},
+        {ID_TREE_CUT, &CPellavoView::OnTreeCut},
+        {ID_TREE_COPY, &CPellavoView::OnTreeCopy},
+        {ID_TREE_PASTE, &CPellavoView::OnTreePaste},
+        {ID_TREE_DELETE, &CPellavoView::OnTreeDelete},
+        {ID_SORT_BY_NAME, &CPellavoView::OnSortByName},
+        {ID_EDIT_CUT, &CPellavoView::OnEditCut},
+        {ID_EDIT_COPY, &CPellavoView::OnEditCopy},
+        {ID_EDIT_PASTE, &CPellavoView::OnEditPaste},
         {ID_EDIT_UNDO, &CPellavoView::OnEditUndo},
         {ID_IMPORT_OPML, &CPellavoView::OnImportOpml},
         {ID_EXPORT_OPML, &CPellavoView::OnExportOpml},
@@ -70,14 +95,6 @@ Qt::CheckState CheckStateOf(CPellavoView::Mark mark) {
         break;
     }
     return Qt::Unchecked;
-}
-
-// Stores a dialog field into an item string; an empty field keeps what is stored.
-bool StoreField(char*& field, const QString& text) {
-    if (text.isEmpty())
-        return false;
-    COutlineItem::SetString(field, AnsiToUtf8(text).constData());
-    return true;
 }
 
 } // namespace
@@ -111,6 +128,11 @@ CPellavoView::CPellavoView(CPellavoDoc* doc, QWidget* parent, CSettings* setting
             addAction(action);
         m_actions.insert(info.id, action);
     }
+    m_nHoverTimer.setSingleShot(true);
+    m_nHoverTimer.setInterval(200);
+    connect(&m_nHoverTimer, &QTimer::timeout, this, &CPellavoView::OnHoverTimer);
+    m_nScrollTimer.setInterval(20);
+    connect(&m_nScrollTimer, &QTimer::timeout, this, &CPellavoView::OnScrollTimer);
     connect(this, &QTreeWidget::currentItemChanged, this, &CPellavoView::UpdateCommandUI);
     connect(this, &QTreeWidget::itemSelectionChanged, this, &CPellavoView::UpdateCommandUI);
     UpdateCommandUI();
@@ -170,6 +192,8 @@ void CPellavoView::RunCommand(int commandId) {
     // A shortcut or a stale menu must never run a command that is disabled now.
     if (!IsCommandEnabled(commandId))
         return;
+    // A command may remove or replace the nodes that a drag holds.
+    CancelDrag();
     (this->*CommandHandlers().value(commandId))();
     UpdateCommandUI();
 }
@@ -186,6 +210,15 @@ QTreeWidgetItem* CPellavoView::MakeNode(COutlineItem* item) const {
 QTreeWidgetItem* CPellavoView::InsertItemTree(COutlineItem* item, QTreeWidgetItem* parent) {
     if (!item)
         return nullptr;
+    QTreeWidgetItem* top = BuildNodeTree(item);
+    if (parent)
+        parent->addChild(top);
+    else
+        addTopLevelItem(top);
+    return top;
+}
+
+QTreeWidgetItem* CPellavoView::BuildNodeTree(COutlineItem* item) const {
     // The subtree is built detached and inserted whole, so the tree's model hears of
     // one insertion instead of one per node.
     QTreeWidgetItem* top = MakeNode(item);
@@ -201,10 +234,6 @@ QTreeWidgetItem* CPellavoView::InsertItemTree(COutlineItem* item, QTreeWidgetIte
         }
         node->addChildren(children);
     }
-    if (parent)
-        parent->addChild(top);
-    else
-        addTopLevelItem(top);
     return top;
 }
 
@@ -229,32 +258,55 @@ COutlineItem* CPellavoView::ItemOf(const QTreeWidgetItem* node) {
 }
 
 QString CPellavoView::LabelOf(const COutlineItem* item) {
+    return Utf8ToAnsi(LabelBytes(item));
+}
+
+const char* CPellavoView::LabelBytes(const COutlineItem* item) {
     for (const char* candidate : {item->m_pszTitle, item->m_pszText, item->m_pszXmlUrl}) {
         if (candidate && *candidate)
-            return Utf8ToAnsi(candidate);
+            return candidate;
     }
-    return QStringLiteral("(untitled)");
+    return "(untitled)";
 }
 
 void CPellavoView::ClearTree() {
+    CancelDrag();
     m_hCurrentItem = nullptr;
     m_pressedMark = QPersistentModelIndex();
+    while (topLevelItemCount())
+        DestroyNodeTree(topLevelItem(topLevelItemCount() - 1));
+}
+
+void CPellavoView::DestroyNodeTree(QTreeWidgetItem* top) {
+    const auto inside = [top](const QTreeWidgetItem* node) {
+        for (; node; node = node->parent()) {
+            if (node == top)
+                return true;
+        }
+        return false;
+    };
+    if (m_bDragging)
+        CancelDrag();
+    for (QTreeWidgetItem** held : {&m_hCurrentItem, &m_hDragItem, &m_hDropTarget}) {
+        if (inside(*held))
+            *held = nullptr;
+    }
+    QTreeWidgetItem* parent = top->parent();
+    QTreeWidgetItem* node =
+        parent ? parent->takeChild(parent->indexOfChild(top)) : takeTopLevelItem(indexOfTopLevelItem(top));
     // Qt deletes a node's children recursively, and taking a node out walks its
     // whole subtree: delete from the bottom, always the last child of a node that
     // has no children left, so that deep or wide trees cost neither stack nor time.
-    while (topLevelItemCount()) {
-        QTreeWidgetItem* node = takeTopLevelItem(topLevelItemCount() - 1);
-        while (node) {
-            if (node->childCount()) {
-                node = node->child(node->childCount() - 1);
-                continue;
-            }
-            QTreeWidgetItem* parent = node->parent();
-            if (parent)
-                parent->takeChild(parent->childCount() - 1);
-            delete node;
-            node = parent;
+    while (node) {
+        if (node->childCount()) {
+            node = node->child(node->childCount() - 1);
+            continue;
         }
+        QTreeWidgetItem* above = node->parent();
+        if (above)
+            above->takeChild(above->childCount() - 1);
+        delete node;
+        node = above;
     }
 }
 
@@ -438,16 +490,44 @@ void CPellavoView::ShowContextMenu(MenuKind kind, const QPoint& globalPos) {
 }
 
 void CPellavoView::mousePressEvent(QMouseEvent* event) {
+    // While dragging, only the left button's release counts.
+    if (m_bDragging) {
+        event->accept();
+        return;
+    }
     QTreeWidgetItem* node = nullptr;
-    const bool onMark = event->button() == Qt::LeftButton &&
-                        HitTest(event->position().toPoint(), &node) == HitPart::StateIcon;
-    m_pressedMark = onMark ? QPersistentModelIndex(indexFromItem(node)) : QPersistentModelIndex();
+    const QPoint pos = event->position().toPoint();
+    const HitPart hit = event->button() == Qt::LeftButton ? HitTest(pos, &node) : HitPart::Nowhere;
+    m_pressedMark =
+        hit == HitPart::StateIcon ? QPersistentModelIndex(indexFromItem(node)) : QPersistentModelIndex();
+    if (event->button() == Qt::LeftButton) {
+        OnLButtonDown();
+        // Only a node's icon or label can be dragged; the moves of any other left-button
+        // gesture are kept from the tree's own drag-selection.
+        const bool onNode = hit == HitPart::Icon || hit == HitPart::Label;
+        m_pressGesture = onNode ? PressGesture::MayDrag : PressGesture::NoDrag;
+        m_dragCandidate = onNode ? QPersistentModelIndex(indexFromItem(node)) : QPersistentModelIndex();
+        m_ptButtonDown = pos;
+    }
     QTreeWidget::mousePressEvent(event);
+}
+
+void CPellavoView::mouseMoveEvent(QMouseEvent* event) {
+    if (!DragGestureMove(event->position().toPoint(), event->buttons()))
+        QTreeWidget::mouseMoveEvent(event);
 }
 
 void CPellavoView::mouseReleaseEvent(QMouseEvent* event) {
     QTreeWidget::mouseReleaseEvent(event);
-    if (event->button() != Qt::LeftButton || !m_pressedMark.isValid())
+    if (event->button() != Qt::LeftButton)
+        return;
+    m_pressGesture = PressGesture::None;
+    m_dragCandidate = QPersistentModelIndex();
+    if (m_bDragging) {
+        OnLButtonUp();
+        return;
+    }
+    if (!m_pressedMark.isValid())
         return;
     // A click counts only when the button goes down and up on the same check box.
     QTreeWidgetItem* pressed = itemFromIndex(m_pressedMark);
@@ -458,6 +538,10 @@ void CPellavoView::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void CPellavoView::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (m_bDragging) {
+        event->accept();
+        return;
+    }
     if (event->button() == Qt::LeftButton) {
         QTreeWidgetItem* node = nullptr;
         // Quick clicks on a check box each toggle it; they neither expand nor open anything.
@@ -472,6 +556,8 @@ void CPellavoView::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void CPellavoView::contextMenuEvent(QContextMenuEvent* event) {
+    if (m_bDragging)
+        return;
     if (event->reason() != QContextMenuEvent::Keyboard) {
         OnTreeRClick(event->pos());
         return;
@@ -487,6 +573,15 @@ void CPellavoView::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void CPellavoView::keyPressEvent(QKeyEvent* event) {
+    // During a drag the keys do nothing, but Escape ends it without a move.
+    if (m_bDragging) {
+        if (event->key() == Qt::Key_Escape)
+            CancelDrag();
+        event->accept();
+        return;
+    }
+    if (event->key() == Qt::Key_Delete && !event->isAutoRepeat())
+        m_bDeleteKeyDown = event->modifiers() == Qt::NoModifier;
     // Space toggles the selected node's check box, as a click on it does.
     if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier) {
         if (QTreeWidgetItem* node = SelectedNode())
@@ -497,44 +592,31 @@ void CPellavoView::keyPressEvent(QKeyEvent* event) {
     QTreeWidget::keyPressEvent(event);
 }
 
-void CPellavoView::OnProperties() {
-    QTreeWidgetItem* node = m_hCurrentItem;
-    COutlineItem* item = ItemOf(node);
-    if (!item)
-        return;
-    QString title;
-    if (item->IsFeed()) {
-        CChannelProp dialog(this);
-        if (item->m_pszTitle)
-            dialog.m_strTitle = Utf8ToAnsi(item->m_pszTitle);
-        if (item->m_pszXmlUrl)
-            dialog.m_strXmlUrl = Utf8ToAnsi(item->m_pszXmlUrl);
-        if (item->m_pszHtmlUrl)
-            dialog.m_strHtmlUrl = Utf8ToAnsi(item->m_pszHtmlUrl);
-        if (item->m_pszDescription)
-            dialog.m_strDescription = Utf8ToAnsi(item->m_pszDescription);
-        if (dialog.DoModal() != CPellavoDialog::IDOK)
-            return;
-        if (StoreField(item->m_pszTitle, dialog.m_strTitle))
-            title = dialog.m_strTitle;
-        StoreField(item->m_pszXmlUrl, dialog.m_strXmlUrl);
-        StoreField(item->m_pszHtmlUrl, dialog.m_strHtmlUrl);
-        StoreField(item->m_pszDescription, dialog.m_strDescription);
-    } else {
-        CDlgGroupProp dialog(this);
-        if (item->m_pszTitle)
-            dialog.m_strTitle = Utf8ToAnsi(item->m_pszTitle);
-        if (item->m_pszDescription)
-            dialog.m_strDescription = Utf8ToAnsi(item->m_pszDescription);
-        if (dialog.DoModal() != CPellavoDialog::IDOK)
-            return;
-        if (StoreField(item->m_pszTitle, dialog.m_strTitle))
-            title = dialog.m_strTitle;
-        StoreField(item->m_pszDescription, dialog.m_strDescription);
+void CPellavoView::keyReleaseEvent(QKeyEvent* event) {
+    // Shift+Delete is Cut: its press never reaches the tree, so its release deletes nothing.
+    if (event->key() == Qt::Key_Delete && !event->isAutoRepeat() && m_bDeleteKeyDown) {
+        m_bDeleteKeyDown = false;
+        OnDeleteKey();
     }
-    if (!title.isEmpty())
-        node->setText(0, title);
-    SaveChannel();
+    QTreeWidget::keyReleaseEvent(event);
+}
+
+// A drag lives only as long as the view holds the mouse: another window, a popup or
+// a hidden view takes it away, and the drag ends there without a move.
+void CPellavoView::focusOutEvent(QFocusEvent* event) {
+    CancelDrag();
+    QTreeWidget::focusOutEvent(event);
+}
+
+void CPellavoView::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::ActivationChange && !isActiveWindow())
+        CancelDrag();
+    QTreeWidget::changeEvent(event);
+}
+
+void CPellavoView::hideEvent(QHideEvent* event) {
+    CancelDrag();
+    QTreeWidget::hideEvent(event);
 }
 
 void CPellavoView::ShowMessage(const QString& text, const QString& caption) {

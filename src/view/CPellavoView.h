@@ -7,10 +7,13 @@
 #include <QIcon>
 #include <QList>
 #include <QPersistentModelIndex>
+#include <QPoint>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <memory>
 
+class QLabel;
 class CClock;
 class CPellavoDoc;
 class CMarkDelegate;
@@ -59,6 +62,8 @@ public:
     static COutlineItem* ItemOf(const QTreeWidgetItem* node);
     // The label of an item: its title, else its text, else its feed address.
     static QString LabelOf(const COutlineItem* item);
+    // The same label as the model's UTF-8 bytes.
+    static const char* LabelBytes(const COutlineItem* item);
 
     // Marks.
     static Mark GetMark(const QTreeWidgetItem* node);
@@ -79,8 +84,44 @@ public:
     // True when it ran Properties; otherwise the double-click expands or collapses.
     bool OnTreeDblClk(const QPoint& pos);
 
-    // Commands.
+    // Editing commands. The context-menu commands act on m_hCurrentItem; the Edit
+    // menu's set it to the selected node first.
     void OnProperties();
+    void OnNewGroup();
+    void OnNewFeed();
+    void OnTreeCut();
+    void OnTreeCopy();
+    void OnTreePaste();
+    void OnTreeDelete();
+    void OnSortByName();
+    void OnEditCut();
+    void OnEditCopy();
+    void OnEditPaste();
+    // The Delete key: asks, then deletes the selected node.
+    void OnDeleteKey();
+    // The order of Sort By Name: groups before feeds, then by label, byte by byte
+    // with A to Z taken as a to z. Negative, zero or positive, as a comparison goes.
+    static int CompareByName(const QTreeWidgetItem* a, const QTreeWidgetItem* b);
+
+    // Drag and drop inside the tree, by viewport position.
+    void OnLButtonDown();
+    void OnTreeBeginDrag(QTreeWidgetItem* node, const QPoint& start);
+    void OnMouseMove(const QPoint& pos);
+    void OnLButtonUp();
+    void OnHoverTimer();
+    void OnScrollTimer();
+    // Ends a drag under way without moving anything.
+    void CancelDrag();
+    // The node shown as the drop target, or null.
+    QTreeWidgetItem* DropHighlight() const;
+    bool IsDropHighlight(const QModelIndex& index) const {
+        return index.isValid() && index == m_dropHighlight;
+    }
+    // The picture of the dragged node that follows the pointer, or null.
+    const QWidget* DragImage() const;
+    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+
+    // Other commands.
     void OnEditUndo();
     void OnImportOpml();
     void OnExportOpml();
@@ -111,6 +152,16 @@ public:
     quint32 m_nBackupCount = 0;
     // "Synchronize Channels": while set, update runs carry the channel file.
     bool m_bSyncChannels = false;
+    // Milliseconds on a steady clock of the last left-button press in the tree.
+    quint32 m_dwButtonDownTime = 0;
+    bool m_bDragging = false;
+    QTreeWidgetItem* m_hDragItem = nullptr;
+    // Where a drop would go now, or null for nowhere.
+    QTreeWidgetItem* m_hDropTarget = nullptr;
+    // The pointer's last position during a drag.
+    QPoint m_ptLastMouse;
+    // Auto-scroll ticks since the view was made; the scroll periods are counted in them.
+    quint32 m_nScrollTicks = 0;
 
 signals:
     void syncChannelsChanged(bool on);
@@ -120,12 +171,31 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     enum class MenuKind { Node, EmptySpace };
+    // What the moves of a left-button gesture in the tree may do.
+    enum class PressGesture { None, MayDrag, NoDrag };
 
     QTreeWidgetItem* MakeNode(COutlineItem* item) const;
+    // A node for the item with nodes for its whole subtree, not yet in the tree.
+    QTreeWidgetItem* BuildNodeTree(COutlineItem* item) const;
+    // Takes a node with its subtree out of the tree and deletes the nodes, never the items.
+    void DestroyNodeTree(QTreeWidgetItem* node);
+    // Unlinks a node's item from the model and destroys both with their subtrees, then saves.
+    void RemoveNode(QTreeWidgetItem* node, bool updateMarks);
+    void NewItem(bool feed);
+    // Handles the moves of a left-button gesture that began on the tree; false passes the move on.
+    bool DragGestureMove(const QPoint& pos, Qt::MouseButtons buttons);
+    void EndDragDisplay();
+    void SetDropHighlight(QTreeWidgetItem* node);
+    QTreeWidgetItem* NodeAt(const QPoint& pos) const;
     void ToggleMark(QTreeWidgetItem* node);
     void CollectLeaves(const QTreeWidgetItem* node, bool markedOnly);
     void ShowContextMenu(MenuKind kind, const QPoint& globalPos);
@@ -151,4 +221,13 @@ private:
     QIcon m_iconFeed;
     // The row whose check box the left button went down on, until it comes up.
     QPersistentModelIndex m_pressedMark;
+    // Set by a plain press of the Delete key in the tree, so that only its release deletes.
+    bool m_bDeleteKeyDown = false;
+    PressGesture m_pressGesture = PressGesture::None;
+    QPersistentModelIndex m_dragCandidate;
+    QPoint m_ptButtonDown;
+    std::unique_ptr<QLabel> m_pDragImage;
+    QPersistentModelIndex m_dropHighlight;
+    QTimer m_nHoverTimer;
+    QTimer m_nScrollTimer;
 };
