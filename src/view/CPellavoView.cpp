@@ -490,10 +490,14 @@ void CPellavoView::ShowContextMenu(MenuKind kind, const QPoint& globalPos) {
 }
 
 void CPellavoView::mousePressEvent(QMouseEvent* event) {
-    // While dragging, only the left button's release counts.
     if (m_bDragging) {
-        event->accept();
-        return;
+        // While dragging, only the left button's release counts; a press without the
+        // left button held, or of the left button itself, shows that its release was lost.
+        if (event->button() != Qt::LeftButton && (event->buttons() & Qt::LeftButton)) {
+            event->accept();
+            return;
+        }
+        CancelDrag();
     }
     QTreeWidgetItem* node = nullptr;
     const QPoint pos = event->position().toPoint();
@@ -582,6 +586,12 @@ void CPellavoView::keyPressEvent(QKeyEvent* event) {
     }
     if (event->key() == Qt::Key_Delete && !event->isAutoRepeat())
         m_bDeleteKeyDown = event->modifiers() == Qt::NoModifier;
+    // The clipboard is the view's own: a greyed Copy must not put the label into the
+    // system's, as the tree would by itself.
+    if (event->matches(QKeySequence::Copy)) {
+        event->accept();
+        return;
+    }
     // Space toggles the selected node's check box, as a click on it does.
     if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier) {
         if (QTreeWidgetItem* node = SelectedNode())

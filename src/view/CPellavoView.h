@@ -227,6 +227,7 @@ private:
     QPersistentModelIndex m_dragCandidate;
     QPoint m_ptButtonDown;
     std::unique_ptr<QLabel> m_pDragImage;
+    bool m_bTrackedBeforeDrag = false;
     QPersistentModelIndex m_dropHighlight;
     QTimer m_nHoverTimer;
     QTimer m_nScrollTimer;

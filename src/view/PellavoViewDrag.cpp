@@ -109,6 +109,9 @@ void CPellavoView::OnTreeBeginDrag(QTreeWidgetItem* node, const QPoint& start) {
     m_pDragImage->show();
     m_pDragImage->raise();
     viewport()->grabMouse();
+    // Moves without a button come too, so that a release lost elsewhere ends the drag.
+    m_bTrackedBeforeDrag = viewport()->hasMouseTracking();
+    viewport()->setMouseTracking(true);
     m_nScrollTimer.start();
 }
 
@@ -238,6 +241,7 @@ void CPellavoView::EndDragDisplay() {
     m_pDragImage.reset();
     if (QWidget::mouseGrabber() == viewport())
         viewport()->releaseMouse();
+    viewport()->setMouseTracking(m_bTrackedBeforeDrag);
     SetDropHighlight(nullptr);
 }
 

@@ -2,11 +2,16 @@
 
 #include "AppPaths.h"
 #include "Commands.h"
+#include "OpmlWriter.h"
+#include "TreeOutline.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QMenuBar>
 #include <QTest>
 #include <QTreeWidgetItemIterator>
+
+#include <vector>
 
 namespace fixture {
 
@@ -58,6 +63,29 @@ QStringList labels(const QTreeWidget& view) {
     return result;
 }
 
+QStringList modelLabels(const COutlineItem* root) {
+    QStringList result;
+    std::vector<std::pair<const COutlineItem*, int>> pending{{root, 0}};
+    while (!pending.empty()) {
+        const auto [item, depth] = pending.back();
+        pending.pop_back();
+        result.append(QString(depth * 2, QLatin1Char(' ')) + CPellavoView::LabelOf(item));
+        std::vector<const COutlineItem*> children;
+        for (const COutlineItem* child = item->m_pFirstChild; child; child = child->m_pNext)
+            children.push_back(child);
+        for (auto it = children.rbegin(); it != children.rend(); ++it)
+            pending.emplace_back(*it, depth + 1);
+    }
+    return result;
+}
+
+QByteArray channelFromTree(const CPellavoView& view) {
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    WriteOpml(buffer, CTreeOutline(view), OpmlForm::Channel);
+    return buffer.data();
+}
+
 QString marks(const QTreeWidget& view) {
     QString result;
     for (QTreeWidgetItemIterator it(const_cast<QTreeWidget*>(&view)); *it; ++it) {
@@ -97,6 +125,9 @@ MainWindow::MainWindow(CPellavoView* view) {
     file->addAction(QStringLiteral("E&xit"), this, &QWidget::close);
     QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
     edit->addAction(view->Action(ID_EDIT_UNDO));
+    edit->addSeparator();
+    for (int id : {ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE})
+        edit->addAction(view->Action(id));
     for (QMenu* menu : {file, edit})
         connect(menu, &QMenu::aboutToShow, view, &CPellavoView::UpdateCommandUI);
 }

@@ -33,6 +33,11 @@ QByteArray opml(const QByteArray& body);
 QTreeWidgetItem* node(const QTreeWidget& view, const QString& label);
 // The labels of the whole tree, depth first, children indented by two blanks.
 QStringList labels(const QTreeWidget& view);
+// The labels of a model subtree in the model's own sibling order, in the form of labels().
+QStringList modelLabels(const COutlineItem* root);
+// The channel file that the writer makes from the view's tree as it is now.
+QByteArray channelFromTree(const CPellavoView& view);
+
 // The marks of the whole tree, one character per node in display order: ' ' unmarked, 'x' marked, '~' mixed.
 QString marks(const QTreeWidget& view);
 
@@ -40,7 +45,7 @@ QString marks(const QTreeWidget& view);
 QPoint pointOn(const CPellavoView& view, QTreeWidgetItem* node, CPellavoView::HitPart part);
 
 // A stand-in for the main window: the view, the File menu's Import and Export and
-// the Edit menu's Undo, with the enabling rules run when a menu opens.
+// the Edit menu's Undo, Cut, Copy and Paste, with the enabling rules run when a menu opens.
 class MainWindow : public QMainWindow {
 public:
     explicit MainWindow(CPellavoView* view);

@@ -193,28 +193,30 @@ void TestTree::contextMenus_data() {
     QTest::addColumn<QStringList>("enabled");
     QTest::addColumn<QString>("current");
     QTest::addColumn<QString>("selected");
-    const QStringList properties{"Propert&ies"};
-    QTest::newRow("a feed's label") << "World" << int(HitPart::Label) << "nodeMenu" << properties << "World"
+    // The clipboard is empty: Paste is greyed everywhere.
+    const QStringList onNode{"&Sort By Name", "Cu&t", "&Copy", "&Delete", "Propert&ies"};
+    const QStringList newItems{"&Group", "&Feed"};
+    QTest::newRow("a feed's label") << "World" << int(HitPart::Label) << "nodeMenu" << onNode << "World"
                                     << "World";
-    QTest::newRow("a group's icon") << "Tech" << int(HitPart::Icon) << "nodeMenu" << properties << "Tech"
+    QTest::newRow("a group's icon") << "Tech" << int(HitPart::Icon) << "nodeMenu" << newItems + onNode
+                                    << "Tech"
                                     << "Tech";
-    QTest::newRow("the root's label")
-        << "My Subscriptions" << int(HitPart::Label) << "nodeMenu" << QStringList{} << "My Subscriptions"
-        << "My Subscriptions";
+    QTest::newRow("the root's label") << "My Subscriptions" << int(HitPart::Label) << "nodeMenu"
+                                      << newItems + QStringList{"&Sort By Name"} << "My Subscriptions"
+                                      << "My Subscriptions";
     QTest::newRow("a group's expand button")
-        << "Tech" << int(HitPart::Elsewhere) << "emptySpaceMenu" << QStringList{} << "My Subscriptions"
+        << "Tech" << int(HitPart::Elsewhere) << "emptySpaceMenu" << newItems << "My Subscriptions"
         << "Tech";
-    QTest::newRow("a check box") << "Solo" << int(HitPart::StateIcon) << "emptySpaceMenu" << QStringList{}
+    QTest::newRow("a check box") << "Solo" << int(HitPart::StateIcon) << "emptySpaceMenu" << newItems
                                  << "My Subscriptions"
                                  << "Solo";
-    QTest::newRow("below the rows") << "" << int(HitPart::Nowhere) << "emptySpaceMenu" << QStringList{}
+    QTest::newRow("below the rows") << "" << int(HitPart::Nowhere) << "emptySpaceMenu" << newItems
                                     << "My Subscriptions"
                                     << "";
 }
 
 // A right-click selects the row under the pointer and shows the node menu on an
-// icon or label, the empty-space menu anywhere else; commands still to be built
-// are greyed.
+// icon or label, the empty-space menu anywhere else, greyed by the node's kind.
 void TestTree::contextMenus() {
     QFETCH(QString, label);
     QFETCH(int, part);
