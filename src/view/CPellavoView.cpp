@@ -604,10 +604,9 @@ void CPellavoView::keyPressEvent(QKeyEvent* event) {
 
 void CPellavoView::keyReleaseEvent(QKeyEvent* event) {
     // Shift+Delete is Cut: its press never reaches the tree, so its release deletes nothing.
-    if (event->key() == Qt::Key_Delete && !event->isAutoRepeat() && m_bDeleteKeyDown) {
-        m_bDeleteKeyDown = false;
+    if (event->key() == Qt::Key_Delete && !event->isAutoRepeat() && std::exchange(m_bDeleteKeyDown, false) &&
+        !m_bDragging)
         OnDeleteKey();
-    }
     QTreeWidget::keyReleaseEvent(event);
 }
 
