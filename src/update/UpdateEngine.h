@@ -19,10 +19,10 @@ struct CUpdateJob {
     QStringList urls; // in list order; the file's records follow it
     QString agentName;
     bool syncChannels = false;
-    QString channelFile;  // carried in the file while syncChannels is set
-    int maxTransfers = 8; // downloads at once
-    int maxPerHost = 4;   // downloads at once from one host
-    CWebAccess::Options webOptions;
+    QString channelFile;            // carried in the file while syncChannels is set
+    int maxTransfers = 8;           // downloads at once
+    int maxPerHost = 4;             // downloads at once from one host
+    CWebAccess::Options webOptions; // without a cache, the user's feed cache serves the run
 };
 
 // One update run: downloads the job's feeds on worker threads, several at once, and writes

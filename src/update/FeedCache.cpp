@@ -1,0 +1,343 @@
+#include "FeedCache.h"
+
+#include "CWebAccess.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QStandardPaths>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Layout of an entry file, integers little-endian:
+//   magic (8) | fetched at, ms (8) | key, etag, last-modified, effective-url lengths (4 each)
+//   | document length (8) | the four texts | the document | SHA-1 of everything before it (20)
+constexpr char Magic[8] = {'P', 'V', 'F', 'E', 'E', 'D', '0', '1'};
+constexpr qsizetype FixedHeaderBytes = 8 + 8 + 4 * 4 + 8;
+constexpr quint32 MaxTextBytes = 64 * 1024;
+constexpr auto ChecksumAlgorithm = QCryptographicHash::Sha1;
+constexpr qsizetype ChecksumBytes = 20;
+constexpr qsizetype CopyBlock = 256 * 1024;
+
+const QLatin1StringView EntrySuffix(".feed");
+const QLatin1StringView PartialPrefix("partial-");
+constexpr qsizetype EntryNameLength = 2 * ChecksumBytes + 5;
+// A half-written entry older than this belongs to a writer that died.
+constexpr qint64 StalePartialMs = 60 * 60 * 1000;
+
+QString NameOf(const QByteArray& key) {
+    return QString::fromLatin1(QCryptographicHash::hash(key, ChecksumAlgorithm).toHex()) + EntrySuffix;
+}
+
+bool ReadAt(int fd, char* data, qint64 size, qint64 offset) {
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, data, size_t(size), offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= n;
+        offset += n;
+    }
+    return true;
+}
+
+bool WriteAll(int fd, const char* data, qint64 size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+int OpenFile(const QByteArray& path, int flags, mode_t mode = 0) {
+    int fd;
+    do {
+        fd = ::open(path.constData(), flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Whatever goes into a request header must not be able to end the header line.
+bool IsHeaderValue(const QByteArray& value) {
+    return std::none_of(value.begin(), value.end(), [](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return (c < 0x20 && c != '\t') || c == 0x7F;
+    });
+}
+
+QByteArray BuildHeader(const QByteArray& key, const CFeedCache::Record& record, qint64 bodySize) {
+    QByteArray header(FixedHeaderBytes, '\0');
+    char* p = header.data();
+    std::copy(std::begin(Magic), std::end(Magic), p);
+    qToLittleEndian<qint64>(record.fetchedAtMs, p + 8);
+    qToLittleEndian<quint32>(quint32(key.size()), p + 16);
+    qToLittleEndian<quint32>(quint32(record.etag.size()), p + 20);
+    qToLittleEndian<quint32>(quint32(record.lastModified.size()), p + 24);
+    qToLittleEndian<quint32>(quint32(record.effectiveUrl.size()), p + 28);
+    qToLittleEndian<qint64>(bodySize, p + 32);
+    return header + key + record.etag + record.lastModified + record.effectiveUrl;
+}
+
+} // namespace
+
+CFeedCache::Entry::~Entry() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+CFeedCache::CFeedCache(const QString& folder, qint64 maxBytes) : m_strFolder(folder), m_nMaxBytes(maxBytes) {}
+
+std::shared_ptr<CFeedCache> CFeedCache::ForUser() {
+    static const std::shared_ptr<CFeedCache> cache = []() -> std::shared_ptr<CFeedCache> {
+        const QString base = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+        if (base.isEmpty())
+            return nullptr;
+        return std::make_shared<CFeedCache>(base + QStringLiteral("/feeds"));
+    }();
+    return cache;
+}
+
+QByteArray CFeedCache::KeyFor(const QString& url) {
+    QByteArray wire = CWebAccess::RequestUrl(url);
+    const qsizetype fragment = wire.indexOf('#');
+    if (fragment >= 0)
+        wire.truncate(fragment);
+    return wire;
+}
+
+QByteArray CFeedCache::PathOf(const QString& name) const {
+    return QFile::encodeName(m_strFolder + QLatin1Char('/') + name);
+}
+
+std::unique_ptr<CFeedCache::Entry> CFeedCache::Find(const QByteArray& key) {
+    std::unique_ptr<Entry> entry(new Entry);
+    entry->m_strName = NameOf(key);
+    entry->m_fd = OpenFile(PathOf(entry->m_strName), O_RDONLY);
+    if (entry->m_fd < 0) {
+        if (errno != ENOENT)
+            Remove(key);
+        return nullptr;
+    }
+    const auto check = [&]() -> bool {
+        struct stat st {};
+        if (::fstat(entry->m_fd, &st) != 0 || !S_ISREG(st.st_mode))
+            return false;
+        entry->m_dev = st.st_dev;
+        entry->m_ino = st.st_ino;
+        QByteArray fixed(FixedHeaderBytes, '\0');
+        if (!ReadAt(entry->m_fd, fixed.data(), fixed.size(), 0) ||
+            !std::equal(std::begin(Magic), std::end(Magic), fixed.constData()))
+            return false;
+        quint32 lengths[4];
+        qint64 texts = 0;
+        for (int i = 0; i < 4; ++i) {
+            lengths[i] = qFromLittleEndian<quint32>(fixed.constData() + 16 + 4 * i);
+            if (lengths[i] > MaxTextBytes)
+                return false;
+            texts += lengths[i];
+        }
+        entry->m_bodySize = qFromLittleEndian<qint64>(fixed.constData() + 32);
+        const qint64 headerSize = FixedHeaderBytes + texts;
+        if (entry->m_bodySize < 0 || st.st_size != headerSize + entry->m_bodySize + ChecksumBytes)
+            return false;
+        entry->m_header = fixed;
+        entry->m_header.resize(headerSize);
+        if (!ReadAt(entry->m_fd, entry->m_header.data() + FixedHeaderBytes, texts, FixedHeaderBytes))
+            return false;
+        const char* text = entry->m_header.constData() + FixedHeaderBytes;
+        const auto next = [&](quint32 length) {
+            const QByteArray value(text, length);
+            text += length;
+            return value;
+        };
+        Record& record = entry->m_record;
+        record.fetchedAtMs = qFromLittleEndian<qint64>(fixed.constData() + 8);
+        const QByteArray storedKey = next(lengths[0]);
+        record.etag = next(lengths[1]);
+        record.lastModified = next(lengths[2]);
+        record.effectiveUrl = next(lengths[3]);
+        return storedKey == key && record.HasValidators() && IsHeaderValue(record.etag) &&
+               IsHeaderValue(record.lastModified);
+    };
+    if (!check()) {
+        Drop(*entry);
+        return nullptr;
+    }
+    return entry;
+}
+
+CFeedCache::RestoreResult CFeedCache::Restore(Entry& entry, const QString& targetPath) {
+    const int out = OpenFile(QFile::encodeName(targetPath), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (out < 0)
+        return RestoreResult::WriteFailed;
+    QCryptographicHash checksum(ChecksumAlgorithm);
+    checksum.addData(entry.m_header);
+    QByteArray buffer(std::min<qint64>(CopyBlock, std::max<qint64>(entry.m_bodySize, ChecksumBytes)), '\0');
+    RestoreResult result = RestoreResult::Restored;
+    const qint64 bodyStart = entry.m_header.size();
+    for (qint64 done = 0; done < entry.m_bodySize && result == RestoreResult::Restored;) {
+        const qint64 n = std::min<qint64>(buffer.size(), entry.m_bodySize - done);
+        if (!ReadAt(entry.m_fd, buffer.data(), n, bodyStart + done))
+            result = RestoreResult::Damaged;
+        else if (!WriteAll(out, buffer.constData(), n))
+            result = RestoreResult::WriteFailed;
+        checksum.addData(QByteArrayView(buffer.constData(), n));
+        done += n;
+    }
+    if (result == RestoreResult::Restored &&
+        (!ReadAt(entry.m_fd, buffer.data(), ChecksumBytes, bodyStart + entry.m_bodySize) ||
+         buffer.left(ChecksumBytes) != checksum.result()))
+        result = RestoreResult::Damaged;
+    // A half-filled target must not pass for the document.
+    if (result != RestoreResult::Restored && ::ftruncate(out, 0) != 0)
+        result = RestoreResult::WriteFailed;
+    if (::close(out) != 0 && result == RestoreResult::Restored)
+        result = RestoreResult::WriteFailed;
+    if (result == RestoreResult::Damaged)
+        Drop(entry);
+    else if (result == RestoreResult::Restored)
+        Touch(entry);
+    return result;
+}
+
+bool CFeedCache::Store(const QByteArray& key, const QString& bodyPath, const Record& record) {
+    const QString name = NameOf(key);
+    const int in = OpenFile(QFile::encodeName(bodyPath), O_RDONLY);
+    struct stat st {};
+    const QByteArray header = BuildHeader(key, record, in >= 0 && ::fstat(in, &st) == 0 ? st.st_size : 0);
+    const bool storable = in >= 0 && S_ISREG(st.st_mode) && record.HasValidators() &&
+                          key.size() <= MaxTextBytes && record.etag.size() <= MaxTextBytes &&
+                          record.lastModified.size() <= MaxTextBytes &&
+                          record.effectiveUrl.size() <= MaxTextBytes &&
+                          header.size() + st.st_size + ChecksumBytes <= m_nMaxBytes;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!storable || !LoadLocked()) {
+            if (in >= 0)
+                ::close(in);
+            if (::unlink(PathOf(name).constData()) == 0 || errno == ENOENT)
+                ForgetLocked(name);
+            return false;
+        }
+    }
+
+    QByteArray partial = QFile::encodeName(m_strFolder + QLatin1Char('/') + PartialPrefix + "XXXXXX");
+    const int out = ::mkostemp(partial.data(), O_CLOEXEC);
+    bool ok = out >= 0 && WriteAll(out, header.constData(), header.size());
+    QCryptographicHash checksum(ChecksumAlgorithm);
+    checksum.addData(header);
+    QByteArray buffer(std::min<qint64>(CopyBlock, std::max<qint64>(st.st_size, 1)), '\0');
+    for (qint64 done = 0; ok && done < st.st_size;) {
+        const qint64 n = std::min<qint64>(buffer.size(), st.st_size - done);
+        ok = ReadAt(in, buffer.data(), n, done) && WriteAll(out, buffer.constData(), n);
+        checksum.addData(QByteArrayView(buffer.constData(), n));
+        done += n;
+    }
+    ::close(in);
+    ok = ok && WriteAll(out, checksum.resultView().data(), ChecksumBytes);
+    ok = out >= 0 && ::close(out) == 0 && ok;
+
+    std::lock_guard lock(m_mutex);
+    if (ok && ::rename(partial.constData(), PathOf(name).constData()) == 0) {
+        const qint64 bytes = header.size() + st.st_size + ChecksumBytes;
+        Usage& usage = m_usage[name];
+        m_nTotalBytes += bytes - usage.bytes;
+        usage = {bytes, QDateTime::currentMSecsSinceEpoch()};
+        EvictLocked(name);
+        return true;
+    }
+    if (out >= 0)
+        ::unlink(partial.constData());
+    return false;
+}
+
+void CFeedCache::Remove(const QByteArray& key) {
+    const QString name = NameOf(key);
+    std::lock_guard lock(m_mutex);
+    if (::unlink(PathOf(name).constData()) == 0 || errno == ENOENT)
+        ForgetLocked(name);
+}
+
+void CFeedCache::Drop(const Entry& entry) {
+    std::lock_guard lock(m_mutex);
+    // Only the file that failed: another thread may have stored a good one meanwhile.
+    const QByteArray path = PathOf(entry.m_strName);
+    struct stat st {};
+    if (::lstat(path.constData(), &st) == 0 && quint64(st.st_dev) == entry.m_dev &&
+        quint64(st.st_ino) == entry.m_ino && ::unlink(path.constData()) == 0)
+        ForgetLocked(entry.m_strName);
+}
+
+void CFeedCache::Touch(Entry& entry) {
+    // The file's time keeps the order of use for the next start of the program.
+    ::futimens(entry.m_fd, nullptr);
+    std::lock_guard lock(m_mutex);
+    const auto it = m_usage.find(entry.m_strName);
+    if (it != m_usage.end())
+        it->lastUseMs = QDateTime::currentMSecsSinceEpoch();
+}
+
+void CFeedCache::ForgetLocked(const QString& name) {
+    const auto it = m_usage.constFind(name);
+    if (it == m_usage.constEnd())
+        return;
+    m_nTotalBytes -= it->bytes;
+    m_usage.erase(it);
+}
+
+bool CFeedCache::LoadLocked() {
+    if (m_bLoaded)
+        return m_bFolderOk;
+    m_bLoaded = true;
+    // The copies may hold private feeds: the folder is for the user alone.
+    if (!QDir().mkpath(m_strFolder) || ::chmod(QFile::encodeName(m_strFolder).constData(), 0700) != 0)
+        return false;
+    m_bFolderOk = true;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    QDirIterator it(m_strFolder, QDir::Files | QDir::Hidden);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        const QString name = info.fileName();
+        const qint64 modified = info.lastModified().toMSecsSinceEpoch();
+        if (name.startsWith(PartialPrefix) && now - modified > StalePartialMs) {
+            QFile::remove(info.filePath());
+        } else if (name.size() == EntryNameLength && name.endsWith(EntrySuffix)) {
+            m_usage.insert(name, {info.size(), modified});
+            m_nTotalBytes += info.size();
+        }
+    }
+    EvictLocked(QString());
+    return true;
+}
+
+void CFeedCache::EvictLocked(const QString& keep) {
+    while (m_nTotalBytes > m_nMaxBytes) {
+        auto oldest = m_usage.end();
+        for (auto it = m_usage.begin(); it != m_usage.end(); ++it) {
+            if (it.key() != keep && (oldest == m_usage.end() || it->lastUseMs < oldest->lastUseMs))
+                oldest = it;
+        }
+        if (oldest == m_usage.end())
+            return;
+        ::unlink(PathOf(oldest.key()).constData());
+        m_nTotalBytes -= oldest->bytes;
+        m_usage.erase(oldest);
+    }
+}
