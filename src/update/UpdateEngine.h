@@ -19,10 +19,11 @@ struct CUpdateJob {
     QStringList urls; // in list order; the file's records follow it
     QString agentName;
     bool syncChannels = false;
-    QString channelFile;            // carried in the file while syncChannels is set
-    int maxTransfers = 8;           // downloads at once
-    int maxPerHost = 4;             // downloads at once from one host
-    CWebAccess::Options webOptions; // without a cache, the user's feed cache serves the run
+    QString channelFile;  // carried in the file while syncChannels is set
+    int maxTransfers = 8; // downloads at once
+    int maxPerHost = 4;   // downloads at once from one host
+    // Without a cache of its own, the run uses the user's feed cache.
+    CWebAccess::Options webOptions;
 };
 
 // One update run: downloads the job's feeds on worker threads, several at once, and writes
