@@ -237,8 +237,14 @@ bool CFeedCache::Store(const QByteArray& key, const QString& bodyPath, const Rec
         }
     }
 
-    QByteArray partial = QFile::encodeName(m_strFolder + QLatin1Char('/') + PartialPrefix + "XXXXXX");
-    const int out = ::mkostemp(partial.data(), O_CLOEXEC);
+    const QByteArray pattern = QFile::encodeName(m_strFolder + QLatin1Char('/') + PartialPrefix + "XXXXXX");
+    QByteArray partial = pattern;
+    int out = ::mkostemp(partial.data(), O_CLOEXEC);
+    // Someone cleared the cache folder while the program ran.
+    if (out < 0 && errno == ENOENT && QDir().mkpath(m_strFolder)) {
+        partial = pattern;
+        out = ::mkostemp(partial.data(), O_CLOEXEC);
+    }
     bool ok = out >= 0 && WriteAll(out, header.constData(), header.size());
     QCryptographicHash checksum(ChecksumAlgorithm);
     checksum.addData(header);
