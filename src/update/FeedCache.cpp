@@ -264,7 +264,7 @@ bool CFeedCache::Store(const QByteArray& key, const QString& bodyPath, const Rec
         const qint64 bytes = header.size() + st.st_size + ChecksumBytes;
         Usage& usage = m_usage[name];
         m_nTotalBytes += bytes - usage.bytes;
-        usage = {bytes, QDateTime::currentMSecsSinceEpoch()};
+        usage = {bytes, NextUseLocked()};
         EvictLocked(name);
         return true;
     }
@@ -296,7 +296,13 @@ void CFeedCache::Touch(Entry& entry) {
     std::lock_guard lock(m_mutex);
     const auto it = m_usage.find(entry.m_strName);
     if (it != m_usage.end())
-        it->lastUseMs = QDateTime::currentMSecsSinceEpoch();
+        it->lastUse = NextUseLocked();
+}
+
+qint64 CFeedCache::NextUseLocked() {
+    // Several uses within one clock tick still keep their order.
+    m_nLastUse = std::max(m_nLastUse + 1, QDateTime::currentMSecsSinceEpoch() * 1000);
+    return m_nLastUse;
 }
 
 void CFeedCache::ForgetLocked(const QString& name) {
@@ -325,7 +331,8 @@ bool CFeedCache::LoadLocked() {
         if (name.startsWith(PartialPrefix) && now - modified > StalePartialMs) {
             QFile::remove(info.filePath());
         } else if (name.size() == EntryNameLength && name.endsWith(EntrySuffix)) {
-            m_usage.insert(name, {info.size(), modified});
+            m_usage.insert(name, {info.size(), modified * 1000});
+            m_nLastUse = std::max(m_nLastUse, modified * 1000);
             m_nTotalBytes += info.size();
         }
     }
@@ -337,7 +344,7 @@ void CFeedCache::EvictLocked(const QString& keep) {
     while (m_nTotalBytes > m_nMaxBytes) {
         auto oldest = m_usage.end();
         for (auto it = m_usage.begin(); it != m_usage.end(); ++it) {
-            if (it.key() != keep && (oldest == m_usage.end() || it->lastUseMs < oldest->lastUseMs))
+            if (it.key() != keep && (oldest == m_usage.end() || it->lastUse < oldest->lastUse))
                 oldest = it;
         }
         if (oldest == m_usage.end())

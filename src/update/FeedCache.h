@@ -92,12 +92,13 @@ public:
 private:
     struct Usage {
         qint64 bytes = 0;
-        qint64 lastUseMs = 0;
+        qint64 lastUse = 0; // µs since the epoch, unique within the instance
     };
 
     bool LoadLocked();
     void ForgetLocked(const QString& name);
     void EvictLocked(const QString& keep);
+    qint64 NextUseLocked();
     void Drop(const Entry& entry);
     void Touch(Entry& entry);
     QByteArray PathOf(const QString& name) const;
@@ -111,4 +112,5 @@ private:
     bool m_bFolderOk = false;
     QHash<QString, Usage> m_usage;
     qint64 m_nTotalBytes = 0;
+    qint64 m_nLastUse = 0;
 };
