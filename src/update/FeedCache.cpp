@@ -8,6 +8,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 #include <QtEndian>
 
 #include <algorithm>
@@ -48,19 +49,6 @@ bool ReadAt(int fd, char* data, qint64 size, qint64 offset) {
         data += n;
         size -= n;
         offset += n;
-    }
-    return true;
-}
-
-bool WriteAll(int fd, const char* data, qint64 size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size_t(size));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
     }
     return true;
 }
@@ -183,8 +171,8 @@ std::unique_ptr<CFeedCache::Entry> CFeedCache::Find(const QByteArray& key) {
 }
 
 CFeedCache::RestoreResult CFeedCache::Restore(Entry& entry, const QString& targetPath) {
-    const int out = OpenFile(QFile::encodeName(targetPath), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (out < 0)
+    QFile out(targetPath);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return RestoreResult::WriteFailed;
     QCryptographicHash checksum(ChecksumAlgorithm);
     checksum.addData(entry.m_header);
@@ -195,7 +183,7 @@ CFeedCache::RestoreResult CFeedCache::Restore(Entry& entry, const QString& targe
         const qint64 n = std::min<qint64>(buffer.size(), entry.m_bodySize - done);
         if (!ReadAt(entry.m_fd, buffer.data(), n, bodyStart + done))
             result = RestoreResult::Damaged;
-        else if (!WriteAll(out, buffer.constData(), n))
+        else if (out.write(buffer.constData(), n) != n)
             result = RestoreResult::WriteFailed;
         checksum.addData(QByteArrayView(buffer.constData(), n));
         done += n;
@@ -205,9 +193,10 @@ CFeedCache::RestoreResult CFeedCache::Restore(Entry& entry, const QString& targe
          buffer.left(ChecksumBytes) != checksum.result()))
         result = RestoreResult::Damaged;
     // A half-filled target must not pass for the document.
-    if (result != RestoreResult::Restored && ::ftruncate(out, 0) != 0)
+    if (result != RestoreResult::Restored && !out.resize(0))
         result = RestoreResult::WriteFailed;
-    if (::close(out) != 0 && result == RestoreResult::Restored)
+    out.close();
+    if (out.error() != QFileDevice::NoError && result == RestoreResult::Restored)
         result = RestoreResult::WriteFailed;
     if (result == RestoreResult::Damaged)
         Drop(entry);
@@ -237,40 +226,32 @@ bool CFeedCache::Store(const QByteArray& key, const QString& bodyPath, const Rec
         }
     }
 
-    const QByteArray pattern = QFile::encodeName(m_strFolder + QLatin1Char('/') + PartialPrefix + "XXXXXX");
-    QByteArray partial = pattern;
-    int out = ::mkostemp(partial.data(), O_CLOEXEC);
+    QTemporaryFile partial(m_strFolder + QLatin1Char('/') + PartialPrefix + QStringLiteral("XXXXXX"));
     // Someone cleared the cache folder while the program ran.
-    if (out < 0 && errno == ENOENT && QDir().mkpath(m_strFolder)) {
-        partial = pattern;
-        out = ::mkostemp(partial.data(), O_CLOEXEC);
-    }
-    bool ok = out >= 0 && WriteAll(out, header.constData(), header.size());
+    bool ok = partial.open() || (QDir().mkpath(m_strFolder) && partial.open());
+    ok = ok && partial.write(header) == header.size();
     QCryptographicHash checksum(ChecksumAlgorithm);
     checksum.addData(header);
     QByteArray buffer(std::min<qint64>(CopyBlock, std::max<qint64>(st.st_size, 1)), '\0');
     for (qint64 done = 0; ok && done < st.st_size;) {
         const qint64 n = std::min<qint64>(buffer.size(), st.st_size - done);
-        ok = ReadAt(in, buffer.data(), n, done) && WriteAll(out, buffer.constData(), n);
+        ok = ReadAt(in, buffer.data(), n, done) && partial.write(buffer.constData(), n) == n;
         checksum.addData(QByteArrayView(buffer.constData(), n));
         done += n;
     }
     ::close(in);
-    ok = ok && WriteAll(out, checksum.resultView().data(), ChecksumBytes);
-    ok = out >= 0 && ::close(out) == 0 && ok;
+    ok = ok && partial.write(checksum.result()) == ChecksumBytes && partial.flush();
 
     std::lock_guard lock(m_mutex);
-    if (ok && ::rename(partial.constData(), PathOf(name).constData()) == 0) {
-        const qint64 bytes = header.size() + st.st_size + ChecksumBytes;
-        Usage& usage = m_usage[name];
-        m_nTotalBytes += bytes - usage.bytes;
-        usage = {bytes, NextUseLocked()};
-        EvictLocked(name);
-        return true;
-    }
-    if (out >= 0)
-        ::unlink(partial.constData());
-    return false;
+    if (!ok || ::rename(QFile::encodeName(partial.fileName()).constData(), PathOf(name).constData()) != 0)
+        return false;
+    partial.setAutoRemove(false);
+    const qint64 bytes = header.size() + st.st_size + ChecksumBytes;
+    Usage& usage = m_usage[name];
+    m_nTotalBytes += bytes - usage.bytes;
+    usage = {bytes, NextUseLocked()};
+    EvictLocked(name);
+    return true;
 }
 
 void CFeedCache::Remove(const QByteArray& key) {
