@@ -13,7 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
+#include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,26 +39,8 @@ QString NameOf(const QByteArray& key) {
     return QString::fromLatin1(QCryptographicHash::hash(key, ChecksumAlgorithm).toHex()) + EntrySuffix;
 }
 
-bool ReadAt(int fd, char* data, qint64 size, qint64 offset) {
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, data, size_t(size), offset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
-        offset += n;
-    }
-    return true;
-}
-
-int OpenFile(const QByteArray& path, int flags, mode_t mode = 0) {
-    int fd;
-    do {
-        fd = ::open(path.constData(), flags | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+bool ReadAt(QFile& file, char* data, qint64 size, qint64 offset) {
+    return file.seek(offset) && file.read(data, size) == size;
 }
 
 // Whatever goes into a request header must not be able to end the header line.
@@ -84,10 +66,7 @@ QByteArray BuildHeader(const QByteArray& key, const CFeedCache::Record& record, 
 
 } // namespace
 
-CFeedCache::Entry::~Entry() {
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
+CFeedCache::Entry::~Entry() = default;
 
 CFeedCache::CFeedCache(const QString& folder, qint64 maxBytes) : m_strFolder(folder), m_nMaxBytes(maxBytes) {}
 
@@ -116,20 +95,20 @@ QByteArray CFeedCache::PathOf(const QString& name) const {
 std::unique_ptr<CFeedCache::Entry> CFeedCache::Find(const QByteArray& key) {
     std::unique_ptr<Entry> entry(new Entry);
     entry->m_strName = NameOf(key);
-    entry->m_fd = OpenFile(PathOf(entry->m_strName), O_RDONLY);
-    if (entry->m_fd < 0) {
-        if (errno != ENOENT)
+    entry->m_file.setFileName(QFile::decodeName(PathOf(entry->m_strName)));
+    if (!entry->m_file.open(QIODevice::ReadOnly)) {
+        if (entry->m_file.exists())
             Remove(key);
         return nullptr;
     }
     const auto check = [&]() -> bool {
         struct stat st {};
-        if (::fstat(entry->m_fd, &st) != 0 || !S_ISREG(st.st_mode))
+        if (::fstat(entry->m_file.handle(), &st) != 0 || !S_ISREG(st.st_mode))
             return false;
         entry->m_dev = st.st_dev;
         entry->m_ino = st.st_ino;
         QByteArray fixed(FixedHeaderBytes, '\0');
-        if (!ReadAt(entry->m_fd, fixed.data(), fixed.size(), 0) ||
+        if (!ReadAt(entry->m_file, fixed.data(), fixed.size(), 0) ||
             !std::equal(std::begin(Magic), std::end(Magic), fixed.constData()))
             return false;
         quint32 lengths[4];
@@ -146,7 +125,7 @@ std::unique_ptr<CFeedCache::Entry> CFeedCache::Find(const QByteArray& key) {
             return false;
         entry->m_header = fixed;
         entry->m_header.resize(headerSize);
-        if (!ReadAt(entry->m_fd, entry->m_header.data() + FixedHeaderBytes, texts, FixedHeaderBytes))
+        if (!ReadAt(entry->m_file, entry->m_header.data() + FixedHeaderBytes, texts, FixedHeaderBytes))
             return false;
         const char* text = entry->m_header.constData() + FixedHeaderBytes;
         const auto next = [&](quint32 length) {
@@ -181,7 +160,7 @@ CFeedCache::RestoreResult CFeedCache::Restore(Entry& entry, const QString& targe
     const qint64 bodyStart = entry.m_header.size();
     for (qint64 done = 0; done < entry.m_bodySize && result == RestoreResult::Restored;) {
         const qint64 n = std::min<qint64>(buffer.size(), entry.m_bodySize - done);
-        if (!ReadAt(entry.m_fd, buffer.data(), n, bodyStart + done))
+        if (!ReadAt(entry.m_file, buffer.data(), n, bodyStart + done))
             result = RestoreResult::Damaged;
         else if (out.write(buffer.constData(), n) != n)
             result = RestoreResult::WriteFailed;
@@ -189,7 +168,7 @@ CFeedCache::RestoreResult CFeedCache::Restore(Entry& entry, const QString& targe
         done += n;
     }
     if (result == RestoreResult::Restored &&
-        (!ReadAt(entry.m_fd, buffer.data(), ChecksumBytes, bodyStart + entry.m_bodySize) ||
+        (!ReadAt(entry.m_file, buffer.data(), ChecksumBytes, bodyStart + entry.m_bodySize) ||
          buffer.left(ChecksumBytes) != checksum.result()))
         result = RestoreResult::Damaged;
     // A half-filled target must not pass for the document.
@@ -207,19 +186,18 @@ CFeedCache::RestoreResult CFeedCache::Restore(Entry& entry, const QString& targe
 
 bool CFeedCache::Store(const QByteArray& key, const QString& bodyPath, const Record& record) {
     const QString name = NameOf(key);
-    const int in = OpenFile(QFile::encodeName(bodyPath), O_RDONLY);
+    QFile in(bodyPath);
     struct stat st {};
-    const QByteArray header = BuildHeader(key, record, in >= 0 && ::fstat(in, &st) == 0 ? st.st_size : 0);
-    const bool storable = in >= 0 && S_ISREG(st.st_mode) && record.HasValidators() &&
-                          key.size() <= MaxTextBytes && record.etag.size() <= MaxTextBytes &&
-                          record.lastModified.size() <= MaxTextBytes &&
+    const bool readable =
+        in.open(QIODevice::ReadOnly) && ::fstat(in.handle(), &st) == 0 && S_ISREG(st.st_mode);
+    const QByteArray header = BuildHeader(key, record, readable ? st.st_size : 0);
+    const bool storable = readable && record.HasValidators() && key.size() <= MaxTextBytes &&
+                          record.etag.size() <= MaxTextBytes && record.lastModified.size() <= MaxTextBytes &&
                           record.effectiveUrl.size() <= MaxTextBytes &&
                           header.size() + st.st_size + ChecksumBytes <= m_nMaxBytes;
     {
         std::lock_guard lock(m_mutex);
         if (!storable || !LoadLocked()) {
-            if (in >= 0)
-                ::close(in);
             if (::unlink(PathOf(name).constData()) == 0 || errno == ENOENT)
                 ForgetLocked(name);
             return false;
@@ -239,7 +217,6 @@ bool CFeedCache::Store(const QByteArray& key, const QString& bodyPath, const Rec
         checksum.addData(QByteArrayView(buffer.constData(), n));
         done += n;
     }
-    ::close(in);
     ok = ok && partial.write(checksum.result()) == ChecksumBytes && partial.flush();
 
     std::lock_guard lock(m_mutex);
@@ -273,7 +250,7 @@ void CFeedCache::Drop(const Entry& entry) {
 
 void CFeedCache::Touch(Entry& entry) {
     // The file's time keeps the order of use for the next start of the program.
-    ::futimens(entry.m_fd, nullptr);
+    ::futimens(entry.m_file.handle(), nullptr);
     std::lock_guard lock(m_mutex);
     const auto it = m_usage.find(entry.m_strName);
     if (it != m_usage.end())

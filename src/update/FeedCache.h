@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QHash>
 #include <QString>
 
@@ -44,7 +45,7 @@ public:
         friend class CFeedCache;
         Entry() = default;
 
-        int m_fd = -1;
+        QFile m_file;
         QString m_strName;
         quint64 m_dev = 0;
         quint64 m_ino = 0;
