@@ -66,8 +66,6 @@ QByteArray BuildHeader(const QByteArray& key, const CFeedCache::Record& record, 
 
 } // namespace
 
-CFeedCache::Entry::~Entry() = default;
-
 CFeedCache::CFeedCache(const QString& folder, qint64 maxBytes) : m_strFolder(folder), m_nMaxBytes(maxBytes) {}
 
 std::shared_ptr<CFeedCache> CFeedCache::ForUser() {

@@ -35,7 +35,6 @@ public:
     // the entry under the same key.
     class Entry {
     public:
-        ~Entry();
         Entry(const Entry&) = delete;
         Entry& operator=(const Entry&) = delete;
 
