@@ -1,5 +1,8 @@
 #include "CWebAccess.h"
 
+#include "FeedCache.h"
+
+#include <QDateTime>
 #include <QFile>
 
 #include <curl/curl.h>
@@ -18,6 +21,8 @@ constexpr int CancelPollMs = 50;
 
 // Used as User-Agent only when the caller gives no agent name.
 constexpr char FallbackAgent[] = "Corvantis RSS Helper";
+
+constexpr long NotModified = 304;
 
 void EnsureCurlInitialised() {
     static std::once_flag once;
@@ -67,6 +72,9 @@ struct CWebAccess::Transfer {
     // Responses whose status line arrived (1xx interim responses aside); a redirect that
     // libcurl follows counts one.
     int finalResponses = 0;
+    // The validators of the latest response.
+    QByteArray etag;
+    QByteArray lastModified;
 
     ~Transfer() {
         if (fd >= 0)
@@ -146,15 +154,24 @@ struct CWebAccess::Transfer {
     }
 
     void Header(const char* data, size_t size) {
-        // A status line starts every response's header block, also after a redirect.
-        if (size < 12 || qstrncmp(data, "HTTP/", 5) != 0)
-            return;
         const QByteArray line(data, qsizetype(size));
-        const qsizetype blank = line.indexOf(' ');
-        bool ok = false;
-        const int status = blank > 0 ? line.mid(blank + 1, 3).toInt(&ok) : 0;
-        if (ok && status >= 200)
-            ++finalResponses;
+        // A status line starts every response's header block, also after a redirect.
+        if (line.startsWith("HTTP/")) {
+            etag.clear();
+            lastModified.clear();
+            const qsizetype blank = line.indexOf(' ');
+            bool ok = false;
+            const int status = blank > 0 ? line.mid(blank + 1, 3).toInt(&ok) : 0;
+            if (ok && status >= 200)
+                ++finalResponses;
+            return;
+        }
+        const qsizetype colon = line.indexOf(':');
+        const QByteArrayView name = QByteArrayView(line).first(std::max<qsizetype>(colon, 0)).trimmed();
+        if (name.compare("ETag", Qt::CaseInsensitive) == 0)
+            etag = line.mid(colon + 1).trimmed();
+        else if (name.compare("Last-Modified", Qt::CaseInsensitive) == 0)
+            lastModified = line.mid(colon + 1).trimmed();
     }
 
     static size_t OnBody(char* data, size_t size, size_t count, void* user) {
@@ -215,10 +232,59 @@ QByteArray CWebAccess::RequestUrl(const QString& url) {
 }
 
 int CWebAccess::Download(const QString& url, const QString& targetPath, const std::atomic_bool* cancel) {
-    CURL* curl = static_cast<CURL*>(m_curl);
     const QByteArray requestUrl = RequestUrl(url);
-    if (!curl || requestUrl.isEmpty())
+    if (!m_curl || requestUrl.isEmpty())
         return NoConnection;
+    if (m_options.cache)
+        return DownloadCached(*m_options.cache, url, requestUrl, targetPath, cancel);
+    return Fetch(requestUrl, targetPath, cancel, nullptr, nullptr);
+}
+
+int CWebAccess::DownloadCached(CFeedCache& cache, const QString& url, const QByteArray& requestUrl,
+                               const QString& targetPath, const std::atomic_bool* cancel) {
+    const QByteArray key = CFeedCache::KeyFor(url);
+    std::unique_ptr<CFeedCache::Entry> entry = cache.Find(key);
+    Fetched fetched;
+    int result = NotModified;
+    if (entry) {
+        const CFeedCache::Record& stored = entry->GetRecord();
+        const Fetched conditions{stored.etag, stored.lastModified, stored.effectiveUrl};
+        result = Fetch(requestUrl, targetPath, cancel, &conditions, &fetched);
+        // The validators belong to the document the redirects led to last time; from
+        // anywhere else a "not modified" says nothing about our copy.
+        if (result == NotModified && fetched.effectiveUrl == stored.effectiveUrl) {
+            switch (cache.Restore(*entry, targetPath)) {
+            case CFeedCache::RestoreResult::Restored: {
+                // A server may send new validators with its "not modified": keep them.
+                const CFeedCache::Record refreshed{fetched.etag.isEmpty() ? stored.etag : fetched.etag,
+                                                   fetched.lastModified.isEmpty() ? stored.lastModified
+                                                                                  : fetched.lastModified,
+                                                   stored.effectiveUrl, stored.fetchedAtMs};
+                if (refreshed.etag != stored.etag || refreshed.lastModified != stored.lastModified)
+                    cache.Store(key, targetPath, refreshed);
+                return Success;
+            }
+            case CFeedCache::RestoreResult::WriteFailed:
+                return TransferFailed;
+            case CFeedCache::RestoreResult::Damaged:
+                break;
+            }
+        }
+        entry.reset();
+    }
+    // Nothing asked yet, or "not modified" with nothing to fill the target from: ask for all of it.
+    if (result == NotModified)
+        result = Fetch(requestUrl, targetPath, cancel, nullptr, &fetched);
+    if (result == Success)
+        cache.Store(
+            key, targetPath,
+            {fetched.etag, fetched.lastModified, fetched.effectiveUrl, QDateTime::currentMSecsSinceEpoch()});
+    return result;
+}
+
+int CWebAccess::Fetch(const QByteArray& requestUrl, const QString& targetPath, const std::atomic_bool* cancel,
+                      const Fetched* conditions, Fetched* fetched) {
+    CURL* curl = static_cast<CURL*>(m_curl);
     if (cancel && cancel->load())
         return Cancelled;
 
@@ -231,6 +297,10 @@ int CWebAccess::Download(const QString& url, const QString& targetPath, const st
     struct curl_slist* headers = nullptr;
     headers = curl_slist_append(headers, "Accept: application/rss+xml, text/xml");
     headers = curl_slist_append(headers, "Cache-Control: no-cache");
+    if (conditions && !conditions->etag.isEmpty())
+        headers = curl_slist_append(headers, ("If-None-Match: " + conditions->etag).constData());
+    if (conditions && !conditions->lastModified.isEmpty())
+        headers = curl_slist_append(headers, ("If-Modified-Since: " + conditions->lastModified).constData());
     const QByteArray caFile = QFile::encodeName(m_options.caFile);
 
     curl_easy_reset(curl);
@@ -289,6 +359,16 @@ int CWebAccess::Download(const QString& url, const QString& targetPath, const st
     const long status = transfer.Status();
     long redirects = 0;
     curl_easy_getinfo(curl, CURLINFO_REDIRECT_COUNT, &redirects);
+    if (fetched) {
+        const char* effective = nullptr;
+        curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective);
+        fetched->effectiveUrl = QByteArray(effective);
+        const qsizetype fragment = fetched->effectiveUrl.indexOf('#');
+        if (fragment >= 0)
+            fetched->effectiveUrl.truncate(fragment);
+        fetched->etag = transfer.etag;
+        fetched->lastModified = transfer.lastModified;
+    }
     curl_multi_remove_handle(multi, curl);
     curl_multi_cleanup(multi);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);

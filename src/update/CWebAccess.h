@@ -6,6 +6,8 @@
 #include <chrono>
 #include <memory>
 
+class CFeedCache;
+
 // Fetches one feed document over HTTP or HTTPS into a file. One instance per feed: the
 // instance owns one libcurl easy handle, which lives and dies on the thread that made
 // the instance. Instances on different threads are independent.
@@ -31,6 +33,8 @@ public:
         long maxRedirects = 10;
         // Certificate authorities to trust instead of the system's (a PEM file); empty: the system's.
         QString caFile;
+        // The last good copies to ask servers about; none: every download is a full one.
+        std::shared_ptr<CFeedCache> cache;
     };
 
     // The agent name goes out as User-Agent ("Corvantis RSS Reader", "RSS Reader").
@@ -45,6 +49,8 @@ public:
     // GETs the address and stores the decoded body of a 200 response in targetPath. The
     // target is created or truncated only when a 200 response starts; any other result
     // leaves it untouched, except that a failure after the body started empties it.
+    // With a cache, a request for a stored document carries its validators, and a "not
+    // modified" answer fills the target from the cache and counts as a 200.
     // Blocks until done; `cancel`, when given, is watched throughout and ends the
     // download within a fraction of a second. Returns a Result or the HTTP status code.
     int Download(const QString& url, const QString& targetPath, const std::atomic_bool* cancel = nullptr);
@@ -64,6 +70,17 @@ public:
 
 private:
     struct Transfer;
+    // What a finished fetch learnt besides its result.
+    struct Fetched {
+        QByteArray etag;
+        QByteArray lastModified;
+        QByteArray effectiveUrl; // without a fragment
+    };
+    // One request, conditional when `conditions` is given (its validators go out).
+    int Fetch(const QByteArray& requestUrl, const QString& targetPath, const std::atomic_bool* cancel,
+              const Fetched* conditions, Fetched* fetched);
+    int DownloadCached(CFeedCache& cache, const QString& url, const QByteArray& requestUrl,
+                       const QString& targetPath, const std::atomic_bool* cancel);
     QByteArray m_agentName;
     Options m_options;
     void* m_curl = nullptr; // CURL*, kept opaque so that users need not include curl.h

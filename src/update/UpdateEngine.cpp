@@ -1,6 +1,7 @@
 #include "UpdateEngine.h"
 
 #include "AppPaths.h"
+#include "FeedCache.h"
 #include "NewsFeedFile.h"
 #include "NewsFeedOutput.h"
 
@@ -39,6 +40,8 @@ CUpdateEngine::CUpdateEngine(CUpdateJob job, std::unique_ptr<CNewsFeedOutput> ou
     : QObject(parent), m_job(std::move(job)), m_output(std::move(output)), m_strOutputPath(m_output->Path()) {
     m_job.maxTransfers = std::max(1, m_job.maxTransfers);
     m_job.maxPerHost = std::max(1, m_job.maxPerHost);
+    if (!m_job.webOptions.cache)
+        m_job.webOptions.cache = CFeedCache::ForUser();
     QHash<QString, int> hosts;
     m_slots.resize(m_job.urls.size());
     for (qsizetype i = 0; i < m_job.urls.size(); ++i) {

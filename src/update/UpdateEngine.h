@@ -22,6 +22,7 @@ struct CUpdateJob {
     QString channelFile;  // carried in the file while syncChannels is set
     int maxTransfers = 8; // downloads at once
     int maxPerHost = 4;   // downloads at once from one host
+    // Without a cache of its own, the run uses the user's feed cache.
     CWebAccess::Options webOptions;
 };
 

@@ -242,9 +242,45 @@ struct TestHttpServer::Private {
         return HttpResponse::withStatus(404);
     }
 
+    // What a server that honours validators answers to this request instead of `full`.
+    static HttpResponse conditional(const HttpResponse& full, const HttpRequestRecord& request) {
+        QByteArray etag;
+        QByteArray lastModified;
+        for (const auto& [name, value] : full.headers) {
+            if (name.compare("ETag", Qt::CaseInsensitive) == 0)
+                etag = value;
+            else if (name.compare("Last-Modified", Qt::CaseInsensitive) == 0)
+                lastModified = value;
+        }
+        const auto weak = [](QByteArray tag) { return tag.startsWith("W/") ? tag.mid(2) : tag; };
+        bool unchanged = false;
+        if (request.hasHeader("If-None-Match")) {
+            for (const QByteArray& tag : request.header("If-None-Match").split(','))
+                unchanged = unchanged ||
+                            (!etag.isEmpty() && (tag.trimmed() == "*" || weak(tag.trimmed()) == weak(etag)));
+        } else if (request.hasHeader("If-Modified-Since")) {
+            unchanged = !lastModified.isEmpty() && request.header("If-Modified-Since") == lastModified;
+        }
+        if (!unchanged)
+            return full;
+        HttpResponse notModified = full;
+        notModified.status = 304;
+        notModified.body.clear();
+        notModified.gzip = false;
+        notModified.chunked = false;
+        return notModified;
+    }
+
     // Answers one request; false when the connection must close.
     bool answer(QSslSocket& socket, const HttpRequestRecord& request, qsizetype logIndex) {
-        const HttpResponse response = route(request.target);
+        HttpResponse response = route(request.target);
+        if (response.honourValidators && response.status == 200)
+            response = conditional(response, request);
+        {
+            std::lock_guard lock(mutex);
+            log[logIndex].status =
+                response.raw.isEmpty() && !response.closeWithoutAnswer ? response.status : 0;
+        }
         if (response.closeWithoutAnswer)
             return false;
         if (response.delayMs && !pause(response.delayMs))

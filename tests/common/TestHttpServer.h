@@ -45,6 +45,9 @@ struct HttpResponse {
     bool gzip = false;               // Content-Encoding: gzip
     bool closeWithoutAnswer = false; // the connection is closed without a byte
     QByteArray raw;                  // when set, sent as it stands instead of a composed response
+    // A 200 answers 304 without a body when the request's If-None-Match names the ETag
+    // header given, or (without If-None-Match) its If-Modified-Since equals Last-Modified.
+    bool honourValidators = false;
 
     static HttpResponse ok(const QByteArray& body,
                            const QByteArray& contentType = QByteArrayLiteral("application/rss+xml"));
@@ -61,6 +64,7 @@ struct HttpRequestRecord {
     QByteArray head;    // the request line and header block exactly as received
     bool tls = false;
     qint64 bytesSent = 0; // of the response, header block included
+    int status = 0;       // of the response; 0 when none was composed
 
     // The first header of that name (any letter case), or a null array.
     QByteArray header(const QByteArray& name) const;

@@ -1,0 +1,312 @@
+#include "FeedCache.h"
+
+#include "CWebAccess.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Layout of an entry file, integers little-endian:
+//   magic (8) | fetched at, ms (8) | key, etag, last-modified, effective-url lengths (4 each)
+//   | document length (8) | the four texts | the document | SHA-1 of everything before it (20)
+constexpr char Magic[8] = {'P', 'V', 'F', 'E', 'E', 'D', '0', '1'};
+constexpr qsizetype FixedHeaderBytes = 8 + 8 + 4 * 4 + 8;
+constexpr quint32 MaxTextBytes = 64 * 1024;
+constexpr auto ChecksumAlgorithm = QCryptographicHash::Sha1;
+constexpr qsizetype ChecksumBytes = 20;
+constexpr qsizetype CopyBlock = 256 * 1024;
+
+const QLatin1StringView EntrySuffix(".feed");
+const QLatin1StringView PartialPrefix("partial-");
+constexpr qsizetype EntryNameLength = 2 * ChecksumBytes + 5;
+// A half-written entry older than this belongs to a writer that died.
+constexpr qint64 StalePartialMs = 60 * 60 * 1000;
+
+QString NameOf(const QByteArray& key) {
+    return QString::fromLatin1(QCryptographicHash::hash(key, ChecksumAlgorithm).toHex()) + EntrySuffix;
+}
+
+bool ReadAt(QFile& file, char* data, qint64 size, qint64 offset) {
+    return file.seek(offset) && file.read(data, size) == size;
+}
+
+// Whatever goes into a request header must not be able to end the header line.
+bool IsHeaderValue(const QByteArray& value) {
+    return std::none_of(value.begin(), value.end(), [](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return (c < 0x20 && c != '\t') || c == 0x7F;
+    });
+}
+
+QByteArray BuildHeader(const QByteArray& key, const CFeedCache::Record& record, qint64 bodySize) {
+    QByteArray header(FixedHeaderBytes, '\0');
+    char* p = header.data();
+    std::copy(std::begin(Magic), std::end(Magic), p);
+    qToLittleEndian<qint64>(record.fetchedAtMs, p + 8);
+    qToLittleEndian<quint32>(quint32(key.size()), p + 16);
+    qToLittleEndian<quint32>(quint32(record.etag.size()), p + 20);
+    qToLittleEndian<quint32>(quint32(record.lastModified.size()), p + 24);
+    qToLittleEndian<quint32>(quint32(record.effectiveUrl.size()), p + 28);
+    qToLittleEndian<qint64>(bodySize, p + 32);
+    return header + key + record.etag + record.lastModified + record.effectiveUrl;
+}
+
+} // namespace
+
+CFeedCache::CFeedCache(const QString& folder, qint64 maxBytes) : m_strFolder(folder), m_nMaxBytes(maxBytes) {}
+
+std::shared_ptr<CFeedCache> CFeedCache::ForUser() {
+    static const std::shared_ptr<CFeedCache> cache = []() -> std::shared_ptr<CFeedCache> {
+        const QString base = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+        if (base.isEmpty())
+            return nullptr;
+        return std::make_shared<CFeedCache>(base + QStringLiteral("/feeds"));
+    }();
+    return cache;
+}
+
+QByteArray CFeedCache::KeyFor(const QString& url) {
+    QByteArray wire = CWebAccess::RequestUrl(url);
+    const qsizetype fragment = wire.indexOf('#');
+    if (fragment >= 0)
+        wire.truncate(fragment);
+    return wire;
+}
+
+QByteArray CFeedCache::PathOf(const QString& name) const {
+    return QFile::encodeName(m_strFolder + QLatin1Char('/') + name);
+}
+
+std::unique_ptr<CFeedCache::Entry> CFeedCache::Find(const QByteArray& key) {
+    std::unique_ptr<Entry> entry(new Entry);
+    entry->m_strName = NameOf(key);
+    entry->m_file.setFileName(QFile::decodeName(PathOf(entry->m_strName)));
+    if (!entry->m_file.open(QIODevice::ReadOnly)) {
+        if (entry->m_file.exists())
+            Remove(key);
+        return nullptr;
+    }
+    const auto check = [&]() -> bool {
+        struct stat st {};
+        if (::fstat(entry->m_file.handle(), &st) != 0 || !S_ISREG(st.st_mode))
+            return false;
+        entry->m_dev = st.st_dev;
+        entry->m_ino = st.st_ino;
+        QByteArray fixed(FixedHeaderBytes, '\0');
+        if (!ReadAt(entry->m_file, fixed.data(), fixed.size(), 0) ||
+            !std::equal(std::begin(Magic), std::end(Magic), fixed.constData()))
+            return false;
+        quint32 lengths[4];
+        qint64 texts = 0;
+        for (int i = 0; i < 4; ++i) {
+            lengths[i] = qFromLittleEndian<quint32>(fixed.constData() + 16 + 4 * i);
+            if (lengths[i] > MaxTextBytes)
+                return false;
+            texts += lengths[i];
+        }
+        entry->m_bodySize = qFromLittleEndian<qint64>(fixed.constData() + 32);
+        const qint64 headerSize = FixedHeaderBytes + texts;
+        if (entry->m_bodySize < 0 || st.st_size != headerSize + entry->m_bodySize + ChecksumBytes)
+            return false;
+        entry->m_header = fixed;
+        entry->m_header.resize(headerSize);
+        if (!ReadAt(entry->m_file, entry->m_header.data() + FixedHeaderBytes, texts, FixedHeaderBytes))
+            return false;
+        const char* text = entry->m_header.constData() + FixedHeaderBytes;
+        const auto next = [&](quint32 length) {
+            const QByteArray value(text, length);
+            text += length;
+            return value;
+        };
+        Record& record = entry->m_record;
+        record.fetchedAtMs = qFromLittleEndian<qint64>(fixed.constData() + 8);
+        const QByteArray storedKey = next(lengths[0]);
+        record.etag = next(lengths[1]);
+        record.lastModified = next(lengths[2]);
+        record.effectiveUrl = next(lengths[3]);
+        return storedKey == key && record.HasValidators() && IsHeaderValue(record.etag) &&
+               IsHeaderValue(record.lastModified);
+    };
+    if (!check()) {
+        Drop(*entry);
+        return nullptr;
+    }
+    return entry;
+}
+
+CFeedCache::RestoreResult CFeedCache::Restore(Entry& entry, const QString& targetPath) {
+    QFile out(targetPath);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return RestoreResult::WriteFailed;
+    QCryptographicHash checksum(ChecksumAlgorithm);
+    checksum.addData(entry.m_header);
+    QByteArray buffer(std::min<qint64>(CopyBlock, std::max<qint64>(entry.m_bodySize, ChecksumBytes)), '\0');
+    RestoreResult result = RestoreResult::Restored;
+    const qint64 bodyStart = entry.m_header.size();
+    for (qint64 done = 0; done < entry.m_bodySize && result == RestoreResult::Restored;) {
+        const qint64 n = std::min<qint64>(buffer.size(), entry.m_bodySize - done);
+        if (!ReadAt(entry.m_file, buffer.data(), n, bodyStart + done))
+            result = RestoreResult::Damaged;
+        else if (out.write(buffer.constData(), n) != n)
+            result = RestoreResult::WriteFailed;
+        checksum.addData(QByteArrayView(buffer.constData(), n));
+        done += n;
+    }
+    if (result == RestoreResult::Restored &&
+        (!ReadAt(entry.m_file, buffer.data(), ChecksumBytes, bodyStart + entry.m_bodySize) ||
+         buffer.left(ChecksumBytes) != checksum.result()))
+        result = RestoreResult::Damaged;
+    // A half-filled target must not pass for the document.
+    if (result != RestoreResult::Restored && !out.resize(0))
+        result = RestoreResult::WriteFailed;
+    out.close();
+    if (out.error() != QFileDevice::NoError && result == RestoreResult::Restored)
+        result = RestoreResult::WriteFailed;
+    if (result == RestoreResult::Damaged)
+        Drop(entry);
+    else if (result == RestoreResult::Restored)
+        Touch(entry);
+    return result;
+}
+
+bool CFeedCache::Store(const QByteArray& key, const QString& bodyPath, const Record& record) {
+    const QString name = NameOf(key);
+    QFile in(bodyPath);
+    struct stat st {};
+    const bool readable =
+        in.open(QIODevice::ReadOnly) && ::fstat(in.handle(), &st) == 0 && S_ISREG(st.st_mode);
+    const QByteArray header = BuildHeader(key, record, readable ? st.st_size : 0);
+    const bool storable = readable && record.HasValidators() && key.size() <= MaxTextBytes &&
+                          record.etag.size() <= MaxTextBytes && record.lastModified.size() <= MaxTextBytes &&
+                          record.effectiveUrl.size() <= MaxTextBytes &&
+                          header.size() + st.st_size + ChecksumBytes <= m_nMaxBytes;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!storable || !LoadLocked()) {
+            if (::unlink(PathOf(name).constData()) == 0 || errno == ENOENT)
+                ForgetLocked(name);
+            return false;
+        }
+    }
+
+    QTemporaryFile partial(m_strFolder + QLatin1Char('/') + PartialPrefix + QStringLiteral("XXXXXX"));
+    // Someone cleared the cache folder while the program ran.
+    bool ok = partial.open() || (QDir().mkpath(m_strFolder) && partial.open());
+    ok = ok && partial.write(header) == header.size();
+    QCryptographicHash checksum(ChecksumAlgorithm);
+    checksum.addData(header);
+    QByteArray buffer(std::min<qint64>(CopyBlock, std::max<qint64>(st.st_size, 1)), '\0');
+    for (qint64 done = 0; ok && done < st.st_size;) {
+        const qint64 n = std::min<qint64>(buffer.size(), st.st_size - done);
+        ok = ReadAt(in, buffer.data(), n, done) && partial.write(buffer.constData(), n) == n;
+        checksum.addData(QByteArrayView(buffer.constData(), n));
+        done += n;
+    }
+    ok = ok && partial.write(checksum.result()) == ChecksumBytes && partial.flush();
+
+    std::lock_guard lock(m_mutex);
+    if (!ok || ::rename(QFile::encodeName(partial.fileName()).constData(), PathOf(name).constData()) != 0)
+        return false;
+    partial.setAutoRemove(false);
+    const qint64 bytes = header.size() + st.st_size + ChecksumBytes;
+    Usage& usage = m_usage[name];
+    m_nTotalBytes += bytes - usage.bytes;
+    usage = {bytes, NextUseLocked()};
+    EvictLocked(name);
+    return true;
+}
+
+void CFeedCache::Remove(const QByteArray& key) {
+    const QString name = NameOf(key);
+    std::lock_guard lock(m_mutex);
+    if (::unlink(PathOf(name).constData()) == 0 || errno == ENOENT)
+        ForgetLocked(name);
+}
+
+void CFeedCache::Drop(const Entry& entry) {
+    std::lock_guard lock(m_mutex);
+    // Only the file that failed: another thread may have stored a good one meanwhile.
+    const QByteArray path = PathOf(entry.m_strName);
+    struct stat st {};
+    if (::lstat(path.constData(), &st) == 0 && quint64(st.st_dev) == entry.m_dev &&
+        quint64(st.st_ino) == entry.m_ino && ::unlink(path.constData()) == 0)
+        ForgetLocked(entry.m_strName);
+}
+
+void CFeedCache::Touch(Entry& entry) {
+    // The file's time keeps the order of use for the next start of the program.
+    ::futimens(entry.m_file.handle(), nullptr);
+    std::lock_guard lock(m_mutex);
+    const auto it = m_usage.find(entry.m_strName);
+    if (it != m_usage.end())
+        it->lastUse = NextUseLocked();
+}
+
+qint64 CFeedCache::NextUseLocked() {
+    // Several uses within one clock tick still keep their order.
+    m_nLastUse = std::max(m_nLastUse + 1, QDateTime::currentMSecsSinceEpoch() * 1000);
+    return m_nLastUse;
+}
+
+void CFeedCache::ForgetLocked(const QString& name) {
+    const auto it = m_usage.constFind(name);
+    if (it == m_usage.constEnd())
+        return;
+    m_nTotalBytes -= it->bytes;
+    m_usage.erase(it);
+}
+
+bool CFeedCache::LoadLocked() {
+    if (m_bLoaded)
+        return m_bFolderOk;
+    m_bLoaded = true;
+    // The copies may hold private feeds: the folder is for the user alone.
+    if (!QDir().mkpath(m_strFolder) || ::chmod(QFile::encodeName(m_strFolder).constData(), 0700) != 0)
+        return false;
+    m_bFolderOk = true;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    QDirIterator it(m_strFolder, QDir::Files | QDir::Hidden);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        const QString name = info.fileName();
+        const qint64 modified = info.lastModified().toMSecsSinceEpoch();
+        if (name.startsWith(PartialPrefix) && now - modified > StalePartialMs) {
+            QFile::remove(info.filePath());
+        } else if (name.size() == EntryNameLength && name.endsWith(EntrySuffix)) {
+            m_usage.insert(name, {info.size(), modified * 1000});
+            m_nLastUse = std::max(m_nLastUse, modified * 1000);
+            m_nTotalBytes += info.size();
+        }
+    }
+    EvictLocked(QString());
+    return true;
+}
+
+void CFeedCache::EvictLocked(const QString& keep) {
+    while (m_nTotalBytes > m_nMaxBytes) {
+        auto oldest = m_usage.end();
+        for (auto it = m_usage.begin(); it != m_usage.end(); ++it) {
+            if (it.key() != keep && (oldest == m_usage.end() || it->lastUse < oldest->lastUse))
+                oldest = it;
+        }
+        if (oldest == m_usage.end())
+            return;
+        ::unlink(PathOf(oldest.key()).constData());
+        m_nTotalBytes -= oldest->bytes;
+        m_usage.erase(oldest);
+    }
+}
