@@ -45,6 +45,7 @@ struct HttpResponse {
     bool gzip = false;               // Content-Encoding: gzip
     bool closeWithoutAnswer = false; // the connection is closed without a byte
     QByteArray raw;                  // when set, sent as it stands instead of a composed response
+    bool endless = false;            // the body goes out chunked over and over until the client hangs up
 
     static HttpResponse ok(const QByteArray& body,
                            const QByteArray& contentType = QByteArrayLiteral("application/rss+xml"));
