@@ -14,6 +14,18 @@ QString BackupPath(unsigned backupNumber) {
     return AppPaths::PrivateTempFolder() + QLatin1Char('/') + AppPaths::BackupFileName(backupNumber);
 }
 
+QString InMemoryTemplate() {
+    const QFileInfo memory(QStringLiteral("/dev/shm"));
+    return memory.isDir() && memory.isWritable() ? QStringLiteral("/dev/shm/pellavo-test-XXXXXX") : QString();
+}
+
+bool KeepFilesIn(const QString& folder) {
+    qputenv("TMPDIR", QFile::encodeName(folder));
+    qputenv("HOME", QFile::encodeName(folder));
+    return QDir::tempPath().startsWith(folder) && AppPaths::ChannelFile().startsWith(folder) &&
+           AppPaths::PrivateTempFolder().startsWith(folder);
+}
+
 bool SaveChannel(const COutlineItem& root, unsigned backupNumber, QString* error) {
     const QString channelFile = AppPaths::ChannelFile();
     QDir().mkpath(QFileInfo(channelFile).absolutePath());

@@ -24,8 +24,9 @@
 #endif
 #endif
 #ifdef PELLAVO_ASAN
-#include <sanitizer/allocator_interface.h>
 #include <sanitizer/lsan_interface.h>
+// Declared by clang's sanitizer headers, not by GCC's; both runtimes define it.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 using namespace pellavo::test;
@@ -82,11 +83,7 @@ class TestResources : public QObject {
     Q_OBJECT
 
 private:
-    // Every save is made durable on disk; in memory that costs nothing, and durability is
-    // not what this test is about.
-    QTemporaryDir m_dir{QFileInfo(QStringLiteral("/dev/shm")).isWritable()
-                            ? QStringLiteral("/dev/shm/pellavo-XXXXXX")
-                            : QString()};
+    QTemporaryDir m_dir{pellavo::robust::InMemoryTemplate()};
     std::unique_ptr<COutlineItem> m_root = Subscriptions();
     unsigned m_backups = 0;
 
@@ -135,12 +132,7 @@ private:
 private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
-        // Backups and downloads go to the private temporary folder under TMPDIR: keep them in ours.
-        qputenv("TMPDIR", QFile::encodeName(m_dir.path()));
-        QVERIFY(QDir::tempPath().startsWith(m_dir.path()));
-        // The channel file lives under the home folder in test mode: keep it in ours too.
-        qputenv("HOME", QFile::encodeName(m_dir.path()));
-        QVERIFY(AppPaths::ChannelFile().startsWith(m_dir.path()));
+        QVERIFY(pellavo::robust::KeepFilesIn(m_dir.path()));
     }
 
     void savesAndRunsGiveBack() {
