@@ -6,7 +6,6 @@
 #include "OutlineItem.h"
 
 #include <QBuffer>
-#include <QFile>
 
 #include <algorithm>
 #include <array>
