@@ -255,6 +255,23 @@ COutlineParser::Result ParseInto(QIODevice& in, std::unique_ptr<COutlineHead>& h
 
 } // namespace
 
+bool ParseOutline(QIODevice& in, std::unique_ptr<COutlineHead>& head, std::unique_ptr<COutlineItem>& root,
+                  OpmlParseError* error) {
+    const COutlineParser::Result result = ParseInto(in, head, root, error);
+    if (result != COutlineParser::Result::XmlError || !in.seek(0))
+        return result == COutlineParser::Result::Ok;
+
+    // One readAll is one read of the device, which may hand out less than it holds.
+    QByteArray bytes;
+    for (QByteArray piece; !(piece = in.readAll()).isEmpty();)
+        bytes += piece;
+    if (!EscapeBareAmpersands(bytes))
+        return false;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return ParseInto(buffer, head, root, error) == COutlineParser::Result::Ok;
+}
+
 bool ParseOutlineFile(const QString& path, std::unique_ptr<COutlineHead>& head,
                       std::unique_ptr<COutlineItem>& root, OpmlParseError* error) {
     QFile file(path);
@@ -266,14 +283,5 @@ bool ParseOutlineFile(const QString& path, std::unique_ptr<COutlineHead>& head,
         }
         return false;
     }
-    const COutlineParser::Result result = ParseInto(file, head, root, error);
-    if (result != COutlineParser::Result::XmlError || !file.seek(0))
-        return result == COutlineParser::Result::Ok;
-
-    QByteArray bytes = file.readAll();
-    if (!EscapeBareAmpersands(bytes))
-        return false;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    return ParseInto(buffer, head, root, error) == COutlineParser::Result::Ok;
+    return ParseOutline(file, head, root, error);
 }

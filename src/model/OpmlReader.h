@@ -6,6 +6,8 @@
 
 #include <memory>
 
+class QIODevice;
+
 // Where and why a file broke off; line is 0 when the file could not be opened at all.
 struct OpmlParseError {
     qint64 line = 0;
@@ -18,3 +20,8 @@ struct OpmlParseError {
 // given) says where and why it broke off.
 bool ParseOutlineFile(const QString& path, std::unique_ptr<COutlineHead>& head,
                       std::unique_ptr<COutlineItem>& root, OpmlParseError* error = nullptr);
+
+// The same from a device open for reading, which is read in the same chunks. The
+// retry with bare ampersands escaped needs a device that can seek back to its start.
+bool ParseOutline(QIODevice& in, std::unique_ptr<COutlineHead>& head, std::unique_ptr<COutlineItem>& root,
+                  OpmlParseError* error = nullptr);

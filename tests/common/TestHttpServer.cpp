@@ -301,7 +301,7 @@ struct TestHttpServer::Private {
         }
         if (response.gzip)
             head += "Content-Encoding: gzip\r\n";
-        if (response.chunked)
+        if (response.chunked || response.endless)
             head += "Transfer-Encoding: chunked\r\n";
         else if (!hasLength)
             head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
@@ -312,6 +312,12 @@ struct TestHttpServer::Private {
             return false;
         if (request.method == "HEAD")
             return keepAlive;
+        if (response.endless) {
+            const QByteArray framed = QByteArray::number(body.size(), 16) + "\r\n" + body + "\r\n";
+            while (!body.isEmpty() && send(socket, framed, logIndex)) {
+            }
+            return false;
+        }
         const qsizetype piece = response.dribbleBytes > 0 ? response.dribbleBytes : SendPiece;
         for (qsizetype done = 0; done < body.size(); done += piece) {
             if (done > 0 && response.dribbleIntervalMs && !pause(response.dribbleIntervalMs))
