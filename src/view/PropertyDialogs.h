@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QLineEdit;
+
+// A modal dialog that carries text in and out of its controls: the members are
+// copied into the controls when it opens and back only when it closes with OK.
+class CPellavoDialog : public QDialog {
+    Q_OBJECT
+public:
+    // Results of DoModal.
+    enum Result { IDOK = 1, IDCANCEL = 2 };
+
+    explicit CPellavoDialog(QWidget* parent);
+
+    // Shows the dialog; 1 for OK or Yes, 2 for Cancel, Escape or the close box.
+    int DoModal();
+
+protected:
+    // Moves the members into the controls, or with `save` back out of them.
+    virtual void DoDataExchange(bool save);
+};
+
+// Edits a feed: title, feed address, web page and description.
+class CChannelProp : public CPellavoDialog {
+    Q_OBJECT
+public:
+    explicit CChannelProp(QWidget* parent = nullptr);
+
+    QString m_strTitle;
+    QString m_strXmlUrl = QStringLiteral("http://");
+    QString m_strHtmlUrl = QStringLiteral("http://");
+    QString m_strDescription;
+
+protected:
+    void DoDataExchange(bool save) override;
+
+private:
+    QLineEdit* m_editTitle;
+    QLineEdit* m_editXmlUrl;
+    QLineEdit* m_editHtmlUrl;
+    QLineEdit* m_editDescription;
+};
+
+// Edits a group: title and description.
+class CDlgGroupProp : public CPellavoDialog {
+    Q_OBJECT
+public:
+    explicit CDlgGroupProp(QWidget* parent = nullptr);
+
+    QString m_strTitle = QStringLiteral("Group");
+    QString m_strDescription;
+
+protected:
+    void DoDataExchange(bool save) override;
+
+private:
+    QLineEdit* m_editTitle;
+    QLineEdit* m_editDescription;
+};
+
+// Asks before the selected item or group is deleted.
+class CDlgDeleteConfirm : public CPellavoDialog {
+    Q_OBJECT
+public:
+    explicit CDlgDeleteConfirm(QWidget* parent = nullptr);
+};
+
+// Asks before an import replaces every subscription.
+class CDlgImportConfirm : public CPellavoDialog {
+    Q_OBJECT
+public:
+    explicit CDlgImportConfirm(QWidget* parent = nullptr);
+};

@@ -1,0 +1,442 @@
+#include "ModalScript.h"
+#include "ViewFixture.h"
+#include "testsupport.h"
+
+#include "AppPaths.h"
+#include "Commands.h"
+#include "OpmlReader.h"
+#include "OpmlWriter.h"
+#include "PellavoDoc.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QSignalSpy>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using HitPart = CPellavoView::HitPart;
+
+class TestChannel : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void savesAndUndos();
+    void firstSaveBacksUpNothingAsEmpty();
+    void import_data();
+    void import();
+    void importThenExportThroughTheWindow();
+    void fullDisk();
+    void backupFolderUnusable();
+    void savedInTreeOrder();
+
+private:
+    void start();
+    void mark(const QString& label);
+
+    std::unique_ptr<fixture::Isolation> m_isolation;
+    std::unique_ptr<CPellavoDoc> m_doc;
+    std::unique_ptr<CPellavoView> m_view;
+};
+
+namespace {
+
+const QByteArray kFirst =
+    fixture::opml(R"(<outline title="News"><outline title="World" xmlUrl="http://w/rss"/></outline>
+<outline title="Solo" xmlUrl="http://s/rss"/>
+)");
+const QByteArray kSecond =
+    fixture::opml(R"(<outline title="Blogs"><outline title="Anna" xmlUrl="http://a/rss"/>
+<outline title="Ben" xmlUrl="http://b/rss"/></outline>
+)");
+
+QByteArray writtenForm(const QString& path, OpmlForm form) {
+    std::unique_ptr<COutlineHead> head;
+    std::unique_ptr<COutlineItem> root;
+    ParseOutlineFile(path, head, root);
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    WriteOpml(buffer, ModelOutlineTree(root.get()), form);
+    return buffer.data();
+}
+
+// Keeps a process-wide file size limit for the life of the object.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_saved); }
+
+private:
+    rlimit m_saved{};
+};
+
+} // namespace
+
+void TestChannel::initTestCase() {
+    // A write past the file size limit must fail with EFBIG, not end the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+void TestChannel::init() {
+    m_isolation = std::make_unique<fixture::Isolation>();
+    m_doc = std::make_unique<CPellavoDoc>();
+    m_view = std::make_unique<CPellavoView>(m_doc.get());
+    m_view->resize(400, 500);
+}
+
+void TestChannel::cleanup() {
+    m_view.reset();
+    m_doc.reset();
+    m_isolation.reset();
+}
+
+void TestChannel::start() {
+    m_view->OnInitialUpdate();
+    m_view->show();
+    m_view->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_view.get()));
+}
+
+void TestChannel::mark(const QString& label) {
+    QTreeWidgetItem* node = fixture::node(*m_view, label);
+    QVERIFY(node);
+    QTest::mouseClick(m_view->viewport(), Qt::LeftButton, {},
+                      fixture::pointOn(*m_view, node, HitPart::StateIcon));
+}
+
+// Three saves leave backups 1, 2 and 3 (the first empty: there was no channel file
+// yet); three Undos restore 3, 2 and 1 with every mark cleared and the root
+// selected; then Undo is disabled and Ctrl+Z does nothing.
+void TestChannel::savesAndUndos() {
+    start();
+    QSignalSpy sync(m_view.get(), &CPellavoView::syncChannelsChanged);
+    QVERIFY(!m_view->Action(ID_EDIT_UNDO)->isEnabled());
+    const QString first = m_isolation->path("first.opml");
+    const QString second = m_isolation->path("second.opml");
+    fixture::writeFile(first, kFirst);
+    fixture::writeFile(second, kSecond);
+
+    m_view->ReloadChannel(first);
+    m_view->SaveChannel();
+    const QByteArray channel1 = fixture::readFile(AppPaths::ChannelFile());
+    QCOMPARE(channel1, writtenForm(first, OpmlForm::Channel));
+    m_view->ReloadChannel(second);
+    m_view->SaveChannel();
+    const QByteArray channel2 = fixture::readFile(AppPaths::ChannelFile());
+    // The third change is a real one: Properties of "Anna" by double-click.
+    m_view->expandAll();
+    ModalScript script;
+    script.then([](QWidget* dialog) {
+        dialog->findChild<QLineEdit*>(QStringLiteral("edit1001"))->setText(QStringLiteral("Anna K."));
+        QTest::keyClick(dialog->focusWidget(), Qt::Key_Return);
+    });
+    const QPoint anna = fixture::pointOn(*m_view, fixture::node(*m_view, "Anna"), HitPart::Label);
+    QTest::mouseClick(m_view->viewport(), Qt::LeftButton, {}, anna);
+    QTest::mouseDClick(m_view->viewport(), Qt::LeftButton, {}, anna);
+    QTest::mouseRelease(m_view->viewport(), Qt::LeftButton, {}, anna);
+    QVERIFY2(script.finished(), qPrintable(script.report()));
+    QCOMPARE(m_view->m_nBackupCount, 3u);
+    QVERIFY(fixture::readFile(AppPaths::ChannelFile()).contains("title=\"Anna K.\""));
+
+    QCOMPARE(fixture::readFile(fixture::backupPath(1)), QByteArray());
+    QCOMPARE(fixture::readFile(fixture::backupPath(2)), channel1);
+    QCOMPARE(fixture::readFile(fixture::backupPath(3)), channel2);
+    QCOMPARE(sync.count(), 1);
+    QCOMPARE(sync.first().first().toBool(), true);
+    QVERIFY(m_view->m_bSyncChannels);
+
+    const QList<QByteArray> restored{channel2, channel1, QByteArray()};
+    const QList<QStringList> trees{{"My Subscriptions", "  Blogs", "    Anna", "    Ben"},
+                                   {"My Subscriptions", "  News", "    World", "  Solo"},
+                                   {"My Subscriptions"}};
+    // The offscreen platform has no window manager to hand activation back after a dialog.
+    m_view->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_view.get()));
+    for (int step = 0; step < 3; ++step) {
+        mark("My Subscriptions");
+        m_view->UpdateCommandUI();
+        QVERIFY(m_view->Action(ID_EDIT_UNDO)->isEnabled());
+        QTest::keyClick(m_view.get(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(m_view->m_nBackupCount, 2u - step);
+        QCOMPARE(fixture::readFile(AppPaths::ChannelFile()), restored[step]);
+        m_view->expandAll();
+        QCOMPARE(fixture::labels(*m_view), trees[step]);
+        QCOMPARE(fixture::marks(*m_view), QString(trees[step].size(), QLatin1Char(' ')));
+        QCOMPARE(m_view->SelectedNode(), m_view->RootNode());
+    }
+    QVERIFY(!m_view->Action(ID_EDIT_UNDO)->isEnabled());
+    QTest::keyClick(m_view.get(), Qt::Key_Backspace, Qt::AltModifier);
+    QCOMPARE(m_view->m_nBackupCount, 0u);
+    // Undo leaves the switch alone; a save that finds it off turns it on again.
+    QVERIFY(m_view->m_bSyncChannels);
+    m_view->SetSyncChannels(false);
+    m_view->SaveChannel();
+    QCOMPARE(sync.count(), 3);
+    QCOMPARE(sync.last().first().toBool(), true);
+    // The save after the Undos reuses number 1; from 1000 on the names grow a digit.
+    m_view->m_nBackupCount = 999;
+    m_view->SaveChannel();
+    QVERIFY(QFileInfo::exists(AppPaths::PrivateTempFolder() + QStringLiteral("/nchnlbak1000.cbf")));
+}
+
+// A backup left by an earlier run under the same number is never what Undo
+// restores for a save that found no channel file.
+void TestChannel::firstSaveBacksUpNothingAsEmpty() {
+    fixture::writeFile(fixture::backupPath(1), kSecond);
+    start();
+    const QString first = m_isolation->path("first.opml");
+    fixture::writeFile(first, kFirst);
+    m_view->ReloadChannel(first);
+    m_view->SaveChannel();
+    m_view->OnEditUndo();
+    QCOMPARE(fixture::labels(*m_view), QStringList{"My Subscriptions"});
+    QCOMPARE(fixture::readFile(AppPaths::ChannelFile()), QByteArray());
+}
+
+void TestChannel::import_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("confirm");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QStringList>("says");
+    QTest::addColumn<QStringList>("tree");
+    const QStringList before{"My Subscriptions", "  News", "    World", "  Solo"};
+    const QStringList noFeed{"No feed was found in the input file. Please check it."};
+    QTest::newRow("whole file") << kSecond << true << "" << QStringList{}
+                                << QStringList{"My Subscriptions", "  Blogs", "    Anna", "    Ben"};
+    QTest::newRow("declined") << kSecond << false << "" << QStringList{} << before;
+    QTest::newRow("no outline") << fixture::opml("") << true << "Error" << noFeed << before;
+    QTest::newRow("not xml") << QByteArray("just some text\n") << true << "Error" << noFeed << before;
+    QTest::newRow("unknown encoding")
+        << QByteArray(
+               "<?xml version=\"1.0\" encoding=\"x-no-such-encoding\"?>\n<opml><body><outline title=\"x\" "
+               "xmlUrl=\"http://x/\"/></body></opml>\n")
+        << true << "Error" << noFeed << before;
+    QTest::newRow("windows-1252")
+        << QByteArray("<?xml version=\"1.0\" encoding=\"windows-1252\"?>\n<opml><body><outline "
+                      "title=\"\xc5land \x80\" "
+                      "xmlUrl=\"http://x/\"/></body></opml>\n")
+        << true << "" << QStringList{} << QStringList{"My Subscriptions", QStringLiteral("  Åland €")};
+    QTest::newRow("only empty groups")
+        << fixture::opml("<outline title=\"A\"/>\n<outline title=\"B\"></outline>\n") << true << ""
+        << QStringList{} << QStringList{"My Subscriptions", "  A", "  B"};
+    // Line 6 breaks off in the middle of a tag.
+    QTest::newRow("breaks off")
+        << QByteArray(
+               "<?xml version=\"1.0\"?>\n<opml version=\"1.0\">\n<body>\n"
+               "<outline title=\"G\"><outline title=\"a\" xmlUrl=\"http://a/\"/>\n"
+               "<outline title=\"b\" xmlUrl=\"http://b/\"/><outline title=\"c\" xmlUrl=\"http://c/\"/>\n"
+               "<outline title=\"d\" xmlUrl=\"http://d/\" <oops/>\n</body></opml>\n")
+        << true << "Warning" << QStringList{"line 6", "3 feeds"}
+        << QStringList{"My Subscriptions", "  G", "    a", "    b", "    c"};
+}
+
+// Import replaces the subscriptions only when the user says Yes and the file
+// yields an outline; what it replaced is one Undo away, and marks start empty.
+void TestChannel::import() {
+    QFETCH(QByteArray, content);
+    QFETCH(bool, confirm);
+    QFETCH(QString, caption);
+    QFETCH(QStringList, says);
+    QFETCH(QStringList, tree);
+    const QString first = m_isolation->path("first.opml");
+    fixture::writeFile(first, kFirst);
+    start();
+    m_view->ReloadChannel(first);
+    m_view->SaveChannel();
+    const QByteArray channelBefore = fixture::readFile(AppPaths::ChannelFile());
+    m_view->expandAll();
+    mark("World");
+    const QString before = fixture::marks(*m_view);
+
+    const QString input = m_isolation->path("input.opml");
+    fixture::writeFile(input, content);
+    steps::Message message;
+    ModalScript script;
+    script.then(steps::typeFileName(input)).then(confirm ? steps::pressReturn() : steps::pressEscape());
+    if (!caption.isEmpty())
+        script.then(steps::acceptMessage(&message));
+    m_view->OnImportOpml();
+    QVERIFY2(script.finished(), qPrintable(script.report()));
+
+    m_view->expandAll();
+    QCOMPARE(fixture::labels(*m_view), tree);
+    QCOMPARE(message.caption, caption);
+    for (const QString& part : says)
+        QVERIFY2(message.text.contains(part), qPrintable(message.text));
+    if (!caption.isEmpty()) {
+        QVERIFY(message.warningIcon);
+        QVERIFY(message.okIsDefault);
+    }
+    const bool replaced = tree.size() != 4 || tree[1] != QLatin1String("  News");
+    if (!replaced) {
+        QCOMPARE(m_view->m_nBackupCount, 1u);
+        QCOMPARE(fixture::readFile(AppPaths::ChannelFile()), channelBefore);
+        QCOMPARE(fixture::marks(*m_view), before);
+        return;
+    }
+    QCOMPARE(m_view->m_nBackupCount, 2u);
+    QCOMPARE(fixture::marks(*m_view), QString(tree.size(), QLatin1Char(' ')));
+    QCOMPARE(m_view->SelectedNode(), m_view->RootNode());
+    QCOMPARE(fixture::readFile(AppPaths::ChannelFile()), writtenForm(input, OpmlForm::Channel));
+    m_view->OnEditUndo();
+    m_view->expandAll();
+    QCOMPARE(fixture::labels(*m_view), (QStringList{"My Subscriptions", "  News", "    World", "  Solo"}));
+    QCOMPARE(fixture::readFile(AppPaths::ChannelFile()), channelBefore);
+}
+
+// The way a user does it: Alt+F, I, the path typed into the file dialog, Yes; then
+// Alt+F, E and a new path. The export holds the imported file in the export form,
+// the channel file in the channel form, and nothing else is shown.
+void TestChannel::importThenExportThroughTheWindow() {
+    const QString input = m_isolation->path("subscriptions.opml");
+    fixture::writeFile(
+        input,
+        fixture::opml(
+            "<outline text=\"Tech\" title=\"Tech\">\n"
+            "<outline text=\"LWN\" title=\"LWN &amp; co\" type=\"rss\" "
+            "xmlUrl=\"https://lwn.net/headlines/rss\" "
+            "htmlUrl=\"https://lwn.net/\" description=\"Linux &lt;news&gt;\"/>\n"
+            "<outline title=\"Ålesunds Avis\" xmlUrl=\"http://a.example/feed\"/>\n"
+            "</outline>\n<outline title=\"Solo\" xmlUrl=\"http://s.example/rss\" version=\"RSS2\"/>\n"));
+    const QString exported = m_isolation->path("exported.xml");
+
+    m_view->OnInitialUpdate();
+    auto* view = m_view.release();
+    fixture::MainWindow window(view);
+    window.resize(500, 400);
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+
+    // Opens a menu of the menu bar with Alt and its letter and plays the script; one
+    // script at a time, and none may leave anything open.
+    auto drive = [&window](Qt::Key menu, const std::function<void(ModalScript&)>& build) {
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        ModalScript script;
+        build(script);
+        QTest::keyClick(&window, menu, Qt::AltModifier);
+        QTRY_VERIFY2(script.finished(), qPrintable(script.report()));
+        QTest::qWait(50);
+        QVERIFY2(script.finished(), qPrintable(script.report()));
+    };
+    drive(Qt::Key_F, [&](ModalScript& script) {
+        script.then([](QWidget* menu) { QTest::keyClick(menu, Qt::Key_I); })
+            .then(steps::typeFileName(input))
+            .then(steps::pressReturn());
+    });
+    QCOMPARE(view->m_nBackupCount, 1u);
+    drive(Qt::Key_F, [&](ModalScript& script) {
+        script.then([](QWidget* menu) { QTest::keyClick(menu, Qt::Key_E); })
+            .then(steps::typeFileName(exported));
+    });
+
+    QCOMPARE(fixture::readFile(exported), writtenForm(input, OpmlForm::Export));
+    const QByteArray channel = fixture::readFile(AppPaths::ChannelFile());
+    QCOMPARE(channel, writtenForm(input, OpmlForm::Channel));
+    QVERIFY(channel.contains("xmlurl=\"https://lwn.net/headlines/rss\""));
+    QVERIFY(channel.contains("title=\"LWN &amp; co\""));
+    QVERIFY(!channel.contains("RSS2"));
+
+    // Edit > Undo from the menu brings back the empty list.
+    drive(Qt::Key_E,
+          [](ModalScript& script) { script.then([](QWidget* menu) { QTest::keyClick(menu, Qt::Key_U); }); });
+    QCOMPARE(view->m_nBackupCount, 0u);
+    QCOMPARE(fixture::labels(*view), QStringList{"My Subscriptions"});
+}
+
+// A disk that fills up during a save leaves the previous channel file whole and
+// says so, naming the file; the tree keeps the change. A failed export says so too.
+void TestChannel::fullDisk() {
+    const QString first = m_isolation->path("first.opml");
+    fixture::writeFile(first, kFirst);
+    start();
+    m_view->ReloadChannel(first);
+    m_view->SaveChannel();
+    const QByteArray before = fixture::readFile(AppPaths::ChannelFile());
+
+    COutlineItem* solo = CPellavoView::ItemOf(fixture::node(*m_view, "Solo"));
+    COutlineItem::SetString(solo->m_pszDescription, QByteArray(64 * 1024, 'd').constData());
+    steps::Message message;
+    {
+        FileSizeLimit limit(before.size() + 1024);
+        ModalScript script;
+        script.then(steps::acceptMessage(&message));
+        m_view->SaveChannel();
+        QVERIFY2(script.finished(), qPrintable(script.report()));
+    }
+    QCOMPARE(message.caption, QStringLiteral("Error"));
+    QVERIFY2(message.text.contains(QDir::toNativeSeparators(AppPaths::ChannelFile())),
+             qPrintable(message.text));
+    QVERIFY(message.warningIcon);
+    QCOMPARE(fixture::readFile(AppPaths::ChannelFile()), before);
+    QCOMPARE(QDir(QFileInfo(AppPaths::ChannelFile()).absolutePath()).entryList(QDir::Files),
+             QStringList{"Pellavo.Cha"});
+    QCOMPARE(qstrlen(solo->m_pszDescription), 64 * 1024);
+
+    const QString exported = m_isolation->path("export.xml");
+    steps::Message exportMessage;
+    {
+        FileSizeLimit limit(1024);
+        ModalScript script;
+        script.then(steps::typeFileName(exported)).then(steps::acceptMessage(&exportMessage));
+        m_view->OnExportOpml();
+        QVERIFY2(script.finished(), qPrintable(script.report()));
+    }
+    QCOMPARE(exportMessage.caption, QStringLiteral("Error"));
+    QVERIFY2(exportMessage.text.contains(QDir::toNativeSeparators(exported)), qPrintable(exportMessage.text));
+    QVERIFY(!QFileInfo::exists(exported));
+}
+
+// When the private backup folder cannot be made, the save says so and saves all the
+// same; Undo of that step says it cannot restore it and leaves the file alone.
+void TestChannel::backupFolderUnusable() {
+    start();
+    QString error;
+    const QString folder = AppPaths::PrivateTempFolder(&error);
+    QVERIFY(QDir(folder).removeRecursively());
+    fixture::writeFile(folder, "in the way");
+    const QString first = m_isolation->path("first.opml");
+    fixture::writeFile(first, kFirst);
+    m_view->ReloadChannel(first);
+    steps::Message saveMessage;
+    steps::Message undoMessage;
+    ModalScript script;
+    script.then(steps::acceptMessage(&saveMessage)).then(steps::acceptMessage(&undoMessage));
+    m_view->SaveChannel();
+    const QByteArray saved = fixture::readFile(AppPaths::ChannelFile());
+    QCOMPARE(saved, writtenForm(first, OpmlForm::Channel));
+    m_view->OnEditUndo();
+    QVERIFY2(script.finished(), qPrintable(script.report()));
+    QCOMPARE(saveMessage.caption, QStringLiteral("Error"));
+    QVERIFY2(saveMessage.text.contains(QDir::toNativeSeparators(folder)), qPrintable(saveMessage.text));
+    QCOMPARE(undoMessage.caption, QStringLiteral("Error"));
+    QCOMPARE(fixture::readFile(AppPaths::ChannelFile()), saved);
+    QCOMPARE(m_view->m_nBackupCount, 0u);
+    QFile::remove(folder);
+}
+
+// The file follows the order the tree shows, not the model's links.
+void TestChannel::savedInTreeOrder() {
+    const QString first = m_isolation->path("first.opml");
+    fixture::writeFile(first, kFirst);
+    start();
+    m_view->ReloadChannel(first);
+    QTreeWidgetItem* root = m_view->RootNode();
+    root->insertChild(0, root->takeChild(1));
+    m_view->SaveChannel();
+    const QByteArray channel = fixture::readFile(AppPaths::ChannelFile());
+    QVERIFY(channel.indexOf("title=\"Solo\"") < channel.indexOf("title=\"News\""));
+}
+
+PELLAVO_TEST_MAIN(TestChannel)
+#include "tst_channel.moc"
