@@ -4,15 +4,14 @@
 #include "OpmlReader.h"
 #include "OpmlWriter.h"
 #include "benchsupport.h"
+#include "opmlbaselines.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QFile>
-#include <QSaveFile>
 #include <QTemporaryDir>
 
 #include <cstdio>
-#include <expat.h>
 #include <memory>
 #include <vector>
 
@@ -70,31 +69,6 @@ std::unique_ptr<COutlineItem> BuildModel() {
     return root;
 }
 
-// expat alone: the same file in the same 256-byte chunks, with handlers that do nothing.
-bool BareParse(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    XML_Parser parser = XML_ParserCreate(nullptr);
-    XML_SetElementHandler(
-        parser, [](void*, const XML_Char*, const XML_Char**) {}, [](void*, const XML_Char*) {});
-    XML_SetCharacterDataHandler(parser, [](void*, const XML_Char*, int) {});
-    bool ok = true;
-    for (bool last = false; ok && !last;) {
-        void* buffer = XML_GetBuffer(parser, 256);
-        const qint64 read = buffer ? file.read(static_cast<char*>(buffer), 256) : -1;
-        last = read <= 0 || file.atEnd();
-        ok = read >= 0 && XML_ParseBuffer(parser, int(read), last) == XML_STATUS_OK;
-    }
-    XML_ParserFree(parser);
-    return ok;
-}
-
-bool WriteOnce(const QString& path, const QByteArray& bytes) {
-    QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -122,7 +96,7 @@ int main(int argc, char** argv) {
         {
             // The reader writes trace lines; they go nowhere while the load is timed.
             pellavo::test::StdoutRedirect quiet;
-            bare.push_back(timeMs(1, [&] { loaded = BareParse(channel) && loaded; }).median);
+            bare.push_back(timeMs(1, [&] { loaded = BareExpatParse(channel) && loaded; }).median);
             load.push_back(timeMs(1, [&] {
                                std::unique_ptr<COutlineHead> head;
                                std::unique_ptr<COutlineItem> root;

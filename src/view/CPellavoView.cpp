@@ -3,7 +3,11 @@
 #include "Commands.h"
 #include "PropertyDialogs.h"
 
+#include "BCMenu.h"
+#include "CUpdateController.h"
 #include "PellavoDoc.h"
+#include "Schedule.h"
+#include "Settings.h"
 #include "TextConv.h"
 
 #include <QAction>
@@ -46,6 +50,12 @@ const QHash<int, Handler>& CommandHandlers() {
         {ID_EDIT_UNDO, &CPellavoView::OnEditUndo},
         {ID_IMPORT_OPML, &CPellavoView::OnImportOpml},
         {ID_EXPORT_OPML, &CPellavoView::OnExportOpml},
+        {ID_UPDATE_ALL, &CPellavoView::OnUpdateAll},
+        {ID_UPDATE_MARKED, &CPellavoView::OnUpdateMarked},
+        {ID_UPDATE_CURRENT, &CPellavoView::OnUpdateCurrent},
+        {ID_OPTIONS, &CPellavoView::OnOptions},
+        {ID_SEND_TO, &CPellavoView::OnSendTo},
+        {ID_HELP_CONTENTS, &CPellavoView::OnHelpContents},
     };
     return handlers;
 }
@@ -72,8 +82,10 @@ bool StoreField(char*& field, const QString& text) {
 
 } // namespace
 
-CPellavoView::CPellavoView(CPellavoDoc* doc, QWidget* parent)
-    : QTreeWidget(parent), m_pDoc(doc), m_pDelegate(new CMarkDelegate(this)) {
+CPellavoView::CPellavoView(CPellavoDoc* doc, QWidget* parent, CSettings* settings)
+    : QTreeWidget(parent), m_pDoc(doc), m_pDelegate(new CMarkDelegate(this)),
+      m_pOwnSettings(settings ? nullptr : std::make_unique<CSettings>()),
+      m_pSettings(settings ? settings : m_pOwnSettings.get()), m_pClock(std::make_unique<CClock>()) {
     setColumnCount(1);
     setHeaderHidden(true);
     header()->setStretchLastSection(true);
@@ -147,6 +159,8 @@ bool CPellavoView::CommandRuleAllows(int commandId) const {
         return selectedItem && !selectedItem->IsFeed() && m_pClipItem;
     case ID_EDIT_UNDO:
         return m_nBackupCount != 0;
+    case ID_UPDATE_CURRENT:
+        return selected != nullptr;
     default:
         return true;
     }
@@ -404,6 +418,7 @@ bool CPellavoView::OnTreeDblClk(const QPoint& pos) {
 void CPellavoView::ShowContextMenu(MenuKind kind, const QPoint& globalPos) {
     UpdateCommandUI();
     QMenu menu(this);
+    BCMenu::Apply(&menu);
     menu.setObjectName(kind == MenuKind::Node ? QStringLiteral("nodeMenu")
                                               : QStringLiteral("emptySpaceMenu"));
     QMenu* newMenu = menu.addMenu(QStringLiteral("&New"));

@@ -11,9 +11,11 @@
 
 #include <memory>
 
+class CClock;
 class CPellavoDoc;
 class CMarkDelegate;
-class QMenu;
+class CSettings;
+class CUpdateController;
 
 // The tree of subscriptions: one node per outline item, the root included. The
 // tree, not the model's links, decides what is saved and updated and in which
@@ -27,10 +29,12 @@ public:
     // Which part of a row a point is on.
     enum class HitPart { Nowhere, StateIcon, Icon, Label, Elsewhere };
 
-    explicit CPellavoView(CPellavoDoc* doc, QWidget* parent = nullptr);
+    // `settings` is the profile for the output file and the schedule; the user's own when null.
+    explicit CPellavoView(CPellavoDoc* doc, QWidget* parent = nullptr, CSettings* settings = nullptr);
     ~CPellavoView() override;
 
-    // The start-up load: the channel file into the model and the tree.
+    // The start-up load: the channel file into the model and the tree; then the update
+    // settings and the schedule timer.
     void OnInitialUpdate();
 
     // The view's action for a command id, or null for an id that is not the view's.
@@ -66,6 +70,7 @@ public:
     void CollectFeeds(const QTreeWidgetItem* node);
     void CollectMarkedFeeds(const QTreeWidgetItem* node);
 
+    // The part of a row under a viewport point, and the row's node (null below the rows).
     HitPart HitTest(const QPoint& viewportPos, QTreeWidgetItem** node) const;
 
     // Mouse and keyboard reactions, by viewport position.
@@ -79,6 +84,17 @@ public:
     void OnEditUndo();
     void OnImportOpml();
     void OnExportOpml();
+    void OnUpdateAll();
+    void OnUpdateMarked();
+    void OnUpdateCurrent();
+    void OnOptions();
+    void OnSendTo();
+    void OnHelpContents();
+
+    // Update runs, the output file and the schedule.
+    CUpdateController* UpdateController() const { return m_pUpdate.get(); }
+    // The news feed file's path.
+    QString FeedFile() const;
 
     // The channel file.
     void SaveChannel();
@@ -118,10 +134,18 @@ private:
     void MakeBackup(const QString& channelFile);
     bool RestoreBackup(const QString& channelFile, QString* error) const;
     QString AskOpmlFileName(bool save);
+    // Creates the update controller once, reads its settings and starts the schedule.
+    void StartUpdates();
+    // The addresses that the walker left in m_lstFeedUrls, for the update run.
+    QStringList TakeFeedUrls();
     void ShowMessage(const QString& text, const QString& caption);
 
     CPellavoDoc* m_pDoc;
     CMarkDelegate* m_pDelegate;
+    std::unique_ptr<CSettings> m_pOwnSettings;
+    CSettings* m_pSettings;
+    std::unique_ptr<CClock> m_pClock;
+    std::unique_ptr<CUpdateController> m_pUpdate;
     QHash<int, QAction*> m_actions;
     QIcon m_iconGroup;
     QIcon m_iconFeed;

@@ -79,6 +79,7 @@ void CPellavoView::OnInitialUpdate() {
     ClearTree();
     m_pDoc->LoadOutline(AppPaths::ChannelFile());
     PopulateTree();
+    StartUpdates();
     UpdateCommandUI();
 }
 

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QMainWindow>
+
+class CPellavoDoc;
+class CPellavoView;
+class CSettings;
+class CTaskBar;
+class CTrayIcon;
+class QHBoxLayout;
+class QMenu;
+
+// The main window: the task bar down the left, the tree of subscriptions in the rest,
+// the menu bar and an icon in the notification area. Close only hides it; the program
+// goes on until Exit.
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    CMainFrame(CPellavoDoc* doc, CSettings* settings, QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    CPellavoView* View() const { return m_pView; }
+    CTrayIcon* Tray() const { return m_pTray; }
+    CTaskBar* TaskBar() const { return m_pTaskBar; }
+    bool IsQuitting() const { return m_bQuitting; }
+
+public slots:
+    // Tray "&Open", a double click on the tray icon, or a later start of the program.
+    void OnOpen();
+    // File "E&xit" and tray "E&xit": stores the window position and ends the program.
+    void OnAppExit();
+
+signals:
+    void aboutRequested();
+    // Exit has closed the window for good.
+    void exited();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void ConnectTaskBar();
+    void BuildMenus();
+    QMenu* AddMenu(const QString& title, const QList<int>& commands);
+    void RestoreWindowPosition();
+    void SaveWindowPosition();
+
+    CPellavoView* m_pView = nullptr;
+    CSettings* m_pSettings = nullptr;
+    CTrayIcon* m_pTray = nullptr;
+    CTaskBar* m_pTaskBar = nullptr;
+    QHBoxLayout* m_pLayout = nullptr;
+    bool m_bQuitting = false;
+};

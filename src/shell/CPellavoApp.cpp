@@ -1,0 +1,51 @@
+#include "CPellavoApp.h"
+
+#include "CAboutDlg.h"
+#include "CDlgSplash.h"
+#include "CInstanceChecker.h"
+#include "CMainFrame.h"
+#include "CPellavoView.h"
+#include "PellavoDoc.h"
+#include "Settings.h"
+
+#include <QApplication>
+
+CPellavoApp::CPellavoApp(CSettings* settings)
+    : m_pOwnSettings(settings ? nullptr : std::make_unique<CSettings>()),
+      m_pSettings(settings ? settings : m_pOwnSettings.get()) {}
+
+CPellavoApp::~CPellavoApp() = default;
+
+bool CPellavoApp::InitInstance() {
+    m_pChecker = std::make_unique<CInstanceChecker>(QStringLiteral("Pellavo"));
+    if (m_pChecker->FindFirstInstance()) {
+        m_pChecker->WakeFirstInstance();
+        return false;
+    }
+
+    m_pSplash = std::make_unique<CDlgSplash>();
+    m_pSplash->ShowSplash();
+
+    // The window hides on Close and the about box may be the only window open, so the
+    // program ends on Exit alone.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    m_pDoc = std::make_unique<CPellavoDoc>();
+    m_pFrame = std::make_unique<CMainFrame>(m_pDoc.get(), m_pSettings);
+    connect(m_pFrame.get(), &CMainFrame::aboutRequested, this, &CPellavoApp::OnAppAbout);
+    connect(m_pFrame.get(), &CMainFrame::exited, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    m_pFrame->View()->OnInitialUpdate();
+
+    m_pFrame->show();
+
+    m_pChecker->RecordFirstInstance();
+    connect(m_pChecker.get(), &CInstanceChecker::anotherInstanceStarted, m_pFrame.get(), &CMainFrame::OnOpen);
+    return true;
+}
+
+void CPellavoApp::OnAppAbout() {
+    // Parented to the window only while it shows, so that the box still appears, centred
+    // on the screen, when the window is hidden in the notification area.
+    CAboutDlg about(m_pFrame && m_pFrame->isVisible() ? m_pFrame.get() : nullptr);
+    about.exec();
+}

@@ -1,0 +1,85 @@
+// The tree view's update commands, options, Send To and help: the view collects the
+// addresses and hands everything else to the update controller and the shell.
+#include "CPellavoView.h"
+
+#include "AppPaths.h"
+#include "CSendTo.h"
+#include "CUpdateController.h"
+#include "Schedule.h"
+#include "Settings.h"
+
+#include <QDesktopServices>
+#include <QUrl>
+
+void CPellavoView::StartUpdates() {
+    // A second initial update must not start a second controller under a run in progress.
+    if (m_pUpdate)
+        return;
+    CUpdateController::Sources sources;
+    sources.collectAll = [this] {
+        m_lstFeedUrls.clear();
+        CollectFeeds(RootNode());
+        return TakeFeedUrls();
+    };
+    sources.syncChannels = [this] { return m_bSyncChannels; };
+    sources.channelFile = [] { return AppPaths::ChannelFile(); };
+    m_pUpdate = std::make_unique<CUpdateController>(*m_pSettings, *m_pClock, std::move(sources), this);
+    m_pUpdate->LoadSettings();
+    m_pUpdate->StartTimer();
+}
+
+QStringList CPellavoView::TakeFeedUrls() {
+    QStringList urls;
+    urls.reserve(m_lstFeedUrls.size());
+    for (const QByteArray& url : std::as_const(m_lstFeedUrls))
+        urls.append(QString::fromUtf8(url));
+    return urls;
+}
+
+QString CPellavoView::FeedFile() const {
+    return m_pUpdate ? m_pUpdate->FeedFile() : m_pSettings->FeedFile();
+}
+
+void CPellavoView::OnUpdateAll() {
+    StartUpdates();
+    m_pUpdate->OnUpdate([this] {
+        m_lstFeedUrls.clear();
+        CollectFeeds(RootNode());
+        return TakeFeedUrls();
+    });
+}
+
+void CPellavoView::OnUpdateMarked() {
+    StartUpdates();
+    m_pUpdate->OnUpdate([this] {
+        m_lstFeedUrls.clear();
+        CollectMarkedFeeds(RootNode());
+        return TakeFeedUrls();
+    });
+}
+
+void CPellavoView::OnUpdateCurrent() {
+    const QTreeWidgetItem* selected = SelectedNode();
+    if (!selected)
+        return;
+    StartUpdates();
+    m_pUpdate->OnUpdate([this, selected] {
+        m_lstFeedUrls.clear();
+        CollectFeeds(selected);
+        return TakeFeedUrls();
+    });
+}
+
+void CPellavoView::OnOptions() {
+    StartUpdates();
+    m_pUpdate->OnOptions();
+}
+
+void CPellavoView::OnSendTo() {
+    CSendTo().Run(FeedFile(), this, QPoint(0, 70));
+}
+
+void CPellavoView::OnHelpContents() {
+    // A missing guide or a desktop without a browser is not worth a message.
+    QDesktopServices::openUrl(QUrl::fromLocalFile(AppPaths::HelpFile()));
+}
