@@ -118,7 +118,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     }
     event->ignore();
     // Without a notification area a hidden window could never be found again.
-    if (m_pTray->IsShown())
+    if (QSystemTrayIcon::isSystemTrayAvailable() && m_pTray->IsShown())
         hide();
     else
         showMinimized();

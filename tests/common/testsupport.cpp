@@ -14,13 +14,14 @@ void prepareEnvironment() {
     for (const char* name :
          {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
         unsetenv(name);
-    if (!qEnvironmentVariableIsSet("XDG_RUNTIME_DIR")) {
-        const QByteArray dir =
-            QDir::tempPath().toLocal8Bit() + "/pellavo-test-runtime-" + QByteArray::number(getuid());
-        mkdir(dir.constData(), 0700);
-        chmod(dir.constData(), 0700);
-        setenv("XDG_RUNTIME_DIR", dir.constData(), 1);
-    }
+    // A runtime folder of this test process alone: the single-instance socket lives
+    // there, and a test must neither wake the user's own Pellavo nor a parallel test.
+    static const QByteArray runtimeDir =
+        QDir::tempPath().toLocal8Bit() + "/pellavo-test-runtime-" + QByteArray::number(getpid());
+    mkdir(runtimeDir.constData(), 0700);
+    chmod(runtimeDir.constData(), 0700);
+    setenv("XDG_RUNTIME_DIR", runtimeDir.constData(), 1);
+    std::atexit([] { QDir(QString::fromLocal8Bit(runtimeDir)).removeRecursively(); });
 }
 
 QString dataDir() {

@@ -1,0 +1,199 @@
+#include "testsupport.h"
+
+#include "CMainFrame.h"
+#include "CPellavoApp.h"
+#include "CPellavoView.h"
+#include "CTrayIcon.h"
+#include "Commands.h"
+#include "PellavoDoc.h"
+#include "Settings.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSettings>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+
+// The main window and the start-up: geometry kept in a real settings file, Close
+// hiding, Exit ending, the tray's commands, the menus and a second start.
+class TestMainFrame : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString iniFile() const { return m_dir.filePath(QStringLiteral("Pellavo.conf")); }
+
+    static QStringList menuTexts(const QMenu* menu) {
+        QStringList texts;
+        for (const QAction* action : menu->actions())
+            texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
+        return texts;
+    }
+
+    static QRect storedGeometry(const QString& ini) {
+        const CSettings::WinPos pos = CSettings(ini).WindowPosition();
+        return {pos.x, pos.y, pos.cx, pos.cy};
+    }
+
+private slots:
+    void init() {
+        QFile::remove(iniFile());
+        QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
+    }
+
+    void firstStartUsesDefaultsAndExitStoresGeometry() {
+        CPellavoDoc doc;
+        {
+            CSettings settings(iniFile());
+            CMainFrame frame(&doc, &settings);
+            frame.show();
+            QCOMPARE(frame.pos(), QPoint(10, 10));
+            QCOMPARE(frame.size(), QSize(500, 350));
+            frame.move(120, 80);
+            frame.resize(640, 480);
+            frame.OnAppExit();
+            QVERIFY(frame.IsQuitting());
+            QVERIFY(!frame.isVisible());
+        }
+        QCOMPARE(storedGeometry(iniFile()), QRect(120, 80, 640, 480));
+
+        CSettings settings(iniFile());
+        CMainFrame again(&doc, &settings);
+        again.show();
+        QCOMPARE(again.pos(), QPoint(120, 80));
+        QCOMPARE(again.size(), QSize(640, 480));
+    }
+
+    void exitStoresNormalGeometry_data() {
+        QTest::addColumn<int>("state");
+        QTest::newRow("minimised") << int(Qt::WindowMinimized);
+        QTest::newRow("maximised") << int(Qt::WindowMaximized);
+        QTest::newRow("hidden by Close") << -1;
+    }
+
+    void exitStoresNormalGeometry() {
+        QFETCH(int, state);
+        CPellavoDoc doc;
+        CSettings settings(iniFile());
+        CMainFrame frame(&doc, &settings);
+        frame.show();
+        frame.move(200, 150);
+        frame.resize(420, 300);
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        if (state == -1) {
+            frame.close();
+            QVERIFY(!frame.IsQuitting());
+        } else {
+            frame.setWindowState(Qt::WindowStates(state));
+            QTRY_VERIFY(frame.windowState() & Qt::WindowStates(state));
+        }
+        frame.OnAppExit();
+        QCOMPARE(storedGeometry(iniFile()), QRect(200, 150, 420, 300));
+    }
+
+    void closeKeepsProgramRunning() {
+        CPellavoDoc doc;
+        CSettings settings(iniFile());
+        CMainFrame frame(&doc, &settings);
+        QSignalSpy exited(&frame, &CMainFrame::exited);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        frame.close();
+        // Without a notification area the window is minimised, never lost.
+        if (QSystemTrayIcon::isSystemTrayAvailable())
+            QVERIFY(frame.isHidden());
+        else
+            QVERIFY(frame.isVisible() && frame.isMinimized());
+        QCOMPARE(exited.count(), 0);
+        QVERIFY(!QFile::exists(iniFile()));
+
+        frame.OnOpen();
+        QVERIFY(frame.isVisible());
+        QVERIFY(!frame.isMinimized());
+
+        frame.OnAppExit();
+        QCOMPARE(exited.count(), 1);
+    }
+
+    void trayCommandsReachTheFrame() {
+        CPellavoDoc doc;
+        CSettings settings(iniFile());
+        CMainFrame frame(&doc, &settings);
+        QSignalSpy about(&frame, &CMainFrame::aboutRequested);
+        QSignalSpy exited(&frame, &CMainFrame::exited);
+        frame.hide();
+
+        emit frame.Tray()->SystemTrayIcon()->activated(QSystemTrayIcon::Trigger);
+        QVERIFY(frame.isHidden());
+        emit frame.Tray()->SystemTrayIcon()->activated(QSystemTrayIcon::DoubleClick);
+        QVERIFY(frame.isVisible());
+
+        frame.hide();
+        const QList<QAction*> items = frame.Tray()->Menu()->actions();
+        QCOMPARE(menuTexts(frame.Tray()->Menu()),
+                 QStringList({QStringLiteral("&Open"), QStringLiteral("&About"), QStringLiteral("-"),
+                              QStringLiteral("E&xit")}));
+        items.at(1)->trigger();
+        QCOMPARE(about.count(), 1);
+        QVERIFY(frame.isHidden());
+        items.at(0)->trigger();
+        QVERIFY(frame.isVisible());
+        frame.move(33, 44);
+        frame.hide();
+        items.at(3)->trigger();
+        QCOMPARE(exited.count(), 1);
+        QCOMPARE(storedGeometry(iniFile()).topLeft(), QPoint(33, 44));
+    }
+
+    void menusFollowTheMenuTable() {
+        CPellavoDoc doc;
+        CSettings settings(iniFile());
+        CMainFrame frame(&doc, &settings);
+        const QList<QAction*> bar = frame.menuBar()->actions();
+        QStringList titles;
+        for (const QAction* a : bar)
+            titles << a->text();
+        QCOMPARE(titles, QStringList({"&File", "&Edit", "&View", "&Help"}));
+        QCOMPARE(
+            menuTexts(bar.at(0)->menu()),
+            QStringList({"&Import OPML File", "&Export OPML File", "-", "Update &All Feeds",
+                         "Update &Marked Feeds", "Update &Current Feed", "-", "Send &To", "-", "E&xit"}));
+        QCOMPARE(menuTexts(bar.at(1)->menu()),
+                 QStringList({"&Undo\tCtrl+Z", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C", "&Paste\tCtrl+V"}));
+        QCOMPARE(menuTexts(bar.at(2)->menu()), QStringList({"&Options"}));
+        QCOMPARE(menuTexts(bar.at(3)->menu()), QStringList({"&Contents", "-", "&About Pellavo..."}));
+
+        const QList<QKeySequence> undoKeys = frame.View()->Action(ID_EDIT_UNDO)->shortcuts();
+        QVERIFY(undoKeys.contains(QKeySequence(Qt::CTRL | Qt::Key_Z)));
+        QVERIFY(undoKeys.contains(QKeySequence(Qt::ALT | Qt::Key_Backspace)));
+        // Keys that would only re-create the document or write an empty file are not bound.
+        for (QAction* action : frame.findChildren<QAction*>()) {
+            for (const QKeySequence& key : action->shortcuts()) {
+                QVERIFY(key != QKeySequence(Qt::CTRL | Qt::Key_N));
+                QVERIFY(key != QKeySequence(Qt::CTRL | Qt::Key_O));
+                QVERIFY(key != QKeySequence(Qt::CTRL | Qt::Key_S));
+            }
+        }
+    }
+
+    void secondStartWakesTheFirst() {
+        CSettings settings(iniFile());
+        CPellavoApp first(&settings);
+        QVERIFY(first.InitInstance());
+        CMainFrame* frame = first.MainFrame();
+        QCOMPARE(frame->windowTitle(), QStringLiteral("Corvantis - Pellavo"));
+        QVERIFY(QTest::qWaitForWindowExposed(frame));
+        frame->hide();
+
+        CPellavoApp second(&settings);
+        QVERIFY(!second.InitInstance());
+        QVERIFY(!second.MainFrame());
+        QTRY_VERIFY(frame->isVisible());
+        QVERIFY(!frame->isMinimized());
+        frame->OnAppExit();
+    }
+};
+
+PELLAVO_TEST_MAIN(TestMainFrame)
+#include "test_mainframe.moc"
