@@ -1,6 +1,11 @@
+#include "CMainFrame.h"
 #include "CPellavoApp.h"
+#include "CPellavoView.h"
 
 #include <QApplication>
+#include <QTimer>
+
+#include <cstdio>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -13,5 +18,20 @@ int main(int argc, char* argv[]) {
     CPellavoApp pellavo;
     if (!pellavo.InitInstance())
         return 0;
+
+    // For checking an installation, not for users: the program goes through Exit as soon
+    // as its start-up is done, and says how many feeds the channel file gave the tree.
+    if (qEnvironmentVariableIntValue("PELLAVO_QUIT_AFTER_START") == 1) {
+        CMainFrame* frame = pellavo.MainFrame();
+        QTimer::singleShot(0, frame, [frame] {
+            CPellavoView* view = frame->View();
+            view->m_lstFeedUrls.clear();
+            view->CollectFeeds(view->RootNode());
+            std::fprintf(stderr, "pellavo: %lld feeds loaded\n",
+                         static_cast<long long>(view->m_lstFeedUrls.size()));
+            view->m_lstFeedUrls.clear();
+            frame->OnAppExit();
+        });
+    }
     return app.exec();
 }
