@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -72,11 +73,28 @@ int CountFeeds(const COutlineItem* root) {
     return feeds;
 }
 
+// A save cut short by a crash or a power loss leaves its unfinished copy beside the
+// channel file, under the channel file's name and a six-character suffix. Only one
+// Pellavo runs per user, so at start-up every such copy is an orphan.
+void RemoveUnfinishedSaves(const QString& channelFile) {
+    const QFileInfo channel(channelFile);
+    QDir folder = channel.absoluteDir();
+    const QString prefix = channel.fileName() + QLatin1Char('.');
+    for (const QString& name :
+         folder.entryList({prefix + QStringLiteral("??????")}, QDir::Files | QDir::Hidden)) {
+        const QStringView suffix = QStringView(name).mid(prefix.size());
+        if (std::all_of(suffix.begin(), suffix.end(),
+                        [](QChar c) { return c.isLetterOrNumber() && c.unicode() < 128; }))
+            folder.remove(name);
+    }
+}
+
 } // namespace
 
 void CPellavoView::OnInitialUpdate() {
     // The nodes point into the model that the load replaces.
     ClearTree();
+    RemoveUnfinishedSaves(AppPaths::ChannelFile());
     m_pDoc->LoadOutline(AppPaths::ChannelFile());
     PopulateTree();
     StartUpdates();

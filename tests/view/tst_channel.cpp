@@ -33,6 +33,7 @@ private slots:
     void fullDisk();
     void backupFolderUnusable();
     void savedInTreeOrder();
+    void startRemovesUnfinishedSaves();
 
 private:
     void start();
@@ -436,6 +437,26 @@ void TestChannel::savedInTreeOrder() {
     m_view->SaveChannel();
     const QByteArray channel = fixture::readFile(AppPaths::ChannelFile());
     QVERIFY(channel.indexOf("title=\"Solo\"") < channel.indexOf("title=\"News\""));
+}
+
+// A save killed before its rename leaves "Pellavo.Cha.XXXXXX" behind; the next start
+// clears those away and nothing else.
+void TestChannel::startRemovesUnfinishedSaves() {
+    const QString channel = AppPaths::ChannelFile();
+    QDir().mkpath(QFileInfo(channel).absolutePath());
+    fixture::writeFile(channel, kFirst);
+    const QStringList orphans{channel + ".xnzyat", channel + ".A1b2C3"};
+    const QStringList kept{channel + ".bak", channel + ".saved-by-me", channel + ".abc-12",
+                           QFileInfo(channel).absolutePath() + "/Other.Cha.xnzyat"};
+    for (const QString& path : orphans + kept)
+        fixture::writeFile(path, "<opml");
+    start();
+    for (const QString& path : orphans)
+        QVERIFY2(!QFile::exists(path), qPrintable(path));
+    for (const QString& path : kept)
+        QVERIFY2(QFile::exists(path), qPrintable(path));
+    QCOMPARE(fixture::readFile(channel), kFirst);
+    QVERIFY(fixture::node(*m_view, "World"));
 }
 
 PELLAVO_TEST_MAIN(TestChannel)
