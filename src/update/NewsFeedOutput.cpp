@@ -1,6 +1,10 @@
 #include "NewsFeedOutput.h"
 
+#include "AppPaths.h"
+
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -26,6 +30,10 @@ std::unique_ptr<CNewsFeedOutput> CNewsFeedOutput::Open(const QString& path, QStr
     };
     if (path.isEmpty())
         return fail(QStringLiteral("No file name is set."));
+    // A new account may have no documents folder yet. A folder the user chose is never made
+    // up: an unplugged drive must be reported, not mirrored on the local disk.
+    if (path == AppPaths::DefaultFeedFile())
+        QDir().mkpath(QFileInfo(path).absolutePath());
     const QByteArray native = QFile::encodeName(path);
     // Lock before truncating: a reader that holds the file (Send To copying it) keeps what it reads.
     const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);

@@ -1,3 +1,4 @@
+#include "AppPaths.h"
 #include "CDlgProgress.h"
 #include "CUpdateController.h"
 #include "NewsFeedFile.h"
@@ -375,6 +376,20 @@ private slots:
         QVERIFY(!update->IsUpdating());
         QVERIFY(!update->ProgressDialog());
         QVERIFY(!QFile::exists(path));
+    }
+
+    // A new account without a documents folder: the default file's folder is made; any
+    // other missing folder is still an error (above).
+    void defaultFileWithoutDocumentsFolder() {
+        const QByteArray savedHome = qgetenv("HOME");
+        const QString home = m_dir.filePath(QStringLiteral("new-account"));
+        qputenv("HOME", QFile::encodeName(home));
+        const QString path = AppPaths::DefaultFeedFile();
+        QString error;
+        const bool opened = path.startsWith(home) && CNewsFeedOutput::Open(path, &error) != nullptr;
+        qputenv("HOME", savedHome);
+        QVERIFY2(opened, qPrintable(path + QStringLiteral(": ") + error));
+        QVERIFY(QFile::exists(path));
     }
 
     // The file cannot take the second record (a full disk): the run stops, says so in an
