@@ -5,9 +5,9 @@
 
 namespace pellavo::test {
 
-// Puts QStandardPaths into test mode, gives the process a private runtime folder
-// when it has none (as under root), and clears proxy variables so that loopback
-// traffic never leaves the machine. Runs before QCoreApplication exists.
+// Puts QStandardPaths into test mode, gives the process a private home and runtime
+// folder, and clears proxy variables so that loopback traffic never leaves the
+// machine. Runs before QCoreApplication exists.
 void prepareEnvironment();
 
 // Folder with the fixtures in tests/data.

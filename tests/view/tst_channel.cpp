@@ -453,8 +453,10 @@ void TestChannel::startRemovesUnfinishedSaves() {
     start();
     for (const QString& path : orphans)
         QVERIFY2(!QFile::exists(path), qPrintable(path));
-    for (const QString& path : kept)
+    for (const QString& path : kept) {
         QVERIFY2(QFile::exists(path), qPrintable(path));
+        QFile::remove(path);
+    }
     QCOMPARE(fixture::readFile(channel), kFirst);
     QVERIFY(fixture::node(*m_view, "World"));
 }
