@@ -592,6 +592,13 @@ void CPellavoView::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
+    // Shift+F10 opens the context menu on desktops whose keyboards lack a Menu key.
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint(), mapToGlobal(QPoint()));
+        contextMenuEvent(&menu);
+        event->accept();
+        return;
+    }
     // Space toggles the selected node's check box, as a click on it does.
     if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier) {
         if (QTreeWidgetItem* node = SelectedNode())

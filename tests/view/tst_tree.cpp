@@ -28,6 +28,8 @@ private slots:
     void walkers();
     void contextMenus_data();
     void contextMenus();
+    void contextMenuFromKeyboard_data();
+    void contextMenuFromKeyboard();
     void enablingRules_data();
     void enablingRules();
     void doubleClick_data();
@@ -264,6 +266,50 @@ void TestTree::contextMenus() {
     QCOMPARE(enabledTexts, enabled);
     QCOMPARE(m_view->m_hCurrentItem ? m_view->m_hCurrentItem->text(0) : QString(), current);
     QCOMPARE(m_view->SelectedNode() ? m_view->SelectedNode()->text(0) : QString(), selected);
+}
+
+void TestTree::contextMenuFromKeyboard_data() {
+    QTest::addColumn<QString>("selected");
+    QTest::addColumn<QString>("menu");
+    QTest::addColumn<QString>("current");
+    QTest::newRow("a group") << "Tech"
+                             << "nodeMenu"
+                             << "Tech";
+    QTest::newRow("a feed") << "World"
+                            << "nodeMenu"
+                            << "World";
+    QTest::newRow("nothing selected") << ""
+                                      << "emptySpaceMenu"
+                                      << "My Subscriptions";
+}
+
+// Shift+F10 opens the selected node's menu beside it, as the mouse would. (The Menu
+// key's event comes from the windowing system, which the offscreen platform lacks.)
+void TestTree::contextMenuFromKeyboard() {
+    QFETCH(QString, selected);
+    QFETCH(QString, menu);
+    QFETCH(QString, current);
+    m_view->expandAll();
+    if (!selected.isEmpty())
+        click(selected, HitPart::Label);
+    m_view->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_view.get()));
+    QString shownMenu;
+    QRect shownAt;
+    ModalScript script;
+    script.then([&](QWidget* popup) {
+        shownMenu = popup->objectName();
+        shownAt = popup->geometry();
+        QTest::keyClick(popup, Qt::Key_Escape);
+    });
+    QTest::keyClick(m_view->windowHandle(), Qt::Key_F10, Qt::ShiftModifier);
+    QVERIFY2(script.finished(), qPrintable(script.report()));
+    QCOMPARE(shownMenu, menu);
+    QCOMPARE(m_view->m_hCurrentItem ? m_view->m_hCurrentItem->text(0) : QString(), current);
+    if (!selected.isEmpty()) {
+        const QRect row = m_view->visualItemRect(fixture::node(*m_view, selected));
+        QCOMPARE(shownAt.topLeft(), m_view->viewport()->mapToGlobal(row.center()));
+    }
 }
 
 void TestTree::enablingRules_data() {
