@@ -3,6 +3,7 @@
 
 #include "TestHttpServer.h"
 #include "benchsupport.h"
+#include "testsupport.h"
 #include "update/CWebAccess.h"
 
 #include <QCoreApplication>
@@ -17,9 +18,7 @@ using namespace pellavo;
 
 int main(int argc, char** argv) {
     // Loopback traffic must not go through a proxy, neither ours nor curl's.
-    for (const char* name :
-         {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
-        qunsetenv(name);
+    pellavo::test::prepareEnvironment();
     QCoreApplication app(argc, argv);
     constexpr qsizetype Size = 20 * 1000 * 1000;
     constexpr int Runs = 7;

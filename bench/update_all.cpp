@@ -6,6 +6,7 @@
 #include "NewsFeedOutput.h"
 #include "UpdateEngine.h"
 #include "benchsupport.h"
+#include "testsupport.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -156,13 +157,11 @@ bool RunEngine(const QStringList& urls, const QString& output, int maxTransfers,
 } // namespace
 
 int main(int argc, char** argv) {
+    pellavo::test::prepareEnvironment();
     QTemporaryDir dir;
     // The engine's downloads go to the private temporary folder under TMPDIR: keep them here.
     qputenv("TMPDIR", QFile::encodeName(dir.path()));
     QCoreApplication app(argc, argv);
-    for (const char* name :
-         {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
-        qunsetenv(name);
 
     const QByteArray body = FeedDocument();
     std::vector<std::unique_ptr<SlowFeedServer>> servers;

@@ -9,6 +9,7 @@
 #include "TestHttpServer.h"
 #include "UpdateEngine.h"
 #include "benchsupport.h"
+#include "testsupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -82,13 +83,11 @@ Run UpdateAll(const TestHttpServer& server, const QStringList& urls, const QStri
 } // namespace
 
 int main(int argc, char** argv) {
+    pellavo::test::prepareEnvironment();
     QTemporaryDir dir;
     // The engine's downloads go to the private temporary folder under TMPDIR: keep them here.
     qputenv("TMPDIR", QFile::encodeName(dir.path()));
     QCoreApplication app(argc, argv);
-    for (const char* name :
-         {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
-        qunsetenv(name);
 
     TestHttpServer server;
     if (!server.start()) {

@@ -6,12 +6,12 @@
 #include "PellavoDoc.h"
 #include "benchsupport.h"
 #include "opmlbaselines.h"
+#include "testsupport.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -65,14 +65,9 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // Never the user's own channel file or backups.
-    QStandardPaths::setTestModeEnabled(true);
+    pellavo::test::prepareEnvironment();
     QTemporaryDir dir;
     qputenv("TMPDIR", QFile::encodeName(dir.path()));
-    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && QDir(dir.path()).mkdir(QStringLiteral("runtime"))) {
-        QFile::setPermissions(dir.filePath(QStringLiteral("runtime")),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.filePath(QStringLiteral("runtime"))));
-    }
     QApplication app(argc, argv);
     const double rssAtStart = PeakRssMiB();
 
