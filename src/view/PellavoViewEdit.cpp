@@ -64,6 +64,7 @@ void CPellavoView::OnProperties() {
         node->setText(0, title);
     SaveChannel();
 }
+
 void CPellavoView::OnNewGroup() {
     NewItem(false);
 }
