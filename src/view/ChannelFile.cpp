@@ -9,11 +9,13 @@
 #include "OpmlWriter.h"
 #include "PellavoDoc.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QTimer>
 
 #include <algorithm>
 #include <vector>
@@ -89,13 +91,37 @@ void RemoveUnfinishedSaves(const QString& channelFile) {
     }
 }
 
+// The next save would replace a channel file that did not load whole with the part
+// that did, and the backup of it lives in a temporary folder that a restart clears:
+// keep the file as it was beside it, and say what happened.
+QString KeepDamagedChannel(const QString& channelFile, const OpmlParseError& error) {
+    const QString where =
+        error.line > 0 ? QStringLiteral("line %1: %2").arg(error.line).arg(error.reason) : error.reason;
+    const QString copy = channelFile + QStringLiteral(".damaged-") +
+                         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString kept = QFile::copy(channelFile, copy)
+                             ? QStringLiteral("The file as it was is kept as %1.").arg(Native(copy))
+                             : QStringLiteral("The file could not be kept as it was, so the next change "
+                                              "replaces it with what is shown.");
+    return QStringLiteral("The subscriptions in %1 could not be read completely (%2).\n"
+                          "Pellavo shows what it could read. %3")
+        .arg(Native(channelFile), where, kept);
+}
+
 } // namespace
 
 void CPellavoView::OnInitialUpdate() {
     // The nodes point into the model that the load replaces.
     ClearTree();
-    RemoveUnfinishedSaves(AppPaths::ChannelFile());
-    m_pDoc->LoadOutline(AppPaths::ChannelFile());
+    const QString channelFile = AppPaths::ChannelFile();
+    RemoveUnfinishedSaves(channelFile);
+    OpmlParseError error;
+    // An empty file is what Undo of the first save leaves: no subscriptions, not damage.
+    if (!m_pDoc->LoadOutline(channelFile, &error) && QFileInfo(channelFile).size() > 0) {
+        // Told once the window is up rather than over the start-up.
+        QTimer::singleShot(
+            0, this, [this, text = KeepDamagedChannel(channelFile, error)] { ShowMessage(text, kWarning); });
+    }
     PopulateTree();
     StartUpdates();
     UpdateCommandUI();

@@ -34,6 +34,8 @@ private slots:
     void backupFolderUnusable();
     void savedInTreeOrder();
     void startRemovesUnfinishedSaves();
+    void startKeepsDamagedChannel_data();
+    void startKeepsDamagedChannel();
 
 private:
     void start();
@@ -459,6 +461,58 @@ void TestChannel::startRemovesUnfinishedSaves() {
     }
     QCOMPARE(fixture::readFile(channel), kFirst);
     QVERIFY(fixture::node(*m_view, "World"));
+}
+
+void TestChannel::startKeepsDamagedChannel_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("says");
+    QTest::addColumn<QStringList>("tree");
+    QTest::newRow("cut short") << kFirst.left(kFirst.indexOf("<outline title=\"Solo\"") + 10) << "line "
+                               << QStringList{"My Subscriptions", "  News", "    World"};
+    QTest::newRow("not OPML at all") << QByteArray("\x89PNG\r\n")
+                                     << "line 1:" << QStringList{"My Subscriptions"};
+    QTest::newRow("empty, as Undo of the first save leaves it")
+        << QByteArray() << "" << QStringList{"My Subscriptions"};
+}
+
+// A channel file that does not load whole is kept beside it as it was, with a warning
+// once the window is up, so that the next save cannot lose what could not be read.
+void TestChannel::startKeepsDamagedChannel() {
+    QFETCH(QByteArray, content);
+    QFETCH(QString, says);
+    QFETCH(QStringList, tree);
+    const QString channel = AppPaths::ChannelFile();
+    const QDir folder = QFileInfo(channel).absoluteDir();
+    QDir().mkpath(folder.path());
+    for (const QString& copy : folder.entryList({"Pellavo.Cha.damaged-*"}, QDir::Files))
+        QFile::remove(folder.filePath(copy));
+    fixture::writeFile(channel, content);
+    steps::Message message;
+    ModalScript script;
+    if (!says.isEmpty())
+        script.then(steps::acceptMessage(&message));
+    m_view->OnInitialUpdate();
+    m_view->show();
+    // The warning comes once the event loop runs; without one, give it the time to show.
+    if (says.isEmpty())
+        QTest::qWait(100);
+    QTRY_VERIFY2(script.finished(), qPrintable(script.report()));
+    QCOMPARE(fixture::labels(*m_view), tree);
+    const QStringList copies = folder.entryList({"Pellavo.Cha.damaged-*"}, QDir::Files);
+    if (says.isEmpty()) {
+        QVERIFY(copies.isEmpty());
+        return;
+    }
+    QCOMPARE(copies.size(), 1);
+    const QString copy = folder.filePath(copies.first());
+    QCOMPARE(message.caption, QStringLiteral("Warning"));
+    QVERIFY2(message.text.contains(QDir::toNativeSeparators(channel)) && message.text.contains(says) &&
+                 message.text.contains(QDir::toNativeSeparators(copy)),
+             qPrintable(message.text));
+    // The first change replaces the channel file; the copy stays as it was.
+    m_view->SaveChannel();
+    QVERIFY(fixture::readFile(channel) != content);
+    QCOMPARE(fixture::readFile(copy), content);
 }
 
 PELLAVO_TEST_MAIN(TestChannel)
