@@ -22,7 +22,7 @@ constexpr QRect kPanelRect(6, 15, 153, 227);
 const QColor kGradientTop(221, 236, 255);
 const QColor kGradientBottom(74, 122, 201);
 
-struct ButtonSpec {
+struct ButtonLayout {
     int nId;
     const char* pszText;
     QPoint ptTopLeft;
@@ -31,7 +31,7 @@ struct ButtonSpec {
 };
 
 // In creation order, which is also the order Tab walks them.
-constexpr ButtonSpec kButtons[] = {
+constexpr ButtonLayout kButtons[] = {
     {CTaskBar::IdUpdateAll,
      "Update All Feeds",
      {26, 95},
@@ -88,14 +88,14 @@ CTaskBar::CTaskBar(QWidget* parent) : QWidget(parent) {
     CHoverButton** members[] = {&m_pUpdateAll,  &m_pUpdateMarked, &m_pUpdateCurrent, &m_pImportOpml,
                                 &m_pExportOpml, &m_pSendTo,       &m_pSyncOff,       &m_pSyncOn};
     for (int i = 0; i < int(std::size(kButtons)); ++i) {
-        const ButtonSpec& spec = kButtons[i];
+        const ButtonLayout& layout = kButtons[i];
         auto* pButton = new CHoverButton(this);
-        pButton->setObjectName(QStringLiteral("button%1").arg(spec.nId));
-        pButton->setText(QString::fromLatin1(spec.pszText));
+        pButton->setObjectName(QStringLiteral("button%1").arg(layout.nId));
+        pButton->setText(QString::fromLatin1(layout.pszText));
         pButton->setAccessibleName(pButton->text());
-        pButton->move(spec.ptTopLeft);
-        pButton->LoadStates(spec.nBitmapId);
-        pButton->SetTip(QString::fromLatin1(spec.pszTip), true);
+        pButton->move(layout.ptTopLeft);
+        pButton->LoadStates(layout.nBitmapId);
+        pButton->SetTip(QString::fromLatin1(layout.pszTip), true);
         *members[i] = pButton;
     }
 

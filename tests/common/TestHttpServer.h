@@ -48,7 +48,7 @@ struct HttpResponse {
     // A 200 answers 304 without a body when the request's If-None-Match names the ETag
     // header given, or (without If-None-Match) its If-Modified-Since equals Last-Modified.
     bool honourValidators = false;
-    bool endless = false;            // the body goes out chunked over and over until the client hangs up
+    bool endless = false; // the body goes out chunked over and over until the client hangs up
 
     static HttpResponse ok(const QByteArray& body,
                            const QByteArray& contentType = QByteArrayLiteral("application/rss+xml"));
