@@ -4,20 +4,25 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QIcon>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QSaveFile>
 #include <QStyle>
+#include <QTimer>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 const QString CSendTo::kMissingFileText =
@@ -71,8 +76,10 @@ void ShowError(QWidget* pOwner, const QString& strText) {
 }
 
 // Copies the file into a folder under its own name, replacing what is there only once
-// the new copy is complete where the folder allows it.
-bool CopyInto(const QString& strFile, const QString& strFolder, QString* pError) {
+// the new copy is complete where the folder allows it. Runs on a worker thread: it
+// counts what it copied in `copied` and stops when `cancel` is raised.
+bool CopyInto(const QString& strFile, const QString& strFolder, const std::atomic_bool& cancel,
+              std::atomic<qint64>& copied, QString* pError) {
     FeedFileReader reader(strFile);
     if (!reader.IsOpen()) {
         *pError = reader.Error();
@@ -97,6 +104,10 @@ bool CopyInto(const QString& strFile, const QString& strFolder, QString* pError)
     }
     constexpr qint64 kChunk = 64 * 1024;
     while (!in.atEnd()) {
+        if (cancel.load()) {
+            out.cancelWriting();
+            return false;
+        }
         const QByteArray chunk = in.read(kChunk);
         if (chunk.isEmpty() && in.error() != QFileDevice::NoError) {
             *pError = in.errorString();
@@ -108,12 +119,52 @@ bool CopyInto(const QString& strFile, const QString& strFolder, QString* pError)
             out.cancelWriting();
             return false;
         }
+        copied += chunk.size();
     }
     if (!out.commit()) {
         *pError = out.errorString();
         return false;
     }
     return true;
+}
+
+enum class CopyResult { Copied, Failed, Cancelled };
+
+// A phone or a slow stick can take many seconds to take the file, and the window must
+// keep painting and answering meanwhile: the copy runs on a thread of its own, and a
+// progress box with Cancel appears when it takes longer than a moment.
+CopyResult CopyWithProgress(const QString& strFile, const QString& strFolder, const QString& strTargetName,
+                            QWidget* pOwner, QString* pError) {
+    std::atomic_bool cancel{false};
+    std::atomic<qint64> copied{0};
+    const qint64 total = QFileInfo(strFile).size();
+    QEventLoop loop;
+    bool bCopied = false;
+    std::thread worker([&] {
+        bCopied = CopyInto(strFile, strFolder, cancel, copied, pError);
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    constexpr int kSteps = 1000;
+    QProgressDialog progress(QStringLiteral("Sending the news feed file to %1...").arg(strTargetName),
+                             QStringLiteral("Cancel"), 0, kSteps, pOwner);
+    progress.setObjectName(QStringLiteral("sendToProgress"));
+    progress.setWindowTitle(QStringLiteral("Send To"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    QObject::connect(&progress, &QProgressDialog::canceled, [&cancel] { cancel = true; });
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        if (!progress.wasCanceled())
+            progress.setValue(total > 0 ? int(qMin(copied.load(), total) * kSteps / total) : 0);
+    });
+    tick.start(100);
+    loop.exec();
+    worker.join();
+    if (bCopied)
+        return CopyResult::Copied;
+    return cancel.load() ? CopyResult::Cancelled : CopyResult::Failed;
 }
 
 bool StartDetached(const QStringList& lstCommand, const QString& strWorkDir, QString* pError) {
@@ -198,6 +249,22 @@ bool CSendTo::ShowSendTo(QWidget* pOwner, const QPoint& ptScreen) {
     return SendTo(lstTargets[pChosen->data().toInt()], pOwner);
 }
 
+bool CSendTo::Copy(const QString& strFolder, const QString& strShownName, QWidget* pOwner) {
+    QString strError;
+    switch (CopyWithProgress(m_strTargetPath, strFolder, strShownName, pOwner, &strError)) {
+    case CopyResult::Copied:
+        return true;
+    case CopyResult::Failed:
+        ShowError(
+            pOwner,
+            QStringLiteral("Could not copy the news feed file to \"%1\".\n\n%2").arg(strShownName, strError));
+        return false;
+    case CopyResult::Cancelled:
+        break;
+    }
+    return false;
+}
+
 bool CSendTo::SendTo(const SendTarget& target, QWidget* pOwner) {
     QString strError;
     switch (target.kind) {
@@ -206,18 +273,10 @@ bool CSendTo::SendTo(const SendTarget& target, QWidget* pOwner) {
                                                                     QFileInfo(m_strTargetPath).path());
         if (strFolder.isEmpty())
             return false;
-        if (CopyInto(m_strTargetPath, strFolder, &strError))
-            return true;
-        ShowError(pOwner, QStringLiteral("Could not copy the news feed file to \"%1\".\n\n%2")
-                              .arg(QDir::toNativeSeparators(strFolder), strError));
-        return false;
+        return Copy(strFolder, QDir::toNativeSeparators(strFolder), pOwner);
     }
     case SendTarget::Kind::Copy:
-        if (CopyInto(m_strTargetPath, target.strFolder, &strError))
-            return true;
-        ShowError(pOwner, QStringLiteral("Could not copy the news feed file to \"%1\".\n\n%2")
-                              .arg(target.strName, strError));
-        return false;
+        return Copy(target.strFolder, target.strName, pOwner);
     case SendTarget::Kind::Run:
         if (StartDetached(DesktopEntry::ExpandCommand(target, m_strTargetPath), target.strWorkDir, &strError))
             return true;

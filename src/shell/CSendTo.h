@@ -37,6 +37,10 @@ public:
     static const QString kMissingFileText;
 
 private:
+    // Copies the file into a folder, named to the user as `strShownName`; says why when
+    // it fails, and nothing when the user cancels it.
+    bool Copy(const QString& strFolder, const QString& strShownName, QWidget* pOwner);
+
     std::unique_ptr<ISendTargetSource> m_source;
     QString m_strTargetPath;
 };

@@ -449,6 +449,27 @@ private slots:
         QCOMPARE(ReadFile(m_strFeedFile), before);
     }
 
+    // A phone or a slow stick takes its time: the window goes on answering meanwhile,
+    // and the copy arrives whole.
+    void windowAnswersDuringACopy() {
+        WriteFile(m_strFeedFile, QByteArray(48 * 1024 * 1024, 'n'));
+        const QString strFolder = Path("slow stick");
+        QDir().mkpath(strFolder);
+        SendTarget target;
+        target.kind = SendTarget::Kind::Copy;
+        target.strName = QStringLiteral("Slow Stick");
+        target.strFolder = strFolder;
+        m_pSendTo->SetTargetPath(m_strFeedFile);
+        int nTicks = 0;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, [&nTicks] { ++nTicks; });
+        tick.start(0);
+        QVERIFY(m_pSendTo->SendTo(target, m_pOwner.get()));
+        QVERIFY(nTicks > 0);
+        QVERIFY(ReadFile(strFolder + "/news.nff") == ReadFile(m_strFeedFile));
+        QCOMPARE(QDir(strFolder).entryList(QDir::Files | QDir::Hidden), QStringList{"news.nff"});
+    }
+
     void folderChoiceCopiesThere() {
         const QString strFolder = Path("chosen folder");
         QDir().mkpath(strFolder);
