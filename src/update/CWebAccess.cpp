@@ -120,7 +120,8 @@ struct CWebAccess::Transfer {
 
     bool Flush() {
         const bool ok = WriteOut(pending.constData(), pending.size());
-        pending.clear();
+        // Keeps the block's memory: a fresh one for every block costs page faults.
+        pending.resize(0);
         return ok;
     }
 
@@ -145,6 +146,8 @@ struct CWebAccess::Transfer {
             if (WriteOut(data, qsizetype(size)))
                 return size;
         } else {
+            if (pending.capacity() < WriteBlock)
+                pending.reserve(WriteBlock);
             pending.append(data, qsizetype(size));
             if (pending.size() < WriteBlock || Flush())
                 return size;
