@@ -159,8 +159,6 @@ bool RunEngine(const QStringList& urls, const QString& output, int maxTransfers,
 int main(int argc, char** argv) {
     pellavo::test::prepareEnvironment();
     QTemporaryDir dir;
-    // The engine's downloads go to the private temporary folder under TMPDIR: keep them here.
-    qputenv("TMPDIR", QFile::encodeName(dir.path()));
     QCoreApplication app(argc, argv);
 
     const QByteArray body = FeedDocument();

@@ -85,8 +85,6 @@ Run UpdateAll(const TestHttpServer& server, const QStringList& urls, const QStri
 int main(int argc, char** argv) {
     pellavo::test::prepareEnvironment();
     QTemporaryDir dir;
-    // The engine's downloads go to the private temporary folder under TMPDIR: keep them here.
-    qputenv("TMPDIR", QFile::encodeName(dir.path()));
     QCoreApplication app(argc, argv);
 
     TestHttpServer server;

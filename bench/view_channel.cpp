@@ -67,7 +67,6 @@ int main(int argc, char** argv) {
     // Never the user's own channel file or backups.
     pellavo::test::prepareEnvironment();
     QTemporaryDir dir;
-    qputenv("TMPDIR", QFile::encodeName(dir.path()));
     QApplication app(argc, argv);
     const double rssAtStart = PeakRssMiB();
 

@@ -10,9 +10,7 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 
 #include <cstdio>
 #include <vector>
@@ -63,8 +61,6 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // Never the user's own channel file or backups.
     pellavo::test::prepareEnvironment();
-    QTemporaryDir dir;
-    qputenv("TMPDIR", QFile::encodeName(dir.path()));
     QApplication app(argc, argv);
 
     const QString channel = AppPaths::ChannelFile();

@@ -14,17 +14,20 @@ void prepareEnvironment() {
     for (const char* name :
          {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
         unsetenv(name);
-    // A home and a runtime folder of this test process alone: the settings, the channel
+    // A home, a runtime and a temporary folder of this test process alone: the settings, the channel
     // file and the single-instance socket live there, so a test never touches the user's
     // own files nor wakes their Pellavo, and no run sees what a parallel or earlier one left.
     static const QByteArray root =
         QDir::tempPath().toLocal8Bit() + "/pellavo-test-" + QByteArray::number(getpid());
     const QByteArray home = root + "/home";
     const QByteArray runtime = root + "/runtime";
-    for (const QByteArray& folder : {root, home, runtime})
+    const QByteArray temp = root + "/tmp";
+    for (const QByteArray& folder : {root, home, runtime, temp})
         mkdir(folder.constData(), 0700);
     setenv("HOME", home.constData(), 1);
     setenv("XDG_RUNTIME_DIR", runtime.constData(), 1);
+    // Backups and downloads in progress go to a private folder under the temporary one.
+    setenv("TMPDIR", temp.constData(), 1);
     for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
         unsetenv(name);
     std::atexit([] { QDir(QString::fromLocal8Bit(root)).removeRecursively(); });
