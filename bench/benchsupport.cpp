@@ -43,4 +43,15 @@ void printRatio(const QString& name, double value, const QString& what, const QS
     std::fflush(stdout);
 }
 
+QByteArray rssDocument(const QByteArray& title, int bytes) {
+    QByteArray body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>" +
+                      title + "</title>\n";
+    for (int i = 0; body.size() < bytes - 40; ++i)
+        body += "<item><title>Item " + QByteArray::number(i) +
+                "</title><description>Lorem ipsum dolor sit amet, consectetur adipiscing "
+                "elit.</description></item>\n";
+    body += "</channel></rss>\n";
+    return body.leftJustified(bytes, ' ');
+}
+
 } // namespace pellavo::bench

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <functional>
@@ -25,5 +26,8 @@ void printFigure(const QString& name, const Figure& figure, const QString& unit)
 
 // "ratio: <name> <value> (<what> / <baseline>)"
 void printRatio(const QString& name, double value, const QString& what, const QString& baseline);
+
+// An RSS document titled `title`, padded with spaces to exactly `bytes` bytes.
+QByteArray rssDocument(const QByteArray& title, int bytes);
 
 } // namespace pellavo::bench

@@ -126,17 +126,6 @@ private:
     std::vector<std::thread> m_connections;
 };
 
-QByteArray FeedDocument() {
-    QByteArray body =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>Bench</title>\n";
-    for (int i = 0; body.size() < kFeedBytes - 40; ++i)
-        body += "<item><title>Item " + QByteArray::number(i) +
-                "</title><description>Lorem ipsum dolor sit amet, consectetur adipiscing "
-                "elit.</description></item>\n";
-    body += "</channel></rss>\n";
-    return body.leftJustified(kFeedBytes, ' ');
-}
-
 // One engine run to the end; false when the file did not get every record.
 bool RunEngine(const QStringList& urls, const QString& output, int maxTransfers, int maxPerHost) {
     auto file = CNewsFeedOutput::Open(output, nullptr);
@@ -161,7 +150,7 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     QCoreApplication app(argc, argv);
 
-    const QByteArray body = FeedDocument();
+    const QByteArray body = rssDocument("Bench", kFeedBytes);
     std::vector<std::unique_ptr<SlowFeedServer>> servers;
     for (int i = 0; i < kAddresses; ++i) {
         const QByteArray address = "127.0.0." + QByteArray::number(i + 1);

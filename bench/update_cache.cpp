@@ -35,18 +35,6 @@ struct Link {
     int pieceGapMs; // ...this far apart
 };
 
-QByteArray FeedDocument(int index) {
-    QByteArray body =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>Feed " +
-        QByteArray::number(index) + "</title>\n";
-    for (int i = 0; body.size() < kFeedBytes - 40; ++i)
-        body += "<item><title>Item " + QByteArray::number(i) +
-                "</title><description>Lorem ipsum dolor sit amet, consectetur adipiscing "
-                "elit.</description></item>\n";
-    body += "</channel></rss>\n";
-    return body.leftJustified(kFeedBytes, ' ');
-}
-
 struct Run {
     double ms = 0;
     qint64 bytes = 0;
@@ -100,7 +88,8 @@ int main(int argc, char** argv) {
         QStringList urls;
         for (int i = 0; i < kFeeds; ++i) {
             const QByteArray path = "/" + QByteArray(link.name) + "/" + QByteArray::number(i) + ".xml";
-            HttpResponse response = HttpResponse::ok(FeedDocument(i));
+            HttpResponse response =
+                HttpResponse::ok(rssDocument("Feed " + QByteArray::number(i), kFeedBytes));
             response.headers.append({"ETag", "\"" + QByteArray::number(i) + "-v1\""});
             response.headers.append({"Last-Modified", QByteArray("Mon, 06 May 2024 08:00:00 GMT")});
             response.honourValidators = true;
