@@ -153,7 +153,9 @@ CopyResult CopyWithProgress(const QString& strFile, const QString& strFolder, co
     progress.setMinimumDuration(500);
     progress.setAutoClose(false);
     progress.setAutoReset(false);
+    // The Cancel button, the window's close button and Escape all stop the copy.
     QObject::connect(&progress, &QProgressDialog::canceled, [&cancel] { cancel = true; });
+    QObject::connect(&progress, &QDialog::rejected, [&cancel] { cancel = true; });
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, [&] {
         if (!progress.wasCanceled())

@@ -9,6 +9,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -467,6 +469,44 @@ private slots:
         QVERIFY(m_pSendTo->SendTo(target, m_pOwner.get()));
         QVERIFY(nTicks > 0);
         QVERIFY(ReadFile(strFolder + "/news.nff") == ReadFile(m_strFeedFile));
+        QCOMPARE(QDir(strFolder).entryList(QDir::Files | QDir::Hidden), QStringList{"news.nff"});
+    }
+
+    void cancelledCopyLeavesTheTargetAlone_data() {
+        QTest::addColumn<bool>("escape");
+        QTest::newRow("Cancel button") << false;
+        QTest::newRow("Escape") << true;
+    }
+
+    // Cancel stops the copy part way: the target keeps what it had, and nothing is said.
+    void cancelledCopyLeavesTheTargetAlone() {
+        QFETCH(bool, escape);
+        WriteFile(m_strFeedFile, QByteArray(48 * 1024 * 1024, 'n'));
+        const QString strFolder = Path("slow stick");
+        QDir().mkpath(strFolder);
+        WriteFile(strFolder + "/news.nff", "yesterday's news");
+        SendTarget target;
+        target.kind = SendTarget::Kind::Copy;
+        target.strName = QStringLiteral("Slow Stick");
+        target.strFolder = strFolder;
+        m_pSendTo->SetTargetPath(m_strFeedFile);
+        const auto pSeen = ExpectMessageBox();
+        // What the Cancel button does, as soon as the copy is under way.
+        QTimer cancel;
+        connect(&cancel, &QTimer::timeout, [this, &cancel, escape] {
+            if (auto* pProgress = m_pOwner->findChild<QProgressDialog*>(QStringLiteral("sendToProgress"))) {
+                if (escape)
+                    QTest::keyClick(pProgress, Qt::Key_Escape);
+                else
+                    pProgress->findChild<QPushButton*>()->click();
+                cancel.stop();
+            }
+        });
+        cancel.start(0);
+        QVERIFY(!m_pSendTo->SendTo(target, m_pOwner.get()));
+        QVERIFY(!cancel.isActive());
+        QVERIFY(!pSeen->bSeen);
+        QCOMPARE(ReadFile(strFolder + "/news.nff"), QByteArray("yesterday's news"));
         QCOMPARE(QDir(strFolder).entryList(QDir::Files | QDir::Hidden), QStringList{"news.nff"});
     }
 
