@@ -141,6 +141,18 @@ class TestSendTo : public QObject {
         return strScript;
     }
 
+    // A copy target for a news feed file big enough that copying it takes a while.
+    SendTarget SlowStick() {
+        WriteFile(m_strFeedFile, QByteArray(48 * 1024 * 1024, 'n'));
+        SendTarget target;
+        target.kind = SendTarget::Kind::Copy;
+        target.strName = QStringLiteral("Slow Stick");
+        target.strFolder = Path("slow stick");
+        QDir().mkpath(target.strFolder);
+        m_pSendTo->SetTargetPath(m_strFeedFile);
+        return target;
+    }
+
 private slots:
     void init() {
         g_pWatchers = new QObject;
@@ -454,14 +466,8 @@ private slots:
     // A phone or a slow stick takes its time: the window goes on answering meanwhile,
     // and the copy arrives whole.
     void windowAnswersDuringACopy() {
-        WriteFile(m_strFeedFile, QByteArray(48 * 1024 * 1024, 'n'));
-        const QString strFolder = Path("slow stick");
-        QDir().mkpath(strFolder);
-        SendTarget target;
-        target.kind = SendTarget::Kind::Copy;
-        target.strName = QStringLiteral("Slow Stick");
-        target.strFolder = strFolder;
-        m_pSendTo->SetTargetPath(m_strFeedFile);
+        const SendTarget target = SlowStick();
+        const QString strFolder = target.strFolder;
         int nTicks = 0;
         QTimer tick;
         connect(&tick, &QTimer::timeout, [&nTicks] { ++nTicks; });
@@ -481,15 +487,9 @@ private slots:
     // Cancel stops the copy part way: the target keeps what it had, and nothing is said.
     void cancelledCopyLeavesTheTargetAlone() {
         QFETCH(bool, escape);
-        WriteFile(m_strFeedFile, QByteArray(48 * 1024 * 1024, 'n'));
-        const QString strFolder = Path("slow stick");
-        QDir().mkpath(strFolder);
+        const SendTarget target = SlowStick();
+        const QString strFolder = target.strFolder;
         WriteFile(strFolder + "/news.nff", "yesterday's news");
-        SendTarget target;
-        target.kind = SendTarget::Kind::Copy;
-        target.strName = QStringLiteral("Slow Stick");
-        target.strFolder = strFolder;
-        m_pSendTo->SetTargetPath(m_strFeedFile);
         const auto pSeen = ExpectMessageBox();
         // What the Cancel button does, as soon as the copy is under way.
         QTimer cancel;
