@@ -7,12 +7,12 @@
 
 // The program's settings, in the profile "Local AppWizard-Generated Applications/Pellavo",
 // with one place that knows every key and its default.
-class CSettings {
+class Settings {
 public:
     // The user's settings.
-    CSettings();
+    Settings();
     // Settings kept in a given file (tests).
-    explicit CSettings(const QString& iniFile);
+    explicit Settings(const QString& iniFile);
 
     QString FeedFile() const;
     int Interval() const;

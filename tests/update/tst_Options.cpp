@@ -1,7 +1,7 @@
-#include "CDlgOptions.h"
-#include "CUpdateController.h"
-#include "Settings.h"
 #include "testsupport.h"
+#include "update/Settings.h"
+#include "update/ui/CDlgOptions.h"
+#include "update/ui/UpdateController.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -86,9 +86,9 @@ private slots:
         QFETCH(QVariantList, written);
 
         const QString ini = iniFile(stored);
-        CSettings settings(ini);
-        CClock clock;
-        CUpdateController controller(settings, clock, {}, nullptr);
+        Settings settings(ini);
+        Clock clock;
+        UpdateController controller(settings, clock, {}, nullptr);
         controller.LoadSettings();
         const QString feedFileBefore = controller.FeedFile();
 

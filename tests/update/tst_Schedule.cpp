@@ -1,9 +1,9 @@
-#include "Schedule.h"
 #include "testsupport.h"
+#include "update/Schedule.h"
 
 namespace {
 
-class TestClock : public CClock {
+class TestClock : public Clock {
 public:
     QDateTime LocalNow() const override { return now; }
     QDateTime now;
@@ -50,7 +50,7 @@ private slots:
         QFETCH(QStringList, expected);
         TestClock clock;
         clock.now = at(23, 59, 59, 0, 9);
-        CScheduleCheck check(clock);
+        ScheduleCheck check(clock);
         check.Start();
         QStringList due;
         // Ticks 7 s apart: several per minute, and most minutes' first tick is not at second 0.
@@ -93,7 +93,7 @@ private slots:
     void checkWithAMovedClock() {
         TestClock clock;
         clock.now = at(6, 0, 12);
-        CScheduleCheck check(clock);
+        ScheduleCheck check(clock);
         check.Start();
         clock.now = at(6, 0, 13);
         QVERIFY(!check.Tick(1, 6, 0));

@@ -1,9 +1,9 @@
 #include "ViewFixture.h"
 
-#include "AppPaths.h"
-#include "Commands.h"
-#include "OpmlWriter.h"
-#include "TreeOutline.h"
+#include "model/OpmlWriter.h"
+#include "update/AppPaths.h"
+#include "view/Commands.h"
+#include "view/TreeOutline.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -82,7 +82,7 @@ QStringList modelLabels(const COutlineItem* root) {
 QByteArray channelFromTree(const CPellavoView& view) {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
-    WriteOpml(buffer, CTreeOutline(view), OpmlForm::Channel);
+    WriteOpml(buffer, TreeOutline(view), OpmlForm::Channel);
     return buffer.data();
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CPellavoView.h"
+#include "view/CPellavoView.h"
 
 #include <QByteArray>
 #include <QMainWindow>

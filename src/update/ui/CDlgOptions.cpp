@@ -1,4 +1,4 @@
-#include "CDlgOptions.h"
+#include "update/ui/CDlgOptions.h"
 
 #include <QButtonGroup>
 #include <QDialogButtonBox>

@@ -2,9 +2,9 @@
 #include "ViewFixture.h"
 #include "testsupport.h"
 
-#include "AppPaths.h"
-#include "Commands.h"
-#include "PellavoDoc.h"
+#include "model/PellavoDoc.h"
+#include "update/AppPaths.h"
+#include "view/Commands.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -504,4 +504,4 @@ void TestEdit::sortByName() {
 }
 
 PELLAVO_TEST_MAIN(TestEdit)
-#include "tst_edit.moc"
+#include "tst_Edit.moc"

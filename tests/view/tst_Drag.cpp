@@ -1,8 +1,8 @@
 #include "ViewFixture.h"
 #include "testsupport.h"
 
-#include "AppPaths.h"
-#include "PellavoDoc.h"
+#include "model/PellavoDoc.h"
+#include "update/AppPaths.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -383,4 +383,4 @@ void TestDrag::autoScroll() {
 }
 
 PELLAVO_TEST_MAIN(TestDrag)
-#include "tst_drag.moc"
+#include "tst_Drag.moc"

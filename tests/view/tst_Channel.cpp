@@ -2,11 +2,11 @@
 #include "ViewFixture.h"
 #include "testsupport.h"
 
-#include "AppPaths.h"
-#include "Commands.h"
-#include "OpmlReader.h"
-#include "OpmlWriter.h"
-#include "PellavoDoc.h"
+#include "model/OpmlReader.h"
+#include "model/OpmlWriter.h"
+#include "model/PellavoDoc.h"
+#include "update/AppPaths.h"
+#include "view/Commands.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -516,4 +516,4 @@ void TestChannel::startKeepsDamagedChannel() {
 }
 
 PELLAVO_TEST_MAIN(TestChannel)
-#include "tst_channel.moc"
+#include "tst_Channel.moc"

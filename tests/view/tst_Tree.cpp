@@ -2,11 +2,11 @@
 #include "ViewFixture.h"
 #include "testsupport.h"
 
-#include "AppPaths.h"
-#include "Commands.h"
-#include "OpmlWriter.h"
-#include "PellavoDoc.h"
-#include "TreeOutline.h"
+#include "model/OpmlWriter.h"
+#include "model/PellavoDoc.h"
+#include "update/AppPaths.h"
+#include "view/Commands.h"
+#include "view/TreeOutline.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -521,11 +521,11 @@ void TestTree::deepAndWide() {
 
     QBuffer written;
     written.open(QIODevice::WriteOnly);
-    QVERIFY(WriteOpml(written, CTreeOutline(*m_view), OpmlForm::Channel));
+    QVERIFY(WriteOpml(written, TreeOutline(*m_view), OpmlForm::Channel));
     QCOMPARE(written.data().count("<outline"), depth + 1 + width);
     QVERIFY(written.data().indexOf("http://deep/") < written.data().indexOf("http://f/0\""));
     m_view.reset();
 }
 
 PELLAVO_TEST_MAIN(TestTree)
-#include "tst_tree.moc"
+#include "tst_Tree.moc"

@@ -1,5 +1,5 @@
 #include "ModelTestUtil.h"
-#include "OpmlWriter.h"
+#include "model/OpmlWriter.h"
 #include "testsupport.h"
 
 #include <QBuffer>
@@ -322,4 +322,4 @@ private slots:
 };
 
 PELLAVO_TEST_MAIN(TestOpmlWriter)
-#include "test_opmlwriter.moc"
+#include "tst_OpmlWriter.moc"
