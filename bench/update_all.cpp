@@ -5,6 +5,7 @@
 #include "benchsupport.h"
 #include "testsupport.h"
 #include "update/CWebAccess.h"
+#include "update/AppPaths.h"
 #include "update/NewsFeedOutput.h"
 #include "update/UpdateEngine.h"
 
@@ -134,6 +135,7 @@ bool RunEngine(const QStringList& urls, const QString& output, int maxTransfers,
     UpdateJob job;
     job.urls = urls;
     job.agentName = QStringLiteral("Corvantis RSS Reader");
+    job.tempFolder = AppPaths::PrivateTempFolder();
     job.maxTransfers = maxTransfers;
     job.maxPerHost = maxPerHost;
     UpdateEngine engine(job, std::move(file));

@@ -8,6 +8,7 @@
 #include "benchsupport.h"
 #include "testsupport.h"
 #include "update/FeedCache.h"
+#include "update/AppPaths.h"
 #include "update/NewsFeedOutput.h"
 #include "update/UpdateEngine.h"
 
@@ -54,6 +55,7 @@ Run UpdateAll(const TestHttpServer& server, const QStringList& urls, const QStri
     UpdateJob job;
     job.urls = urls;
     job.agentName = QStringLiteral("Corvantis RSS Reader");
+    job.tempFolder = AppPaths::PrivateTempFolder();
     job.webOptions.cache = cache;
     UpdateEngine engine(job, std::move(file));
     engine.Start();

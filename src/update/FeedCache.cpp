@@ -1,13 +1,11 @@
 #include "update/FeedCache.h"
 
-#include "update/CWebAccess.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QtEndian>
 
@@ -67,24 +65,6 @@ QByteArray BuildHeader(const QByteArray& key, const FeedCache::Record& record, q
 } // namespace
 
 FeedCache::FeedCache(const QString& folder, qint64 maxBytes) : m_strFolder(folder), m_nMaxBytes(maxBytes) {}
-
-std::shared_ptr<FeedCache> FeedCache::ForUser() {
-    static const std::shared_ptr<FeedCache> cache = []() -> std::shared_ptr<FeedCache> {
-        const QString base = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-        if (base.isEmpty())
-            return nullptr;
-        return std::make_shared<FeedCache>(base + QStringLiteral("/feeds"));
-    }();
-    return cache;
-}
-
-QByteArray FeedCache::KeyFor(const QString& url) {
-    QByteArray wire = CWebAccess::RequestUrl(url);
-    const qsizetype fragment = wire.indexOf('#');
-    if (fragment >= 0)
-        wire.truncate(fragment);
-    return wire;
-}
 
 QByteArray FeedCache::PathOf(const QString& name) const {
     return QFile::encodeName(m_strFolder + QLatin1Char('/') + name);

@@ -64,16 +64,9 @@ public:
     FeedCache(const FeedCache&) = delete;
     FeedCache& operator=(const FeedCache&) = delete;
 
-    // "feeds" in the user's cache folder, one instance for the whole program so that every
-    // run keeps one account of the folder; null when the system names no cache folder.
-    static std::shared_ptr<FeedCache> ForUser();
-
-    // The key of an address is the address as it goes out on the wire: the client never
-    // sends what follows a '#', so addresses that differ only there are one document.
-    static QByteArray KeyFor(const QString& url);
-
     QString Folder() const { return m_strFolder; }
 
+    // Keys are addresses as FeedAddress::CacheKey gives them.
     // The entry stored under the key, or null when there is none. An entry that cannot be
     // read, is cut short or is not the key's is dropped.
     std::unique_ptr<Entry> Find(const QByteArray& key);

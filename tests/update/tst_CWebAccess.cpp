@@ -61,38 +61,6 @@ private slots:
 
     void init() { writeFile(m_target, Previous); }
 
-    void addresses_data() {
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<QByteArray>("request");
-        QTest::newRow("http") << "http://example.com/feed.xml" << QByteArray("http://example.com/feed.xml");
-        QTest::newRow("upper-case scheme") << "HTTP://Example.com/a" << QByteArray("http://Example.com/a");
-        QTest::newRow("https") << "https://example.com/rss" << QByteArray("https://example.com/rss");
-        QTest::newRow("mixed-case https")
-            << "HtTpS://example.com/rss" << QByteArray("https://example.com/rss");
-        QTest::newRow("no scheme") << "example.com/rss.xml" << QByteArray("http://example.com/rss.xml");
-        QTest::newRow("http later on")
-            << "example.com/http/feed" << QByteArray("http://example.com/http/feed");
-        QTest::newRow("no slash") << "http://example.com" << QByteArray("http://example.com/");
-        QTest::newRow("port and query")
-            << "example.com:8080/p?q=1#top" << QByteArray("http://example.com:8080/p?q=1#top");
-        QTest::newRow("feed://") << "feed://example.com/rss" << QByteArray("http://example.com/rss");
-        QTest::newRow("feed:https://")
-            << "feed:https://example.com/rss" << QByteArray("https://example.com/rss");
-        QTest::newRow("FEED:HTTP://")
-            << "FEED:HTTP://example.com/rss" << QByteArray("http://example.com/rss");
-        QTest::newRow("blanks around") << "  https://example.com/a \n" << QByteArray("https://example.com/a");
-        QTest::newRow("blank and non-ASCII in path") << QString::fromUtf8("http://example.com/a b/\xC3\xA4")
-                                                     << QByteArray("http://example.com/a%20b/%C3%A4");
-        QTest::newRow("empty host") << "https:///feed" << QByteArray();
-        QTest::newRow("empty") << "" << QByteArray();
-    }
-
-    void addresses() {
-        QFETCH(QString, address);
-        QFETCH(QByteArray, request);
-        QCOMPARE(CWebAccess::RequestUrl(address), request);
-    }
-
     // Results, and what the target holds afterwards (null: as it was before).
     void results_data() {
         QTest::addColumn<HttpResponse>("response");

@@ -88,7 +88,7 @@ private slots:
         const QString ini = iniFile(stored);
         Settings settings(ini);
         Clock clock;
-        UpdateController controller(settings, clock, {}, nullptr);
+        UpdateController controller(settings, clock);
         controller.LoadSettings();
         const QString feedFileBefore = controller.FeedFile();
 

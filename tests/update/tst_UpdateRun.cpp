@@ -125,7 +125,8 @@ private:
         sources.collectAll = [all] { return all; };
         sources.syncChannels = [] { return true; };
         sources.channelFile = [this] { return m_channel; };
-        auto result = std::make_unique<UpdateController>(*m_settings, m_clock, sources, nullptr);
+        auto result = std::make_unique<UpdateController>(*m_settings, m_clock);
+        result->Attach(sources, nullptr);
         result->LoadSettings();
         return result;
     }
@@ -143,6 +144,7 @@ private:
         job.channelFile = m_channel;
         job.maxTransfers = maxTransfers;
         job.maxPerHost = maxPerHost;
+        job.tempFolder = AppPaths::PrivateTempFolder();
         UpdateEngine engine(job, std::move(output));
         QSignalSpy done(&engine, &UpdateEngine::feedDone);
         QSignalSpy finished(&engine, &UpdateEngine::finished);
