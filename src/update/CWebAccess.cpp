@@ -458,10 +458,11 @@ void CWebAccess::SetUpRequest(const Conditions* conditions) {
     curl_easy_setopt(curl, CURLOPT_USERAGENT, m_agentName.constData());
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, transfer.headers);
     curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
-    // HTTP/2 where a server offers it over TLS; a new request rather waits for a
-    // connection that may carry it beside others than opening one more.
+    // HTTP/2 where a server offers it over TLS. There a new request rather waits for a
+    // connection being set up that may carry it beside others than opening one more; over
+    // plain HTTP that wait would last until the first answer, so it opens its own at once.
     curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_2TLS));
-    curl_easy_setopt(curl, CURLOPT_PIPEWAIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_PIPEWAIT, m_requestUrl.startsWith("https:") ? 1L : 0L);
     // A proxy's answer to CONNECT is not counted as the server's.
     curl_easy_setopt(curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
