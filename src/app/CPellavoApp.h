@@ -29,7 +29,6 @@ public:
 
     CMainFrame* MainFrame() const { return m_pFrame.get(); }
     CDlgSplash* Splash() const { return m_pSplash.get(); }
-    UpdateController* UpdateService() const { return m_pUpdate.get(); }
 
 public slots:
     // Help "About Pellavo..." and the tray's "About"; works while the window is hidden.

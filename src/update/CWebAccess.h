@@ -103,7 +103,6 @@ public:
     CWebAccess& operator=(const CWebAccess&) = delete;
 
     void SetOptions(const Options& options);
-    const Options& GetOptions() const { return m_options; }
 
     // GETs the address and stores the decoded body of a 200 response in targetPath. The
     // target is created or truncated only when a 200 response starts; any other result

@@ -17,6 +17,7 @@ namespace {
 
 // How long the fetching thread sleeps in the loop when nothing wakes it.
 constexpr int LoopWaitMs = 200;
+constexpr qint64 LargeTempFile = 1024 * 1024;
 
 // A new empty file "NEW..." in the private temporary folder, or an empty string.
 QString CreateTempFile(const QString& folder) {
@@ -98,6 +99,30 @@ int UpdateEngine::NextRunnable() const {
     return -1;
 }
 
+QString UpdateEngine::TakeTempFile() {
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_freeTempFiles.empty()) {
+            QString path = std::move(m_freeTempFiles.back());
+            m_freeTempFiles.pop_back();
+            return path;
+        }
+    }
+    return CreateTempFile(m_job.tempFolder);
+}
+
+void UpdateEngine::GiveBackTempFile(const QString& path) {
+    if (path.isEmpty())
+        return;
+    // A failed download may leave an earlier document in it; only a good one is ever read,
+    // and a good one is written from the start. A large one is let go of now, so that the
+    // files kept for reuse hold little of the disk.
+    if (FileSize(path) > LargeTempFile)
+        ::truncate(QFile::encodeName(path).constData(), 0);
+    std::lock_guard lock(m_mutex);
+    m_freeTempFiles.push_back(path);
+}
+
 void UpdateEngine::Fetch() {
     FetchLoop loop;
     // Declared after the loop, so that downloads still in flight leave it before it goes.
@@ -149,7 +174,7 @@ void UpdateEngine::Fetch() {
         if (m_stop.load() || (starting.empty() && running.empty()))
             break;
         for (const int index : starting) {
-            const QString tempFile = CreateTempFile(m_job.tempFolder);
+            const QString tempFile = TakeTempFile();
             auto session = std::make_unique<CWebAccess>(m_job.agentName);
             session->SetOptions(m_job.webOptions);
             {
@@ -199,12 +224,16 @@ void UpdateEngine::StopFetching() {
     }
     if (m_fetcher.joinable())
         m_fetcher.join();
-    // Downloads that were done but not yet written, and those abandoned in flight.
+    // Downloads that were done but not yet written, those abandoned in flight, and the
+    // files handed back.
     for (Slot& slot : m_slots) {
         if (!slot.tempFile.isEmpty())
             QFile::remove(slot.tempFile);
         slot.tempFile.clear();
     }
+    for (const QString& path : m_freeTempFiles)
+        QFile::remove(path);
+    m_freeTempFiles.clear();
 }
 
 void UpdateEngine::Coordinate() {
@@ -247,8 +276,7 @@ void UpdateEngine::Coordinate() {
             if (m_job.webOptions.cache)
                 CWebAccess::ApplyCacheUpdate(*m_job.webOptions.cache, done.cacheUpdate, done.tempFile);
         }
-        if (!done.tempFile.isEmpty())
-            QFile::remove(done.tempFile);
+        GiveBackTempFile(done.tempFile);
         {
             std::lock_guard lock(m_mutex);
             --m_nWaiting;
@@ -260,7 +288,10 @@ void UpdateEngine::Coordinate() {
             ++m_outcome.failedFeeds;
         emit feedDone(index, ok, reason);
     }
+    EndRun();
+}
 
+void UpdateEngine::EndRun() {
     StopFetching();
     QString closeError;
     if (!m_output->Close(&closeError) && m_outcome.failure == Failure::None) {

@@ -93,9 +93,17 @@ private:
     };
 
     void Coordinate();
+    // The one place for what follows the last record (or a stop), before the end is told:
+    // the downloads are stopped and their files gone, the news feed file is closed.
+    void EndRun();
     void Fetch();
     int NextRunnable() const;
     void StopFetching();
+    // A download's "NEW..." file: one that an earlier download of this run has handed
+    // back, else a new one; empty when none can be made. Creating and deleting a file per
+    // feed costs more than the download itself on a fast link.
+    QString TakeTempFile();
+    void GiveBackTempFile(const QString& path);
 
     UpdateJob m_job;
     std::unique_ptr<NewsFeedOutput> m_output;
@@ -113,6 +121,7 @@ private:
     qint64 m_nWaitingBytes = 0;
     int m_nextToWrite = 0;
     FetchLoop* m_pLoop = nullptr; // while the fetching thread runs it
+    std::vector<QString> m_freeTempFiles;
     std::atomic_bool m_stop{false};
     std::atomic_bool m_cancelled{false};
     std::atomic_bool m_done{false};

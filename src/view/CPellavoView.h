@@ -133,8 +133,6 @@ public:
     void OnSendTo();
     void OnHelpContents();
 
-    // Update runs, the output file and the schedule.
-    UpdateController* UpdateService() const { return m_pUpdate; }
     // The news feed file's path.
     QString FeedFile() const;
 
