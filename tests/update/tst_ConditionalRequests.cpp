@@ -362,7 +362,7 @@ private slots:
         const auto runScheduled = [&] {
             const qsizetype runs = ended.size();
             return controller.StartScheduledRun() && ended.wait(10000) && ended.size() == runs + 1
-                       ? fileBytes(m_output)
+                       ? readFile(m_output)
                        : QByteArray();
         };
         const QByteArray first = runScheduled();

@@ -310,7 +310,7 @@ private slots:
         QVERIFY2(shown.contains(blocked) && shown.contains(QStringLiteral("not a folder")), qPrintable(shown));
         QVERIFY(!scheduled);
         QVERIFY(!update->IsUpdating());
-        QCOMPARE(fileBytes(m_output), QByteArray("previous run"));
+        QCOMPARE(readFile(m_output), QByteArray("previous run"));
     }
 
     // The second of three feeds fails: one box when its turn comes, the downloads behind
