@@ -111,11 +111,13 @@ struct CWebAccess::Transfer {
         return status;
     }
 
+    // The document is written over whatever the file held and the file cut to its length
+    // at the end: a file used again for one feed after another then keeps its blocks.
     bool OpenTarget() {
         if (fd >= 0)
             return true;
         do {
-            fd = ::open(targetPath.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+            fd = ::open(targetPath.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
         } while (fd < 0 && errno == EINTR);
         return fd >= 0;
     }
@@ -137,7 +139,8 @@ struct CWebAccess::Transfer {
     bool Close() {
         const int closing = fd;
         fd = -1;
-        return ::close(closing) == 0;
+        const bool cut = ::ftruncate(closing, received) == 0;
+        return ::close(closing) == 0 && cut;
     }
 
     bool Flush() {

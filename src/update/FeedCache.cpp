@@ -6,12 +6,12 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QTemporaryFile>
 #include <QtEndian>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -128,8 +128,10 @@ std::unique_ptr<FeedCache::Entry> FeedCache::Find(const QByteArray& key) {
 }
 
 FeedCache::RestoreResult FeedCache::Restore(Entry& entry, const QString& targetPath) {
+    // Written over what the target held and cut to length at the end, so that a target used
+    // again keeps its blocks.
     QFile out(targetPath);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (!out.open(QIODevice::ReadWrite))
         return RestoreResult::WriteFailed;
     QCryptographicHash checksum(ChecksumAlgorithm);
     checksum.addData(entry.m_header);
@@ -150,7 +152,7 @@ FeedCache::RestoreResult FeedCache::Restore(Entry& entry, const QString& targetP
          buffer.left(ChecksumBytes) != checksum.result()))
         result = RestoreResult::Damaged;
     // A half-filled target must not pass for the document.
-    if (result != RestoreResult::Restored && !out.resize(0))
+    if (!out.resize(result == RestoreResult::Restored ? entry.m_bodySize : 0))
         result = RestoreResult::WriteFailed;
     out.close();
     if (out.error() != QFileDevice::NoError && result == RestoreResult::Restored)
@@ -163,16 +165,27 @@ FeedCache::RestoreResult FeedCache::Restore(Entry& entry, const QString& targetP
 }
 
 bool FeedCache::Store(const QByteArray& key, const QString& bodyPath, const Record& record) {
-    const QString name = NameOf(key);
     QFile in(bodyPath);
     struct stat st {};
-    const bool readable =
-        in.open(QIODevice::ReadOnly) && ::fstat(in.handle(), &st) == 0 && S_ISREG(st.st_mode);
-    const QByteArray header = BuildHeader(key, record, readable ? st.st_size : 0);
-    const bool storable = readable && record.HasValidators() && key.size() <= MaxTextBytes &&
+    if (!in.open(QIODevice::ReadOnly) || ::fstat(in.handle(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        Remove(key);
+        return false;
+    }
+    const QByteArray document = in.readAll();
+    if (in.error() != QFileDevice::NoError || document.size() != st.st_size) {
+        Remove(key);
+        return false;
+    }
+    return StoreDocument(key, document, record);
+}
+
+bool FeedCache::StoreDocument(const QByteArray& key, QByteArrayView document, const Record& record) {
+    const QString name = NameOf(key);
+    const QByteArray header = BuildHeader(key, record, document.size());
+    const qint64 bytes = header.size() + document.size() + ChecksumBytes;
+    const bool storable = record.HasValidators() && key.size() <= MaxTextBytes &&
                           record.etag.size() <= MaxTextBytes && record.lastModified.size() <= MaxTextBytes &&
-                          record.effectiveUrl.size() <= MaxTextBytes &&
-                          header.size() + st.st_size + ChecksumBytes <= m_nMaxBytes;
+                          record.effectiveUrl.size() <= MaxTextBytes && bytes <= m_nMaxBytes;
     {
         std::lock_guard lock(m_mutex);
         if (!storable || !LoadLocked()) {
@@ -182,26 +195,39 @@ bool FeedCache::Store(const QByteArray& key, const QString& bodyPath, const Reco
         }
     }
 
-    QTemporaryFile partial(m_strFolder + QLatin1Char('/') + PartialPrefix + QStringLiteral("XXXXXX"));
-    // Someone cleared the cache folder while the program ran.
-    bool ok = partial.open() || (QDir().mkpath(m_strFolder) && partial.open());
-    ok = ok && partial.write(header) == header.size();
+    // The whole entry in one write, to a file of its own that is renamed into place.
+    QByteArray entry;
+    entry.reserve(bytes);
+    entry.append(header);
+    entry.append(document);
     QCryptographicHash checksum(ChecksumAlgorithm);
-    checksum.addData(header);
-    QByteArray buffer(std::min<qint64>(CopyBlock, std::max<qint64>(st.st_size, 1)), '\0');
-    for (qint64 done = 0; ok && done < st.st_size;) {
-        const qint64 n = std::min<qint64>(buffer.size(), st.st_size - done);
-        ok = ReadAt(in, buffer.data(), n, done) && partial.write(buffer.constData(), n) == n;
-        checksum.addData(QByteArrayView(buffer.constData(), n));
+    checksum.addData(entry);
+    entry.append(checksum.resultView());
+    QByteArray partial = QFile::encodeName(m_strFolder + QLatin1Char('/') + PartialPrefix + QStringLiteral("XXXXXX"));
+    int fd = ::mkstemp(partial.data());
+    // Someone cleared the cache folder while the program ran.
+    if (fd < 0 && errno == ENOENT && QDir().mkpath(m_strFolder)) {
+        partial = QFile::encodeName(m_strFolder + QLatin1Char('/') + PartialPrefix + QStringLiteral("XXXXXX"));
+        fd = ::mkstemp(partial.data());
+    }
+    if (fd < 0)
+        return false;
+    qint64 done = 0;
+    while (done < entry.size()) {
+        const ssize_t n = ::write(fd, entry.constData() + done, size_t(entry.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
         done += n;
     }
-    ok = ok && partial.write(checksum.result()) == ChecksumBytes && partial.flush();
+    const bool written = ::close(fd) == 0 && done == entry.size();
 
     std::lock_guard lock(m_mutex);
-    if (!ok || ::rename(QFile::encodeName(partial.fileName()).constData(), PathOf(name).constData()) != 0)
+    if (!written || ::rename(partial.constData(), PathOf(name).constData()) != 0) {
+        ::unlink(partial.constData());
         return false;
-    partial.setAutoRemove(false);
-    const qint64 bytes = header.size() + st.st_size + ChecksumBytes;
+    }
     Usage& usage = m_usage[name];
     m_nTotalBytes += bytes - usage.bytes;
     usage = {bytes, NextUseLocked()};

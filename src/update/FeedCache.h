@@ -75,9 +75,12 @@ public:
     // way; a restored entry counts as just used.
     RestoreResult Restore(Entry& entry, const QString& targetPath);
 
-    // Makes the document in bodyPath the key's entry. A document without validators could
-    // never be asked about, so it only drops what was stored before; so does one that is
-    // larger than the whole bound. False when nothing was stored.
+    // Makes the document the key's entry. A document without validators could never be
+    // asked about, so it only drops what was stored before; so does one that is larger
+    // than the whole bound. False when nothing was stored.
+    bool StoreDocument(const QByteArray& key, QByteArrayView document, const Record& record);
+    // The same with the document in the file at bodyPath; one that cannot be read drops
+    // what was stored before.
     bool Store(const QByteArray& key, const QString& bodyPath, const Record& record);
 
     void Remove(const QByteArray& key);

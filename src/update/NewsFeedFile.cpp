@@ -188,7 +188,8 @@ bool NewsFeedWriter::WriteAll(const QByteArray& bytes) {
     return true;
 }
 
-AppendResult AppendFeedContent(NewsFeedWriter& file, const QString& url, const QString& downloadedFile) {
+AppendResult AppendFeedContent(NewsFeedWriter& file, const QString& url, const QString& downloadedFile,
+                               QByteArray* downloaded) {
     QFile source(downloadedFile);
     if (!source.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return AppendResult::NoContent;
@@ -211,6 +212,8 @@ AppendResult AppendFeedContent(NewsFeedWriter& file, const QString& url, const Q
             return AppendResult::NoContent;
         done += n;
     }
+    if (downloaded)
+        *downloaded = QByteArray(record.constData() + contentAt, length);
     const qsizetype contentLength = CleanInPlace(record.data() + contentAt, length);
     record.truncate(contentAt + contentLength);
     qToLittleEndian(quint32(contentLength), record.data() + contentAt - 4);

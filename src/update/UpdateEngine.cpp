@@ -1,6 +1,7 @@
 #include "update/UpdateEngine.h"
 
 #include "update/FeedAddress.h"
+#include "update/FeedCache.h"
 #include "update/FetchLoop.h"
 #include "update/NewsFeedFile.h"
 #include "update/NewsFeedOutput.h"
@@ -265,7 +266,10 @@ void UpdateEngine::Coordinate() {
         bool ok = done.result == CWebAccess::Success;
         QString reason = done.reason;
         if (ok) {
-            const AppendResult appended = AppendFeedContent(writer, m_job.urls[index], done.tempFile);
+            FeedCache* cache = done.cacheUpdate.pending ? m_job.webOptions.cache.get() : nullptr;
+            QByteArray downloaded;
+            const AppendResult appended =
+                AppendFeedContent(writer, m_job.urls[index], done.tempFile, cache ? &downloaded : nullptr);
             if (appended == AppendResult::WriteError) {
                 m_outcome.failure = Failure::Write;
                 m_outcome.reason = writer.ErrorString();
@@ -273,8 +277,11 @@ void UpdateEngine::Coordinate() {
             ok = appended == AppendResult::Written;
             if (appended == AppendResult::NoContent)
                 reason = QStringLiteral("Empty document");
-            if (m_job.webOptions.cache)
-                CWebAccess::ApplyCacheUpdate(*m_job.webOptions.cache, done.cacheUpdate, done.tempFile);
+            // From what was read for the record, or else from the file.
+            if (cache && !downloaded.isNull())
+                cache->StoreDocument(done.cacheUpdate.key, downloaded, done.cacheUpdate.record);
+            else if (cache)
+                CWebAccess::ApplyCacheUpdate(*cache, done.cacheUpdate, done.tempFile);
         }
         GiveBackTempFile(done.tempFile);
         {
