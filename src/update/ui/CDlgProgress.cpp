@@ -68,7 +68,7 @@ CDlgProgress::CDlgProgress(const QStringList* pUrlList, UpdateEngine* pEngine, Q
     auto* right = new QVBoxLayout;
     right->addWidget(m_ctlStatus);
     right->addWidget(m_ctlProgress);
-    right->addWidget(m_ctlFailed, 1);
+    right->addWidget(m_ctlFailed, 100);
     right->addStretch(1);
     auto* top = new QHBoxLayout;
     top->addWidget(picture);
