@@ -14,6 +14,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShowEvent>
 #include <QTimeEdit>
 #include <QVBoxLayout>
 
@@ -77,7 +78,9 @@ CDlgOptions::CDlgOptions(QWidget* parent) : QDialog(parent) {
 }
 
 void CDlgOptions::showEvent(QShowEvent* event) {
-    TransferToControls();
+    // The desktop's own show events (a restore from minimised) must keep what the user typed.
+    if (!event->spontaneous())
+        TransferToControls();
     QDialog::showEvent(event);
 }
 
