@@ -4,13 +4,16 @@
 #include "update/ui/UpdateController.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QHideEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimeEdit>
+#include <QtTest/qtestspontaneevent.h>
 
 #include <functional>
 
@@ -162,6 +165,31 @@ private slots:
         QCOMPARE(dialog.m_nIntervalChoice, 4);
         QCOMPARE(dialog.m_nHour, 5);
         QCOMPARE(dialog.m_nMinute, 15);
+    }
+
+    // Restored from minimised (the desktop's own hide and show), the dialog keeps what
+    // was typed and chosen; shown anew, it shows the members again.
+    void restoreKeepsWhatWasTyped() {
+        CDlgOptions dialog;
+        dialog.m_strFeedFile = m_dir.filePath(QStringLiteral("old.nff"));
+        dialog.show();
+        auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("feedFile"));
+        edit->setText(QStringLiteral("typed.nff"));
+        radio(&dialog, 2)->click();
+        QHideEvent hidden;
+        QShowEvent shown;
+        for (QEvent* event : {static_cast<QEvent*>(&hidden), static_cast<QEvent*>(&shown)}) {
+            // Delivered as the desktop's own; sendEvent would mark them as the program's.
+            QSpontaneKeyEvent::setSpontaneous(event);
+            qApp->notify(&dialog, event);
+        }
+        QCOMPARE(edit->text(), QStringLiteral("typed.nff"));
+        QVERIFY(radio(&dialog, 2)->isChecked());
+
+        dialog.hide();
+        dialog.show();
+        QCOMPARE(edit->text(), QDir::toNativeSeparators(dialog.m_strFeedFile));
+        QVERIFY(radio(&dialog, 0)->isChecked());
     }
 };
 
