@@ -198,7 +198,7 @@ private slots:
         QFETCH(int, button);
         QFETCH(QString, how);
         QDir().mkpath(QFileInfo(AppPaths::ChannelFile()).path());
-        fixture::writeFile(
+        pellavo::test::writeFile(
             AppPaths::ChannelFile(),
             fixture::opml("<outline title=\"News\"><outline title=\"A\" xmlUrl=\"http://a/\"/></outline>"));
         CPellavoDoc doc;
