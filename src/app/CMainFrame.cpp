@@ -114,6 +114,8 @@ void CMainFrame::OnOpen() {
     showNormal();
     raise();
     activateWindow();
+    // Also when the window was up already and only comes to the front.
+    m_pView->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 void CMainFrame::OnAppExit() {
@@ -122,7 +124,7 @@ void CMainFrame::OnAppExit() {
 }
 
 void CMainFrame::showEvent(QShowEvent* event) {
-    // Shown first or again (tray Open, a later start), the window's keys act on the tree.
+    // Shown first or again (tray Open, a later start, a restore), the window's keys act on the tree.
     m_pView->setFocus(Qt::ActiveWindowFocusReason);
     QMainWindow::showEvent(event);
 }
