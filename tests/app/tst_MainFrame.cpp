@@ -238,9 +238,8 @@ private slots:
         frame.OnAppExit();
     }
 
-    // The real window's menus: the tool bar's pictures beside Cut, Copy, Paste and About
-    // only, and the prompts of the update and options commands as their status tips.
-    void menuPicturesAndPrompts() {
+    // The real window's menus show the tool bar's pictures beside Cut, Copy, Paste and About only.
+    void menuPictures() {
         CPellavoDoc doc;
         Settings settings(iniFile());
         CMainFrame frame(&doc, &settings);
@@ -254,16 +253,6 @@ private slots:
         }
         QCOMPARE(pictured,
                  QStringList({"Cu&t\tCtrl+X", "&Copy\tCtrl+C", "&Paste\tCtrl+V", "&About Pellavo..."}));
-
-        QStringList prompts;
-        for (int id : {ID_UPDATE_ALL, ID_UPDATE_CURRENT, ID_UPDATE_MARKED, ID_OPTIONS})
-            prompts << frame.View()->Action(id)->statusTip();
-        QCOMPARE(prompts, QStringList({"Download feeds of all subscribed channels.",
-                                       "Download feeds of current selected channel.",
-                                       "Download feeds of marked channels.", "View/modify the options."}));
-        // The buttons have tips of their own, which the prompts leave as they are.
-        QCOMPARE(frame.TaskBar()->Button(CTaskBar::IdUpdateAll)->toolTip(),
-                 QStringLiteral("Update all feeds include those in subfolders"));
     }
 
     void secondStartWakesTheFirst() {

@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QDir>
 #include <QFileDialog>
 #include <QHideEvent>
 #include <QLineEdit>
@@ -210,7 +209,7 @@ private slots:
     }
 
     // Restored from minimised (the desktop's own hide and show), the dialog keeps what
-    // was typed and chosen; shown anew, it shows the members again.
+    // was typed and chosen.
     void restoreKeepsWhatWasTyped() {
         CDlgOptions dialog;
         dialog.m_strFeedFile = m_dir.filePath(QStringLiteral("old.nff"));
@@ -227,11 +226,6 @@ private slots:
         }
         QCOMPARE(edit->text(), QStringLiteral("typed.nff"));
         QVERIFY(radio(&dialog, 2)->isChecked());
-
-        dialog.hide();
-        dialog.show();
-        QCOMPARE(edit->text(), QDir::toNativeSeparators(dialog.m_strFeedFile));
-        QVERIFY(radio(&dialog, 0)->isChecked());
     }
 };
 
