@@ -26,18 +26,21 @@ public:
     // backup left under the number by an earlier run. A failed backup is removed.
     bool Backup(unsigned n, QString* error) const;
 
-    // Writes the tree to the channel file (creating its folder) beside it and renames
-    // it into place, so that a failure leaves the old file whole.
+    // Writes the tree to the channel file (creating its folder) so that the file is
+    // always either the old one or the new one whole, on disk as well, even when the
+    // process dies or the power fails half-way.
     bool Write(const OutlineTree& tree, QString* error) const;
 
     // Puts backup n back as the channel file, as safely as Write.
     bool Restore(unsigned n, QString* error) const;
 
-    // Removes what saves cut short left beside the channel file.
+    // Removes what saves cut short left beside the channel file. Only files that
+    // carry the name our own save gives them are touched.
     void RemoveUnfinishedSaves() const;
 
     // Keeps the channel file as it is beside it, for one that did not load whole, and
-    // returns the copy's path (empty when none could be made).
+    // returns the copy's path (empty when none could be made). A copy with the same
+    // bytes kept at an earlier start is that copy: a file is kept once.
     QString KeepDamagedCopy() const;
 
 private:
