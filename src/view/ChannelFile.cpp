@@ -28,10 +28,7 @@ QString Native(const QString& path) {
 
 // Built at every use: the paths follow the environment, which tests point elsewhere.
 ChannelStore Store() {
-    return ChannelStore(AppPaths::ChannelFile(), [](unsigned n, QString* error) {
-        const QString folder = AppPaths::PrivateTempFolder(error);
-        return folder.isEmpty() ? QString() : folder + QLatin1Char('/') + AppPaths::BackupFileName(n);
-    });
+    return ChannelStore(AppPaths::ChannelFile(), AppPaths::BackupFile);
 }
 
 int CountFeeds(const COutlineItem* root) {
