@@ -34,8 +34,9 @@ public:
     // Puts backup n back as the channel file, as safely as Write.
     bool Restore(unsigned n, QString* error) const;
 
-    // Removes what saves cut short left beside the channel file. Only files that
-    // carry the name our own save gives them are touched.
+    // Removes what saves cut short left beside the channel file; for the start-up,
+    // when no save of ours can be under way. Only files that carry the name our own
+    // save gives them are touched.
     void RemoveUnfinishedSaves() const;
 
     // Keeps the channel file as it is beside it, for one that did not load whole, and
