@@ -150,6 +150,7 @@ void TestChannel::savesAndUndos() {
     QCOMPARE(m_view->m_nBackupCount, 3u);
     QVERIFY(pellavo::test::readFile(AppPaths::ChannelFile()).contains("title=\"Anna K.\""));
 
+    QVERIFY(QFileInfo::exists(fixture::backupPath(1)));
     QCOMPARE(pellavo::test::readFile(fixture::backupPath(1)), QByteArray());
     QCOMPARE(pellavo::test::readFile(fixture::backupPath(2)), channel1);
     QCOMPARE(pellavo::test::readFile(fixture::backupPath(3)), channel2);
@@ -170,6 +171,7 @@ void TestChannel::savesAndUndos() {
         QVERIFY(m_view->Action(ID_EDIT_UNDO)->isEnabled());
         QTest::keyClick(m_view.get(), Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(m_view->m_nBackupCount, 2u - step);
+        QVERIFY(QFileInfo::exists(AppPaths::ChannelFile()));
         QCOMPARE(pellavo::test::readFile(AppPaths::ChannelFile()), restored[step]);
         m_view->expandAll();
         QCOMPARE(fixture::labels(*m_view), trees[step]);
@@ -202,6 +204,7 @@ void TestChannel::firstSaveBacksUpNothingAsEmpty() {
     m_view->SaveChannel();
     m_view->OnEditUndo();
     QCOMPARE(fixture::labels(*m_view), QStringList{"My Subscriptions"});
+    QVERIFY(QFileInfo::exists(AppPaths::ChannelFile()));
     QCOMPARE(pellavo::test::readFile(AppPaths::ChannelFile()), QByteArray());
 }
 
