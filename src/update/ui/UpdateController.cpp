@@ -1,5 +1,6 @@
 #include "update/ui/UpdateController.h"
 
+#include "shell/WarningBox.h"
 #include "update/AppPaths.h"
 #include "update/FeedCache.h"
 #include "update/NewsFeedOutput.h"
@@ -9,7 +10,6 @@
 #include "update/ui/CDlgProgress.h"
 
 #include <QDir>
-#include <QMessageBox>
 
 namespace {
 const QString kManualAgent = QStringLiteral("Corvantis RSS Reader");
@@ -60,12 +60,6 @@ UpdateJob UpdateController::MakeJob(const QStringList& urls, const QString& agen
     return job;
 }
 
-void UpdateController::ShowError(const QString& text) {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Error"), text, QMessageBox::Ok, m_pDialogParent);
-    box.setDefaultButton(QMessageBox::Ok);
-    box.exec();
-}
-
 void UpdateController::OnUpdate(const std::function<QStringList()>& collect) {
     AbandonScheduledRun();
     RunUpdate(collect(), m_strFeedFile);
@@ -90,13 +84,17 @@ int UpdateController::RunUpdate(const QStringList& urls, const QString& path) {
     const QString tempFolder = AppPaths::PrivateTempFolder(&error);
     if (tempFolder.isEmpty()) {
         m_bUpdating.store(false);
-        ShowError(QStringLiteral("Failed to create the temporary files of the update: %1").arg(error));
+        ShowWarningBox(QStringLiteral("Error"),
+                       QStringLiteral("Failed to create the temporary files of the update: %1").arg(error),
+                       m_pDialogParent);
         return -1;
     }
     std::unique_ptr<NewsFeedOutput> output = NewsFeedOutput::Open(path, &error);
     if (!output) {
         m_bUpdating.store(false);
-        ShowError(QStringLiteral("Failed to create %1: %2").arg(QDir::toNativeSeparators(path), error));
+        ShowWarningBox(QStringLiteral("Error"),
+                       QStringLiteral("Failed to create %1: %2").arg(QDir::toNativeSeparators(path), error),
+                       m_pDialogParent);
         return -1;
     }
     m_pManual = std::make_unique<UpdateEngine>(MakeJob(urls, kManualAgent, tempFolder), std::move(output));

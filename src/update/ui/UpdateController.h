@@ -84,7 +84,6 @@ signals:
 private:
     UpdateJob MakeJob(const QStringList& urls, const QString& agentName, const QString& tempFolder) const;
     void OnManualRunClosed();
-    void ShowError(const QString& text);
 
     Settings& m_settings;
     Sources m_sources;
