@@ -14,7 +14,8 @@
 
 namespace pellavo::bench {
 
-DelayedFeedServer::DelayedFeedServer(const QByteArray& body, int delayMs, bool keepAlive, int firstRequestExtraMs)
+DelayedFeedServer::DelayedFeedServer(const QByteArray& body, int delayMs, bool keepAlive,
+                                     int firstRequestExtraMs)
     : m_delayMs(delayMs), m_keepAlive(keepAlive), m_firstExtraMs(firstRequestExtraMs) {
     m_response = "HTTP/1.1 200 OK\r\nContent-Type: application/rss+xml\r\nConnection: " +
                  QByteArray(keepAlive ? "keep-alive" : "close") +
@@ -89,7 +90,8 @@ void DelayedFeedServer::Serve(int fd) {
         received.remove(0, end + 4);
         std::this_thread::sleep_for(std::chrono::milliseconds(m_delayMs + (first ? m_firstExtraMs : 0)));
         for (qsizetype sent = 0; sent < m_response.size();) {
-            const ssize_t n = ::send(fd, m_response.constData() + sent, m_response.size() - sent, MSG_NOSIGNAL);
+            const ssize_t n =
+                ::send(fd, m_response.constData() + sent, m_response.size() - sent, MSG_NOSIGNAL);
             if (n <= 0)
                 break;
             sent += n;
@@ -109,12 +111,14 @@ bool RunCurlParallel(const QStringList& urls, const QString& folder, int paralle
     if (curl.isEmpty() || !QDir().mkpath(folder) || !config.open(QIODevice::WriteOnly))
         return false;
     for (qsizetype i = 0; i < urls.size(); ++i)
-        config.write(QStringLiteral("url = \"%1\"\noutput = \"%2/%3.xml\"\n").arg(urls[i], folder).arg(i).toUtf8());
+        config.write(
+            QStringLiteral("url = \"%1\"\noutput = \"%2/%3.xml\"\n").arg(urls[i], folder).arg(i).toUtf8());
     config.close();
     QProcess process;
-    process.start(curl, {QStringLiteral("-s"), QStringLiteral("--parallel"), QStringLiteral("--parallel-immediate"),
-                         QStringLiteral("--parallel-max"), QString::number(parallel), QStringLiteral("--noproxy"),
-                         QStringLiteral("*"), QStringLiteral("-K"), config.fileName()});
+    process.start(curl,
+                  {QStringLiteral("-s"), QStringLiteral("--parallel"), QStringLiteral("--parallel-immediate"),
+                   QStringLiteral("--parallel-max"), QString::number(parallel), QStringLiteral("--noproxy"),
+                   QStringLiteral("*"), QStringLiteral("-K"), config.fileName()});
     return process.waitForFinished(300000) && process.exitStatus() == QProcess::NormalExit &&
            process.exitCode() == 0;
 }

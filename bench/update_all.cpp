@@ -76,9 +76,11 @@ int main(int argc, char** argv) {
     printRatio(QStringLiteral("update_all_speedup"), sequential.median / concurrent.median,
                QStringLiteral("one at a time"), QStringLiteral("concurrent"));
 
-    const Figure viaCurl = timeMs(3, [&] { ok = RunCurlParallel(urls, dir.filePath(QStringLiteral("curl")), 8) && ok; });
+    const Figure viaCurl =
+        timeMs(3, [&] { ok = RunCurlParallel(urls, dir.filePath(QStringLiteral("curl")), 8) && ok; });
     printFigure(QStringLiteral("update_all_curl_parallel_8"), viaCurl, QStringLiteral("ms"));
-    printRatio(QStringLiteral("update_all_vs_curl"), concurrent.median / viaCurl.median, QStringLiteral("concurrent"),
+    printRatio(QStringLiteral("update_all_vs_curl"), concurrent.median / viaCurl.median,
+               QStringLiteral("concurrent"),
                QStringLiteral("curl --parallel --parallel-immediate --parallel-max 8"));
     for (auto& server : servers)
         server->Stop();

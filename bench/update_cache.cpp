@@ -7,8 +7,8 @@
 #include "TestHttpServer.h"
 #include "benchsupport.h"
 #include "testsupport.h"
-#include "update/FeedCache.h"
 #include "update/AppPaths.h"
+#include "update/FeedCache.h"
 #include "update/NewsFeedOutput.h"
 #include "update/UpdateEngine.h"
 

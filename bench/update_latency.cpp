@@ -73,15 +73,17 @@ int main(int argc, char** argv) {
     // Taken in turns, so that a slow moment of the machine weighs on both alike.
     for (int run = 0; run < kRuns; ++run) {
         engine.push_back(timeMs(1, [&] { ok = RunEngine(urls, output) && ok; }).median);
-        viaCurl.push_back(
-            timeMs(1, [&] { ok = RunCurlParallel(urls, dir.filePath(QStringLiteral("curl")), 8) && ok; }).median);
+        viaCurl.push_back(timeMs(1, [&] {
+                              ok = RunCurlParallel(urls, dir.filePath(QStringLiteral("curl")), 8) && ok;
+                          }).median);
     }
     const Figure engineFigure = summarise(engine);
     const Figure curlFigure = summarise(viaCurl);
     printFigure(QStringLiteral("update_latency_engine"), engineFigure, QStringLiteral("ms"));
     printFigure(QStringLiteral("update_latency_curl_parallel_8"), curlFigure, QStringLiteral("ms"));
     printRatio(QStringLiteral("update_latency_vs_curl"), engineFigure.median / curlFigure.median,
-               QStringLiteral("engine"), QStringLiteral("curl --parallel --parallel-immediate --parallel-max 8"));
+               QStringLiteral("engine"),
+               QStringLiteral("curl --parallel --parallel-immediate --parallel-max 8"));
     for (auto& server : servers)
         server->Stop();
     if (!ok) {

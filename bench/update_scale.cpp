@@ -38,8 +38,9 @@ constexpr int kRuns = 5;
 
 // A feed of kItems items whose descriptions fill it to about kFeedBytes.
 QByteArray FeedDocument(int number) {
-    QByteArray doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>Feed " +
-                     QByteArray::number(number) + "</title>\n";
+    QByteArray doc =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>Feed " +
+        QByteArray::number(number) + "</title>\n";
     const QByteArray words = "Lorem ipsum dolor sit amet, consectetur adipiscing elit. ";
     for (int i = 0; i < kItems; ++i) {
         QByteArray text;
@@ -71,7 +72,8 @@ quint16 FreePort() {
 class Nginx {
 public:
     bool Start(const QString& prefix, const QString& root, quint16 port) {
-        const QString nginx = QStandardPaths::findExecutable(QStringLiteral("nginx"), {"/usr/sbin", "/usr/bin"});
+        const QString nginx =
+            QStandardPaths::findExecutable(QStringLiteral("nginx"), {"/usr/sbin", "/usr/bin"});
         if (nginx.isEmpty())
             return false;
         QDir(prefix).mkpath(QStringLiteral("logs"));
@@ -90,8 +92,7 @@ public:
                    QFile::encodeName(prefix) + "/body;\nproxy_temp_path " + QFile::encodeName(prefix) +
                    "/proxy;\nfastcgi_temp_path " + QFile::encodeName(prefix) + "/fastcgi;\nuwsgi_temp_path " +
                    QFile::encodeName(prefix) + "/uwsgi;\nscgi_temp_path " + QFile::encodeName(prefix) +
-                   "/scgi;\nserver {\n" + listen + "root " + QFile::encodeName(root) +
-                   ";\n}\n}\n");
+                   "/scgi;\nserver {\n" + listen + "root " + QFile::encodeName(root) + ";\n}\n}\n");
         conf.close();
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(nginx, {QStringLiteral("-p"), prefix, QStringLiteral("-c"), conf.fileName()});
@@ -179,8 +180,9 @@ int main(int argc, char** argv) {
         cold.push_back(timeMs(1, [&] { ok = RunEngine(urls, output, cache) && ok; }).median);
         warm.push_back(timeMs(1, [&] { ok = RunEngine(urls, output, cache) && ok; }).median);
         viaCurl.push_back(
-            timeMs(1, [&] { ok = RunCurlParallel(urls, dir.filePath(QStringLiteral("curl%1").arg(run)), 8) && ok; })
-                .median);
+            timeMs(1, [&] {
+                ok = RunCurlParallel(urls, dir.filePath(QStringLiteral("curl%1").arg(run)), 8) && ok;
+            }).median);
     }
     const Figure coldFigure = summarise(cold);
     const Figure warmFigure = summarise(warm);
@@ -189,9 +191,11 @@ int main(int argc, char** argv) {
     printFigure(QStringLiteral("update_2000_engine_warm_cache"), warmFigure, QStringLiteral("ms"));
     printFigure(QStringLiteral("update_2000_curl_parallel_8"), curlFigure, QStringLiteral("ms"));
     printRatio(QStringLiteral("update_2000_vs_curl"), coldFigure.median / curlFigure.median,
-               QStringLiteral("engine, empty cache"), QStringLiteral("curl --parallel --parallel-immediate --parallel-max 8"));
+               QStringLiteral("engine, empty cache"),
+               QStringLiteral("curl --parallel --parallel-immediate --parallel-max 8"));
     printRatio(QStringLiteral("update_2000_warm_vs_curl"), warmFigure.median / curlFigure.median,
-               QStringLiteral("engine, warm cache"), QStringLiteral("curl --parallel --parallel-immediate --parallel-max 8"));
+               QStringLiteral("engine, warm cache"),
+               QStringLiteral("curl --parallel --parallel-immediate --parallel-max 8"));
     if (!ok) {
         std::fprintf(stderr, "a run did not fetch every feed\n");
         return 1;

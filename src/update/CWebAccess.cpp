@@ -499,10 +499,10 @@ bool CWebAccess::RequestEnded(int code, bool done) {
             switch (m_options.cache->Restore(*entry, m_strTarget)) {
             case FeedCache::RestoreResult::Restored: {
                 // A server may send new validators with its "not modified": keep them.
-                const FeedCache::Record refreshed{
-                    transfer.etag.isEmpty() ? stored.etag : transfer.etag,
-                    transfer.lastModified.isEmpty() ? stored.lastModified : transfer.lastModified,
-                    stored.effectiveUrl, stored.fetchedAtMs};
+                const FeedCache::Record refreshed{transfer.etag.isEmpty() ? stored.etag : transfer.etag,
+                                                  transfer.lastModified.isEmpty() ? stored.lastModified
+                                                                                  : transfer.lastModified,
+                                                  stored.effectiveUrl, stored.fetchedAtMs};
                 if (refreshed.etag != stored.etag || refreshed.lastModified != stored.lastModified)
                     m_cacheUpdate = {true, m_cacheKey, refreshed};
                 Finish({Success, Reason::None});
@@ -526,9 +526,10 @@ bool CWebAccess::RequestEnded(int code, bool done) {
         }
     }
     if (verdict.result == Success && m_options.cache)
-        m_cacheUpdate = {true,
-                         m_cacheKey,
-                         {transfer.etag, transfer.lastModified, effectiveUrl, QDateTime::currentMSecsSinceEpoch()}};
+        m_cacheUpdate = {
+            true,
+            m_cacheKey,
+            {transfer.etag, transfer.lastModified, effectiveUrl, QDateTime::currentMSecsSinceEpoch()}};
     Finish(verdict);
     return true;
 }

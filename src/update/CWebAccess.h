@@ -54,13 +54,13 @@ public:
     // What one finished request left behind, as libcurl and our callbacks saw it.
     struct Outcome {
         Stop stop = Stop::None;
-        bool done = false;     // libcurl reported the transfer as ended
-        int code = 0;          // its CURLcode
-        long status = 0;       // of the last response read
-        long proxyStatus = 0;  // of a proxy's answer to CONNECT, 0 without one
+        bool done = false;      // libcurl reported the transfer as ended
+        int code = 0;           // its CURLcode
+        long status = 0;        // of the last response read
+        long proxyStatus = 0;   // of a proxy's answer to CONNECT, 0 without one
         int finalResponses = 0; // status lines of responses (1xx aside), redirects included
-        long redirects = 0;    // followed
-        int osError = 0;       // errno of a failed connect
+        long redirects = 0;     // followed
+        int osError = 0;        // errno of a failed connect
     };
     struct Verdict {
         int result = Success; // a Result or the HTTP status

@@ -1,6 +1,5 @@
 #include "update/FeedCache.h"
 
-
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -203,11 +202,13 @@ bool FeedCache::StoreDocument(const QByteArray& key, QByteArrayView document, co
     QCryptographicHash checksum(ChecksumAlgorithm);
     checksum.addData(entry);
     entry.append(checksum.resultView());
-    QByteArray partial = QFile::encodeName(m_strFolder + QLatin1Char('/') + PartialPrefix + QStringLiteral("XXXXXX"));
+    QByteArray partial =
+        QFile::encodeName(m_strFolder + QLatin1Char('/') + PartialPrefix + QStringLiteral("XXXXXX"));
     int fd = ::mkstemp(partial.data());
     // Someone cleared the cache folder while the program ran.
     if (fd < 0 && errno == ENOENT && QDir().mkpath(m_strFolder)) {
-        partial = QFile::encodeName(m_strFolder + QLatin1Char('/') + PartialPrefix + QStringLiteral("XXXXXX"));
+        partial =
+            QFile::encodeName(m_strFolder + QLatin1Char('/') + PartialPrefix + QStringLiteral("XXXXXX"));
         fd = ::mkstemp(partial.data());
     }
     if (fd < 0)

@@ -166,7 +166,8 @@ void UpdateEngine::Fetch() {
                     starting.push_back(index);
                 }
                 // Something to drive, or nothing left to do at all.
-                if (!starting.empty() || !running.empty() || m_firstPending >= static_cast<int>(m_slots.size()))
+                if (!starting.empty() || !running.empty() ||
+                    m_firstPending >= static_cast<int>(m_slots.size()))
                     break;
                 // Held back by the look-ahead: the writer wakes us when it has caught up.
                 m_wake.wait(lock);

@@ -4,9 +4,9 @@
 
 #include <QElapsedTimer>
 
-#include <curl/curl.h>
 #include <QFile>
 #include <QTemporaryDir>
+#include <curl/curl.h>
 
 #include <thread>
 
@@ -138,8 +138,8 @@ private slots:
     void refusedProxy_data() {
         QTest::addColumn<HttpResponse>("answer");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("CONNECT refused") << HttpResponse::withStatus(403)
-                                         << "Proxy refused the connection (403 Forbidden)";
+        QTest::newRow("CONNECT refused")
+            << HttpResponse::withStatus(403) << "Proxy refused the connection (403 Forbidden)";
         HttpResponse silent;
         silent.raw = "HTTP/1.1 200 Connection established\r\n\r\n";
         QTest::newRow("tunnel, then nothing") << silent << "Secure connection failed";
@@ -195,8 +195,8 @@ private slots:
         QTest::newRow("404") << answered(404) << 404 << "404 Not Found";
         QTest::newRow("503") << answered(503) << 503 << "503 Service Unavailable";
         QTest::newRow("unknown status") << answered(599) << 599 << "HTTP status 599";
-        QTest::newRow("error body cut by us") << answered(500, CURLE_WRITE_ERROR, Stop::NotWanted) << 500
-                                              << "500 Internal Server Error";
+        QTest::newRow("error body cut by us")
+            << answered(500, CURLE_WRITE_ERROR, Stop::NotWanted) << 500 << "500 Internal Server Error";
         QTest::newRow("200 cut short") << answered(200, CURLE_PARTIAL_FILE) << -22 << "Connection broken";
         QTest::newRow("cancelled") << answered(200, CURLE_ABORTED_BY_CALLBACK, Stop::Cancelled) << -23
                                    << "Cancelled";
@@ -213,15 +213,17 @@ private slots:
                                      << "Could not connect";
         QTest::newRow("certificate") << unanswered(CURLE_PEER_FAILED_VERIFICATION) << -20
                                      << "Certificate not trusted";
-        QTest::newRow("handshake") << unanswered(CURLE_SSL_CONNECT_ERROR) << -20 << "Secure connection failed";
-        QTest::newRow("proxy refused") << proxy << -20 << "Proxy refused the connection (407 Proxy Authentication Required)";
+        QTest::newRow("handshake") << unanswered(CURLE_SSL_CONNECT_ERROR) << -20
+                                   << "Secure connection failed";
+        QTest::newRow("proxy refused")
+            << proxy << -20 << "Proxy refused the connection (407 Proxy Authentication Required)";
         QTest::newRow("nothing") << unanswered(CURLE_GOT_NOTHING) << -21 << "No answer from the server";
         QTest::newRow("not HTTP") << unanswered(CURLE_WEIRD_SERVER_REPLY) << -21 << "Not an HTTP answer";
-        QTest::newRow("not HTTP, first request") << unanswered(CURLE_UNSUPPORTED_PROTOCOL) << -21
-                                                 << "Not an HTTP answer";
+        QTest::newRow("not HTTP, first request")
+            << unanswered(CURLE_UNSUPPORTED_PROTOCOL) << -21 << "Not an HTTP answer";
         QTest::newRow("nothing after a redirect") << redirected << -21 << "No answer from the server";
-        QTest::newRow("redirect to file:") << toFile << -20
-                                           << "Redirected to an address that is not http or https";
+        QTest::newRow("redirect to file:")
+            << toFile << -20 << "Redirected to an address that is not http or https";
     }
 
     void classify() {

@@ -307,7 +307,8 @@ private slots:
         const bool scheduled = update->StartScheduledRun();
         qputenv("TMPDIR", savedTemp);
         QCOMPARE(manual, -1);
-        QVERIFY2(shown.contains(blocked) && shown.contains(QStringLiteral("not a folder")), qPrintable(shown));
+        QVERIFY2(shown.contains(blocked) && shown.contains(QStringLiteral("not a folder")),
+                 qPrintable(shown));
         QVERIFY(!scheduled);
         QVERIFY(!update->IsUpdating());
         QCOMPARE(readFile(m_output), QByteArray("previous run"));

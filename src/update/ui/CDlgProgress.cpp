@@ -7,8 +7,8 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFrame>
-#include <QHeaderView>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPixmap>
@@ -47,7 +47,8 @@ CDlgProgress::CDlgProgress(const QStringList* pUrlList, UpdateEngine* pEngine, Q
     // Filled and shown when the run ends with failures.
     m_ctlFailed = new QTreeWidget(this);
     m_ctlFailed->setObjectName(QStringLiteral("failed"));
-    m_ctlFailed->setHeaderLabels({QStringLiteral("Title"), QStringLiteral("Address"), QStringLiteral("Reason")});
+    m_ctlFailed->setHeaderLabels(
+        {QStringLiteral("Title"), QStringLiteral("Address"), QStringLiteral("Reason")});
     m_ctlFailed->setRootIsDecorated(false);
     m_ctlFailed->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_ctlFailed->setMinimumHeight(120);
@@ -103,8 +104,8 @@ QString CDlgProgress::FailedFeedsText() const {
     QString text;
     for (const Done& failed : m_failed) {
         const QString& url = m_pUrlList->at(failed.index);
-        text += TitleOf(url) + QLatin1Char('\t') + url + QLatin1Char('\t') +
-                failed.reason + QLatin1Char('\n');
+        text +=
+            TitleOf(url) + QLatin1Char('\t') + url + QLatin1Char('\t') + failed.reason + QLatin1Char('\n');
     }
     return text;
 }

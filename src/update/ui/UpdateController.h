@@ -26,9 +26,9 @@ class UpdateController : public QObject {
 public:
     // What the controller asks of the view.
     struct Sources {
-        std::function<QStringList()> collectAll; // every feed in tree order (scheduled runs)
-        std::function<bool()> syncChannels;      // the "Synchronize Channels" switch
-        std::function<QString()> channelFile;    // the channel file carried while the switch is on
+        std::function<QStringList()> collectAll;            // every feed in tree order (scheduled runs)
+        std::function<bool()> syncChannels;                 // the "Synchronize Channels" switch
+        std::function<QString()> channelFile;               // the channel file carried while the switch is on
         std::function<QString(const QString& url)> titleOf; // a feed's title, for the list of failures
     };
 
