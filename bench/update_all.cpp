@@ -4,11 +4,8 @@
 // fetching the same addresses.
 
 #include "benchsupport.h"
-#include "feedserver.h"
 #include "testsupport.h"
-#include "update/AppPaths.h"
-#include "update/NewsFeedOutput.h"
-#include "update/UpdateEngine.h"
+#include "updatebench.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -26,23 +23,6 @@ constexpr int kFeedBytes = 40 * 1024;
 constexpr int kDelayMs = 100;
 constexpr int kAddresses = 4;
 
-// One engine run to the end; false when the file did not get every record.
-bool RunEngine(const QStringList& urls, const QString& output, int maxTransfers, int maxPerHost) {
-    auto file = NewsFeedOutput::Open(output, nullptr);
-    if (!file)
-        return false;
-    UpdateJob job;
-    job.urls = urls;
-    job.agentName = QStringLiteral("Corvantis RSS Reader");
-    job.tempFolder = AppPaths::PrivateTempFolder();
-    job.maxTransfers = maxTransfers;
-    job.maxPerHost = maxPerHost;
-    UpdateEngine engine(job, std::move(file));
-    engine.Start();
-    engine.Wait();
-    return engine.GetOutcome().failedFeeds == 0 && engine.GetOutcome().failure == UpdateEngine::Failure::None;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -51,15 +31,9 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
 
     const QByteArray body = rssDocument("Bench", kFeedBytes);
-    std::vector<std::unique_ptr<DelayedFeedServer>> servers;
-    for (int i = 0; i < kAddresses; ++i) {
-        const QByteArray address = "127.0.0." + QByteArray::number(i + 1);
-        servers.push_back(std::make_unique<DelayedFeedServer>(body, kDelayMs, false));
-        if (!servers.back()->Listen(address.constData())) {
-            std::fprintf(stderr, "cannot listen on %s\n", address.constData());
-            return 1;
-        }
-    }
+    const auto servers = StartDelayedServers(kAddresses, body, kDelayMs, false);
+    if (servers.empty())
+        return 1;
     QStringList urls;
     for (int i = 0; i < kFeeds; ++i)
         urls << QStringLiteral("http://127.0.0.%1:%2/feeds/%3.xml")
@@ -69,9 +43,9 @@ int main(int argc, char** argv) {
     const QString output = dir.filePath(QStringLiteral("news.nff"));
 
     bool ok = true;
-    const Figure concurrent = timeMs(3, [&] { ok = RunEngine(urls, output, 8, 4) && ok; });
+    const Figure concurrent = timeMs(3, [&] { ok = RunUpdateEngine(urls, output, 8, 4) && ok; });
     printFigure(QStringLiteral("update_all_concurrent"), concurrent, QStringLiteral("ms"));
-    const Figure sequential = timeMs(2, [&] { ok = RunEngine(urls, output, 1, 1) && ok; });
+    const Figure sequential = timeMs(2, [&] { ok = RunUpdateEngine(urls, output, 1, 1) && ok; });
     printFigure(QStringLiteral("update_all_one_at_a_time"), sequential, QStringLiteral("ms"));
     printRatio(QStringLiteral("update_all_speedup"), sequential.median / concurrent.median,
                QStringLiteral("one at a time"), QStringLiteral("concurrent"));
@@ -82,8 +56,6 @@ int main(int argc, char** argv) {
     printRatio(QStringLiteral("update_all_vs_curl"), concurrent.median / viaCurl.median,
                QStringLiteral("concurrent"),
                QStringLiteral("curl --parallel --parallel-immediate --parallel-max 8"));
-    for (auto& server : servers)
-        server->Stop();
     if (!ok) {
         std::fprintf(stderr, "a run did not fetch every feed\n");
         return 1;

@@ -5,11 +5,8 @@
 // the addresses taken in turns across the hosts so that curl keeps within the per-host one.
 
 #include "benchsupport.h"
-#include "feedserver.h"
 #include "testsupport.h"
-#include "update/AppPaths.h"
-#include "update/NewsFeedOutput.h"
-#include "update/UpdateEngine.h"
+#include "updatebench.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -29,20 +26,6 @@ constexpr int kDelayMs = 40;
 constexpr int kHandshakeMs = 40;
 constexpr int kRuns = 5;
 
-bool RunEngine(const QStringList& urls, const QString& output) {
-    auto file = NewsFeedOutput::Open(output, nullptr);
-    if (!file)
-        return false;
-    UpdateJob job;
-    job.urls = urls;
-    job.agentName = QStringLiteral("Corvantis RSS Reader");
-    job.tempFolder = AppPaths::PrivateTempFolder();
-    UpdateEngine engine(job, std::move(file));
-    engine.Start();
-    engine.Wait();
-    return engine.GetOutcome().failedFeeds == 0 && engine.GetOutcome().failure == UpdateEngine::Failure::None;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -51,15 +34,9 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
 
     const QByteArray body = rssDocument("Latency", kFeedBytes);
-    std::vector<std::unique_ptr<DelayedFeedServer>> servers;
-    for (int i = 0; i < kHosts; ++i) {
-        const QByteArray address = "127.0.0." + QByteArray::number(i + 1);
-        servers.push_back(std::make_unique<DelayedFeedServer>(body, kDelayMs, true, kHandshakeMs));
-        if (!servers.back()->Listen(address.constData())) {
-            std::fprintf(stderr, "cannot listen on %s\n", address.constData());
-            return 1;
-        }
-    }
+    const auto servers = StartDelayedServers(kHosts, body, kDelayMs, true, kHandshakeMs);
+    if (servers.empty())
+        return 1;
     QStringList urls;
     for (int i = 0; i < kFeeds; ++i)
         urls << QStringLiteral("http://127.0.0.%1:%2/feeds/%3.xml")
@@ -72,7 +49,7 @@ int main(int argc, char** argv) {
     std::vector<double> engine, viaCurl;
     // Taken in turns, so that a slow moment of the machine weighs on both alike.
     for (int run = 0; run < kRuns; ++run) {
-        engine.push_back(timeMs(1, [&] { ok = RunEngine(urls, output) && ok; }).median);
+        engine.push_back(timeMs(1, [&] { ok = RunUpdateEngine(urls, output) && ok; }).median);
         viaCurl.push_back(timeMs(1, [&] {
                               ok = RunCurlParallel(urls, dir.filePath(QStringLiteral("curl")), 8) && ok;
                           }).median);
@@ -84,8 +61,6 @@ int main(int argc, char** argv) {
     printRatio(QStringLiteral("update_latency_vs_curl"), engineFigure.median / curlFigure.median,
                QStringLiteral("engine"),
                QStringLiteral("curl --parallel --parallel-immediate --parallel-max 8"));
-    for (auto& server : servers)
-        server->Stop();
     if (!ok) {
         std::fprintf(stderr, "a run did not fetch every feed\n");
         return 1;

@@ -5,12 +5,9 @@
 // engine's second run has the first run's copies and asks the server only whether they changed.
 
 #include "benchsupport.h"
-#include "feedserver.h"
 #include "testsupport.h"
-#include "update/AppPaths.h"
 #include "update/FeedCache.h"
-#include "update/NewsFeedOutput.h"
-#include "update/UpdateEngine.h"
+#include "updatebench.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -131,22 +128,6 @@ private:
     QProcess m_process;
 };
 
-// One engine run to the end; false when the file did not get every record.
-bool RunEngine(const QStringList& urls, const QString& output, const std::shared_ptr<FeedCache>& cache) {
-    auto file = NewsFeedOutput::Open(output, nullptr);
-    if (!file)
-        return false;
-    UpdateJob job;
-    job.urls = urls;
-    job.agentName = QStringLiteral("Corvantis RSS Reader");
-    job.tempFolder = AppPaths::PrivateTempFolder();
-    job.webOptions.cache = cache;
-    UpdateEngine engine(job, std::move(file));
-    engine.Start();
-    engine.Wait();
-    return engine.GetOutcome().failedFeeds == 0 && engine.GetOutcome().failure == UpdateEngine::Failure::None;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -177,8 +158,8 @@ int main(int argc, char** argv) {
     std::vector<double> cold, warm, viaCurl;
     for (int run = 0; run < kRuns; ++run) {
         const auto cache = std::make_shared<FeedCache>(dir.filePath(QStringLiteral("cache%1").arg(run)));
-        cold.push_back(timeMs(1, [&] { ok = RunEngine(urls, output, cache) && ok; }).median);
-        warm.push_back(timeMs(1, [&] { ok = RunEngine(urls, output, cache) && ok; }).median);
+        cold.push_back(timeMs(1, [&] { ok = RunUpdateEngine(urls, output, 8, 4, cache) && ok; }).median);
+        warm.push_back(timeMs(1, [&] { ok = RunUpdateEngine(urls, output, 8, 4, cache) && ok; }).median);
         viaCurl.push_back(
             timeMs(1, [&] {
                 ok = RunCurlParallel(urls, dir.filePath(QStringLiteral("curl%1").arg(run)), 8) && ok;

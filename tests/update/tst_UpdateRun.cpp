@@ -154,6 +154,17 @@ private:
         return readFile(m_output);
     }
 
+    // The next modal box must be an "Error" box: its text goes to `shown`, and Return closes it.
+    static void answerErrorBox(QString* shown) {
+        QTimer::singleShot(0, [shown] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            QCOMPARE(box->windowTitle(), QStringLiteral("Error"));
+            *shown = box->text();
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+    }
+
 private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
@@ -296,13 +307,7 @@ private slots:
         qputenv("TMPDIR", QFile::encodeName(other.path()));
         auto update = controller({url("/first")});
         QString shown;
-        QTimer::singleShot(0, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            QVERIFY(box);
-            QCOMPARE(box->windowTitle(), QStringLiteral("Error"));
-            shown = box->text();
-            QTest::keyClick(box, Qt::Key_Return);
-        });
+        answerErrorBox(&shown);
         const int manual = update->RunUpdate({url("/first")}, m_output);
         const bool scheduled = update->StartScheduledRun();
         qputenv("TMPDIR", savedTemp);
@@ -450,13 +455,7 @@ private slots:
         const QString path = m_dir.filePath(QStringLiteral("no/such/folder/news.nff"));
         auto update = controller();
         QString shown;
-        QTimer::singleShot(0, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            QVERIFY(box);
-            QCOMPARE(box->windowTitle(), QStringLiteral("Error"));
-            shown = box->text();
-            QTest::keyClick(box, Qt::Key_Return);
-        });
+        answerErrorBox(&shown);
         QCOMPARE(update->RunUpdate({url("/first")}, path), -1);
         QVERIFY(shown.contains(path));
         QVERIFY(shown.contains(QStringLiteral("No such file or directory")));

@@ -5,9 +5,12 @@
 #include <QStringList>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+class FeedCache;
 
 namespace pellavo::bench {
 
@@ -41,6 +44,17 @@ private:
     std::mutex m_mutex;
     std::vector<std::thread> m_connections;
 };
+
+// Servers on the loopback addresses 127.0.0.1, 127.0.0.2, ... one each; none when one
+// cannot listen (said on standard error).
+std::vector<std::unique_ptr<DelayedFeedServer>> StartDelayedServers(int count, const QByteArray& body,
+                                                                    int delayMs, bool keepAlive,
+                                                                    int firstRequestExtraMs = 0);
+
+// One update engine run of the addresses into `output` to the end, with the program's
+// agent name and the private temporary folder; false when a feed or the file failed.
+bool RunUpdateEngine(const QStringList& urls, const QString& output, int maxTransfers = 8, int maxPerHost = 4,
+                     const std::shared_ptr<FeedCache>& cache = nullptr);
 
 // Runs curl's parallel mode over the addresses (each to a file of its own in `folder`)
 // with at most `parallel` transfers at once; false when curl is missing or fails.

@@ -1,4 +1,8 @@
-#include "feedserver.h"
+#include "updatebench.h"
+
+#include "update/AppPaths.h"
+#include "update/NewsFeedOutput.h"
+#include "update/UpdateEngine.h"
 
 #include <QDir>
 #include <QFile>
@@ -7,6 +11,7 @@
 
 #include <arpa/inet.h>
 #include <chrono>
+#include <cstdio>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -103,6 +108,38 @@ void DelayedFeedServer::Serve(int fd) {
     while (::recv(fd, buffer, sizeof buffer, 0) > 0) {
     }
     ::close(fd);
+}
+
+std::vector<std::unique_ptr<DelayedFeedServer>>
+StartDelayedServers(int count, const QByteArray& body, int delayMs, bool keepAlive, int firstRequestExtraMs) {
+    std::vector<std::unique_ptr<DelayedFeedServer>> servers;
+    for (int i = 0; i < count; ++i) {
+        const QByteArray address = "127.0.0." + QByteArray::number(i + 1);
+        servers.push_back(std::make_unique<DelayedFeedServer>(body, delayMs, keepAlive, firstRequestExtraMs));
+        if (!servers.back()->Listen(address.constData())) {
+            std::fprintf(stderr, "cannot listen on %s\n", address.constData());
+            return {};
+        }
+    }
+    return servers;
+}
+
+bool RunUpdateEngine(const QStringList& urls, const QString& output, int maxTransfers, int maxPerHost,
+                     const std::shared_ptr<FeedCache>& cache) {
+    auto file = NewsFeedOutput::Open(output, nullptr);
+    if (!file)
+        return false;
+    UpdateJob job;
+    job.urls = urls;
+    job.agentName = QStringLiteral("Corvantis RSS Reader");
+    job.maxTransfers = maxTransfers;
+    job.maxPerHost = maxPerHost;
+    job.tempFolder = AppPaths::PrivateTempFolder();
+    job.webOptions.cache = cache;
+    UpdateEngine engine(job, std::move(file));
+    engine.Start();
+    engine.Wait();
+    return engine.GetOutcome().failedFeeds == 0 && engine.GetOutcome().failure == UpdateEngine::Failure::None;
 }
 
 bool RunCurlParallel(const QStringList& urls, const QString& folder, int parallel) {
