@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,8 +37,31 @@ QString NameOf(const QByteArray& key) {
     return QString::fromLatin1(QCryptographicHash::hash(key, ChecksumAlgorithm).toHex()) + EntrySuffix;
 }
 
-bool ReadAt(QFile& file, char* data, qint64 size, qint64 offset) {
-    return file.seek(offset) && file.read(data, size) == size;
+bool ReadAt(int fd, char* data, qint64 size, qint64 offset) {
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, data, size_t(size), off_t(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= n;
+        offset += n;
+    }
+    return true;
+}
+
+bool WriteAll(int fd, const char* data, qint64 size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= n;
+    }
+    return true;
 }
 
 // Whatever goes into a request header must not be able to end the header line.
@@ -63,6 +87,11 @@ QByteArray BuildHeader(const QByteArray& key, const FeedCache::Record& record, q
 
 } // namespace
 
+FeedCache::Entry::~Entry() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
 FeedCache::FeedCache(const QString& folder, qint64 maxBytes) : m_strFolder(folder), m_nMaxBytes(maxBytes) {}
 
 QByteArray FeedCache::PathOf(const QString& name) const {
@@ -72,20 +101,20 @@ QByteArray FeedCache::PathOf(const QString& name) const {
 std::unique_ptr<FeedCache::Entry> FeedCache::Find(const QByteArray& key) {
     std::unique_ptr<Entry> entry(new Entry);
     entry->m_strName = NameOf(key);
-    entry->m_file.setFileName(QFile::decodeName(PathOf(entry->m_strName)));
-    if (!entry->m_file.open(QIODevice::ReadOnly)) {
-        if (entry->m_file.exists())
+    entry->m_fd = ::open(PathOf(entry->m_strName).constData(), O_RDONLY | O_CLOEXEC);
+    if (entry->m_fd < 0) {
+        if (errno != ENOENT)
             Remove(key);
         return nullptr;
     }
     const auto check = [&]() -> bool {
         struct stat st {};
-        if (::fstat(entry->m_file.handle(), &st) != 0 || !S_ISREG(st.st_mode))
+        if (::fstat(entry->m_fd, &st) != 0 || !S_ISREG(st.st_mode))
             return false;
         entry->m_dev = st.st_dev;
         entry->m_ino = st.st_ino;
         QByteArray fixed(FixedHeaderBytes, '\0');
-        if (!ReadAt(entry->m_file, fixed.data(), fixed.size(), 0) ||
+        if (!ReadAt(entry->m_fd, fixed.data(), fixed.size(), 0) ||
             !std::equal(std::begin(Magic), std::end(Magic), fixed.constData()))
             return false;
         quint32 lengths[4];
@@ -102,7 +131,7 @@ std::unique_ptr<FeedCache::Entry> FeedCache::Find(const QByteArray& key) {
             return false;
         entry->m_header = fixed;
         entry->m_header.resize(headerSize);
-        if (!ReadAt(entry->m_file, entry->m_header.data() + FixedHeaderBytes, texts, FixedHeaderBytes))
+        if (!ReadAt(entry->m_fd, entry->m_header.data() + FixedHeaderBytes, texts, FixedHeaderBytes))
             return false;
         const char* text = entry->m_header.constData() + FixedHeaderBytes;
         const auto next = [&](quint32 length) {
@@ -129,32 +158,36 @@ std::unique_ptr<FeedCache::Entry> FeedCache::Find(const QByteArray& key) {
 FeedCache::RestoreResult FeedCache::Restore(Entry& entry, const QString& targetPath) {
     // Written over what the target held and cut to length at the end, so that a target used
     // again keeps its blocks.
-    QFile out(targetPath);
-    if (!out.open(QIODevice::ReadWrite))
+    const int out = ::open(QFile::encodeName(targetPath).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (out < 0)
         return RestoreResult::WriteFailed;
     QCryptographicHash checksum(ChecksumAlgorithm);
     checksum.addData(entry.m_header);
-    QByteArray buffer(std::min<qint64>(CopyBlock, std::max<qint64>(entry.m_bodySize, ChecksumBytes)), '\0');
+    // The document and its checksum in one read when they fit in a block.
+    const qint64 stored = entry.m_bodySize + ChecksumBytes;
+    QByteArray buffer(std::min<qint64>(CopyBlock, stored), '\0');
     RestoreResult result = RestoreResult::Restored;
     const qint64 bodyStart = entry.m_header.size();
-    for (qint64 done = 0; done < entry.m_bodySize && result == RestoreResult::Restored;) {
-        const qint64 n = std::min<qint64>(buffer.size(), entry.m_bodySize - done);
-        if (!ReadAt(entry.m_file, buffer.data(), n, bodyStart + done))
+    QByteArray trailer;
+    for (qint64 done = 0; done < stored && result == RestoreResult::Restored;) {
+        const qint64 n = std::min<qint64>(buffer.size(), stored - done);
+        if (!ReadAt(entry.m_fd, buffer.data(), n, bodyStart + done)) {
             result = RestoreResult::Damaged;
-        else if (out.write(buffer.constData(), n) != n)
+            break;
+        }
+        const qint64 body = std::clamp<qint64>(entry.m_bodySize - done, 0, n);
+        if (!WriteAll(out, buffer.constData(), body))
             result = RestoreResult::WriteFailed;
-        checksum.addData(QByteArrayView(buffer.constData(), n));
+        checksum.addData(QByteArrayView(buffer.constData(), body));
+        trailer.append(buffer.constData() + body, n - body);
         done += n;
     }
-    if (result == RestoreResult::Restored &&
-        (!ReadAt(entry.m_file, buffer.data(), ChecksumBytes, bodyStart + entry.m_bodySize) ||
-         buffer.left(ChecksumBytes) != checksum.result()))
+    if (result == RestoreResult::Restored && trailer != checksum.resultView())
         result = RestoreResult::Damaged;
     // A half-filled target must not pass for the document.
-    if (!out.resize(result == RestoreResult::Restored ? entry.m_bodySize : 0))
+    if (::ftruncate(out, result == RestoreResult::Restored ? entry.m_bodySize : 0) != 0)
         result = RestoreResult::WriteFailed;
-    out.close();
-    if (out.error() != QFileDevice::NoError && result == RestoreResult::Restored)
+    if (::close(out) != 0 && result == RestoreResult::Restored)
         result = RestoreResult::WriteFailed;
     if (result == RestoreResult::Damaged)
         Drop(entry);
@@ -213,16 +246,8 @@ bool FeedCache::StoreDocument(const QByteArray& key, QByteArrayView document, co
     }
     if (fd < 0)
         return false;
-    qint64 done = 0;
-    while (done < entry.size()) {
-        const ssize_t n = ::write(fd, entry.constData() + done, size_t(entry.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += n;
-    }
-    const bool written = ::close(fd) == 0 && done == entry.size();
+    const bool whole = WriteAll(fd, entry.constData(), entry.size());
+    const bool written = ::close(fd) == 0 && whole;
 
     std::lock_guard lock(m_mutex);
     if (!written || ::rename(partial.constData(), PathOf(name).constData()) != 0) {
@@ -255,7 +280,7 @@ void FeedCache::Drop(const Entry& entry) {
 
 void FeedCache::Touch(Entry& entry) {
     // The file's time keeps the order of use for the next start of the program.
-    ::futimens(entry.m_file.handle(), nullptr);
+    ::futimens(entry.m_fd, nullptr);
     std::lock_guard lock(m_mutex);
     const auto it = m_usage.find(entry.m_strName);
     if (it != m_usage.end())

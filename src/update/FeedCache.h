@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QFile>
 #include <QHash>
 #include <QString>
 
@@ -35,6 +34,7 @@ public:
     // the entry under the same key.
     class Entry {
     public:
+        ~Entry();
         Entry(const Entry&) = delete;
         Entry& operator=(const Entry&) = delete;
 
@@ -44,7 +44,7 @@ public:
         friend class FeedCache;
         Entry() = default;
 
-        QFile m_file;
+        int m_fd = -1;
         QString m_strName;
         quint64 m_dev = 0;
         quint64 m_ino = 0;
