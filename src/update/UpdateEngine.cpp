@@ -73,9 +73,8 @@ void UpdateEngine::Cancel() {
     m_cancelled.store(true);
     m_stop.store(true);
     std::lock_guard lock(m_mutex);
-    m_wake.notify_all();
-    if (m_pLoop)
-        m_pLoop->Wakeup();
+    m_written.notify_all();
+    WakeFetcherLocked();
 }
 
 void UpdateEngine::Wait() {
@@ -83,11 +82,34 @@ void UpdateEngine::Wait() {
         m_coordinator.join();
 }
 
+bool UpdateEngine::LookAheadFullLocked() const {
+    return m_nWaiting + m_nRunning >= m_job.maxWaiting || m_nWaitingBytes >= m_job.maxWaitingBytes;
+}
+
+void UpdateEngine::WakeFetcherLocked() {
+    m_freed.notify_one();
+    if (m_pLoop)
+        m_pLoop->Wakeup();
+}
+
+void UpdateEngine::SlotDoneLocked(int index, int result, const QString& reason, qint64 bytes) {
+    Slot& slot = m_slots[index];
+    slot.state = Slot::State::Done;
+    slot.result = result;
+    slot.reason = reason;
+    slot.bytes = bytes;
+    --m_hostRunning[slot.host];
+    --m_nRunning;
+    ++m_nWaiting;
+    m_nWaitingBytes += bytes;
+    if (index == m_nextToWrite)
+        m_written.notify_one();
+}
+
 int UpdateEngine::NextRunnable() const {
     if (m_nRunning >= m_job.maxTransfers)
         return -1;
-    const bool lookAheadFull =
-        m_nWaiting + m_nRunning >= m_job.maxWaiting || m_nWaitingBytes >= m_job.maxWaitingBytes;
+    const bool lookAheadFull = LookAheadFullLocked();
     for (int i = m_firstPending; i < static_cast<int>(m_slots.size()); ++i) {
         const Slot& slot = m_slots[i];
         if (slot.state != Slot::State::Pending || m_hostRunning[slot.host] >= m_job.maxPerHost)
@@ -137,17 +159,8 @@ void UpdateEngine::Fetch() {
         const QString reason = CWebAccess::ReasonText(verdict);
         const qint64 bytes = verdict.result == CWebAccess::Success ? FileSize(tempFile) : 0;
         std::lock_guard lock(m_mutex);
-        Slot& slot = m_slots[index];
-        slot.state = Slot::State::Done;
-        slot.result = verdict.result;
-        slot.reason = reason;
-        slot.bytes = bytes;
-        slot.cacheUpdate = session.PendingCacheUpdate();
-        --m_hostRunning[slot.host];
-        --m_nRunning;
-        ++m_nWaiting;
-        m_nWaitingBytes += bytes;
-        m_wake.notify_all();
+        m_slots[index].cacheUpdate = session.PendingCacheUpdate();
+        SlotDoneLocked(index, verdict.result, reason, bytes);
     };
     for (;;) {
         std::vector<int> starting;
@@ -170,7 +183,7 @@ void UpdateEngine::Fetch() {
                     m_firstPending >= static_cast<int>(m_slots.size()))
                     break;
                 // Held back by the look-ahead: the writer wakes us when it has caught up.
-                m_wake.wait(lock);
+                m_freed.wait(lock);
             }
         }
         if (m_stop.load() || (starting.empty() && running.empty()))
@@ -185,14 +198,8 @@ void UpdateEngine::Fetch() {
             }
             if (tempFile.isEmpty()) {
                 std::lock_guard lock(m_mutex);
-                Slot& slot = m_slots[index];
-                slot.state = Slot::State::Done;
-                slot.result = CWebAccess::TransferFailed;
-                slot.reason = QStringLiteral("Cannot create a temporary file in %1").arg(m_job.tempFolder);
-                --m_hostRunning[slot.host];
-                --m_nRunning;
-                ++m_nWaiting;
-                m_wake.notify_all();
+                SlotDoneLocked(index, CWebAccess::TransferFailed,
+                               QStringLiteral("Cannot create a temporary file in %1").arg(m_job.tempFolder), 0);
             } else if (session->Begin(m_job.urls[index], tempFile, &m_stop)) {
                 loop.Add(*session);
                 running.emplace_back(index, std::move(session));
@@ -220,9 +227,7 @@ void UpdateEngine::StopFetching() {
     m_stop.store(true);
     {
         std::lock_guard lock(m_mutex);
-        m_wake.notify_all();
-        if (m_pLoop)
-            m_pLoop->Wakeup();
+        WakeFetcherLocked();
     }
     if (m_fetcher.joinable())
         m_fetcher.join();
@@ -254,10 +259,9 @@ void UpdateEngine::Coordinate() {
             std::unique_lock lock(m_mutex);
             // The next feed to be written may start whatever the look-ahead holds.
             m_nextToWrite = index;
-            m_wake.notify_all();
-            if (m_pLoop)
-                m_pLoop->Wakeup();
-            m_wake.wait(lock, [&] { return m_stop.load() || m_slots[index].state == Slot::State::Done; });
+            if (m_slots[index].state == Slot::State::Pending)
+                WakeFetcherLocked();
+            m_written.wait(lock, [&] { return m_stop.load() || m_slots[index].state == Slot::State::Done; });
             if (m_stop.load())
                 break;
             done = m_slots[index];
@@ -287,8 +291,11 @@ void UpdateEngine::Coordinate() {
         GiveBackTempFile(done.tempFile);
         {
             std::lock_guard lock(m_mutex);
+            const bool heldBack = LookAheadFullLocked();
             --m_nWaiting;
             m_nWaitingBytes -= done.bytes;
+            if (heldBack)
+                WakeFetcherLocked();
         }
         if (m_outcome.failure != Failure::None)
             break;

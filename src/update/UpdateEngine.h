@@ -98,6 +98,11 @@ private:
     void EndRun();
     void Fetch();
     int NextRunnable() const;
+    bool LookAheadFullLocked() const;
+    // Tells the fetching thread that it may be able to start another download.
+    void WakeFetcherLocked();
+    // A download is over: its slot waits to be written.
+    void SlotDoneLocked(int index, int result, const QString& reason, qint64 bytes);
     void StopFetching();
     // A download's "NEW..." file: one that an earlier download of this run has handed
     // back, else a new one; empty when none can be made. Creating and deleting a file per
@@ -110,9 +115,11 @@ private:
     QString m_strOutputPath;
     Outcome m_outcome;
 
-    // Guards the slots and the counts below; the fetching thread and the writer wait on m_wake.
+    // Guards the slots and the counts below. The writer waits on m_written for the slot it
+    // writes next; the fetching thread waits on m_freed while the look-ahead holds it back.
     std::mutex m_mutex;
-    std::condition_variable m_wake;
+    std::condition_variable m_written;
+    std::condition_variable m_freed;
     std::vector<Slot> m_slots;
     std::vector<int> m_hostRunning;
     int m_firstPending = 0;
