@@ -463,9 +463,14 @@ private:
         case Field::Encoded:
             m_item.encoded = CapturedText();
             break;
-        case Field::Content:
-            m_item.content = CapturedText();
+        case Field::Content: {
+            // Atom 0.3 may offer the content in several types: HTML beats plain text.
+            FeedText content = CapturedText();
+            if (m_item.content.IsEmpty() ||
+                (m_item.content.kind == FeedText::Kind::Text && content.kind == FeedText::Kind::Html))
+                m_item.content = std::move(content);
             break;
+        }
         case Field::Summary:
             m_item.summary = CapturedText();
             break;
