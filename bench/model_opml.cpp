@@ -1,9 +1,9 @@
 // Loads and writes a large channel file and compares both with what expat and a
 // single write of the same bytes take on their own.
-#include "../tests/model/ModelTestUtil.h"
-#include "OpmlReader.h"
-#include "OpmlWriter.h"
+#include "ModelTestUtil.h"
 #include "benchsupport.h"
+#include "model/OpmlReader.h"
+#include "model/OpmlWriter.h"
 #include "opmlbaselines.h"
 
 #include <QBuffer>

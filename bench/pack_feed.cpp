@@ -37,7 +37,7 @@ int main() {
     const bench::Figure pack = bench::timeMs(Runs, [&] {
         QFile out(packed);
         ok = ok && out.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        CNewsFeedWriter writer(out);
+        NewsFeedWriter writer(out);
         ok = ok && AppendFeedContent(writer, QStringLiteral("https://example.com/feed.xml"), source) ==
                        AppendResult::Written;
     });

@@ -2,11 +2,11 @@
 // addresses: the update engine as it runs (8 at once, 4 per host) against the same engine
 // one transfer at a time and against curl's own parallel mode fetching the same addresses.
 
-#include "CWebAccess.h"
-#include "NewsFeedOutput.h"
-#include "UpdateEngine.h"
 #include "benchsupport.h"
 #include "testsupport.h"
+#include "update/CWebAccess.h"
+#include "update/NewsFeedOutput.h"
+#include "update/UpdateEngine.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -128,19 +128,18 @@ private:
 
 // One engine run to the end; false when the file did not get every record.
 bool RunEngine(const QStringList& urls, const QString& output, int maxTransfers, int maxPerHost) {
-    auto file = CNewsFeedOutput::Open(output, nullptr);
+    auto file = NewsFeedOutput::Open(output, nullptr);
     if (!file)
         return false;
-    CUpdateJob job;
+    UpdateJob job;
     job.urls = urls;
     job.agentName = QStringLiteral("Corvantis RSS Reader");
     job.maxTransfers = maxTransfers;
     job.maxPerHost = maxPerHost;
-    CUpdateEngine engine(job, std::move(file));
+    UpdateEngine engine(job, std::move(file));
     engine.Start();
     engine.Wait();
-    return engine.GetOutcome().failedFeeds == 0 &&
-           engine.GetOutcome().failure == CUpdateEngine::Failure::None;
+    return engine.GetOutcome().failedFeeds == 0 && engine.GetOutcome().failure == UpdateEngine::Failure::None;
 }
 
 } // namespace

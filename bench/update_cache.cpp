@@ -4,12 +4,12 @@
 // Each pair of runs is measured on bare loopback, where only the local work counts, and
 // over a modelled link (an answer delay and a per-connection rate), where the transfer does.
 
-#include "FeedCache.h"
-#include "NewsFeedOutput.h"
 #include "TestHttpServer.h"
-#include "UpdateEngine.h"
 #include "benchsupport.h"
 #include "testsupport.h"
+#include "update/FeedCache.h"
+#include "update/NewsFeedOutput.h"
+#include "update/UpdateEngine.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -43,25 +43,25 @@ struct Run {
 };
 
 Run UpdateAll(const TestHttpServer& server, const QStringList& urls, const QString& output,
-              const std::shared_ptr<CFeedCache>& cache) {
+              const std::shared_ptr<FeedCache>& cache) {
     Run run;
     const qint64 before = server.totalBytesSent();
     QElapsedTimer timer;
     timer.start();
-    auto file = CNewsFeedOutput::Open(output, nullptr);
+    auto file = NewsFeedOutput::Open(output, nullptr);
     if (!file)
         return run;
-    CUpdateJob job;
+    UpdateJob job;
     job.urls = urls;
     job.agentName = QStringLiteral("Corvantis RSS Reader");
     job.webOptions.cache = cache;
-    CUpdateEngine engine(job, std::move(file));
+    UpdateEngine engine(job, std::move(file));
     engine.Start();
     engine.Wait();
     run.ms = double(timer.nsecsElapsed()) / 1e6;
     run.bytes = server.totalBytesSent() - before;
     run.ok =
-        engine.GetOutcome().failedFeeds == 0 && engine.GetOutcome().failure == CUpdateEngine::Failure::None;
+        engine.GetOutcome().failedFeeds == 0 && engine.GetOutcome().failure == UpdateEngine::Failure::None;
     QFile written(output);
     if (written.open(QIODevice::ReadOnly))
         run.file = written.readAll();
@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
         }
         std::vector<double> firstMs, secondMs, firstBytes, secondBytes;
         for (int pair = 0; pair < kPairs; ++pair) {
-            auto cache = std::make_shared<CFeedCache>(dir.filePath(QStringLiteral("cache%1").arg(++round)));
+            auto cache = std::make_shared<FeedCache>(dir.filePath(QStringLiteral("cache%1").arg(++round)));
             const Run first = UpdateAll(server, urls, output, cache);
             const Run second = UpdateAll(server, urls, output, cache);
             ok = ok && first.ok && second.ok && !first.file.isEmpty() && first.file == second.file;

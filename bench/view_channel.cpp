@@ -1,12 +1,12 @@
 // Loads a 10,000-feed channel file into the model and the tree view, and saves it
 // from the tree, against a bare expat parse and one write of the same bytes.
-#include "../tests/model/ModelTestUtil.h"
-#include "AppPaths.h"
-#include "CPellavoView.h"
-#include "PellavoDoc.h"
+#include "ModelTestUtil.h"
 #include "benchsupport.h"
+#include "model/PellavoDoc.h"
 #include "opmlbaselines.h"
 #include "testsupport.h"
+#include "update/AppPaths.h"
+#include "view/CPellavoView.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,12 +1,12 @@
 // Drops a group of 200 feeds onto another group in a 1,000-feed tree, through the
 // view's drag handlers, against the one save of the channel file that every drop ends with.
-#include "../tests/model/ModelTestUtil.h"
-#include "AppPaths.h"
-#include "CPellavoView.h"
-#include "PellavoDoc.h"
+#include "ModelTestUtil.h"
 #include "benchsupport.h"
+#include "model/PellavoDoc.h"
 #include "opmlbaselines.h"
 #include "testsupport.h"
+#include "update/AppPaths.h"
+#include "view/CPellavoView.h"
 
 #include <QApplication>
 #include <QDir>

@@ -77,12 +77,12 @@ const COutlineItem* NextItem(const COutlineItem* item, const COutlineItem* root,
 
 } // namespace
 
-CEBookWriter::CEBookWriter(const QString& bookPath, const QDateTime& runTime, const QLocale& locale)
+EBookWriter::EBookWriter(const QString& bookPath, const QDateTime& runTime, const QLocale& locale)
     : m_bookPath(bookPath), m_runTime(runTime), m_locale(locale) {}
 
-CEBookWriter::~CEBookWriter() = default;
+EBookWriter::~EBookWriter() = default;
 
-void CEBookWriter::SetChannelFile(const QByteArray& opml) {
+void EBookWriter::SetChannelFile(const QByteArray& opml) {
     m_root.reset();
     m_subscriptionTitles.clear();
     if (opml.isEmpty())
@@ -109,13 +109,13 @@ void CEBookWriter::SetChannelFile(const QByteArray& opml) {
     m_root = std::move(root);
 }
 
-bool CEBookWriter::Fail(const QString& why) {
+bool EBookWriter::Fail(const QString& why) {
     m_failed = true;
     m_error = why;
     return false;
 }
 
-bool CEBookWriter::AddRecord(const QString& url, const QByteArray& document) {
+bool EBookWriter::AddRecord(const QString& url, const QByteArray& document) {
     if (m_failed)
         return false;
     if (!m_spool) {
@@ -142,12 +142,12 @@ bool CEBookWriter::AddRecord(const QString& url, const QByteArray& document) {
     return true;
 }
 
-QByteArray CEBookWriter::Title() const {
+QByteArray EBookWriter::Title() const {
     return "Pellavo News \xE2\x80\x93 " +
            m_locale.toString(m_runTime.toLocalTime().date(), QLocale::LongFormat).toUtf8();
 }
 
-QByteArray CEBookWriter::Language() const {
+QByteArray EBookWriter::Language() const {
     QHash<QByteArray, int> counts;
     QByteArray best;
     int bestCount = 0;
@@ -162,7 +162,7 @@ QByteArray CEBookWriter::Language() const {
     return best.isEmpty() ? QByteArray("en") : best;
 }
 
-void CEBookWriter::AppendContentsEntry(QByteArray& out, int index) const {
+void EBookWriter::AppendContentsEntry(QByteArray& out, int index) const {
     const Chapter& chapter = m_chapters[size_t(index)];
     const QByteArray name = ChapterName(index);
     out.append("<li><a href=\"").append(name).append("\">");
@@ -185,7 +185,7 @@ void CEBookWriter::AppendContentsEntry(QByteArray& out, int index) const {
     out.append("</li>\n");
 }
 
-QByteArray CEBookWriter::ContentsDocument() const {
+QByteArray EBookWriter::ContentsDocument() const {
     QByteArray out = DocumentStart("Contents", Language(), true);
     out.append("<body>\n<nav epub:type=\"toc\" id=\"toc\">\n<h1>Contents</h1>\n<ol>\n");
     std::vector<bool> placed(m_chapters.size(), false);
@@ -264,7 +264,7 @@ QByteArray CEBookWriter::ContentsDocument() const {
     return out;
 }
 
-QByteArray CEBookWriter::CoverDocument() const {
+QByteArray EBookWriter::CoverDocument() const {
     int feeds = 0;
     size_t articles = 0;
     for (const Chapter& chapter : m_chapters) {
@@ -283,7 +283,7 @@ QByteArray CEBookWriter::CoverDocument() const {
     return out;
 }
 
-QByteArray CEBookWriter::PackageDocument(const QByteArray& language) const {
+QByteArray EBookWriter::PackageDocument(const QByteArray& language) const {
     const QByteArray modified = m_runTime.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ssZ")).toLatin1();
     QByteArray out =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -316,7 +316,7 @@ QByteArray CEBookWriter::PackageDocument(const QByteArray& language) const {
     return out;
 }
 
-bool CEBookWriter::Finish() {
+bool EBookWriter::Finish() {
     if (m_failed)
         return false;
     if (m_spool && !m_spool->flush())

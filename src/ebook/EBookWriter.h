@@ -26,14 +26,14 @@ namespace ebook {
 // only the titles for its table of contents. Finish writes the container beside the book
 // and renames it into place: the book at the path is replaced whole or not at all, and
 // until Finish it stays as it was. A writer destroyed without Finish leaves nothing behind.
-class CEBookWriter {
+class EBookWriter {
 public:
     // `runTime` dates the book; `locale` writes the dates in it.
-    CEBookWriter(const QString& bookPath, const QDateTime& runTime, const QLocale& locale = QLocale());
-    ~CEBookWriter();
+    EBookWriter(const QString& bookPath, const QDateTime& runTime, const QLocale& locale = QLocale());
+    ~EBookWriter();
 
-    CEBookWriter(const CEBookWriter&) = delete;
-    CEBookWriter& operator=(const CEBookWriter&) = delete;
+    EBookWriter(const EBookWriter&) = delete;
+    EBookWriter& operator=(const EBookWriter&) = delete;
 
     // The channel block (the subscriptions as OPML), before the first record. Without one,
     // or with one that is no OPML, the table of contents lists the feeds flat.

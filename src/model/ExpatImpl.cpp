@@ -1,4 +1,4 @@
-#include "ExpatImpl.h"
+#include "model/ExpatImpl.h"
 
 #include <cerrno>
 #include <cstring>

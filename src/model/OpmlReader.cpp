@@ -1,6 +1,6 @@
-#include "OpmlReader.h"
+#include "model/OpmlReader.h"
 
-#include "ExpatImpl.h"
+#include "model/ExpatImpl.h"
 
 #include <QBuffer>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "OutlineItem.h"
+#include "model/OutlineItem.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "OpmlWriter.h"
+#include "model/OpmlWriter.h"
 
 #include <QIODevice>
 #include <QSaveFile>

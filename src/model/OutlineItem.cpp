@@ -1,4 +1,4 @@
-#include "OutlineItem.h"
+#include "model/OutlineItem.h"
 
 #include <cstdlib>
 #include <cstring>

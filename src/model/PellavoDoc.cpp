@@ -1,4 +1,4 @@
-#include "PellavoDoc.h"
+#include "model/PellavoDoc.h"
 
 CPellavoDoc::CPellavoDoc()
     : m_pRoot(std::make_unique<COutlineItem>()), m_pHead(std::make_unique<COutlineHead>()) {}

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "OpmlReader.h"
-#include "OutlineItem.h"
+#include "model/OpmlReader.h"
+#include "model/OutlineItem.h"
 
 #include <QString>
 

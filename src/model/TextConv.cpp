@@ -1,4 +1,4 @@
-#include "TextConv.h"
+#include "model/TextConv.h"
 
 QString Utf8ToAnsi(const char* utf8) {
     return utf8 ? QString::fromUtf8(utf8) : QString();

@@ -71,11 +71,11 @@ QString OutlineCount(const QByteArray& opml) {
     return text;
 }
 
-int Malformed(const QString& path, const CNewsFeedReader& reader) {
+int Malformed(const QString& path, const NewsFeedReader& reader) {
     return fail(QStringLiteral("%1: malformed news feed file: %2").arg(path, reader.ErrorString()));
 }
 
-int List(const QString& path, CNewsFeedReader& reader) {
+int List(const QString& path, NewsFeedReader& reader) {
     print(stdout,
           QStringLiteral("%1: news feed file, signature %2\n").arg(path).arg(NewsFeedFile::Signature));
     print(stdout, QStringLiteral("synchronize flag: %1\n").arg(reader.SyncFlag() ? 1 : 0));
@@ -87,7 +87,7 @@ int List(const QString& path, CNewsFeedReader& reader) {
         print(stdout, QStringLiteral("channel block: none\n"));
     }
     int count = 0;
-    CNewsFeedReader::Record record;
+    NewsFeedReader::Record record;
     while (reader.ReadNext(record)) {
         ++count;
         QString line =
@@ -103,9 +103,9 @@ int List(const QString& path, CNewsFeedReader& reader) {
     return Ok;
 }
 
-int WriteRecord(const QString& path, CNewsFeedReader& reader, long long wanted) {
+int WriteRecord(const QString& path, NewsFeedReader& reader, long long wanted) {
     long long index = 0;
-    CNewsFeedReader::Record record;
+    NewsFeedReader::Record record;
     while (reader.ReadNext(record)) {
         if (++index == wanted) {
             std::fwrite(record.content.constData(), 1, size_t(record.content.size()), stdout);
@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return fail(QStringLiteral("%1: %2").arg(path, file.errorString()));
-    CNewsFeedReader reader(file);
+    NewsFeedReader reader(file);
     if (!reader.ReadHeader())
         return Malformed(path, reader);
 

@@ -1,6 +1,6 @@
-#include "BCMenu.h"
+#include "shell/BCMenu.h"
 
-#include "MenuColors.h"
+#include "shell/MenuColors.h"
 
 #include <QAction>
 #include <QActionEvent>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "BCMenuImages.h"
+#include "shell/BCMenuImages.h"
 
 #include <QFontMetrics>
 #include <QList>

@@ -1,6 +1,6 @@
-#include "BCMenuImages.h"
+#include "shell/BCMenuImages.h"
 
-#include "MenuColors.h"
+#include "shell/MenuColors.h"
 
 #include <QFileInfo>
 

@@ -1,4 +1,4 @@
-#include "CDlgSplash.h"
+#include "shell/CDlgSplash.h"
 
 #include <QGuiApplication>
 #include <QHBoxLayout>

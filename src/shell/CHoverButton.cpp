@@ -1,4 +1,4 @@
-#include "CHoverButton.h"
+#include "shell/CHoverButton.h"
 
 #include <QFocusEvent>
 #include <QMouseEvent>

@@ -1,6 +1,6 @@
-#include "CTaskBar.h"
+#include "shell/CTaskBar.h"
 
-#include "CHoverButton.h"
+#include "shell/CHoverButton.h"
 
 #include <QEvent>
 #include <QFontMetrics>

@@ -1,4 +1,4 @@
-#include "CTrayIcon.h"
+#include "shell/CTrayIcon.h"
 
 #include <QAction>
 #include <QMenu>

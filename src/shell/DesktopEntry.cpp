@@ -1,4 +1,4 @@
-#include "DesktopEntry.h"
+#include "shell/DesktopEntry.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SendTargets.h"
+#include "shell/SendTargets.h"
 
 #include <optional>
 

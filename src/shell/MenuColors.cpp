@@ -1,4 +1,4 @@
-#include "MenuColors.h"
+#include "shell/MenuColors.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "SendTargets.h"
+#include "shell/SendTargets.h"
 
-#include "DesktopEntry.h"
+#include "shell/DesktopEntry.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -60,13 +60,13 @@ QList<SendTarget> DesktopEntryTargets(const ISendTargetSource& source) {
 
 } // namespace
 
-CSystemSendTargets::CSystemSendTargets(QString strSysRoot, QString strGvfsFolder)
+SystemSendTargets::SystemSendTargets(QString strSysRoot, QString strGvfsFolder)
     : m_strSysRoot(strSysRoot.isEmpty() ? QStringLiteral("/sys") : std::move(strSysRoot)),
       m_strGvfsFolder(strGvfsFolder.isEmpty()
                           ? qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/gvfs")
                           : std::move(strGvfsFolder)) {}
 
-bool CSystemSendTargets::IsRemovableBlockDevice(const QString& strDevice) const {
+bool SystemSendTargets::IsRemovableBlockDevice(const QString& strDevice) const {
     // "/dev/disk/by-label/STICK" and the like lead to the real node; a bare name stays.
     const QString strCanonical = QFileInfo(strDevice).canonicalFilePath();
     const QString strName = QFileInfo(strCanonical.isEmpty() ? strDevice : strCanonical).fileName();
@@ -87,7 +87,7 @@ bool CSystemSendTargets::IsRemovableBlockDevice(const QString& strDevice) const 
     return strBlock.contains(QLatin1String("/usb"));
 }
 
-QList<SendVolume> CSystemSendTargets::GvfsVolumes() const {
+QList<SendVolume> SystemSendTargets::GvfsVolumes() const {
     QList<SendVolume> lstVolumes;
     const QDir gvfs(m_strGvfsFolder);
     for (const QFileInfo& mount : gvfs.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
@@ -113,7 +113,7 @@ QList<SendVolume> CSystemSendTargets::GvfsVolumes() const {
     return lstVolumes;
 }
 
-QList<SendVolume> CSystemSendTargets::Volumes() const {
+QList<SendVolume> SystemSendTargets::Volumes() const {
     QList<SendVolume> lstVolumes;
     for (const QStorageInfo& storage : QStorageInfo::mountedVolumes()) {
         const QString strDevice = QString::fromLocal8Bit(storage.device());
@@ -131,15 +131,15 @@ QList<SendVolume> CSystemSendTargets::Volumes() const {
     return lstVolumes;
 }
 
-QStringList CSystemSendTargets::DataFolders() const {
+QStringList SystemSendTargets::DataFolders() const {
     return QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation);
 }
 
-QString CSystemSendTargets::FindProgram(const QString& strName) const {
+QString SystemSendTargets::FindProgram(const QString& strName) const {
     return QStandardPaths::findExecutable(strName);
 }
 
-QList<KdeConnectDevice> CSystemSendTargets::KdeConnectDevices(const QString& strCli) const {
+QList<KdeConnectDevice> SystemSendTargets::KdeConnectDevices(const QString& strCli) const {
     // The menu waits for this, so a daemon that does not answer must not hang it.
     constexpr int kTimeoutMs = 3000;
     QProcess cli;

@@ -54,11 +54,11 @@ public:
 
 // This machine: mounted removable block devices, GVFS phone and camera mounts, the
 // user's XDG data folders and PATH.
-class CSystemSendTargets : public ISendTargetSource {
+class SystemSendTargets : public ISendTargetSource {
 public:
     // `strSysRoot` is where sysfs is mounted and `strGvfsFolder` where GVFS keeps its
     // mounts; empty means the system's own.
-    explicit CSystemSendTargets(QString strSysRoot = QString(), QString strGvfsFolder = QString());
+    explicit SystemSendTargets(QString strSysRoot = QString(), QString strGvfsFolder = QString());
 
     QList<SendVolume> Volumes() const override;
     QStringList DataFolders() const override;

@@ -1,4 +1,4 @@
-#include "AppPaths.h"
+#include "update/AppPaths.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "CWebAccess.h"
+#include "update/CWebAccess.h"
 
-#include "FeedCache.h"
+#include "update/FeedCache.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -243,33 +243,33 @@ int CWebAccess::Download(const QString& url, const QString& targetPath, const st
     return Fetch(requestUrl, targetPath, cancel, nullptr, nullptr);
 }
 
-int CWebAccess::DownloadCached(CFeedCache& cache, const QString& url, const QByteArray& requestUrl,
+int CWebAccess::DownloadCached(FeedCache& cache, const QString& url, const QByteArray& requestUrl,
                                const QString& targetPath, const std::atomic_bool* cancel) {
-    const QByteArray key = CFeedCache::KeyFor(url);
-    std::unique_ptr<CFeedCache::Entry> entry = cache.Find(key);
+    const QByteArray key = FeedCache::KeyFor(url);
+    std::unique_ptr<FeedCache::Entry> entry = cache.Find(key);
     Fetched fetched;
     int result = NotModified;
     if (entry) {
-        const CFeedCache::Record& stored = entry->GetRecord();
+        const FeedCache::Record& stored = entry->GetRecord();
         const Fetched conditions{stored.etag, stored.lastModified, stored.effectiveUrl};
         result = Fetch(requestUrl, targetPath, cancel, &conditions, &fetched);
         // The validators belong to the document the redirects led to last time; from
         // anywhere else a "not modified" says nothing about our copy.
         if (result == NotModified && fetched.effectiveUrl == stored.effectiveUrl) {
             switch (cache.Restore(*entry, targetPath)) {
-            case CFeedCache::RestoreResult::Restored: {
+            case FeedCache::RestoreResult::Restored: {
                 // A server may send new validators with its "not modified": keep them.
-                const CFeedCache::Record refreshed{fetched.etag.isEmpty() ? stored.etag : fetched.etag,
-                                                   fetched.lastModified.isEmpty() ? stored.lastModified
-                                                                                  : fetched.lastModified,
-                                                   stored.effectiveUrl, stored.fetchedAtMs};
+                const FeedCache::Record refreshed{fetched.etag.isEmpty() ? stored.etag : fetched.etag,
+                                                  fetched.lastModified.isEmpty() ? stored.lastModified
+                                                                                 : fetched.lastModified,
+                                                  stored.effectiveUrl, stored.fetchedAtMs};
                 if (refreshed.etag != stored.etag || refreshed.lastModified != stored.lastModified)
                     cache.Store(key, targetPath, refreshed);
                 return Success;
             }
-            case CFeedCache::RestoreResult::WriteFailed:
+            case FeedCache::RestoreResult::WriteFailed:
                 return TransferFailed;
-            case CFeedCache::RestoreResult::Damaged:
+            case FeedCache::RestoreResult::Damaged:
                 break;
             }
         }

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <memory>
 
-class CFeedCache;
+class FeedCache;
 
 // Fetches one feed document over HTTP or HTTPS into a file. One instance per feed: the
 // instance owns one libcurl easy handle, which lives and dies on the thread that made
@@ -34,7 +34,7 @@ public:
         // Certificate authorities to trust instead of the system's (a PEM file); empty: the system's.
         QString caFile;
         // The last good copies to ask servers about; none: every download is a full one.
-        std::shared_ptr<CFeedCache> cache;
+        std::shared_ptr<FeedCache> cache;
     };
 
     // The agent name goes out as User-Agent ("Corvantis RSS Reader", "RSS Reader").
@@ -79,7 +79,7 @@ private:
     // One request, conditional when `conditions` is given (its validators go out).
     int Fetch(const QByteArray& requestUrl, const QString& targetPath, const std::atomic_bool* cancel,
               const Fetched* conditions, Fetched* fetched);
-    int DownloadCached(CFeedCache& cache, const QString& url, const QByteArray& requestUrl,
+    int DownloadCached(FeedCache& cache, const QString& url, const QByteArray& requestUrl,
                        const QString& targetPath, const std::atomic_bool* cancel);
     QByteArray m_agentName;
     Options m_options;

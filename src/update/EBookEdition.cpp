@@ -28,7 +28,7 @@ bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, con
     QFile file(newsFeedFile);
     if (!file.open(QIODevice::ReadOnly))
         return fail(QStringLiteral("%1: %2").arg(newsFeedFile, file.errorString()));
-    CNewsFeedReader reader(file);
+    NewsFeedReader reader(file);
     const auto malformed = [&] {
         return fail(
             QStringLiteral("%1: malformed news feed file: %2").arg(newsFeedFile, reader.ErrorString()));
@@ -36,10 +36,10 @@ bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, con
     if (!reader.ReadHeader())
         return malformed();
 
-    ebook::CEBookWriter book(bookPath, runTime);
+    ebook::EBookWriter book(bookPath, runTime);
     if (reader.SyncFlag())
         book.SetChannelFile(reader.ChannelFile());
-    CNewsFeedReader::Record record;
+    NewsFeedReader::Record record;
     while (reader.ReadNext(record)) {
         if (!book.AddRecord(record.url, record.content))
             return fail(book.ErrorString());

@@ -1,6 +1,6 @@
-#include "FeedCache.h"
+#include "update/FeedCache.h"
 
-#include "CWebAccess.h"
+#include "update/CWebAccess.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -51,7 +51,7 @@ bool IsHeaderValue(const QByteArray& value) {
     });
 }
 
-QByteArray BuildHeader(const QByteArray& key, const CFeedCache::Record& record, qint64 bodySize) {
+QByteArray BuildHeader(const QByteArray& key, const FeedCache::Record& record, qint64 bodySize) {
     QByteArray header(FixedHeaderBytes, '\0');
     char* p = header.data();
     std::copy(std::begin(Magic), std::end(Magic), p);
@@ -66,19 +66,19 @@ QByteArray BuildHeader(const QByteArray& key, const CFeedCache::Record& record, 
 
 } // namespace
 
-CFeedCache::CFeedCache(const QString& folder, qint64 maxBytes) : m_strFolder(folder), m_nMaxBytes(maxBytes) {}
+FeedCache::FeedCache(const QString& folder, qint64 maxBytes) : m_strFolder(folder), m_nMaxBytes(maxBytes) {}
 
-std::shared_ptr<CFeedCache> CFeedCache::ForUser() {
-    static const std::shared_ptr<CFeedCache> cache = []() -> std::shared_ptr<CFeedCache> {
+std::shared_ptr<FeedCache> FeedCache::ForUser() {
+    static const std::shared_ptr<FeedCache> cache = []() -> std::shared_ptr<FeedCache> {
         const QString base = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
         if (base.isEmpty())
             return nullptr;
-        return std::make_shared<CFeedCache>(base + QStringLiteral("/feeds"));
+        return std::make_shared<FeedCache>(base + QStringLiteral("/feeds"));
     }();
     return cache;
 }
 
-QByteArray CFeedCache::KeyFor(const QString& url) {
+QByteArray FeedCache::KeyFor(const QString& url) {
     QByteArray wire = CWebAccess::RequestUrl(url);
     const qsizetype fragment = wire.indexOf('#');
     if (fragment >= 0)
@@ -86,11 +86,11 @@ QByteArray CFeedCache::KeyFor(const QString& url) {
     return wire;
 }
 
-QByteArray CFeedCache::PathOf(const QString& name) const {
+QByteArray FeedCache::PathOf(const QString& name) const {
     return QFile::encodeName(m_strFolder + QLatin1Char('/') + name);
 }
 
-std::unique_ptr<CFeedCache::Entry> CFeedCache::Find(const QByteArray& key) {
+std::unique_ptr<FeedCache::Entry> FeedCache::Find(const QByteArray& key) {
     std::unique_ptr<Entry> entry(new Entry);
     entry->m_strName = NameOf(key);
     entry->m_file.setFileName(QFile::decodeName(PathOf(entry->m_strName)));
@@ -147,7 +147,7 @@ std::unique_ptr<CFeedCache::Entry> CFeedCache::Find(const QByteArray& key) {
     return entry;
 }
 
-CFeedCache::RestoreResult CFeedCache::Restore(Entry& entry, const QString& targetPath) {
+FeedCache::RestoreResult FeedCache::Restore(Entry& entry, const QString& targetPath) {
     QFile out(targetPath);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return RestoreResult::WriteFailed;
@@ -182,7 +182,7 @@ CFeedCache::RestoreResult CFeedCache::Restore(Entry& entry, const QString& targe
     return result;
 }
 
-bool CFeedCache::Store(const QByteArray& key, const QString& bodyPath, const Record& record) {
+bool FeedCache::Store(const QByteArray& key, const QString& bodyPath, const Record& record) {
     const QString name = NameOf(key);
     QFile in(bodyPath);
     struct stat st {};
@@ -229,14 +229,14 @@ bool CFeedCache::Store(const QByteArray& key, const QString& bodyPath, const Rec
     return true;
 }
 
-void CFeedCache::Remove(const QByteArray& key) {
+void FeedCache::Remove(const QByteArray& key) {
     const QString name = NameOf(key);
     std::lock_guard lock(m_mutex);
     if (::unlink(PathOf(name).constData()) == 0 || errno == ENOENT)
         ForgetLocked(name);
 }
 
-void CFeedCache::Drop(const Entry& entry) {
+void FeedCache::Drop(const Entry& entry) {
     std::lock_guard lock(m_mutex);
     // Only the file that failed: another thread may have stored a good one meanwhile.
     const QByteArray path = PathOf(entry.m_strName);
@@ -246,7 +246,7 @@ void CFeedCache::Drop(const Entry& entry) {
         ForgetLocked(entry.m_strName);
 }
 
-void CFeedCache::Touch(Entry& entry) {
+void FeedCache::Touch(Entry& entry) {
     // The file's time keeps the order of use for the next start of the program.
     ::futimens(entry.m_file.handle(), nullptr);
     std::lock_guard lock(m_mutex);
@@ -255,13 +255,13 @@ void CFeedCache::Touch(Entry& entry) {
         it->lastUse = NextUseLocked();
 }
 
-qint64 CFeedCache::NextUseLocked() {
+qint64 FeedCache::NextUseLocked() {
     // Several uses within one clock tick still keep their order.
     m_nLastUse = std::max(m_nLastUse + 1, QDateTime::currentMSecsSinceEpoch() * 1000);
     return m_nLastUse;
 }
 
-void CFeedCache::ForgetLocked(const QString& name) {
+void FeedCache::ForgetLocked(const QString& name) {
     const auto it = m_usage.constFind(name);
     if (it == m_usage.constEnd())
         return;
@@ -269,7 +269,7 @@ void CFeedCache::ForgetLocked(const QString& name) {
     m_usage.erase(it);
 }
 
-bool CFeedCache::LoadLocked() {
+bool FeedCache::LoadLocked() {
     if (m_bLoaded)
         return m_bFolderOk;
     m_bLoaded = true;
@@ -296,7 +296,7 @@ bool CFeedCache::LoadLocked() {
     return true;
 }
 
-void CFeedCache::EvictLocked(const QString& keep) {
+void FeedCache::EvictLocked(const QString& keep) {
     while (m_nTotalBytes > m_nMaxBytes) {
         auto oldest = m_usage.end();
         for (auto it = m_usage.begin(); it != m_usage.end(); ++it) {

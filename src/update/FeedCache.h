@@ -17,7 +17,7 @@
 // place, so a reader sees a whole old entry or a whole new one; an entry that fails any
 // check is dropped and its feed fetched in full. The folder is kept under a size bound by
 // dropping the entries used least recently. One instance may serve any number of threads.
-class CFeedCache {
+class FeedCache {
 public:
     static constexpr qint64 DefaultMaxBytes = qint64(200) * 1024 * 1024;
 
@@ -41,7 +41,7 @@ public:
         const Record& GetRecord() const { return m_record; }
 
     private:
-        friend class CFeedCache;
+        friend class FeedCache;
         Entry() = default;
 
         QFile m_file;
@@ -60,13 +60,13 @@ public:
     };
 
     // The folder is created on the first store.
-    explicit CFeedCache(const QString& folder, qint64 maxBytes = DefaultMaxBytes);
-    CFeedCache(const CFeedCache&) = delete;
-    CFeedCache& operator=(const CFeedCache&) = delete;
+    explicit FeedCache(const QString& folder, qint64 maxBytes = DefaultMaxBytes);
+    FeedCache(const FeedCache&) = delete;
+    FeedCache& operator=(const FeedCache&) = delete;
 
     // "feeds" in the user's cache folder, one instance for the whole program so that every
     // run keeps one account of the folder; null when the system names no cache folder.
-    static std::shared_ptr<CFeedCache> ForUser();
+    static std::shared_ptr<FeedCache> ForUser();
 
     // The key of an address is the address as it goes out on the wire: the client never
     // sends what follows a '#', so addresses that differ only there are one document.

@@ -1,4 +1,4 @@
-#include "NewsFeedFile.h"
+#include "update/NewsFeedFile.h"
 
 #include <QFile>
 #include <QFileDevice>
@@ -120,11 +120,11 @@ QByteArray EncodeRecord(const QString& url, const QByteArray& content) {
 
 } // namespace NewsFeedFile
 
-CNewsFeedWriter::CNewsFeedWriter(QIODevice& device) : m_device(&device) {}
+NewsFeedWriter::NewsFeedWriter(QIODevice& device) : m_device(&device) {}
 
-CNewsFeedWriter::CNewsFeedWriter(int fd) : m_fd(fd) {}
+NewsFeedWriter::NewsFeedWriter(int fd) : m_fd(fd) {}
 
-bool CNewsFeedWriter::WriteHeader(bool syncChannels, const QByteArray& channelFile) {
+bool NewsFeedWriter::WriteHeader(bool syncChannels, const QByteArray& channelFile) {
     if (channelFile.size() > MaxField) {
         m_error = QStringLiteral("The channel file is too large for a news feed file.");
         return false;
@@ -132,7 +132,7 @@ bool CNewsFeedWriter::WriteHeader(bool syncChannels, const QByteArray& channelFi
     return WriteAll(NewsFeedFile::EncodeHeader(syncChannels, channelFile));
 }
 
-bool CNewsFeedWriter::WriteHeaderFromChannelFile(bool syncChannels, const QString& channelFilePath) {
+bool NewsFeedWriter::WriteHeaderFromChannelFile(bool syncChannels, const QString& channelFilePath) {
     QByteArray channel;
     if (syncChannels) {
         QFile file(channelFilePath);
@@ -142,7 +142,7 @@ bool CNewsFeedWriter::WriteHeaderFromChannelFile(bool syncChannels, const QStrin
     return WriteHeader(syncChannels, channel);
 }
 
-bool CNewsFeedWriter::AppendRecord(const QString& url, const QByteArray& content) {
+bool NewsFeedWriter::AppendRecord(const QString& url, const QByteArray& content) {
     if (content.size() > MaxField || url.size() * 2 > MaxField) {
         m_error = QStringLiteral("The feed is too large for a news feed file.");
         return false;
@@ -150,7 +150,7 @@ bool CNewsFeedWriter::AppendRecord(const QString& url, const QByteArray& content
     return WriteAll(NewsFeedFile::EncodeRecord(url, content));
 }
 
-bool CNewsFeedWriter::WriteAll(const QByteArray& bytes) {
+bool NewsFeedWriter::WriteAll(const QByteArray& bytes) {
     m_error.clear();
     if (m_device) {
         auto* file = qobject_cast<QFileDevice*>(m_device);
@@ -188,7 +188,7 @@ bool CNewsFeedWriter::WriteAll(const QByteArray& bytes) {
     return true;
 }
 
-AppendResult AppendFeedContent(CNewsFeedWriter& file, const QString& url, const QString& downloadedFile) {
+AppendResult AppendFeedContent(NewsFeedWriter& file, const QString& url, const QString& downloadedFile) {
     QFile source(downloadedFile);
     if (!source.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return AppendResult::NoContent;
@@ -217,21 +217,21 @@ AppendResult AppendFeedContent(CNewsFeedWriter& file, const QString& url, const 
     return file.WriteAll(record) ? AppendResult::Written : AppendResult::WriteError;
 }
 
-CNewsFeedReader::CNewsFeedReader(QIODevice& device) : m_device(device) {}
+NewsFeedReader::NewsFeedReader(QIODevice& device) : m_device(device) {}
 
-QString CNewsFeedReader::ErrorString() const {
+QString NewsFeedReader::ErrorString() const {
     if (!HasError())
         return QString();
     return QStringLiteral("offset %1: expected %2").arg(m_errorOffset).arg(m_expected);
 }
 
-bool CNewsFeedReader::Fail(qint64 offset, const QString& expected) {
+bool NewsFeedReader::Fail(qint64 offset, const QString& expected) {
     m_errorOffset = offset;
     m_expected = expected;
     return false;
 }
 
-bool CNewsFeedReader::ReadExactly(qint64 size, QByteArray& out, const QString& what) {
+bool NewsFeedReader::ReadExactly(qint64 size, QByteArray& out, const QString& what) {
     const qint64 start = m_offset;
     out.clear();
     // Trust a length field only as far as the file goes, so that a damaged one cannot
@@ -256,7 +256,7 @@ bool CNewsFeedReader::ReadExactly(qint64 size, QByteArray& out, const QString& w
     return true;
 }
 
-bool CNewsFeedReader::ReadLength(quint32& value, const QString& what) {
+bool NewsFeedReader::ReadLength(quint32& value, const QString& what) {
     QByteArray bytes;
     if (!ReadExactly(4, bytes, what))
         return false;
@@ -264,7 +264,7 @@ bool CNewsFeedReader::ReadLength(quint32& value, const QString& what) {
     return true;
 }
 
-bool CNewsFeedReader::ReadHeader() {
+bool NewsFeedReader::ReadHeader() {
     quint32 signature = 0;
     const qint64 signatureOffset = m_offset;
     if (!ReadLength(signature, QStringLiteral("the signature")))
@@ -289,7 +289,7 @@ bool CNewsFeedReader::ReadHeader() {
     return true;
 }
 
-bool CNewsFeedReader::ReadNext(Record& record) {
+bool NewsFeedReader::ReadNext(Record& record) {
     if (HasError())
         return false;
     // A sequential device only knows it is exhausted once a read comes back empty.

@@ -40,12 +40,12 @@ enum class AppendResult {
 // truncating it) and holds open, locked, for the whole run. Each piece is one write:
 // a record is on disk whole or, after a failed write, not at all (the file is cut back
 // to where the record began when it is a regular file).
-class CNewsFeedWriter {
+class NewsFeedWriter {
 public:
     // Not owned; open for writing.
-    explicit CNewsFeedWriter(QIODevice& device);
+    explicit NewsFeedWriter(QIODevice& device);
     // Not owned; open for writing.
-    explicit CNewsFeedWriter(int fd);
+    explicit NewsFeedWriter(int fd);
 
     bool WriteHeader(bool syncChannels, const QByteArray& channelFile);
     // Reads the channel file; a missing, unreadable or empty one gives flag 0 and no block.
@@ -58,7 +58,7 @@ public:
     QString ErrorString() const { return m_error; }
 
 private:
-    friend AppendResult AppendFeedContent(CNewsFeedWriter&, const QString&, const QString&);
+    friend AppendResult AppendFeedContent(NewsFeedWriter&, const QString&, const QString&);
     bool WriteAll(const QByteArray& bytes);
 
     QIODevice* m_device = nullptr;
@@ -68,11 +68,11 @@ private:
 
 // Reads the downloaded document at `downloadedFile`, cleans it and appends the record
 // for `url` with one write.
-AppendResult AppendFeedContent(CNewsFeedWriter& file, const QString& url, const QString& downloadedFile);
+AppendResult AppendFeedContent(NewsFeedWriter& file, const QString& url, const QString& downloadedFile);
 
 // Walks a news feed file from the start. Any malformed piece stops the walk with the
 // offset where it begins and what was expected there.
-class CNewsFeedReader {
+class NewsFeedReader {
 public:
     struct Record {
         qint64 offset = 0; // of the record's URL length
@@ -81,7 +81,7 @@ public:
     };
 
     // Not owned; open for reading.
-    explicit CNewsFeedReader(QIODevice& device);
+    explicit NewsFeedReader(QIODevice& device);
 
     // Signature, flag and channel block. False on a malformed header.
     bool ReadHeader();

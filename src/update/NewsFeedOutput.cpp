@@ -1,6 +1,6 @@
-#include "NewsFeedOutput.h"
+#include "update/NewsFeedOutput.h"
 
-#include "AppPaths.h"
+#include "update/AppPaths.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,15 +18,15 @@ QString ErrnoText(int code) {
 }
 } // namespace
 
-CNewsFeedOutput::~CNewsFeedOutput() {
+NewsFeedOutput::~NewsFeedOutput() {
     Close();
 }
 
-std::unique_ptr<CNewsFeedOutput> CNewsFeedOutput::Open(const QString& path, QString* error) {
+std::unique_ptr<NewsFeedOutput> NewsFeedOutput::Open(const QString& path, QString* error) {
     auto fail = [&](const QString& why) {
         if (error)
             *error = why;
-        return std::unique_ptr<CNewsFeedOutput>();
+        return std::unique_ptr<NewsFeedOutput>();
     };
     if (path.isEmpty())
         return fail(QStringLiteral("No file name is set."));
@@ -50,10 +50,10 @@ std::unique_ptr<CNewsFeedOutput> CNewsFeedOutput::Open(const QString& path, QStr
         ::close(fd);
         return fail(ErrnoText(code));
     }
-    return std::unique_ptr<CNewsFeedOutput>(new CNewsFeedOutput(path, fd));
+    return std::unique_ptr<NewsFeedOutput>(new NewsFeedOutput(path, fd));
 }
 
-bool CNewsFeedOutput::Close(QString* error) {
+bool NewsFeedOutput::Close(QString* error) {
     if (m_fd < 0)
         return true;
     const int result = ::close(m_fd);

@@ -7,15 +7,15 @@
 // The news feed file while a run writes it. Opening creates the file or truncates it and
 // holds an exclusive advisory lock on it until Close, so that Send To never hands on a
 // half-written file.
-class CNewsFeedOutput {
+class NewsFeedOutput {
 public:
-    ~CNewsFeedOutput();
+    ~NewsFeedOutput();
 
-    CNewsFeedOutput(const CNewsFeedOutput&) = delete;
-    CNewsFeedOutput& operator=(const CNewsFeedOutput&) = delete;
+    NewsFeedOutput(const NewsFeedOutput&) = delete;
+    NewsFeedOutput& operator=(const NewsFeedOutput&) = delete;
 
     // Null, with the reason in `error`, when the file cannot be created, locked or truncated.
-    static std::unique_ptr<CNewsFeedOutput> Open(const QString& path, QString* error);
+    static std::unique_ptr<NewsFeedOutput> Open(const QString& path, QString* error);
 
     QString Path() const { return m_strPath; }
     int Fd() const { return m_fd; }
@@ -25,7 +25,7 @@ public:
     bool Close(QString* error = nullptr);
 
 private:
-    CNewsFeedOutput(const QString& path, int fd) : m_strPath(path), m_fd(fd) {}
+    NewsFeedOutput(const QString& path, int fd) : m_strPath(path), m_fd(fd) {}
 
     QString m_strPath;
     int m_fd = -1;

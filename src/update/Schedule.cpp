@@ -1,4 +1,4 @@
-#include "Schedule.h"
+#include "update/Schedule.h"
 
 #include <iterator>
 
@@ -49,15 +49,15 @@ int ChoiceToInterval(int choice, int current) {
 
 } // namespace Schedule
 
-QDateTime CClock::LocalNow() const {
+QDateTime Clock::LocalNow() const {
     return QDateTime::currentDateTime();
 }
 
-void CScheduleCheck::Start() {
+void ScheduleCheck::Start() {
     m_lastTick = m_clock.LocalNow();
 }
 
-bool CScheduleCheck::Tick(int interval, int dailyHour, int dailyMinute) {
+bool ScheduleCheck::Tick(int interval, int dailyHour, int dailyMinute) {
     const QDateTime now = m_clock.LocalNow();
     const bool due = Schedule::IsUpdateDue(m_lastTick, now, interval, dailyHour, dailyMinute);
     m_lastTick = now;

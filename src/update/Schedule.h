@@ -25,16 +25,16 @@ int ChoiceToInterval(int choice, int current);
 } // namespace Schedule
 
 // The local time, swapped for a hand-moved clock in tests.
-class CClock {
+class Clock {
 public:
-    virtual ~CClock() = default;
+    virtual ~Clock() = default;
     virtual QDateTime LocalNow() const;
 };
 
 // The schedule check that runs on every timer tick; it remembers the minute it last saw.
-class CScheduleCheck {
+class ScheduleCheck {
 public:
-    explicit CScheduleCheck(const CClock& clock) : m_clock(clock) {}
+    explicit ScheduleCheck(const Clock& clock) : m_clock(clock) {}
 
     // Takes the current minute as already seen: a due time that passed before the timer
     // started is not caught up.
@@ -43,6 +43,6 @@ public:
     bool Tick(int interval, int dailyHour, int dailyMinute);
 
 private:
-    const CClock& m_clock;
+    const Clock& m_clock;
     QDateTime m_lastTick;
 };

@@ -1,12 +1,13 @@
-#include "Settings.h"
+#include "update/Settings.h"
 
-#include "AppPaths.h"
+#include "update/AppPaths.h"
 
 namespace {
 const char* const kOrganization = "Local AppWizard-Generated Applications";
 const char* const kApplication = "Pellavo";
 
 const QString kFeedFile = QStringLiteral("Path/FeedFile");
+const QString kEBook = QStringLiteral("Path/EBook");
 const QString kInterval = QStringLiteral("Update/Interval");
 const QString kHour = QStringLiteral("Update/Hour");
 const QString kMinute = QStringLiteral("Update/Minute");
@@ -22,51 +23,59 @@ int readInt(const QSettings& s, const QString& key, int fallback) {
 }
 } // namespace
 
-CSettings::CSettings()
+Settings::Settings()
     : m_settings(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, kOrganization,
                                              kApplication)) {}
 
-CSettings::CSettings(const QString& iniFile)
+Settings::Settings(const QString& iniFile)
     : m_settings(std::make_unique<QSettings>(iniFile, QSettings::IniFormat)) {}
 
-QString CSettings::FeedFile() const {
+QString Settings::FeedFile() const {
     const QVariant v = m_settings->value(kFeedFile);
     return v.isValid() ? v.toString() : AppPaths::DefaultFeedFile();
 }
 
-int CSettings::Interval() const {
+bool Settings::EBook() const {
+    return readInt(*m_settings, kEBook, 0) != 0;
+}
+
+int Settings::Interval() const {
     return readInt(*m_settings, kInterval, 1);
 }
-int CSettings::Hour() const {
+int Settings::Hour() const {
     return readInt(*m_settings, kHour, 6);
 }
-int CSettings::Minute() const {
+int Settings::Minute() const {
     return readInt(*m_settings, kMinute, 0);
 }
 
-void CSettings::SetFeedFile(const QString& path) {
+void Settings::SetFeedFile(const QString& path) {
     m_settings->setValue(kFeedFile, path);
 }
 
-void CSettings::SetSchedule(int interval, int hour, int minute) {
+void Settings::SetEBook(bool on) {
+    m_settings->setValue(kEBook, on ? 1 : 0);
+}
+
+void Settings::SetSchedule(int interval, int hour, int minute) {
     m_settings->setValue(kInterval, interval);
     m_settings->setValue(kHour, hour);
     m_settings->setValue(kMinute, minute);
 }
 
-CSettings::WinPos CSettings::WindowPosition() const {
+Settings::WinPos Settings::WindowPosition() const {
     const WinPos defaults;
     return {readInt(*m_settings, kX, defaults.x), readInt(*m_settings, kY, defaults.y),
             readInt(*m_settings, kCx, defaults.cx), readInt(*m_settings, kCy, defaults.cy)};
 }
 
-void CSettings::SetWindowPosition(const WinPos& pos) {
+void Settings::SetWindowPosition(const WinPos& pos) {
     m_settings->setValue(kX, pos.x);
     m_settings->setValue(kY, pos.y);
     m_settings->setValue(kCx, pos.cx);
     m_settings->setValue(kCy, pos.cy);
 }
 
-void CSettings::Sync() {
+void Settings::Sync() {
     m_settings->sync();
 }

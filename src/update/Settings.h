@@ -7,18 +7,21 @@
 
 // The program's settings, in the profile "Local AppWizard-Generated Applications/Pellavo",
 // with one place that knows every key and its default.
-class CSettings {
+class Settings {
 public:
     // The user's settings.
-    CSettings();
+    Settings();
     // Settings kept in a given file (tests).
-    explicit CSettings(const QString& iniFile);
+    explicit Settings(const QString& iniFile);
 
     QString FeedFile() const;
+    // Whether every run also makes the e-book edition beside the news feed file.
+    bool EBook() const;
     int Interval() const;
     int Hour() const;
     int Minute() const;
     void SetFeedFile(const QString& path);
+    void SetEBook(bool on);
     void SetSchedule(int interval, int hour, int minute);
 
     struct WinPos {

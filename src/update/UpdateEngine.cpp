@@ -1,9 +1,9 @@
-#include "UpdateEngine.h"
+#include "update/UpdateEngine.h"
 
-#include "AppPaths.h"
-#include "FeedCache.h"
-#include "NewsFeedFile.h"
-#include "NewsFeedOutput.h"
+#include "update/AppPaths.h"
+#include "update/FeedCache.h"
+#include "update/NewsFeedFile.h"
+#include "update/NewsFeedOutput.h"
 
 #include <QFile>
 #include <QHash>
@@ -36,12 +36,12 @@ QString CreateTempFile(const QString& folder) {
 
 } // namespace
 
-CUpdateEngine::CUpdateEngine(CUpdateJob job, std::unique_ptr<CNewsFeedOutput> output, QObject* parent)
+UpdateEngine::UpdateEngine(UpdateJob job, std::unique_ptr<NewsFeedOutput> output, QObject* parent)
     : QObject(parent), m_job(std::move(job)), m_output(std::move(output)), m_strOutputPath(m_output->Path()) {
     m_job.maxTransfers = std::max(1, m_job.maxTransfers);
     m_job.maxPerHost = std::max(1, m_job.maxPerHost);
     if (!m_job.webOptions.cache)
-        m_job.webOptions.cache = CFeedCache::ForUser();
+        m_job.webOptions.cache = FeedCache::ForUser();
     QHash<QString, int> hosts;
     m_slots.resize(m_job.urls.size());
     for (qsizetype i = 0; i < m_job.urls.size(); ++i) {
@@ -54,17 +54,17 @@ CUpdateEngine::CUpdateEngine(CUpdateJob job, std::unique_ptr<CNewsFeedOutput> ou
     m_hostRunning.assign(hosts.size(), 0);
 }
 
-CUpdateEngine::~CUpdateEngine() {
+UpdateEngine::~UpdateEngine() {
     Cancel();
     Wait();
 }
 
-void CUpdateEngine::Start() {
+void UpdateEngine::Start() {
     if (!m_coordinator.joinable())
         m_coordinator = std::thread([this] { Coordinate(); });
 }
 
-void CUpdateEngine::Cancel() {
+void UpdateEngine::Cancel() {
     if (m_done.load())
         return;
     m_cancelled.store(true);
@@ -73,12 +73,12 @@ void CUpdateEngine::Cancel() {
     m_wake.notify_all();
 }
 
-void CUpdateEngine::Wait() {
+void UpdateEngine::Wait() {
     if (m_coordinator.joinable())
         m_coordinator.join();
 }
 
-int CUpdateEngine::NextRunnable() {
+int UpdateEngine::NextRunnable() {
     while (m_firstPending < static_cast<int>(m_slots.size()) &&
            m_slots[m_firstPending].state != Slot::State::Pending)
         ++m_firstPending;
@@ -90,7 +90,7 @@ int CUpdateEngine::NextRunnable() {
     return -1;
 }
 
-void CUpdateEngine::Work(const QString& tempFolder) {
+void UpdateEngine::Work(const QString& tempFolder) {
     for (;;) {
         int index = -1;
         {
@@ -127,7 +127,7 @@ void CUpdateEngine::Work(const QString& tempFolder) {
     }
 }
 
-void CUpdateEngine::StopWorkers() {
+void UpdateEngine::StopWorkers() {
     m_stop.store(true);
     {
         std::lock_guard lock(m_mutex);
@@ -144,8 +144,8 @@ void CUpdateEngine::StopWorkers() {
     }
 }
 
-void CUpdateEngine::Coordinate() {
-    CNewsFeedWriter writer(m_output->Fd());
+void UpdateEngine::Coordinate() {
+    NewsFeedWriter writer(m_output->Fd());
     QString tempError;
     const QString tempFolder = AppPaths::PrivateTempFolder(&tempError);
     if (tempFolder.isEmpty()) {

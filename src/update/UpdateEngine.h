@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CWebAccess.h"
+#include "update/CWebAccess.h"
 
 #include <QObject>
 #include <QStringList>
@@ -12,10 +12,10 @@
 #include <thread>
 #include <vector>
 
-class CNewsFeedOutput;
+class NewsFeedOutput;
 
 // What one update run fetches, and how.
-struct CUpdateJob {
+struct UpdateJob {
     QStringList urls; // in list order; the file's records follow it
     QString agentName;
     bool syncChannels = false;
@@ -30,7 +30,7 @@ struct CUpdateJob {
 // the news feed file on a thread of its own, record by record in list order, so the file is
 // byte for byte the one a one-at-a-time run writes. It never touches the user interface:
 // everything it has to say goes out through queued signals, in list order.
-class CUpdateEngine : public QObject {
+class UpdateEngine : public QObject {
     Q_OBJECT
 public:
     enum class Failure {
@@ -47,14 +47,14 @@ public:
     };
 
     // Takes the open, locked output file; the run closes it before it reports the end.
-    CUpdateEngine(CUpdateJob job, std::unique_ptr<CNewsFeedOutput> output, QObject* parent = nullptr);
+    UpdateEngine(UpdateJob job, std::unique_ptr<NewsFeedOutput> output, QObject* parent = nullptr);
     // Cancels the run and waits until the file is closed.
-    ~CUpdateEngine() override;
+    ~UpdateEngine() override;
 
-    CUpdateEngine(const CUpdateEngine&) = delete;
-    CUpdateEngine& operator=(const CUpdateEngine&) = delete;
+    UpdateEngine(const UpdateEngine&) = delete;
+    UpdateEngine& operator=(const UpdateEngine&) = delete;
 
-    const CUpdateJob& Job() const { return m_job; }
+    const UpdateJob& Job() const { return m_job; }
     QString OutputPath() const { return m_strOutputPath; }
 
     void Start();
@@ -87,8 +87,8 @@ private:
     int NextRunnable();
     void StopWorkers();
 
-    CUpdateJob m_job;
-    std::unique_ptr<CNewsFeedOutput> m_output;
+    UpdateJob m_job;
+    std::unique_ptr<NewsFeedOutput> m_output;
     QString m_strOutputPath;
     Outcome m_outcome;
 

@@ -1,4 +1,4 @@
-#include "Artwork.h"
+#include "view/Artwork.h"
 
 #include <QWidget>
 

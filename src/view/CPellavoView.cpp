@@ -1,13 +1,13 @@
-#include "CPellavoView.h"
+#include "view/CPellavoView.h"
 
-#include "Commands.h"
+#include "view/Commands.h"
 
-#include "BCMenu.h"
-#include "CUpdateController.h"
-#include "PellavoDoc.h"
-#include "Schedule.h"
-#include "Settings.h"
-#include "TextConv.h"
+#include "model/PellavoDoc.h"
+#include "model/TextConv.h"
+#include "shell/BCMenu.h"
+#include "update/Schedule.h"
+#include "update/Settings.h"
+#include "update/ui/UpdateController.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -22,10 +22,10 @@
 #include <vector>
 
 // A tree node: carries a pointer to its outline item, which the document owns.
-class COutlineNode : public QTreeWidgetItem {
+class OutlineNode : public QTreeWidgetItem {
 public:
     static constexpr int NodeType = QTreeWidgetItem::UserType + 1;
-    explicit COutlineNode(COutlineItem* item) : QTreeWidgetItem(NodeType), m_pItem(item) {}
+    explicit OutlineNode(COutlineItem* item) : QTreeWidgetItem(NodeType), m_pItem(item) {}
     // The order of Sort By Name, which the tree's own stable sort of a level uses.
     bool operator<(const QTreeWidgetItem& other) const override {
         return CPellavoView::CompareByName(this, &other) < 0;
@@ -35,9 +35,9 @@ public:
 
 // The standard delegate, with the layout of a row's check box, icon and text
 // made available to the view's hit-test, and the drop target of a drag drawn as selected.
-class CMarkDelegate : public QStyledItemDelegate {
+class MarkDelegate : public QStyledItemDelegate {
 public:
-    explicit CMarkDelegate(CPellavoView* view) : QStyledItemDelegate(view), m_pView(view) {}
+    explicit MarkDelegate(CPellavoView* view) : QStyledItemDelegate(view), m_pView(view) {}
     void Prepare(QStyleOptionViewItem* option, const QModelIndex& index) const {
         initStyleOption(option, index);
     }
@@ -99,10 +99,10 @@ Qt::CheckState CheckStateOf(CPellavoView::Mark mark) {
 
 } // namespace
 
-CPellavoView::CPellavoView(CPellavoDoc* doc, QWidget* parent, CSettings* settings)
-    : QTreeWidget(parent), m_pDoc(doc), m_pDelegate(new CMarkDelegate(this)),
-      m_pOwnSettings(settings ? nullptr : std::make_unique<CSettings>()),
-      m_pSettings(settings ? settings : m_pOwnSettings.get()), m_pClock(std::make_unique<CClock>()) {
+CPellavoView::CPellavoView(CPellavoDoc* doc, QWidget* parent, Settings* settings)
+    : QTreeWidget(parent), m_pDoc(doc), m_pDelegate(new MarkDelegate(this)),
+      m_pOwnSettings(settings ? nullptr : std::make_unique<Settings>()),
+      m_pSettings(settings ? settings : m_pOwnSettings.get()), m_pClock(std::make_unique<Clock>()) {
     setColumnCount(1);
     setHeaderHidden(true);
     header()->setStretchLastSection(true);
@@ -199,7 +199,7 @@ void CPellavoView::RunCommand(int commandId) {
 }
 
 QTreeWidgetItem* CPellavoView::MakeNode(COutlineItem* item) const {
-    auto* node = new COutlineNode(item);
+    auto* node = new OutlineNode(item);
     node->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
     node->setText(0, LabelOf(item));
     node->setIcon(0, item->IsFeed() ? m_iconFeed : m_iconGroup);
@@ -252,9 +252,9 @@ QTreeWidgetItem* CPellavoView::SelectedNode() const {
 }
 
 COutlineItem* CPellavoView::ItemOf(const QTreeWidgetItem* node) {
-    if (!node || node->type() != COutlineNode::NodeType)
+    if (!node || node->type() != OutlineNode::NodeType)
         return nullptr;
-    return static_cast<const COutlineNode*>(node)->m_pItem;
+    return static_cast<const OutlineNode*>(node)->m_pItem;
 }
 
 QString CPellavoView::LabelOf(const COutlineItem* item) {

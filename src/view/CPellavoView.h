@@ -1,6 +1,6 @@
 #pragma once
 
-#include "OutlineItem.h"
+#include "model/OutlineItem.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -14,11 +14,11 @@
 #include <memory>
 
 class QLabel;
-class CClock;
+class Clock;
 class CPellavoDoc;
-class CMarkDelegate;
-class CSettings;
-class CUpdateController;
+class MarkDelegate;
+class Settings;
+class UpdateController;
 
 // The tree of subscriptions: one node per outline item, the root included. The
 // tree, not the model's links, decides what is saved and updated and in which
@@ -33,7 +33,7 @@ public:
     enum class HitPart { Nowhere, StateIcon, Icon, Label, Elsewhere };
 
     // `settings` is the profile for the output file and the schedule; the user's own when null.
-    explicit CPellavoView(CPellavoDoc* doc, QWidget* parent = nullptr, CSettings* settings = nullptr);
+    explicit CPellavoView(CPellavoDoc* doc, QWidget* parent = nullptr, Settings* settings = nullptr);
     ~CPellavoView() override;
 
     // The start-up load: the channel file into the model and the tree; then the update
@@ -133,7 +133,7 @@ public:
     void OnHelpContents();
 
     // Update runs, the output file and the schedule.
-    CUpdateController* UpdateController() const { return m_pUpdate.get(); }
+    UpdateController* UpdateService() const { return m_pUpdate.get(); }
     // The news feed file's path.
     QString FeedFile() const;
 
@@ -211,11 +211,11 @@ private:
     void ShowMessage(const QString& text, const QString& caption);
 
     CPellavoDoc* m_pDoc;
-    CMarkDelegate* m_pDelegate;
-    std::unique_ptr<CSettings> m_pOwnSettings;
-    CSettings* m_pSettings;
-    std::unique_ptr<CClock> m_pClock;
-    std::unique_ptr<CUpdateController> m_pUpdate;
+    MarkDelegate* m_pDelegate;
+    std::unique_ptr<Settings> m_pOwnSettings;
+    Settings* m_pSettings;
+    std::unique_ptr<Clock> m_pClock;
+    std::unique_ptr<UpdateController> m_pUpdate;
     QHash<int, QAction*> m_actions;
     QIcon m_iconGroup;
     QIcon m_iconFeed;

@@ -1,13 +1,13 @@
 // The channel file: the start-up load, saving with numbered backups, Undo, Import and Export.
-#include "CPellavoView.h"
+#include "view/CPellavoView.h"
 
-#include "PropertyDialogs.h"
-#include "TreeOutline.h"
+#include "view/PropertyDialogs.h"
+#include "view/TreeOutline.h"
 
-#include "AppPaths.h"
-#include "OpmlReader.h"
-#include "OpmlWriter.h"
-#include "PellavoDoc.h"
+#include "model/OpmlReader.h"
+#include "model/OpmlWriter.h"
+#include "model/PellavoDoc.h"
+#include "update/AppPaths.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -133,7 +133,7 @@ void CPellavoView::SaveChannel() {
     ++m_nBackupCount;
     MakeBackup(channelFile);
     QString error;
-    if (!WriteOpmlFile(channelFile, CTreeOutline(*this), OpmlForm::Channel, &error)) {
+    if (!WriteOpmlFile(channelFile, TreeOutline(*this), OpmlForm::Channel, &error)) {
         ShowMessage(QStringLiteral("The subscriptions could not be saved to %1.\n%2\n"
                                    "The change is shown but will be lost when Pellavo ends.")
                         .arg(Native(channelFile), error),
@@ -238,7 +238,7 @@ void CPellavoView::OnImportOpml() {
     if (path.isEmpty())
         return;
     CDlgImportConfirm confirm(this);
-    if (confirm.DoModal() != CPellavoDialog::IDOK)
+    if (confirm.DoModal() != PellavoDialog::IDOK)
         return;
     std::unique_ptr<COutlineHead> head;
     std::unique_ptr<COutlineItem> root;
@@ -268,7 +268,7 @@ void CPellavoView::OnExportOpml() {
     if (path.isEmpty())
         return;
     QString error;
-    if (!WriteOpmlFile(path, CTreeOutline(*this), OpmlForm::Export, &error))
+    if (!WriteOpmlFile(path, TreeOutline(*this), OpmlForm::Export, &error))
         ShowMessage(
             QStringLiteral("The subscriptions could not be exported to %1.\n%2").arg(Native(path), error),
             kError);

@@ -1,4 +1,4 @@
-#include "Commands.h"
+#include "view/Commands.h"
 
 const QList<CommandInfo>& CommandTable() {
     static const QList<CommandInfo> table = {

@@ -1,7 +1,7 @@
 // Drag and drop inside the tree: a node moves with its subtree onto a group, as its
 // last child, or directly after a feed. Built on the view's own mouse events and
 // timers rather than Qt's item-view drag and drop, whose rules differ.
-#include "CPellavoView.h"
+#include "view/CPellavoView.h"
 
 #include <QApplication>
 #include <QLabel>

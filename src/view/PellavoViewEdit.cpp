@@ -1,10 +1,10 @@
 // The editing commands: new groups and feeds, properties, the internal clipboard,
 // delete and sort. Each changes the model and the nodes together and saves once.
-#include "CPellavoView.h"
+#include "view/CPellavoView.h"
 
-#include "PropertyDialogs.h"
+#include "view/PropertyDialogs.h"
 
-#include "TextConv.h"
+#include "model/TextConv.h"
 
 #include <memory>
 
@@ -41,7 +41,7 @@ void CPellavoView::OnProperties() {
             dialog.m_strHtmlUrl = Utf8ToAnsi(item->m_pszHtmlUrl);
         if (item->m_pszDescription)
             dialog.m_strDescription = Utf8ToAnsi(item->m_pszDescription);
-        if (dialog.DoModal() != CPellavoDialog::IDOK)
+        if (dialog.DoModal() != PellavoDialog::IDOK)
             return;
         if (StoreField(item->m_pszTitle, dialog.m_strTitle))
             title = dialog.m_strTitle;
@@ -54,7 +54,7 @@ void CPellavoView::OnProperties() {
             dialog.m_strTitle = Utf8ToAnsi(item->m_pszTitle);
         if (item->m_pszDescription)
             dialog.m_strDescription = Utf8ToAnsi(item->m_pszDescription);
-        if (dialog.DoModal() != CPellavoDialog::IDOK)
+        if (dialog.DoModal() != PellavoDialog::IDOK)
             return;
         if (StoreField(item->m_pszTitle, dialog.m_strTitle))
             title = dialog.m_strTitle;
@@ -81,7 +81,7 @@ void CPellavoView::NewItem(bool feed) {
     auto item = std::make_unique<COutlineItem>();
     if (feed) {
         CChannelProp dialog(this);
-        if (dialog.DoModal() != CPellavoDialog::IDOK)
+        if (dialog.DoModal() != PellavoDialog::IDOK)
             return;
         StoreField(item->m_pszTitle, dialog.m_strTitle);
         StoreField(item->m_pszXmlUrl, dialog.m_strXmlUrl);
@@ -89,7 +89,7 @@ void CPellavoView::NewItem(bool feed) {
         StoreField(item->m_pszDescription, dialog.m_strDescription);
     } else {
         CDlgGroupProp dialog(this);
-        if (dialog.DoModal() != CPellavoDialog::IDOK)
+        if (dialog.DoModal() != PellavoDialog::IDOK)
             return;
         StoreField(item->m_pszTitle, dialog.m_strTitle);
         StoreField(item->m_pszDescription, dialog.m_strDescription);
@@ -135,7 +135,7 @@ void CPellavoView::OnTreeDelete() {
     if (!ItemOf(node) || !node->parent())
         return;
     CDlgDeleteConfirm confirm(this);
-    if (confirm.DoModal() != CPellavoDialog::IDOK)
+    if (confirm.DoModal() != PellavoDialog::IDOK)
         return;
     RemoveNode(node, true);
 }
@@ -145,7 +145,7 @@ void CPellavoView::OnDeleteKey() {
     if (!ItemOf(node) || !node->parent())
         return;
     CDlgDeleteConfirm confirm(this);
-    if (confirm.DoModal() != CPellavoDialog::IDOK)
+    if (confirm.DoModal() != PellavoDialog::IDOK)
         return;
     RemoveNode(node, false);
 }

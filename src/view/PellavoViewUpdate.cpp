@@ -1,12 +1,12 @@
 // The tree view's update commands, options, Send To and help: the view collects the
 // addresses and hands everything else to the update controller and the shell.
-#include "CPellavoView.h"
+#include "view/CPellavoView.h"
 
-#include "AppPaths.h"
-#include "CSendTo.h"
-#include "CUpdateController.h"
-#include "Schedule.h"
-#include "Settings.h"
+#include "shell/SendToMenu.h"
+#include "update/AppPaths.h"
+#include "update/Schedule.h"
+#include "update/Settings.h"
+#include "update/ui/UpdateController.h"
 
 #include <QDesktopServices>
 #include <QUrl>
@@ -15,7 +15,7 @@ void CPellavoView::StartUpdates() {
     // A second initial update must not start a second controller under a run in progress.
     if (m_pUpdate)
         return;
-    CUpdateController::Sources sources;
+    UpdateController::Sources sources;
     sources.collectAll = [this] {
         m_lstFeedUrls.clear();
         CollectFeeds(RootNode());
@@ -23,7 +23,7 @@ void CPellavoView::StartUpdates() {
     };
     sources.syncChannels = [this] { return m_bSyncChannels; };
     sources.channelFile = [] { return AppPaths::ChannelFile(); };
-    m_pUpdate = std::make_unique<CUpdateController>(*m_pSettings, *m_pClock, std::move(sources), this);
+    m_pUpdate = std::make_unique<UpdateController>(*m_pSettings, *m_pClock, std::move(sources), this);
     m_pUpdate->LoadSettings();
     m_pUpdate->StartTimer();
 }
@@ -76,7 +76,7 @@ void CPellavoView::OnOptions() {
 }
 
 void CPellavoView::OnSendTo() {
-    CSendTo().Run(FeedFile(), this, QPoint(0, 70));
+    SendToMenu().Run(FeedFile(), this, QPoint(0, 70));
 }
 
 void CPellavoView::OnHelpContents() {

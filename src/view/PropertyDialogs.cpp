@@ -1,6 +1,6 @@
-#include "PropertyDialogs.h"
+#include "view/PropertyDialogs.h"
 
-#include "Artwork.h"
+#include "view/Artwork.h"
 
 #include <QBoxLayout>
 #include <QFormLayout>
@@ -35,7 +35,7 @@ QLineEdit* MakeEdit(int controlId, QWidget* parent) {
 
 // The button row at the bottom right: the first button is the default one and
 // closes with 1, the second closes with 2.
-QBoxLayout* MakeButtons(CPellavoDialog* dialog, const QString& first, const QString& second) {
+QBoxLayout* MakeButtons(PellavoDialog* dialog, const QString& first, const QString& second) {
     auto* accept = new QPushButton(first, dialog);
     accept->setObjectName(QStringLiteral("button1"));
     accept->setDefault(true);
@@ -52,12 +52,12 @@ QBoxLayout* MakeButtons(CPellavoDialog* dialog, const QString& first, const QStr
 
 } // namespace
 
-CPellavoDialog::CPellavoDialog(QWidget* parent) : QDialog(parent) {
+PellavoDialog::PellavoDialog(QWidget* parent) : QDialog(parent) {
     setModal(true);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 }
 
-int CPellavoDialog::DoModal() {
+int PellavoDialog::DoModal() {
     DoDataExchange(false);
     if (exec() != QDialog::Accepted)
         return IDCANCEL;
@@ -65,9 +65,9 @@ int CPellavoDialog::DoModal() {
     return IDOK;
 }
 
-void CPellavoDialog::DoDataExchange(bool) {}
+void PellavoDialog::DoDataExchange(bool) {}
 
-CChannelProp::CChannelProp(QWidget* parent) : CPellavoDialog(parent) {
+CChannelProp::CChannelProp(QWidget* parent) : PellavoDialog(parent) {
     setWindowTitle(QStringLiteral("Channel Properties"));
     m_editTitle = MakeEdit(1001, this);
     m_editXmlUrl = MakeEdit(1002, this);
@@ -108,7 +108,7 @@ void CChannelProp::DoDataExchange(bool save) {
     }
 }
 
-CDlgGroupProp::CDlgGroupProp(QWidget* parent) : CPellavoDialog(parent) {
+CDlgGroupProp::CDlgGroupProp(QWidget* parent) : PellavoDialog(parent) {
     setWindowTitle(QStringLiteral("Group Properties"));
     m_editTitle = MakeEdit(1004, this);
     m_editDescription = MakeEdit(1003, this);
@@ -140,7 +140,7 @@ void CDlgGroupProp::DoDataExchange(bool save) {
 namespace {
 
 // The two confirmations: a picture on the left, the question, a line, Yes and Cancel.
-void BuildConfirmation(CPellavoDialog* dialog, const QString& question, const QString& picture) {
+void BuildConfirmation(PellavoDialog* dialog, const QString& question, const QString& picture) {
     dialog->setWindowTitle(QStringLiteral("Warning"));
     auto* text = new QLabel(question, dialog);
     text->setObjectName(QStringLiteral("question"));
@@ -160,12 +160,12 @@ void BuildConfirmation(CPellavoDialog* dialog, const QString& question, const QS
 
 } // namespace
 
-CDlgDeleteConfirm::CDlgDeleteConfirm(QWidget* parent) : CPellavoDialog(parent) {
+CDlgDeleteConfirm::CDlgDeleteConfirm(QWidget* parent) : PellavoDialog(parent) {
     BuildConfirmation(this, QStringLiteral("The selected item or group will be deleted, continue?"),
                       QStringLiteral(":/images/dlg_delete.png"));
 }
 
-CDlgImportConfirm::CDlgImportConfirm(QWidget* parent) : CPellavoDialog(parent) {
+CDlgImportConfirm::CDlgImportConfirm(QWidget* parent) : PellavoDialog(parent) {
     BuildConfirmation(
         this, QStringLiteral("All current channel data will be overwritten by imported ones, continue?"),
         QStringLiteral(":/images/dlg_import.png"));

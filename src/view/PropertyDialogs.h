@@ -7,13 +7,13 @@ class QLineEdit;
 
 // A modal dialog that carries text in and out of its controls: the members are
 // copied into the controls when it opens and back only when it closes with OK.
-class CPellavoDialog : public QDialog {
+class PellavoDialog : public QDialog {
     Q_OBJECT
 public:
     // Results of DoModal.
     enum Result { IDOK = 1, IDCANCEL = 2 };
 
-    explicit CPellavoDialog(QWidget* parent);
+    explicit PellavoDialog(QWidget* parent);
 
     // Shows the dialog; 1 for OK or Yes, 2 for Cancel, Escape or the close box.
     int DoModal();
@@ -24,7 +24,7 @@ protected:
 };
 
 // Edits a feed: title, feed address, web page and description.
-class CChannelProp : public CPellavoDialog {
+class CChannelProp : public PellavoDialog {
     Q_OBJECT
 public:
     explicit CChannelProp(QWidget* parent = nullptr);
@@ -45,7 +45,7 @@ private:
 };
 
 // Edits a group: title and description.
-class CDlgGroupProp : public CPellavoDialog {
+class CDlgGroupProp : public PellavoDialog {
     Q_OBJECT
 public:
     explicit CDlgGroupProp(QWidget* parent = nullptr);
@@ -62,14 +62,14 @@ private:
 };
 
 // Asks before the selected item or group is deleted.
-class CDlgDeleteConfirm : public CPellavoDialog {
+class CDlgDeleteConfirm : public PellavoDialog {
     Q_OBJECT
 public:
     explicit CDlgDeleteConfirm(QWidget* parent = nullptr);
 };
 
 // Asks before an import replaces every subscription.
-class CDlgImportConfirm : public CPellavoDialog {
+class CDlgImportConfirm : public PellavoDialog {
     Q_OBJECT
 public:
     explicit CDlgImportConfirm(QWidget* parent = nullptr);

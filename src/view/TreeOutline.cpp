@@ -1,6 +1,6 @@
-#include "TreeOutline.h"
+#include "view/TreeOutline.h"
 
-#include "CPellavoView.h"
+#include "view/CPellavoView.h"
 
 #include <QTreeWidget>
 
@@ -12,18 +12,18 @@ const QTreeWidgetItem* NodeItem(OutlineTree::Node node) {
 
 } // namespace
 
-OutlineTree::Node CTreeOutline::TopLevel() const {
+OutlineTree::Node TreeOutline::TopLevel() const {
     return m_tree.topLevelItemCount() ? m_tree.topLevelItem(0) : nullptr;
 }
 
-OutlineTree::Node CTreeOutline::FirstChild(Node node) const {
+OutlineTree::Node TreeOutline::FirstChild(Node node) const {
     const QTreeWidgetItem* child = NodeItem(node)->child(0);
     if (child)
         m_positions.insert(child, 0);
     return child;
 }
 
-OutlineTree::Node CTreeOutline::NextSibling(Node node) const {
+OutlineTree::Node TreeOutline::NextSibling(Node node) const {
     const QTreeWidgetItem* item = NodeItem(node);
     const QTreeWidgetItem* parent = item->parent();
     // Only the first top-level node is ever written.
@@ -39,6 +39,6 @@ OutlineTree::Node CTreeOutline::NextSibling(Node node) const {
     return next;
 }
 
-const COutlineItem* CTreeOutline::Item(Node node) const {
+const COutlineItem* TreeOutline::Item(Node node) const {
     return CPellavoView::ItemOf(NodeItem(node));
 }

@@ -1,15 +1,15 @@
 #pragma once
 
-#include "OpmlWriter.h"
+#include "model/OpmlWriter.h"
 
 #include <QHash>
 
 class QTreeWidget;
 
 // The tree view's nodes, in the order it shows them, as the writer walks them.
-class CTreeOutline : public OutlineTree {
+class TreeOutline : public OutlineTree {
 public:
-    explicit CTreeOutline(const QTreeWidget& tree) : m_tree(tree) {}
+    explicit TreeOutline(const QTreeWidget& tree) : m_tree(tree) {}
 
     Node TopLevel() const override;
     Node FirstChild(Node node) const override;

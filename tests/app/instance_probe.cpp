@@ -1,6 +1,6 @@
 // A stand-in for a Pellavo start: either wakes the first instance and ends, or
 // becomes the first instance and reports each wake-up on standard output.
-#include "CInstanceChecker.h"
+#include "app/CInstanceChecker.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -1,9 +1,9 @@
 #include "FuzzChecks.h"
 
-#include "NewsFeedFile.h"
-#include "OpmlReader.h"
-#include "OpmlWriter.h"
-#include "OutlineItem.h"
+#include "model/OpmlReader.h"
+#include "model/OpmlWriter.h"
+#include "model/OutlineItem.h"
+#include "update/NewsFeedFile.h"
 
 #include <QBuffer>
 
@@ -218,7 +218,7 @@ QString CheckNewsFeedReader(const QByteArray& input) {
         return QString();
     const QByteArray file = input.mid(1);
     ShortReadDevice device(file, uchar(input[0]) & 1, uchar(input[0]) >> 1);
-    CNewsFeedReader reader(device);
+    NewsFeedReader reader(device);
 
     QByteArray rebuilt;
     bool whole = reader.ReadHeader();
@@ -227,7 +227,7 @@ QString CheckNewsFeedReader(const QByteArray& input) {
         rebuilt = reader.SyncFlag() && reader.ChannelFile().isEmpty()
                       ? QByteArray("\x09\x56\x01\x00\x01\x00\x00\x00\x00\x00\x00\x00", 12)
                       : NewsFeedFile::EncodeHeader(reader.SyncFlag(), reader.ChannelFile());
-        CNewsFeedReader::Record record;
+        NewsFeedReader::Record record;
         qint64 lastOffset = -1;
         while (reader.ReadNext(record)) {
             if (record.offset <= lastOffset || record.offset >= file.size())
@@ -282,7 +282,7 @@ QString CheckFeedCleaning(const QByteArray& input) {
     QByteArray written;
     QBuffer out(&written);
     out.open(QIODevice::WriteOnly);
-    CNewsFeedWriter writer(out);
+    NewsFeedWriter writer(out);
     const AppendResult result = AppendFeedContent(writer, url, download.Path());
     out.close();
     if (input.isEmpty())
@@ -297,8 +297,8 @@ QString CheckFeedCleaning(const QByteArray& input) {
     QByteArray file = NewsFeedFile::EncodeHeader(false, QByteArray()) + written;
     QBuffer in(&file);
     in.open(QIODevice::ReadOnly);
-    CNewsFeedReader reader(in);
-    CNewsFeedReader::Record record;
+    NewsFeedReader reader(in);
+    NewsFeedReader::Record record;
     if (!reader.ReadHeader() || !reader.ReadNext(record) || record.url != url || record.content != content ||
         reader.ReadNext(record) || !reader.AtEnd() || reader.HasError())
         return QStringLiteral("the record does not read back as one record: %1").arg(reader.ErrorString());

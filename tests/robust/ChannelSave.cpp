@@ -1,7 +1,7 @@
 #include "ChannelSave.h"
 
-#include "AppPaths.h"
-#include "OpmlWriter.h"
+#include "model/OpmlWriter.h"
+#include "update/AppPaths.h"
 
 #include <QDir>
 #include <QFile>

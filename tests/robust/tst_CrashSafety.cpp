@@ -2,13 +2,13 @@
 // process saves a large channel file over and over, the way every edit does, and is
 // killed at random moments. After every kill the channel file must load whole as one
 // version, never a mixture, and every backup must load whole too.
-#include "AppPaths.h"
 #include "ChannelSave.h"
 #include "ModelTestUtil.h"
-#include "OpmlReader.h"
-#include "OpmlWriter.h"
-#include "OutlineItem.h"
+#include "model/OpmlReader.h"
+#include "model/OpmlWriter.h"
+#include "model/OutlineItem.h"
 #include "testsupport.h"
+#include "update/AppPaths.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,13 +1,13 @@
 // Update runs against servers that misbehave in every way we know of: each run ends
 // within the download limits, writes a well-formed news feed file with the good feeds,
 // and leaves no download behind.
-#include "AppPaths.h"
-#include "CWebAccess.h"
-#include "NewsFeedFile.h"
-#include "NewsFeedOutput.h"
 #include "TestHttpServer.h"
-#include "UpdateEngine.h"
 #include "testsupport.h"
+#include "update/AppPaths.h"
+#include "update/CWebAccess.h"
+#include "update/NewsFeedFile.h"
+#include "update/NewsFeedOutput.h"
+#include "update/UpdateEngine.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -130,15 +130,15 @@ private slots:
 
         const QString output = m_dir.filePath(QStringLiteral("news.nff"));
         QString error;
-        auto file = CNewsFeedOutput::Open(output, &error);
+        auto file = NewsFeedOutput::Open(output, &error);
         QVERIFY2(file, qPrintable(error));
-        CUpdateJob job;
+        UpdateJob job;
         job.urls = {m_server.url(QStringLiteral("/good1")), m_server.url(QStringLiteral("/hostile")),
                     m_server.url(QStringLiteral("/good2"))};
         job.agentName = QStringLiteral("Corvantis RSS Reader");
         job.webOptions = ShortLimits();
-        CUpdateEngine engine(job, std::move(file));
-        QSignalSpy finished(&engine, &CUpdateEngine::finished);
+        UpdateEngine engine(job, std::move(file));
+        QSignalSpy finished(&engine, &UpdateEngine::finished);
         QElapsedTimer clock;
         clock.start();
         engine.Start();
@@ -147,18 +147,18 @@ private slots:
         QVERIFY2(finished.wait(int(std::chrono::milliseconds(limit).count())), "the run did not end in time");
         qInfo("run ended after %lld ms", clock.elapsed());
 
-        const CUpdateEngine::Outcome outcome = engine.GetOutcome();
-        QCOMPARE(outcome.failure, CUpdateEngine::Failure::None);
+        const UpdateEngine::Outcome outcome = engine.GetOutcome();
+        QCOMPARE(outcome.failure, UpdateEngine::Failure::None);
         QCOMPARE(outcome.failedFeeds, 1);
         QVERIFY(!outcome.cancelled);
 
         QFile written(output);
         QVERIFY(written.open(QIODevice::ReadOnly));
-        CNewsFeedReader reader(written);
+        NewsFeedReader reader(written);
         QVERIFY2(reader.ReadHeader(), qPrintable(reader.ErrorString()));
         QStringList urls;
         QList<QByteArray> contents;
-        for (CNewsFeedReader::Record record; reader.ReadNext(record);) {
+        for (NewsFeedReader::Record record; reader.ReadNext(record);) {
             urls << record.url;
             contents << record.content;
         }

@@ -1,13 +1,13 @@
 // A program that runs for weeks saves thousands of times and updates hundreds of times:
 // after 1,000 saves and 100 update runs in one process, the open file descriptors and
 // the memory in use are back where they started.
-#include "AppPaths.h"
 #include "ChannelSave.h"
-#include "NewsFeedOutput.h"
-#include "OutlineItem.h"
 #include "TestHttpServer.h"
-#include "UpdateEngine.h"
+#include "model/OutlineItem.h"
 #include "testsupport.h"
+#include "update/AppPaths.h"
+#include "update/NewsFeedOutput.h"
+#include "update/UpdateEngine.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -111,17 +111,17 @@ private:
         const QString output = m_dir.filePath(QStringLiteral("news.nff"));
         for (int i = 0; i < count; ++i) {
             QString error;
-            auto file = CNewsFeedOutput::Open(output, &error);
+            auto file = NewsFeedOutput::Open(output, &error);
             if (!file)
                 return false;
-            CUpdateJob job;
+            UpdateJob job;
             job.urls = {server.url(QStringLiteral("/small")), server.url(QStringLiteral("/zipped")),
                         server.url(QStringLiteral("/moved")), server.url(QStringLiteral("/missing"))};
             job.agentName = QStringLiteral("RSS Reader");
             job.syncChannels = true;
             job.channelFile = AppPaths::ChannelFile();
-            CUpdateEngine engine(job, std::move(file));
-            QSignalSpy finished(&engine, &CUpdateEngine::finished);
+            UpdateEngine engine(job, std::move(file));
+            QSignalSpy finished(&engine, &UpdateEngine::finished);
             engine.Start();
             if (!finished.wait(30000) || engine.GetOutcome().failedFeeds != 1)
                 return false;

@@ -1,9 +1,9 @@
-#include "FeedCache.h"
-#include "NewsFeedFile.h"
-#include "NewsFeedOutput.h"
 #include "TestHttpServer.h"
-#include "UpdateEngine.h"
 #include "testsupport.h"
+#include "update/FeedCache.h"
+#include "update/NewsFeedFile.h"
+#include "update/NewsFeedOutput.h"
+#include "update/UpdateEngine.h"
 
 #include <QDir>
 #include <QFile>
@@ -40,11 +40,6 @@ HttpResponse cacheable(const QByteArray& body, const QByteArray& etag, const QBy
     return response;
 }
 
-QByteArray fileBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 struct Records {
     QStringList urls;
     QList<QByteArray> contents;
@@ -55,10 +50,10 @@ Records readRecords(const QByteArray& nff) {
     QBuffer buffer;
     buffer.setData(nff);
     buffer.open(QIODevice::ReadOnly);
-    CNewsFeedReader reader(buffer);
+    NewsFeedReader reader(buffer);
     if (!reader.ReadHeader())
         return records;
-    CNewsFeedReader::Record record;
+    NewsFeedReader::Record record;
     while (reader.ReadNext(record)) {
         records.urls << record.url;
         records.contents << record.content;
@@ -99,28 +94,28 @@ private:
     QTemporaryDir m_dir;
     TestHttpServer m_server;
     QString m_output;
-    std::shared_ptr<CFeedCache> m_cache;
+    std::shared_ptr<FeedCache> m_cache;
     int m_round = 0;
 
     QString url(const QString& path) const { return m_server.url(path); }
 
     // One engine run to its end with the given cache (none: the user's); the file it wrote.
-    QByteArray runEngine(const QStringList& urls, const std::shared_ptr<CFeedCache>& cache,
+    QByteArray runEngine(const QStringList& urls, const std::shared_ptr<FeedCache>& cache,
                          int* failed = nullptr) {
-        auto output = CNewsFeedOutput::Open(m_output, nullptr);
+        auto output = NewsFeedOutput::Open(m_output, nullptr);
         if (!output)
             return QByteArray();
-        CUpdateJob job;
+        UpdateJob job;
         job.urls = urls;
         job.agentName = QStringLiteral("Corvantis RSS Reader");
         job.maxPerHost = 8;
         job.webOptions.cache = cache;
-        CUpdateEngine engine(job, std::move(output));
+        UpdateEngine engine(job, std::move(output));
         engine.Start();
         engine.Wait();
         if (failed)
             *failed = engine.GetOutcome().failedFeeds;
-        return fileBytes(m_output);
+        return readFile(m_output);
     }
 
     // The requests that arrived since `before` for paths starting with `path`.
@@ -144,7 +139,7 @@ private slots:
     }
 
     void init() {
-        m_cache = std::make_shared<CFeedCache>(m_dir.filePath(QStringLiteral("cache%1").arg(++m_round)));
+        m_cache = std::make_shared<FeedCache>(m_dir.filePath(QStringLiteral("cache%1").arg(++m_round)));
     }
 
     // Unchanged feeds: the second run asks with the validators, gets "not modified" for
@@ -264,7 +259,7 @@ private slots:
         } else if (change.startsWith("damaged")) {
             QCOMPARE(entryFiles().size(), 1);
             const QString file = QDir(m_cache->Folder()).filePath(entryFiles().first());
-            QByteArray bytes = fileBytes(file);
+            QByteArray bytes = readFile(file);
             if (change == "damaged-document")
                 bytes[bytes.size() - 500] ^= 0x20;
             else
@@ -356,7 +351,7 @@ private slots:
         QCOMPARE(describe(requestsSince(before)), QStringLiteral("C304"));
         const QString folder =
             QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/feeds");
-        QCOMPARE(CFeedCache::ForUser()->Folder(), folder);
+        QCOMPARE(FeedCache::ForUser()->Folder(), folder);
         QVERIFY(!QDir(folder).entryList({QStringLiteral("*.feed")}, QDir::Files).isEmpty());
         QVERIFY(QDir(folder).removeRecursively());
     }

@@ -1,5 +1,5 @@
-#include "FeedCache.h"
 #include "testsupport.h"
+#include "update/FeedCache.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -9,17 +9,9 @@
 #include <thread>
 #include <vector>
 
+using namespace pellavo::test;
+
 namespace {
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
 
 QByteArray document(int bytes, char fill = 'a') {
     QByteArray body = "<?xml version=\"1.0\"?><rss><channel>";
@@ -27,7 +19,7 @@ QByteArray document(int bytes, char fill = 'a') {
     return (body + "</channel></rss>").left(bytes);
 }
 
-CFeedCache::Record record(const QByteArray& etag, const QByteArray& lastModified = {}) {
+FeedCache::Record record(const QByteArray& etag, const QByteArray& lastModified = {}) {
     return {etag, lastModified, "http://example.com/feed", 1715337000000};
 }
 
@@ -48,9 +40,10 @@ private:
     int m_round = 0;
 
     // Stores `bytes` under `key` through a body file, as a download leaves it.
-    bool store(CFeedCache& cache, const QByteArray& key, const QByteArray& bytes,
-               const CFeedCache::Record& meta = record("\"v1\"")) {
-        return writeFile(m_body, bytes) && cache.Store(key, m_body, meta);
+    bool store(FeedCache& cache, const QByteArray& key, const QByteArray& bytes,
+               const FeedCache::Record& meta = record("\"v1\"")) {
+        writeFile(m_body, bytes);
+        return cache.Store(key, m_body, meta);
     }
 
 private slots:
@@ -80,24 +73,24 @@ private slots:
         QFETCH(QByteArray, body);
         QFETCH(QByteArray, etag);
         QFETCH(QByteArray, lastModified);
-        const QByteArray key = CFeedCache::KeyFor(QStringLiteral("http://example.com/feed"));
+        const QByteArray key = FeedCache::KeyFor(QStringLiteral("http://example.com/feed"));
         {
-            CFeedCache cache(m_folder);
+            FeedCache cache(m_folder);
             QVERIFY(!cache.Find(key));
             QVERIFY(store(cache, key, body, record(etag, lastModified)));
         }
         // A new instance, as after a restart, finds it again.
-        CFeedCache cache(m_folder);
+        FeedCache cache(m_folder);
         auto entry = cache.Find(key);
         QVERIFY(entry);
         QCOMPARE(entry->GetRecord().etag, etag);
         QCOMPARE(entry->GetRecord().lastModified, lastModified);
         QCOMPARE(entry->GetRecord().effectiveUrl, QByteArray("http://example.com/feed"));
         QCOMPARE(entry->GetRecord().fetchedAtMs, Q_INT64_C(1715337000000));
-        QVERIFY(writeFile(m_target, "longer text that was there before"));
-        QCOMPARE(cache.Restore(*entry, m_target), CFeedCache::RestoreResult::Restored);
+        writeFile(m_target, "longer text that was there before");
+        QCOMPARE(cache.Restore(*entry, m_target), FeedCache::RestoreResult::Restored);
         QCOMPARE(readFile(m_target), body);
-        QVERIFY(!cache.Find(CFeedCache::KeyFor(QStringLiteral("http://example.com/other"))));
+        QVERIFY(!cache.Find(FeedCache::KeyFor(QStringLiteral("http://example.com/other"))));
         // The copies may be of private feeds.
         QCOMPARE(QFile::permissions(m_folder) & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
     }
@@ -126,8 +119,8 @@ private slots:
         QFETCH(QString, a);
         QFETCH(QString, b);
         QFETCH(bool, same);
-        QCOMPARE(CFeedCache::KeyFor(a) == CFeedCache::KeyFor(b), same);
-        QVERIFY(!CFeedCache::KeyFor(a).contains('#'));
+        QCOMPARE(FeedCache::KeyFor(a) == FeedCache::KeyFor(b), same);
+        QVERIFY(!FeedCache::KeyFor(a).contains('#'));
     }
 
     // Whatever is wrong with an entry, it is dropped and nothing of it reaches a target.
@@ -147,10 +140,10 @@ private slots:
 
     void damagedEntries() {
         QFETCH(QString, damage);
-        const QByteArray key = CFeedCache::KeyFor(QStringLiteral("http://example.com/feed"));
-        const QByteArray other = CFeedCache::KeyFor(QStringLiteral("http://example.com/other"));
+        const QByteArray key = FeedCache::KeyFor(QStringLiteral("http://example.com/feed"));
+        const QByteArray other = FeedCache::KeyFor(QStringLiteral("http://example.com/other"));
         const QByteArray body = document(5000);
-        CFeedCache cache(m_folder);
+        FeedCache cache(m_folder);
         QVERIFY(store(cache, key, body, record("\"etag-value\"")));
         QVERIFY(store(cache, other, document(300), record("\"o\"")));
         const QStringList files = entryFiles(m_folder);
@@ -185,13 +178,13 @@ private slots:
             bytes[32 + 3] = 0x7f;
         else if (damage == "newline")
             bytes[etagAt + 4] = '\n';
-        QVERIFY(writeFile(path, bytes));
+        writeFile(path, bytes);
 
-        QVERIFY(writeFile(m_target, "before"));
-        std::unique_ptr<CFeedCache::Entry> entry = cache.Find(key);
+        writeFile(m_target, "before");
+        std::unique_ptr<FeedCache::Entry> entry = cache.Find(key);
         // A header that reads well gives the entry out; its document is checked on the way out.
         if (entry)
-            QCOMPARE(cache.Restore(*entry, m_target), CFeedCache::RestoreResult::Damaged);
+            QCOMPARE(cache.Restore(*entry, m_target), FeedCache::RestoreResult::Damaged);
         QVERIFY(readFile(m_target) != body);
         QVERIFY(!QFile::exists(path));
         QVERIFY(!cache.Find(key));
@@ -200,14 +193,14 @@ private slots:
         QVERIFY(store(cache, key, body));
         entry = cache.Find(key);
         QVERIFY(entry);
-        QCOMPARE(cache.Restore(*entry, m_target), CFeedCache::RestoreResult::Restored);
+        QCOMPARE(cache.Restore(*entry, m_target), FeedCache::RestoreResult::Restored);
         QCOMPARE(readFile(m_target), body);
     }
 
     // A document with nothing to ask its server about is not kept, and what was kept goes.
     void withoutValidators() {
-        const QByteArray key = CFeedCache::KeyFor(QStringLiteral("http://example.com/feed"));
-        CFeedCache cache(m_folder);
+        const QByteArray key = FeedCache::KeyFor(QStringLiteral("http://example.com/feed"));
+        FeedCache cache(m_folder);
         QVERIFY(store(cache, key, document(100)));
         QVERIFY(cache.Find(key));
         QVERIFY(!store(cache, key, document(200), record({}, {})));
@@ -217,21 +210,21 @@ private slots:
 
     void sizeBound() {
         const QByteArray body = document(10000);
-        QVERIFY(writeFile(m_body, body));
+        writeFile(m_body, body);
         // Room for three entries and a half.
         const qint64 bound = 35500;
         QList<QByteArray> keys;
         for (int i = 0; i < 5; ++i)
-            keys << CFeedCache::KeyFor(QStringLiteral("http://example.com/%1").arg(i));
+            keys << FeedCache::KeyFor(QStringLiteral("http://example.com/%1").arg(i));
         {
-            CFeedCache cache(m_folder, bound);
+            FeedCache cache(m_folder, bound);
             QVERIFY(store(cache, keys[0], body));
             QVERIFY(store(cache, keys[1], body));
             QVERIFY(store(cache, keys[2], body));
             // Using the oldest makes it the newest.
             auto used = cache.Find(keys[0]);
             QVERIFY(used);
-            QCOMPARE(cache.Restore(*used, m_target), CFeedCache::RestoreResult::Restored);
+            QCOMPARE(cache.Restore(*used, m_target), FeedCache::RestoreResult::Restored);
             QVERIFY(store(cache, keys[3], body));
             QVERIFY(!cache.Find(keys[1]));
             QVERIFY(cache.Find(keys[0]));
@@ -251,7 +244,7 @@ private slots:
                 QDateTime::currentDateTime().addSecs(name == QFileInfo(oldest).fileName() ? -7200 : -60),
                 QFileDevice::FileModificationTime));
         }
-        CFeedCache smaller(m_folder, 25000);
+        FeedCache smaller(m_folder, 25000);
         QVERIFY(store(smaller, keys[4], document(100)));
         QVERIFY(!QFile::exists(oldest));
         QCOMPARE(entryFiles(m_folder).size(), 3);
@@ -262,14 +255,14 @@ private slots:
         QVERIFY(QDir().mkpath(m_folder));
         const QString stale = QDir(m_folder).filePath(QStringLiteral("partial-abcdef"));
         const QString fresh = QDir(m_folder).filePath(QStringLiteral("partial-123456"));
-        QVERIFY(writeFile(stale, "half"));
-        QVERIFY(writeFile(fresh, "half"));
+        writeFile(stale, "half");
+        writeFile(fresh, "half");
         QFile old(stale);
         QVERIFY(old.open(QIODevice::ReadWrite));
         QVERIFY(old.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
         old.close();
-        CFeedCache cache(m_folder);
-        QVERIFY(store(cache, CFeedCache::KeyFor(QStringLiteral("http://h/f")), document(10)));
+        FeedCache cache(m_folder);
+        QVERIFY(store(cache, FeedCache::KeyFor(QStringLiteral("http://h/f")), document(10)));
         QVERIFY(!QFile::exists(stale));
         QVERIFY(QFile::exists(fresh));
     }
@@ -277,8 +270,8 @@ private slots:
     // Threads storing and restoring one key at once: every restore is one whole document,
     // and a damaged copy seen by one thread never costs another thread's good one.
     void oneKeyFromManyThreads() {
-        CFeedCache cache(m_folder);
-        const QByteArray key = CFeedCache::KeyFor(QStringLiteral("http://example.com/feed"));
+        FeedCache cache(m_folder);
+        const QByteArray key = FeedCache::KeyFor(QStringLiteral("http://example.com/feed"));
         QList<QByteArray> bodies;
         for (int i = 0; i < 4; ++i)
             bodies << document(30000 + 7000 * i, char('a' + i));
@@ -291,14 +284,14 @@ private slots:
                 const QString target = m_dir.filePath(QStringLiteral("target%1-%2").arg(m_round).arg(t));
                 for (int i = 0; i < 40; ++i) {
                     if ((t + i) % 2) {
-                        if (writeFile(body, bodies[(t + i) % 4]))
-                            cache.Store(key, body, record(QByteArray::number(i)));
+                        writeFile(body, bodies[(t + i) % 4]);
+                        cache.Store(key, body, record(QByteArray::number(i)));
                         continue;
                     }
                     auto entry = cache.Find(key);
                     if (!entry)
                         continue;
-                    if (cache.Restore(*entry, target) != CFeedCache::RestoreResult::Restored ||
+                    if (cache.Restore(*entry, target) != FeedCache::RestoreResult::Restored ||
                         !bodies.contains(readFile(target)))
                         ++torn;
                     else

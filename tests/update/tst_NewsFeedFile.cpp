@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+using namespace pellavo::test;
+
 namespace {
 
 QByteArray hex(const char* text) {
@@ -42,11 +44,6 @@ private:
     qint64 m_capacity;
     qint64 m_written = 0;
 };
-
-QByteArray fileBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -149,7 +146,7 @@ private slots:
         QFETCH(QByteArray, bytes);
         QBuffer buffer;
         buffer.open(QIODevice::WriteOnly);
-        CNewsFeedWriter writer(buffer);
+        NewsFeedWriter writer(buffer);
         QVERIFY(writer.WriteHeader(sync, channel));
         QVERIFY(writer.AppendRecord(url, content));
         QCOMPARE(buffer.data().toHex(' '), bytes.toHex(' '));
@@ -174,16 +171,16 @@ private slots:
         const QString out = m_dir.filePath(QStringLiteral("header.nff"));
         const int fd = ::open(QFile::encodeName(out).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         QVERIFY(fd >= 0);
-        CNewsFeedWriter writer(fd);
+        NewsFeedWriter writer(fd);
         QVERIFY(writer.WriteHeaderFromChannelFile(sync, m_dir.filePath(channelFile)));
         ::close(fd);
-        QCOMPARE(fileBytes(out), header);
+        QCOMPARE(readFile(out), header);
     }
 
     void appendFeedContent() {
         QBuffer buffer;
         buffer.open(QIODevice::WriteOnly);
-        CNewsFeedWriter writer(buffer);
+        NewsFeedWriter writer(buffer);
         const QString feed = writeTemp(QStringLiteral("NEW1.tmp"), "<?xml?><rss xmlns=\"u\"/>");
         QCOMPARE(AppendFeedContent(writer, QStringLiteral("a"), feed), AppendResult::Written);
         QCOMPARE(buffer.data(), hex("02000000 6100 0E000000") + "<?xml?><rss />");
@@ -203,18 +200,18 @@ private slots:
         const QString path = m_dir.filePath(QStringLiteral("full.nff"));
         FailingFile file(path, 8 + 20);
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        CNewsFeedWriter writer(file);
+        NewsFeedWriter writer(file);
         QVERIFY(writer.WriteHeader(false, QByteArray()));
         QVERIFY(writer.AppendRecord(QStringLiteral("a"), "0123456789"));
         QVERIFY(!writer.AppendRecord(QStringLiteral("b"), "0123456789"));
         QVERIFY(writer.ErrorString().contains(QLatin1String("No space")));
         file.close();
-        QCOMPARE(fileBytes(path), hex("09560100 00000000 02000000 6100 0A000000") + "0123456789");
+        QCOMPARE(readFile(path), hex("09560100 00000000 02000000 6100 0A000000") + "0123456789");
 
         const QString feed = writeTemp(QStringLiteral("NEW3.tmp"), "<rss/>");
         const int fd = ::open("/dev/full", O_WRONLY);
         QVERIFY(fd >= 0);
-        CNewsFeedWriter full(fd);
+        NewsFeedWriter full(fd);
         QVERIFY(!full.WriteHeader(true, "abc"));
         QVERIFY(!full.ErrorString().isEmpty());
         QCOMPARE(AppendFeedContent(full, QStringLiteral("a"), feed), AppendResult::WriteError);
@@ -224,7 +221,7 @@ private slots:
     void roundTrip() {
         QBuffer buffer;
         buffer.open(QIODevice::WriteOnly);
-        CNewsFeedWriter writer(buffer);
+        NewsFeedWriter writer(buffer);
         const QByteArray channel = "<?xml version=\"1.0\"?><opml><body><outline/></body></opml>";
         const QList<QPair<QString, QByteArray>> records = {
             {QStringLiteral("https://example.com/rss"), "<rss/>"},
@@ -237,11 +234,11 @@ private slots:
         buffer.close();
 
         buffer.open(QIODevice::ReadOnly);
-        CNewsFeedReader reader(buffer);
+        NewsFeedReader reader(buffer);
         QVERIFY(reader.ReadHeader());
         QVERIFY(reader.SyncFlag());
         QCOMPARE(reader.ChannelFile(), channel);
-        CNewsFeedReader::Record record;
+        NewsFeedReader::Record record;
         for (const auto& [url, content] : records) {
             QVERIFY2(reader.ReadNext(record), qPrintable(reader.ErrorString()));
             QCOMPARE(record.url, url);
@@ -279,8 +276,8 @@ private slots:
         QFETCH(QString, expected);
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::ReadOnly);
-        CNewsFeedReader reader(buffer);
-        CNewsFeedReader::Record record;
+        NewsFeedReader reader(buffer);
+        NewsFeedReader::Record record;
         const bool headerRead = reader.ReadHeader();
         if (headerRead)
             QVERIFY(!reader.ReadNext(record));
@@ -296,7 +293,7 @@ private slots:
     void everyTruncation() {
         QBuffer out;
         out.open(QIODevice::WriteOnly);
-        CNewsFeedWriter writer(out);
+        NewsFeedWriter writer(out);
         QVERIFY(writer.WriteHeader(true, "<opml/>"));
         QList<qint64> boundaries = {out.size()};
         for (int i = 0; i < 3; ++i) {
@@ -308,10 +305,10 @@ private slots:
             QByteArray bytes = whole.left(cut);
             QBuffer buffer(&bytes);
             buffer.open(QIODevice::ReadOnly);
-            CNewsFeedReader reader(buffer);
+            NewsFeedReader reader(buffer);
             int records = 0;
             if (reader.ReadHeader()) {
-                CNewsFeedReader::Record record;
+                NewsFeedReader::Record record;
                 while (reader.ReadNext(record))
                     ++records;
             }

@@ -1,13 +1,10 @@
-#include "Schedule.h"
+#include "TestClock.h"
 #include "testsupport.h"
+#include "update/Schedule.h"
+
+using namespace pellavo::test;
 
 namespace {
-
-class TestClock : public CClock {
-public:
-    QDateTime LocalNow() const override { return now; }
-    QDateTime now;
-};
 
 QDateTime at(int hour, int minute, int second, int ms = 0, int day = 10) {
     return QDateTime(QDate(2024, 5, day), QTime(hour, minute, second, ms));
@@ -50,7 +47,7 @@ private slots:
         QFETCH(QStringList, expected);
         TestClock clock;
         clock.now = at(23, 59, 59, 0, 9);
-        CScheduleCheck check(clock);
+        ScheduleCheck check(clock);
         check.Start();
         QStringList due;
         // Ticks 7 s apart: several per minute, and most minutes' first tick is not at second 0.
@@ -93,7 +90,7 @@ private slots:
     void checkWithAMovedClock() {
         TestClock clock;
         clock.now = at(6, 0, 12);
-        CScheduleCheck check(clock);
+        ScheduleCheck check(clock);
         check.Start();
         clock.now = at(6, 0, 13);
         QVERIFY(!check.Tick(1, 6, 0));

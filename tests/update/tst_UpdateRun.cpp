@@ -1,12 +1,13 @@
-#include "AppPaths.h"
-#include "CDlgProgress.h"
-#include "CUpdateController.h"
-#include "NewsFeedFile.h"
-#include "NewsFeedOutput.h"
-#include "Settings.h"
+#include "TestClock.h"
 #include "TestHttpServer.h"
-#include "UpdateEngine.h"
 #include "testsupport.h"
+#include "update/AppPaths.h"
+#include "update/NewsFeedFile.h"
+#include "update/NewsFeedOutput.h"
+#include "update/Settings.h"
+#include "update/UpdateEngine.h"
+#include "update/ui/CDlgProgress.h"
+#include "update/ui/UpdateController.h"
 
 #include <QApplication>
 #include <QDir>
@@ -32,12 +33,6 @@ const QString kFinished = QStringLiteral("Finished.");
 const QString kFinishedFailed =
     QStringLiteral("Finished. Failed to get one or more feeds, which will not be updated on your phone.");
 
-class TestClock : public CClock {
-public:
-    QDateTime LocalNow() const override { return now; }
-    QDateTime now = QDateTime(QDate(2024, 5, 10), QTime(12, 30, 0));
-};
-
 QByteArray feed(const QByteArray& title, int items = 3) {
     QByteArray body = "<?xml version=\"1.0\"?>\n<!DOCTYPE rss [<!ENTITY a \"b\">]>\n"
                       "<rss version=\"2.0\" xmlns=\"http://backend.userland.com/rss2\"><channel><title>" +
@@ -45,11 +40,6 @@ QByteArray feed(const QByteArray& title, int items = 3) {
     for (int i = 0; i < items; ++i)
         body += "<item><title>" + title + " " + QByteArray::number(i) + "</title></item>\n";
     return body + "</channel></rss>\n";
-}
-
-QByteArray fileBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 struct NffFile {
@@ -65,12 +55,12 @@ NffFile readNff(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return nff;
-    CNewsFeedReader reader(file);
+    NewsFeedReader reader(file);
     if (!reader.ReadHeader())
         return nff;
     nff.sync = reader.SyncFlag();
     nff.channel = reader.ChannelFile();
-    CNewsFeedReader::Record record;
+    NewsFeedReader::Record record;
     while (reader.ReadNext(record)) {
         nff.urls << record.url;
         nff.contents << record.content;
@@ -105,8 +95,8 @@ private:
     QString m_output;
     QString m_channel;
     QByteArray m_channelBytes = "<?xml version=\"1.0\"?>\n<opml version=\"1.1\"><body/></opml>\n";
-    std::unique_ptr<CSettings> m_settings;
-    TestClock m_clock;
+    std::unique_ptr<Settings> m_settings;
+    TestClock m_clock{QDateTime(QDate(2024, 5, 10), QTime(12, 30, 0))};
 
     QString url(const char* path) const { return m_server.url(QString::fromLatin1(path)); }
 
@@ -118,14 +108,14 @@ private:
         return QDir(tempFolder()).entryList({QStringLiteral("NEW*")}, QDir::Files);
     }
 
-    std::unique_ptr<CUpdateController> controller(const QStringList& all = {}) {
-        m_settings = std::make_unique<CSettings>(m_dir.filePath(QStringLiteral("settings.ini")));
+    std::unique_ptr<UpdateController> controller(const QStringList& all = {}) {
+        m_settings = std::make_unique<Settings>(m_dir.filePath(QStringLiteral("settings.ini")));
         m_settings->SetFeedFile(m_output);
-        CUpdateController::Sources sources;
+        UpdateController::Sources sources;
         sources.collectAll = [all] { return all; };
         sources.syncChannels = [] { return true; };
         sources.channelFile = [this] { return m_channel; };
-        auto result = std::make_unique<CUpdateController>(*m_settings, m_clock, sources, nullptr);
+        auto result = std::make_unique<UpdateController>(*m_settings, m_clock, sources, nullptr);
         result->LoadSettings();
         return result;
     }
@@ -133,19 +123,19 @@ private:
     // Runs the engine alone to the end and returns the file it wrote.
     QByteArray runEngine(const QStringList& urls, int maxTransfers, int maxPerHost, int* failed = nullptr) {
         QString error;
-        auto output = CNewsFeedOutput::Open(m_output, &error);
+        auto output = NewsFeedOutput::Open(m_output, &error);
         if (!output)
             return QByteArray();
-        CUpdateJob job;
+        UpdateJob job;
         job.urls = urls;
         job.agentName = QStringLiteral("Corvantis RSS Reader");
         job.syncChannels = true;
         job.channelFile = m_channel;
         job.maxTransfers = maxTransfers;
         job.maxPerHost = maxPerHost;
-        CUpdateEngine engine(job, std::move(output));
-        QSignalSpy done(&engine, &CUpdateEngine::feedDone);
-        QSignalSpy finished(&engine, &CUpdateEngine::finished);
+        UpdateEngine engine(job, std::move(output));
+        QSignalSpy done(&engine, &UpdateEngine::feedDone);
+        QSignalSpy finished(&engine, &UpdateEngine::finished);
         engine.Start();
         if (!finished.wait(30000))
             return QByteArray();
@@ -156,7 +146,7 @@ private:
         }
         if (failed)
             *failed = engine.GetOutcome().failedFeeds;
-        return fileBytes(m_output);
+        return readFile(m_output);
     }
 
 private slots:
@@ -254,7 +244,7 @@ private slots:
         m_server.setRoute("/first", HttpResponse::ok(feed("first")));
         m_server.setRoute("/third", third);
         auto update = controller();
-        QSignalSpy ended(update.get(), &CUpdateController::runFinished);
+        QSignalSpy ended(update.get(), &UpdateController::runFinished);
         update->OnUpdate([&] { return QStringList{url("/first"), url("/gone"), url("/third")}; });
         QVERIFY(update->IsUpdating());
         CDlgProgress* dialog = update->ProgressDialog();
@@ -301,7 +291,7 @@ private slots:
     void allFeedsFine() {
         m_server.setRoute("/first", HttpResponse::ok(feed("first")));
         auto update = controller();
-        QSignalSpy ended(update.get(), &CUpdateController::runFinished);
+        QSignalSpy ended(update.get(), &UpdateController::runFinished);
         update->OnUpdate([&] { return QStringList{url("/first"), url("/first")}; });
         CDlgProgress* dialog = update->ProgressDialog();
         QTRY_VERIFY(dialog->IsFinished());
@@ -321,7 +311,7 @@ private slots:
         m_server.setRoute("/stalled", stalled);
         m_server.setRoute("/first", HttpResponse::ok(feed("first")));
         auto update = controller();
-        QSignalSpy ended(update.get(), &CUpdateController::runFinished);
+        QSignalSpy ended(update.get(), &UpdateController::runFinished);
         const int before = m_server.requests().size();
         update->OnUpdate([&] { return QStringList{url("/stalled"), url("/first")}; });
         CDlgProgress* dialog = update->ProgressDialog();
@@ -355,7 +345,7 @@ private slots:
         QVERIFY(!update->IsUpdating());
         QVERIFY(!update->StartScheduledRun());
         QVERIFY(!update->IsUpdating());
-        QCOMPARE(fileBytes(m_output), QByteArray("previous run"));
+        QCOMPARE(readFile(m_output), QByteArray("previous run"));
     }
 
     // An output folder that does not exist: an "Error" box names the file and the reason.
@@ -386,7 +376,7 @@ private slots:
         qputenv("HOME", QFile::encodeName(home));
         const QString path = AppPaths::DefaultFeedFile();
         QString error;
-        const bool opened = path.startsWith(home) && CNewsFeedOutput::Open(path, &error) != nullptr;
+        const bool opened = path.startsWith(home) && NewsFeedOutput::Open(path, &error) != nullptr;
         qputenv("HOME", savedHome);
         QVERIFY2(opened, qPrintable(path + QStringLiteral(": ") + error));
         QVERIFY(QFile::exists(path));
@@ -407,7 +397,7 @@ private slots:
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
 
         auto update = controller();
-        QSignalSpy ended(update.get(), &CUpdateController::runFinished);
+        QSignalSpy ended(update.get(), &UpdateController::runFinished);
         update->OnUpdate([&] { return QStringList{url("/big"), url("/big"), url("/big")}; });
         CDlgProgress* dialog = update->ProgressDialog();
         QTRY_VERIFY(dialog->IsFinished());
@@ -436,7 +426,7 @@ private slots:
         m_server.setRoute("/first", HttpResponse::ok(feed("first")));
         m_server.setRoute("/second", HttpResponse::ok(feed("second")));
         auto update = controller({url("/first"), url("/stalled")});
-        QSignalSpy ended(update.get(), &CUpdateController::runFinished);
+        QSignalSpy ended(update.get(), &UpdateController::runFinished);
         const int before = m_server.requests().size();
         QVERIFY(update->StartScheduledRun());
         QVERIFY(update->IsUpdating());
@@ -463,7 +453,7 @@ private slots:
         m_server.setRoute("/second", HttpResponse::ok(feed("second")));
         auto update = controller({url("/first"), url("/second")});
         QCOMPARE(update->Interval(), 1);
-        QSignalSpy ended(update.get(), &CUpdateController::runFinished);
+        QSignalSpy ended(update.get(), &UpdateController::runFinished);
         m_clock.now = QDateTime(QDate(2024, 5, 10), QTime(6, 59, 58, 500));
         update->StartTimer();
         QCOMPARE(update->UpdateTimer().interval(), 1000);

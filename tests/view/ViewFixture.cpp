@@ -1,9 +1,9 @@
 #include "ViewFixture.h"
 
-#include "AppPaths.h"
-#include "Commands.h"
-#include "OpmlWriter.h"
-#include "TreeOutline.h"
+#include "model/OpmlWriter.h"
+#include "update/AppPaths.h"
+#include "view/Commands.h"
+#include "view/TreeOutline.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -18,19 +18,6 @@ namespace fixture {
 Isolation::Isolation() {
     qputenv("TMPDIR", QFile::encodeName(m_dir.path()));
     QFile::remove(AppPaths::ChannelFile());
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<missing>");
-    return file.readAll();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
 }
 
 QString backupPath(unsigned n) {
@@ -82,7 +69,7 @@ QStringList modelLabels(const COutlineItem* root) {
 QByteArray channelFromTree(const CPellavoView& view) {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
-    WriteOpml(buffer, CTreeOutline(view), OpmlForm::Channel);
+    WriteOpml(buffer, TreeOutline(view), OpmlForm::Channel);
     return buffer.data();
 }
 

@@ -1,6 +1,6 @@
-#include "CDlgProgress.h"
+#include "update/ui/CDlgProgress.h"
 
-#include "UpdateEngine.h"
+#include "update/UpdateEngine.h"
 
 #include <QDir>
 #include <QFrame>
@@ -18,7 +18,7 @@ const QString kFinishedFailed =
     QStringLiteral("Finished. Failed to get one or more feeds, which will not be updated on your phone.");
 } // namespace
 
-CDlgProgress::CDlgProgress(const QStringList* pUrlList, CUpdateEngine* pEngine, QWidget* parent)
+CDlgProgress::CDlgProgress(const QStringList* pUrlList, UpdateEngine* pEngine, QWidget* parent)
     : QDialog(parent), m_pUrlList(pUrlList), m_pEngine(pEngine), m_strStatus(QStringLiteral("Updating...")) {
     setWindowTitle(QStringLiteral("Updating Feeds..."));
 
@@ -68,8 +68,8 @@ CDlgProgress::CDlgProgress(const QStringList* pUrlList, CUpdateEngine* pEngine, 
     m_btnCancel->setEnabled(true);
     m_btnCancel->setDefault(true);
 
-    connect(m_pEngine, &CUpdateEngine::feedDone, this, &CDlgProgress::OnFeedDone);
-    connect(m_pEngine, &CUpdateEngine::finished, this, &CDlgProgress::OnEngineFinished);
+    connect(m_pEngine, &UpdateEngine::feedDone, this, &CDlgProgress::OnFeedDone);
+    connect(m_pEngine, &UpdateEngine::finished, this, &CDlgProgress::OnEngineFinished);
 }
 
 QString CDlgProgress::FailureText(const QString& url) {
@@ -150,17 +150,17 @@ void CDlgProgress::ShowBox(const QString& text) {
 
 void CDlgProgress::Finish() {
     m_bFinished = true;
-    const CUpdateEngine::Outcome outcome = m_pEngine->GetOutcome();
+    const UpdateEngine::Outcome outcome = m_pEngine->GetOutcome();
     m_btnCancel->setEnabled(false);
     m_btnOK->setEnabled(true);
     m_btnOK->setDefault(true);
     m_btnOK->setFocus();
-    const bool stopped = outcome.failure != CUpdateEngine::Failure::None;
+    const bool stopped = outcome.failure != UpdateEngine::Failure::None;
     SetStatus(m_bFailed || stopped ? kFinishedFailed : kFinished);
-    if (outcome.failure == CUpdateEngine::Failure::Write)
+    if (outcome.failure == UpdateEngine::Failure::Write)
         ShowBox(QStringLiteral("Failed to write %1: %2\nThe update was stopped.")
                     .arg(QDir::toNativeSeparators(m_pEngine->OutputPath()), outcome.reason));
-    else if (outcome.failure == CUpdateEngine::Failure::TempFolder)
+    else if (outcome.failure == UpdateEngine::Failure::TempFolder)
         ShowBox(QStringLiteral("Failed to create the temporary files of the update: %1").arg(outcome.reason));
 }
 

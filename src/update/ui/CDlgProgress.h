@@ -7,7 +7,7 @@
 
 #include <deque>
 
-class CUpdateEngine;
+class UpdateEngine;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -21,7 +21,7 @@ class CDlgProgress : public QDialog {
     Q_OBJECT
 public:
     // Neither is owned; both outlive the dialog.
-    CDlgProgress(const QStringList* pUrlList, CUpdateEngine* pEngine, QWidget* parent = nullptr);
+    CDlgProgress(const QStringList* pUrlList, UpdateEngine* pEngine, QWidget* parent = nullptr);
 
     // OK is enabled: the run has ended and every box has been answered.
     bool IsFinished() const { return m_bFinished; }
@@ -33,7 +33,7 @@ public:
     static QString FailureText(const QString& url);
 
     const QStringList* m_pUrlList;
-    CUpdateEngine* m_pEngine;
+    UpdateEngine* m_pEngine;
     QString m_strStatus;
     QProgressBar* m_ctlProgress;
     QLabel* m_ctlStatus;

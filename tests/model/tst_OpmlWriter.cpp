@@ -1,5 +1,5 @@
 #include "ModelTestUtil.h"
-#include "OpmlWriter.h"
+#include "model/OpmlWriter.h"
 #include "testsupport.h"
 
 #include <QBuffer>
@@ -16,22 +16,6 @@ const QByteArray kPrologue =
     "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\r\n<opml version=\"1.0\">\r\n<head>\r\n"
     "<title>News Subscriptions</title>\r\n</head>\r\n<body>\r\n";
 const QByteArray kEpilogue = "</body>\r\n</opml>\r\n";
-
-// A device that accepts `limit` bytes and then fails, like a disk that fills up.
-class FailingBuffer : public QBuffer {
-public:
-    explicit FailingBuffer(qint64 limit) : m_limit(limit) {}
-
-protected:
-    qint64 writeData(const char* data, qint64 length) override {
-        if (pos() + length > m_limit)
-            return -1;
-        return QBuffer::writeData(data, length);
-    }
-
-private:
-    qint64 m_limit;
-};
 
 QByteArray write(const COutlineItem* root, OpmlForm form) {
     QBuffer buffer;
@@ -322,4 +306,4 @@ private slots:
 };
 
 PELLAVO_TEST_MAIN(TestOpmlWriter)
-#include "test_opmlwriter.moc"
+#include "tst_OpmlWriter.moc"

@@ -1,5 +1,5 @@
-#include "CHoverButton.h"
-#include "CTaskBar.h"
+#include "shell/CHoverButton.h"
+#include "shell/CTaskBar.h"
 
 #include "testsupport.h"
 
@@ -286,4 +286,4 @@ private slots:
 };
 
 PELLAVO_TEST_MAIN(TestTaskBar)
-#include "test_taskbar.moc"
+#include "tst_TaskBar.moc"

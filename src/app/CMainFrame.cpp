@@ -1,12 +1,12 @@
-#include "CMainFrame.h"
+#include "app/CMainFrame.h"
 
-#include "BCMenu.h"
-#include "CPellavoView.h"
-#include "CSendTo.h"
-#include "CTaskBar.h"
-#include "CTrayIcon.h"
-#include "Commands.h"
-#include "Settings.h"
+#include "shell/BCMenu.h"
+#include "shell/CTaskBar.h"
+#include "shell/CTrayIcon.h"
+#include "shell/SendToMenu.h"
+#include "update/Settings.h"
+#include "view/CPellavoView.h"
+#include "view/Commands.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -21,7 +21,7 @@ constexpr int ID_APP_EXIT = 57665;
 constexpr int kSeparator = 0;
 } // namespace
 
-CMainFrame::CMainFrame(CPellavoDoc* doc, CSettings* settings, QWidget* parent)
+CMainFrame::CMainFrame(CPellavoDoc* doc, Settings* settings, QWidget* parent)
     : QMainWindow(parent), m_pSettings(settings) {
     setWindowTitle(QStringLiteral("Corvantis - Pellavo"));
     setWindowIcon(CTrayIcon::ApplicationIcon());
@@ -74,7 +74,7 @@ void CMainFrame::ConnectTaskBar() {
     connect(m_pTaskBar, &CTaskBar::syncToggled, m_pView, &CPellavoView::SetSyncChannels);
     connect(m_pView, &CPellavoView::syncChannelsChanged, m_pTaskBar, &CTaskBar::UpdateSyncButtons);
     connect(m_pTaskBar, &CTaskBar::sendToClicked, this,
-            [this] { CSendTo().Run(m_pView->FeedFile(), m_pTaskBar, m_pTaskBar->SendToMenuPos()); });
+            [this] { SendToMenu().Run(m_pView->FeedFile(), m_pTaskBar, m_pTaskBar->SendToMenuPos()); });
     m_pTaskBar->UpdateSyncButtons(m_pView->m_bSyncChannels);
 }
 
@@ -125,7 +125,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
 }
 
 void CMainFrame::RestoreWindowPosition() {
-    const CSettings::WinPos pos = m_pSettings->WindowPosition();
+    const Settings::WinPos pos = m_pSettings->WindowPosition();
     move(pos.x, pos.y);
     resize(pos.cx, pos.cy);
 }
@@ -136,7 +136,7 @@ void CMainFrame::SaveWindowPosition() {
     // takes it, and the size that of the window's contents, as resize() takes it.
     const QRect normal = (isMinimized() || isMaximized()) ? normalGeometry() : geometry();
     const QPoint frameOffset = geometry().topLeft() - pos();
-    CSettings::WinPos saved;
+    Settings::WinPos saved;
     saved.x = normal.x() - frameOffset.x();
     saved.y = normal.y() - frameOffset.y();
     saved.cx = normal.width();

@@ -1,6 +1,6 @@
-#include "CSendTo.h"
-#include "DesktopEntry.h"
-#include "SendTargets.h"
+#include "shell/DesktopEntry.h"
+#include "shell/SendTargets.h"
+#include "shell/SendToMenu.h"
 
 #include "testsupport.h"
 
@@ -38,7 +38,7 @@ QByteArray ReadFile(const QString& strPath) {
 
 // Volumes, data folders and programs of a made-up desktop; KDE Connect is asked the
 // real way, through whatever kdeconnect-cli the test installs in its bin folder.
-class FakeDesktop : public CSystemSendTargets {
+class FakeDesktop : public SystemSendTargets {
 public:
     QList<SendVolume> lstVolumes;
     QStringList lstDataFolders;
@@ -127,7 +127,7 @@ class TestSendTo : public QObject {
     QString m_strFeedFile;
     QString m_strOut;
     FakeDesktop* m_pDesktop = nullptr;
-    std::unique_ptr<CSendTo> m_pSendTo;
+    std::unique_ptr<SendToMenu> m_pSendTo;
     std::unique_ptr<QWidget> m_pOwner;
 
     QString Path(const QString& strRel) const { return m_pDir->filePath(strRel); }
@@ -166,7 +166,7 @@ private slots:
         pDesktop->strBinFolder = Path(QStringLiteral("bin"));
         QDir().mkpath(pDesktop->strBinFolder);
         m_pDesktop = pDesktop.get();
-        m_pSendTo = std::make_unique<CSendTo>(std::move(pDesktop));
+        m_pSendTo = std::make_unique<SendToMenu>(std::move(pDesktop));
         m_pOwner = std::make_unique<QWidget>();
         m_pOwner->resize(300, 300);
         m_pOwner->show();
@@ -301,7 +301,7 @@ private slots:
         QDir().mkpath(gvfs + "/mtp:host=Galaxy/Card");
         QDir().mkpath(gvfs + "/gphoto2:host=Canon_EOS");
         QDir().mkpath(gvfs + "/smb-share:server=nas,share=x");
-        const CSystemSendTargets system(Path("sys"), gvfs);
+        const SystemSendTargets system(Path("sys"), gvfs);
         QStringList lst;
         for (const SendVolume& v : system.GvfsVolumes()) {
             QVERIFY(v.bPhone);
@@ -348,7 +348,7 @@ private slots:
         disk("pci0000:00/0000:00:14.0/usb2/2-3/host2", "sdc", "0\n", "sdc1");
         disk("platform/mmc_host/mmc0/mmc0:0001", "mmcblk0", "0\n", "mmcblk0p1", "MMC\n");
         disk("platform/mmc_host/mmc1/mmc1:aaaa", "mmcblk1", "0\n", "mmcblk1p1", "SD\n");
-        QCOMPARE(CSystemSendTargets(sys, Path("gvfs")).IsRemovableBlockDevice(device), removable);
+        QCOMPARE(SystemSendTargets(sys, Path("gvfs")).IsRemovableBlockDevice(device), removable);
     }
 
     void missingOrLockedFileWarns() {
@@ -372,10 +372,10 @@ private slots:
         const int fd = ::open(QFile::encodeName(m_strFeedFile).constData(), O_RDWR | O_CLOEXEC);
         QVERIFY(fd >= 0);
         QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
-        QVERIFY(!CSendTo::IsFeedFileReady(m_strFeedFile));
+        QVERIFY(!SendToMenu::IsFeedFileReady(m_strFeedFile));
         check(m_strFeedFile);
         ::close(fd);
-        QVERIFY(CSendTo::IsFeedFileReady(m_strFeedFile));
+        QVERIFY(SendToMenu::IsFeedFileReady(m_strFeedFile));
     }
 
     void escapeDoesNothing() {
@@ -527,4 +527,4 @@ private slots:
 };
 
 PELLAVO_TEST_MAIN(TestSendTo)
-#include "test_sendto.moc"
+#include "tst_SendTo.moc"

@@ -3,7 +3,7 @@
 #include <QFile>
 #include <QImage>
 
-// The pictures are compiled into pellavogui; code asks for them by name, so every name
+// The pictures are compiled into pellavo_res; code asks for them by name, so every name
 // must be there, at its size, with a sharp twice-as-large companion.
 class TestArtwork : public QObject {
     Q_OBJECT
@@ -50,4 +50,4 @@ void TestArtwork::pictureAtBothScales() {
 }
 
 PELLAVO_TEST_MAIN(TestArtwork)
-#include "tst_artwork.moc"
+#include "tst_Artwork.moc"

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "CDlgProgress.h"
-#include "CWebAccess.h"
-#include "Schedule.h"
+#include "update/CWebAccess.h"
+#include "update/Schedule.h"
+#include "update/ui/CDlgProgress.h"
 
 #include <QObject>
 #include <QPointer>
@@ -13,14 +13,14 @@
 #include <functional>
 #include <memory>
 
-class CSettings;
-class CUpdateEngine;
-struct CUpdateJob;
+class Settings;
+class UpdateEngine;
+struct UpdateJob;
 class QWidget;
 
 // The update commands, the options and the automatic schedule of the tree view. The view
 // keeps the tree and collects the addresses; everything else about update runs is here.
-class CUpdateController : public QObject {
+class UpdateController : public QObject {
     Q_OBJECT
 public:
     // What the controller asks of the view.
@@ -31,10 +31,10 @@ public:
     };
 
     // `dialogParent` owns the dialogs' windows (the view); `settings` and `clock` outlive the controller.
-    CUpdateController(CSettings& settings, const CClock& clock, Sources sources, QWidget* dialogParent,
-                      QObject* parent = nullptr);
+    UpdateController(Settings& settings, const Clock& clock, Sources sources, QWidget* dialogParent,
+                     QObject* parent = nullptr);
     // Stops a run under way and waits until its file is closed.
-    ~CUpdateController() override;
+    ~UpdateController() override;
 
     // Reads the output path and the schedule (once, when the view first initialises).
     void LoadSettings();
@@ -65,7 +65,7 @@ public:
 
     // The dialog of the manual run under way, and the scheduled run under way.
     CDlgProgress* ProgressDialog() const { return m_pProgress; }
-    CUpdateEngine* ScheduledRun() const { return m_pScheduled.get(); }
+    UpdateEngine* ScheduledRun() const { return m_pScheduled.get(); }
 
     // Downloads at once, in all and from one host (tests compare with one at a time).
     void SetTransferLimits(int maxTransfers, int maxPerHost);
@@ -76,13 +76,13 @@ signals:
     void runFinished(bool manual);
 
 private:
-    CUpdateJob MakeJob(const QStringList& urls, const QString& agentName) const;
+    UpdateJob MakeJob(const QStringList& urls, const QString& agentName) const;
     void OnManualRunClosed();
 
-    CSettings& m_settings;
+    Settings& m_settings;
     Sources m_sources;
     QWidget* m_pDialogParent;
-    CScheduleCheck m_check;
+    ScheduleCheck m_check;
 
     QString m_strFeedFile;
     int m_nInterval = 1;
@@ -95,7 +95,7 @@ private:
     int m_nMaxPerHost = 4;
     CWebAccess::Options m_webOptions;
 
-    std::unique_ptr<CUpdateEngine> m_pManual;
+    std::unique_ptr<UpdateEngine> m_pManual;
     QPointer<CDlgProgress> m_pProgress;
-    std::unique_ptr<CUpdateEngine> m_pScheduled;
+    std::unique_ptr<UpdateEngine> m_pScheduled;
 };

@@ -57,4 +57,4 @@ void TestAboutDlg::closesWithResult() {
 }
 
 PELLAVO_TEST_MAIN(TestAboutDlg)
-#include "tst_aboutdlg.moc"
+#include "tst_AboutDlg.moc"

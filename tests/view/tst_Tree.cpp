@@ -2,11 +2,11 @@
 #include "ViewFixture.h"
 #include "testsupport.h"
 
-#include "AppPaths.h"
-#include "Commands.h"
-#include "OpmlWriter.h"
-#include "PellavoDoc.h"
-#include "TreeOutline.h"
+#include "model/OpmlWriter.h"
+#include "model/PellavoDoc.h"
+#include "update/AppPaths.h"
+#include "view/Commands.h"
+#include "view/TreeOutline.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -74,7 +74,7 @@ const QStringList kOrder = {"My Subscriptions", "News",       "World",       "Lo
 void TestTree::init() {
     m_isolation = std::make_unique<fixture::Isolation>();
     QDir().mkpath(QFileInfo(AppPaths::ChannelFile()).absolutePath());
-    fixture::writeFile(AppPaths::ChannelFile(), fixture::opml(kBody));
+    pellavo::test::writeFile(AppPaths::ChannelFile(), fixture::opml(kBody));
     m_doc = std::make_unique<CPellavoDoc>();
     m_view = std::make_unique<CPellavoView>(m_doc.get());
     m_view->resize(400, 600);
@@ -471,7 +471,7 @@ void TestTree::properties() {
     const bool accepted = close == Qt::Key_Return;
     QCOMPARE(m_view->m_nBackupCount, accepted ? 1u : 0u);
     QCOMPARE(m_view->m_bSyncChannels, accepted);
-    const QByteArray channel = fixture::readFile(AppPaths::ChannelFile());
+    const QByteArray channel = pellavo::test::readFile(AppPaths::ChannelFile());
     if (accepted)
         QVERIFY(channel.contains(stored.first().toUtf8().replace("&", "&amp;")));
     else
@@ -521,11 +521,11 @@ void TestTree::deepAndWide() {
 
     QBuffer written;
     written.open(QIODevice::WriteOnly);
-    QVERIFY(WriteOpml(written, CTreeOutline(*m_view), OpmlForm::Channel));
+    QVERIFY(WriteOpml(written, TreeOutline(*m_view), OpmlForm::Channel));
     QCOMPARE(written.data().count("<outline"), depth + 1 + width);
     QVERIFY(written.data().indexOf("http://deep/") < written.data().indexOf("http://f/0\""));
     m_view.reset();
 }
 
 PELLAVO_TEST_MAIN(TestTree)
-#include "tst_tree.moc"
+#include "tst_Tree.moc"

@@ -48,7 +48,7 @@ private slots:
         m_file = m_dir.filePath(QStringLiteral("news.nff"));
         QFile file(m_file);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        CNewsFeedWriter writer(file);
+        NewsFeedWriter writer(file);
         QVERIFY(writer.WriteHeader(true, m_channel));
         QVERIFY(
             writer.AppendRecord(QStringLiteral("https://a.example/rss"),
@@ -140,7 +140,7 @@ private slots:
         const QString path = m_dir.filePath(QStringLiteral("plain.nff"));
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        CNewsFeedWriter writer(file);
+        NewsFeedWriter writer(file);
         QVERIFY(writer.WriteHeader(false, m_channel));
         file.close();
         const Run list = nff({path});
@@ -151,4 +151,4 @@ private slots:
 };
 
 PELLAVO_TEST_MAIN(TestNffTool)
-#include "tst_nfftool.moc"
+#include "tst_NffTool.moc"

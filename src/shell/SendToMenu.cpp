@@ -1,6 +1,6 @@
-#include "CSendTo.h"
+#include "shell/SendToMenu.h"
 
-#include "DesktopEntry.h"
+#include "shell/DesktopEntry.h"
 
 #include <QApplication>
 #include <QDir>
@@ -25,7 +25,7 @@
 #include <thread>
 #include <unistd.h>
 
-const QString CSendTo::kMissingFileText =
+const QString SendToMenu::kMissingFileText =
     QStringLiteral("The updated feeds file does not exist. Please update feeds first.");
 
 namespace {
@@ -214,17 +214,17 @@ QString MenuText(const QString& strName) {
 
 } // namespace
 
-CSendTo::CSendTo() : CSendTo(std::make_unique<CSystemSendTargets>()) {}
+SendToMenu::SendToMenu() : SendToMenu(std::make_unique<SystemSendTargets>()) {}
 
-CSendTo::CSendTo(std::unique_ptr<ISendTargetSource> source) : m_source(std::move(source)) {}
+SendToMenu::SendToMenu(std::unique_ptr<ISendTargetSource> source) : m_source(std::move(source)) {}
 
-CSendTo::~CSendTo() = default;
+SendToMenu::~SendToMenu() = default;
 
-bool CSendTo::IsFeedFileReady(const QString& strFeedFile) {
+bool SendToMenu::IsFeedFileReady(const QString& strFeedFile) {
     return FeedFileReader(strFeedFile).IsOpen();
 }
 
-bool CSendTo::Run(const QString& strFeedFile, QWidget* pOwner, const QPoint& ptMenu) {
+bool SendToMenu::Run(const QString& strFeedFile, QWidget* pOwner, const QPoint& ptMenu) {
     if (!IsFeedFileReady(strFeedFile)) {
         QMessageBox::warning(pOwner, QStringLiteral("Warning"), kMissingFileText);
         return false;
@@ -233,11 +233,11 @@ bool CSendTo::Run(const QString& strFeedFile, QWidget* pOwner, const QPoint& ptM
     return ShowSendTo(pOwner, pOwner ? pOwner->mapToGlobal(ptMenu) : ptMenu);
 }
 
-void CSendTo::SetTargetPath(const QString& strPath) {
+void SendToMenu::SetTargetPath(const QString& strPath) {
     m_strTargetPath = QFileInfo(strPath).absoluteFilePath();
 }
 
-bool CSendTo::ShowSendTo(QWidget* pOwner, const QPoint& ptScreen) {
+bool SendToMenu::ShowSendTo(QWidget* pOwner, const QPoint& ptScreen) {
     const QList<SendTarget> lstTargets = CollectSendTargets(*m_source);
     QMenu menu(pOwner);
     menu.setObjectName(QStringLiteral("sendToMenu"));
@@ -251,7 +251,7 @@ bool CSendTo::ShowSendTo(QWidget* pOwner, const QPoint& ptScreen) {
     return SendTo(lstTargets[pChosen->data().toInt()], pOwner);
 }
 
-bool CSendTo::Copy(const QString& strFolder, const QString& strShownName, QWidget* pOwner) {
+bool SendToMenu::Copy(const QString& strFolder, const QString& strShownName, QWidget* pOwner) {
     QString strError;
     switch (CopyWithProgress(m_strTargetPath, strFolder, strShownName, pOwner, &strError)) {
     case CopyResult::Copied:
@@ -267,7 +267,7 @@ bool CSendTo::Copy(const QString& strFolder, const QString& strShownName, QWidge
     return false;
 }
 
-bool CSendTo::SendTo(const SendTarget& target, QWidget* pOwner) {
+bool SendToMenu::SendTo(const SendTarget& target, QWidget* pOwner) {
     QString strError;
     switch (target.kind) {
     case SendTarget::Kind::ChooseFolder: {

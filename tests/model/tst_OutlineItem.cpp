@@ -167,4 +167,4 @@ private slots:
 };
 
 PELLAVO_TEST_MAIN(TestOutlineItem)
-#include "test_outlineitem.moc"
+#include "tst_OutlineItem.moc"

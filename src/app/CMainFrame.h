@@ -4,7 +4,7 @@
 
 class CPellavoDoc;
 class CPellavoView;
-class CSettings;
+class Settings;
 class CTaskBar;
 class CTrayIcon;
 class QHBoxLayout;
@@ -16,7 +16,7 @@ class QMenu;
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
-    CMainFrame(CPellavoDoc* doc, CSettings* settings, QWidget* parent = nullptr);
+    CMainFrame(CPellavoDoc* doc, Settings* settings, QWidget* parent = nullptr);
     ~CMainFrame() override;
 
     CPellavoView* View() const { return m_pView; }
@@ -46,7 +46,7 @@ private:
     void SaveWindowPosition();
 
     CPellavoView* m_pView = nullptr;
-    CSettings* m_pSettings = nullptr;
+    Settings* m_pSettings = nullptr;
     CTrayIcon* m_pTray = nullptr;
     CTaskBar* m_pTaskBar = nullptr;
     QHBoxLayout* m_pLayout = nullptr;

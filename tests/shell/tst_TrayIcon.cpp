@@ -111,4 +111,4 @@ void TestTrayIcon::showAndRemove() {
 }
 
 PELLAVO_TEST_MAIN(TestTrayIcon)
-#include "tst_trayicon.moc"
+#include "tst_TrayIcon.moc"

@@ -1,6 +1,6 @@
-#include "CMainFrame.h"
-#include "CPellavoApp.h"
-#include "CPellavoView.h"
+#include "app/CMainFrame.h"
+#include "app/CPellavoApp.h"
+#include "view/CPellavoView.h"
 
 #include <QApplication>
 #include <QTimer>

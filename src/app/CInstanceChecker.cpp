@@ -1,4 +1,4 @@
-#include "CInstanceChecker.h"
+#include "app/CInstanceChecker.h"
 
 #include <QDir>
 #include <QLocalServer>

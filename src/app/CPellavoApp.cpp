@@ -1,17 +1,17 @@
-#include "CPellavoApp.h"
+#include "app/CPellavoApp.h"
 
-#include "CAboutDlg.h"
-#include "CDlgSplash.h"
-#include "CInstanceChecker.h"
-#include "CMainFrame.h"
-#include "CPellavoView.h"
-#include "PellavoDoc.h"
-#include "Settings.h"
+#include "app/CInstanceChecker.h"
+#include "app/CMainFrame.h"
+#include "model/PellavoDoc.h"
+#include "shell/CAboutDlg.h"
+#include "shell/CDlgSplash.h"
+#include "update/Settings.h"
+#include "view/CPellavoView.h"
 
 #include <QApplication>
 
-CPellavoApp::CPellavoApp(CSettings* settings)
-    : m_pOwnSettings(settings ? nullptr : std::make_unique<CSettings>()),
+CPellavoApp::CPellavoApp(Settings* settings)
+    : m_pOwnSettings(settings ? nullptr : std::make_unique<Settings>()),
       m_pSettings(settings ? settings : m_pOwnSettings.get()) {}
 
 CPellavoApp::~CPellavoApp() = default;

@@ -9,7 +9,7 @@ class CDlgSplash;
 class CInstanceChecker;
 class CMainFrame;
 class CPellavoDoc;
-class CSettings;
+class Settings;
 
 // The application: makes sure one instance runs per user, shows the splash, builds the
 // document, the main window and its view, and owns them until Exit.
@@ -17,7 +17,7 @@ class CPellavoApp : public QObject {
     Q_OBJECT
 public:
     // `settings` is the profile to use; the user's own when null.
-    explicit CPellavoApp(CSettings* settings = nullptr);
+    explicit CPellavoApp(Settings* settings = nullptr);
     ~CPellavoApp() override;
 
     // The start-up. False when the program should end at once: another instance is
@@ -32,8 +32,8 @@ public slots:
     void OnAppAbout();
 
 private:
-    std::unique_ptr<CSettings> m_pOwnSettings;
-    CSettings* m_pSettings;
+    std::unique_ptr<Settings> m_pOwnSettings;
+    Settings* m_pSettings;
     std::unique_ptr<CInstanceChecker> m_pChecker;
     std::unique_ptr<CDlgSplash> m_pSplash;
     std::unique_ptr<CPellavoDoc> m_pDoc;

@@ -70,4 +70,4 @@ private slots:
 };
 
 PELLAVO_TEST_MAIN(TestInstanceChecker)
-#include "test_instancechecker.moc"
+#include "tst_InstanceChecker.moc"

@@ -74,4 +74,4 @@ void TestSplash::idleCheckBeforeShowAndAfterClose() {
 }
 
 PELLAVO_TEST_MAIN(TestSplash)
-#include "tst_splash.moc"
+#include "tst_Splash.moc"

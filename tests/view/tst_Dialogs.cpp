@@ -1,6 +1,6 @@
 #include "ModalScript.h"
-#include "PropertyDialogs.h"
 #include "testsupport.h"
+#include "view/PropertyDialogs.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -20,7 +20,7 @@ private slots:
 
 namespace {
 
-std::unique_ptr<CPellavoDialog> makeDialog(const QString& kind) {
+std::unique_ptr<PellavoDialog> makeDialog(const QString& kind) {
     if (kind == QLatin1String("channel"))
         return std::make_unique<CChannelProp>();
     if (kind == QLatin1String("group"))
@@ -188,4 +188,4 @@ void TestDialogs::confirmations() {
 }
 
 PELLAVO_TEST_MAIN(TestDialogs)
-#include "tst_dialogs.moc"
+#include "tst_Dialogs.moc"

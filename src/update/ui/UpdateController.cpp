@@ -1,11 +1,11 @@
-#include "CUpdateController.h"
+#include "update/ui/UpdateController.h"
 
-#include "AppPaths.h"
-#include "CDlgOptions.h"
-#include "CDlgProgress.h"
-#include "NewsFeedOutput.h"
-#include "Settings.h"
-#include "UpdateEngine.h"
+#include "update/AppPaths.h"
+#include "update/NewsFeedOutput.h"
+#include "update/Settings.h"
+#include "update/UpdateEngine.h"
+#include "update/ui/CDlgOptions.h"
+#include "update/ui/CDlgProgress.h"
 
 #include <QDir>
 #include <QMessageBox>
@@ -15,39 +15,39 @@ const QString kManualAgent = QStringLiteral("Corvantis RSS Reader");
 const QString kScheduledAgent = QStringLiteral("RSS Reader");
 } // namespace
 
-CUpdateController::CUpdateController(CSettings& settings, const CClock& clock, Sources sources,
-                                     QWidget* dialogParent, QObject* parent)
+UpdateController::UpdateController(Settings& settings, const Clock& clock, Sources sources,
+                                   QWidget* dialogParent, QObject* parent)
     : QObject(parent), m_settings(settings), m_sources(std::move(sources)), m_pDialogParent(dialogParent),
       m_check(clock) {
     m_nUpdateTimer.setInterval(1000);
-    connect(&m_nUpdateTimer, &QTimer::timeout, this, &CUpdateController::OnTimer);
+    connect(&m_nUpdateTimer, &QTimer::timeout, this, &UpdateController::OnTimer);
 }
 
-CUpdateController::~CUpdateController() {
+UpdateController::~UpdateController() {
     AbandonScheduledRun();
     delete m_pProgress;
     m_pManual.reset();
 }
 
-void CUpdateController::LoadSettings() {
+void UpdateController::LoadSettings() {
     m_strFeedFile = m_settings.FeedFile();
     m_nInterval = m_settings.Interval();
     m_nHour = m_settings.Hour();
     m_nMinute = m_settings.Minute();
 }
 
-void CUpdateController::StartTimer() {
+void UpdateController::StartTimer() {
     m_check.Start();
     m_nUpdateTimer.start();
 }
 
-void CUpdateController::SetTransferLimits(int maxTransfers, int maxPerHost) {
+void UpdateController::SetTransferLimits(int maxTransfers, int maxPerHost) {
     m_nMaxTransfers = maxTransfers;
     m_nMaxPerHost = maxPerHost;
 }
 
-CUpdateJob CUpdateController::MakeJob(const QStringList& urls, const QString& agentName) const {
-    CUpdateJob job;
+UpdateJob UpdateController::MakeJob(const QStringList& urls, const QString& agentName) const {
+    UpdateJob job;
     job.urls = urls;
     job.agentName = agentName;
     job.syncChannels = m_sources.syncChannels && m_sources.syncChannels();
@@ -58,12 +58,12 @@ CUpdateJob CUpdateController::MakeJob(const QStringList& urls, const QString& ag
     return job;
 }
 
-void CUpdateController::OnUpdate(const std::function<QStringList()>& collect) {
+void UpdateController::OnUpdate(const std::function<QStringList()>& collect) {
     AbandonScheduledRun();
     RunUpdate(collect(), m_strFeedFile);
 }
 
-int CUpdateController::RunUpdate(const QStringList& urls, const QString& path) {
+int UpdateController::RunUpdate(const QStringList& urls, const QString& path) {
     AbandonScheduledRun();
     if (m_pProgress) {
         // The dialog is modal, so only a caller outside the window gets here: show the run under way.
@@ -77,7 +77,7 @@ int CUpdateController::RunUpdate(const QStringList& urls, const QString& path) {
     }
     m_bUpdating.store(true);
     QString error;
-    std::unique_ptr<CNewsFeedOutput> output = CNewsFeedOutput::Open(path, &error);
+    std::unique_ptr<NewsFeedOutput> output = NewsFeedOutput::Open(path, &error);
     if (!output) {
         m_bUpdating.store(false);
         QMessageBox box(QMessageBox::Warning, QStringLiteral("Error"),
@@ -87,15 +87,15 @@ int CUpdateController::RunUpdate(const QStringList& urls, const QString& path) {
         box.exec();
         return -1;
     }
-    m_pManual = std::make_unique<CUpdateEngine>(MakeJob(urls, kManualAgent), std::move(output));
+    m_pManual = std::make_unique<UpdateEngine>(MakeJob(urls, kManualAgent), std::move(output));
     m_pProgress = new CDlgProgress(&m_pManual->Job().urls, m_pManual.get(), m_pDialogParent);
-    connect(m_pProgress, &QDialog::finished, this, &CUpdateController::OnManualRunClosed);
+    connect(m_pProgress, &QDialog::finished, this, &UpdateController::OnManualRunClosed);
     // open() keeps the window's event loop running; the dialog starts the run when it shows.
     m_pProgress->open();
     return 0;
 }
 
-void CUpdateController::OnManualRunClosed() {
+void UpdateController::OnManualRunClosed() {
     if (m_pProgress)
         m_pProgress->deleteLater();
     m_pProgress = nullptr;
@@ -106,9 +106,10 @@ void CUpdateController::OnManualRunClosed() {
     emit runFinished(true);
 }
 
-void CUpdateController::OnOptions() {
+void UpdateController::OnOptions() {
     CDlgOptions dialog(m_pDialogParent);
     dialog.m_strFeedFile = m_strFeedFile;
+    dialog.m_bEBook = m_settings.EBook();
     dialog.m_nHour = m_nHour;
     dialog.m_nMinute = m_nMinute;
     dialog.m_nIntervalChoice = Schedule::IntervalToChoice(m_nInterval);
@@ -121,31 +122,32 @@ void CUpdateController::OnOptions() {
         m_nMinute = dialog.m_nMinute;
     }
     m_settings.SetFeedFile(m_strFeedFile);
+    m_settings.SetEBook(dialog.m_bEBook);
     m_settings.SetSchedule(m_nInterval, m_nHour, m_nMinute);
     m_settings.Sync();
 }
 
-void CUpdateController::OnTimer() {
+void UpdateController::OnTimer() {
     // Every tick goes through the check, busy or not, so that it knows which minute it has seen.
     if (!m_check.Tick(m_nInterval, m_nHour, m_nMinute) || m_bUpdating.load())
         return;
     StartScheduledRun();
 }
 
-bool CUpdateController::StartScheduledRun() {
+bool UpdateController::StartScheduledRun() {
     m_bUpdating.store(true);
     const QStringList urls = m_sources.collectAll ? m_sources.collectAll() : QStringList();
-    std::unique_ptr<CNewsFeedOutput> output;
+    std::unique_ptr<NewsFeedOutput> output;
     if (!urls.isEmpty())
-        output = CNewsFeedOutput::Open(m_strFeedFile, nullptr);
+        output = NewsFeedOutput::Open(m_strFeedFile, nullptr);
     if (!output) {
         m_bUpdating.store(false);
         return false;
     }
-    m_pScheduled = std::make_unique<CUpdateEngine>(MakeJob(urls, kScheduledAgent), std::move(output));
-    CUpdateEngine* engine = m_pScheduled.get();
+    m_pScheduled = std::make_unique<UpdateEngine>(MakeJob(urls, kScheduledAgent), std::move(output));
+    UpdateEngine* engine = m_pScheduled.get();
     // The engine is the context: abandoning it drops whatever it had still queued for us.
-    connect(engine, &CUpdateEngine::finished, engine, [this] {
+    connect(engine, &UpdateEngine::finished, engine, [this] {
         m_pScheduled.release()->deleteLater();
         m_bUpdating.store(false);
         emit runFinished(false);
@@ -154,7 +156,7 @@ bool CUpdateController::StartScheduledRun() {
     return true;
 }
 
-void CUpdateController::AbandonScheduledRun() {
+void UpdateController::AbandonScheduledRun() {
     if (!m_pScheduled)
         return;
     m_pScheduled->Cancel();

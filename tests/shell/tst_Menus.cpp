@@ -1,7 +1,7 @@
 #include "testsupport.h"
 
-#include "BCMenu.h"
-#include "MenuColors.h"
+#include "shell/BCMenu.h"
+#include "shell/MenuColors.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -482,4 +482,4 @@ private slots:
 };
 
 PELLAVO_TEST_MAIN(TestMenus)
-#include "test_menus.moc"
+#include "tst_Menus.moc"

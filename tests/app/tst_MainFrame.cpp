@@ -1,12 +1,12 @@
 #include "testsupport.h"
 
-#include "CMainFrame.h"
-#include "CPellavoApp.h"
-#include "CPellavoView.h"
-#include "CTrayIcon.h"
-#include "Commands.h"
-#include "PellavoDoc.h"
-#include "Settings.h"
+#include "app/CMainFrame.h"
+#include "app/CPellavoApp.h"
+#include "model/PellavoDoc.h"
+#include "shell/CTrayIcon.h"
+#include "update/Settings.h"
+#include "view/CPellavoView.h"
+#include "view/Commands.h"
 
 #include <QAction>
 #include <QApplication>
@@ -32,7 +32,7 @@ class TestMainFrame : public QObject {
     }
 
     static QRect storedGeometry(const QString& ini) {
-        const CSettings::WinPos pos = CSettings(ini).WindowPosition();
+        const Settings::WinPos pos = Settings(ini).WindowPosition();
         return {pos.x, pos.y, pos.cx, pos.cy};
     }
 
@@ -45,7 +45,7 @@ private slots:
     void firstStartUsesDefaultsAndExitStoresGeometry() {
         CPellavoDoc doc;
         {
-            CSettings settings(iniFile());
+            Settings settings(iniFile());
             CMainFrame frame(&doc, &settings);
             frame.show();
             QCOMPARE(frame.pos(), QPoint(10, 10));
@@ -58,7 +58,7 @@ private slots:
         }
         QCOMPARE(storedGeometry(iniFile()), QRect(120, 80, 640, 480));
 
-        CSettings settings(iniFile());
+        Settings settings(iniFile());
         CMainFrame again(&doc, &settings);
         again.show();
         QCOMPARE(again.pos(), QPoint(120, 80));
@@ -75,7 +75,7 @@ private slots:
     void exitStoresNormalGeometry() {
         QFETCH(int, state);
         CPellavoDoc doc;
-        CSettings settings(iniFile());
+        Settings settings(iniFile());
         CMainFrame frame(&doc, &settings);
         frame.show();
         frame.move(200, 150);
@@ -94,7 +94,7 @@ private slots:
 
     void closeKeepsProgramRunning() {
         CPellavoDoc doc;
-        CSettings settings(iniFile());
+        Settings settings(iniFile());
         CMainFrame frame(&doc, &settings);
         QSignalSpy exited(&frame, &CMainFrame::exited);
         frame.show();
@@ -118,7 +118,7 @@ private slots:
 
     void trayCommandsReachTheFrame() {
         CPellavoDoc doc;
-        CSettings settings(iniFile());
+        Settings settings(iniFile());
         CMainFrame frame(&doc, &settings);
         QSignalSpy about(&frame, &CMainFrame::aboutRequested);
         QSignalSpy exited(&frame, &CMainFrame::exited);
@@ -148,7 +148,7 @@ private slots:
 
     void menusFollowTheMenuTable() {
         CPellavoDoc doc;
-        CSettings settings(iniFile());
+        Settings settings(iniFile());
         CMainFrame frame(&doc, &settings);
         const QList<QAction*> bar = frame.menuBar()->actions();
         QStringList titles;
@@ -178,7 +178,7 @@ private slots:
     }
 
     void secondStartWakesTheFirst() {
-        CSettings settings(iniFile());
+        Settings settings(iniFile());
         CPellavoApp first(&settings);
         QVERIFY(first.InitInstance());
         CMainFrame* frame = first.MainFrame();
@@ -196,4 +196,4 @@ private slots:
 };
 
 PELLAVO_TEST_MAIN(TestMainFrame)
-#include "test_mainframe.moc"
+#include "tst_MainFrame.moc"

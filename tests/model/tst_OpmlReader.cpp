@@ -1,5 +1,5 @@
 #include "ModelTestUtil.h"
-#include "PellavoDoc.h"
+#include "model/PellavoDoc.h"
 #include "testsupport.h"
 
 #include <QTemporaryDir>
@@ -325,4 +325,4 @@ private slots:
 };
 
 PELLAVO_TEST_MAIN(TestOpmlReader)
-#include "test_opmlreader.moc"
+#include "tst_OpmlReader.moc"

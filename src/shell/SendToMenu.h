@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SendTargets.h"
+#include "shell/SendTargets.h"
 
 #include <QPoint>
 #include <QString>
@@ -12,12 +12,12 @@ class QWidget;
 // The Send To command: hands the news feed file to one of the targets this desktop
 // offers (removable drives and phones, send-to desktop entries, KDE Connect devices,
 // a mail message, a folder). One object serves one command.
-class CSendTo {
+class SendToMenu {
 public:
     // The targets of this machine.
-    CSendTo();
-    explicit CSendTo(std::unique_ptr<ISendTargetSource> source);
-    ~CSendTo();
+    SendToMenu();
+    explicit SendToMenu(std::unique_ptr<ISendTargetSource> source);
+    ~SendToMenu();
 
     // The whole command: warns and stops when the file is missing or an update is
     // writing it; otherwise shows the menu at `ptMenu` (the owner's coordinates) and
