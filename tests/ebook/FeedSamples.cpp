@@ -1,6 +1,8 @@
 // Feed documents written the way their publishers write them.
 #include "FeedSamples.h"
 
+#include <iterator>
+
 namespace samples {
 
 extern const char kWordPress[] = R"(<?xml version="1.0" encoding="UTF-8"?><rss version="2.0"
@@ -122,5 +124,92 @@ extern const char kNewsSite[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 extern const char kUndeclared[] = R"(<rss version="2.0"><channel><title>Loose</title>
 <item><title>T</title><atom:link href="https://loose.example/t" rel="alternate"/><content:encoded>&lt;p&gt;Body&lt;/p&gt;</content:encoded><dc:date>2024-03-05</dc:date></item>
 </channel></rss>)";
+
+} // namespace samples
+
+namespace samples {
+
+const HtmlSample kHostileHtml[] = {
+    {"script", "<p>a<script>alert(1)</script>b</p>"},
+    {"script upper case, remote", "<SCRIPT SRC=//x.example/x.js></SCRIPT>text"},
+    {"script split by a script", "<scr<script>ipt>alert(1)</script>"},
+    {"script in svg", "<svg onload=alert(1)><script>alert(2)</script><a xlink:href=javascript:x>s</a></svg>"},
+    {"script in math", "<math><mi xlink:href=\"javascript:alert(1)\">x</mi><script>alert(1)</script></math>"},
+    {"script in textarea and template",
+     "<textarea><script>alert(1)</script></textarea><template><script>x</script></template>"},
+    {"script in a comment",
+     "<!--<script>alert(1)</script>-->after<!--[if IE]><script>x</script><![endif]-->"},
+    {"noscript breakout", "<noscript><p title=\"</noscript><img src=x onerror=alert(1)>\"></noscript>end"},
+    {"event attributes", "<div onmouseover=\"x()\" ONCLICK=y><p onload=z style=\"color:red\">t</p></div>"
+                         "<img src=x onerror=alert(1) alt=\"\"><body onload=alert(1)>"},
+    {"javascript links",
+     "<a href=\"javascript:alert(1)\">1</a><a href=\"JaVaScRiPt:alert(2)\">2</a>"
+     "<a href=\" &#106;avascript:alert(3)\">3</a><a href=\"jav&#x09;ascript:alert(4)\">4</a>"
+     "<a href=\"java\nscript:alert(5)\">5</a><a href=\"vbscript:msgbox(6)\">6</a>"
+     "<a href=\"data:text/html;base64,PHNjcmlwdD4=\">7</a><a href=\"file:///etc/passwd\">8</a>"
+     "<blockquote cite=\"javascript:x\">q</blockquote>"},
+    {"nested frames", "<iframe src=\"https://evil.example/\"><iframe src=x></iframe></iframe>"
+                      "<frameset><frame src=\"javascript:x\"><frameset><frame src=y></frameset></frameset>"
+                      "<noframes><p>no frames</p></noframes>"},
+    {"objects, embeds, applets", "<object data=x.swf><param name=a value=b><embed src=x.swf></object>"
+                                 "<applet code=X.class>applet</applet>"},
+    {"forms", "<form action=\"https://evil.example/\"><input name=a><button onclick=x>b</button>"
+              "<select><option>o</select><textarea>t</textarea></form>"},
+    {"meta, link, base, style",
+     "<meta http-equiv=refresh content=\"0;url=javascript:x\"><link rel=stylesheet href=x.css>"
+     "<base href=\"javascript:x//\"><style>body{background:url(javascript:x)}</style>"
+     "<p style=\"background:url(javascript:x)\">styled</p>"},
+    {"unclosed tags", "<div><p><b><i>text<table><tr><td>cell<ul><li>one<li>two<blockquote>q"},
+    {"unclosed attribute", "<a href=\"https://ok.example/ title=x>never closed"},
+    {"block in inline",
+     "<b><p>para</p><div>div</div><h2>head</h2><ul><li>item</li></ul><table><tr><td>c</td></tr></table></b>"},
+    {"stray list content", "<ul>text<p>para</p><li>ok</li><b>bold</b></ul><dl>loose<dt>t<dd>d<p>p</p></dl>"},
+    {"list items outside lists", "<li>alone</li><dt>term</dt><dd>data</dd>"},
+    {"links in links", "<a href=\"https://a.example/\"><table><tr><td><a "
+                       "href=\"https://b.example/\">inner</a></td></tr></table></a>"},
+    {"figures", "<figure><figcaption>a</figcaption><img alt=i><figcaption>b</figcaption></figure>"
+                "<figure>t<figcaption>last</figcaption></figure><figcaption>loose</figcaption>"},
+    {"tables out of order",
+     "<table><tr><td>1</td></tr><caption>late</caption><thead><tr><th><h1>h</h1></th></tr>"
+     "</thead><tfoot><tr><td colspan=0 rowspan=x>f</td></tr></tfoot></table>"},
+    {"controls and bad UTF-8",
+     "a\x01\x02\x0B\x0C b\xC3\x28 c\xED\xA0\x80 &#1; &#xFFFE; &#0; \xEF\xBF\xBF end"},
+    {"deep nesting", nullptr},
+};
+const int kHostileHtmlCount = int(std::size(kHostileHtml));
+
+namespace {
+
+// As XML character data, without the controls XML has no place for.
+QByteArray Escaped(const QByteArray& html) {
+    QByteArray out;
+    for (const char c : html) {
+        if (c == '&')
+            out += "&amp;";
+        else if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else if (uchar(c) >= 0x20 || c == '\n' || c == '\t')
+            out += c;
+    }
+    return out;
+}
+
+} // namespace
+
+QByteArray HostileFeed() {
+    QByteArray feed =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>Hostile</title>"
+        "<link>https://hostile.example/</link>\n";
+    for (const HtmlSample& sample : kHostileHtml) {
+        const QByteArray html =
+            sample.html ? QByteArray(sample.html) : QByteArray("<div>").repeated(5000) + "deep";
+        feed += "<item><title>" + QByteArray(sample.name) + "</title><link>https://hostile.example/" +
+                QByteArray(sample.name).replace(' ', '-') + "</link><description>" + Escaped(html) +
+                "</description></item>\n";
+    }
+    return feed + "</channel></rss>\n";
+}
 
 } // namespace samples
