@@ -272,6 +272,30 @@ bool IsBlank(const GumboNode* node) {
     return node->type == GUMBO_NODE_WHITESPACE || node->type == GUMBO_NODE_COMMENT;
 }
 
+// Whether a definition list is terms followed by their definitions, group after group,
+// which is all a reading system accepts; any other is written as divisions.
+bool IsWellFormedDefinitionList(const GumboNode* list) {
+    const GumboVector& children = list->v.element.children;
+    GumboTag last = GUMBO_TAG_UNKNOWN;
+    for (unsigned i = 0; i < children.length; ++i) {
+        const auto* child = static_cast<const GumboNode*>(children.data[i]);
+        if (IsBlank(child))
+            continue;
+        if (child->type != GUMBO_NODE_ELEMENT || child->v.element.tag_namespace != GUMBO_NAMESPACE_HTML)
+            return false;
+        const GumboTag tag = child->v.element.tag;
+        if (tag != GUMBO_TAG_DT && tag != GUMBO_TAG_DD) {
+            if (RuleFor(tag).kind == Kind::Drop)
+                continue;
+            return false;
+        }
+        if (tag == GUMBO_TAG_DD && last == GUMBO_TAG_UNKNOWN)
+            return false;
+        last = tag;
+    }
+    return last == GUMBO_TAG_DD;
+}
+
 const char* Attribute(const GumboNode* node, const char* name) {
     const GumboAttribute* attribute = gumbo_get_attribute(&node->v.element.attributes, name);
     return attribute ? attribute->value : nullptr;
@@ -349,6 +373,8 @@ private:
         if (element.tag_namespace != GUMBO_NAMESPACE_HTML)
             return;
 
+        if (rule.kind == Kind::DefList && !IsWellFormedDefinitionList(node))
+            rule = {Kind::Flow, "div"};
         // Elements that stand only in a parent of their own kind, elsewhere are divisions.
         const bool listChild = rule.kind == Kind::ListItem && holder == Holder::List;
         const bool defChild =

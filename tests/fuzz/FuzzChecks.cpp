@@ -351,7 +351,10 @@ private:
         const QByteArray& name = self->m_stack.back();
         self->m_phrasing -= TakesPhrasing(name) ? 1 : 0;
         self->m_links -= name == "a" ? 1 : 0;
+        if (name == "dl" && !self->m_lastChild.back().isEmpty() && self->m_lastChild.back() != "dd")
+            self->Problem(QStringLiteral("a definition list that does not end with a definition"));
         self->m_stack.pop_back();
+        self->m_lastChild.pop_back();
     }
 
     void Problem(const QString& what) {
@@ -389,6 +392,10 @@ private:
         needs("td", {"tr"});
         needs("th", {"tr"});
         needs("figcaption", {"figure"});
+        if (parent == "dl" && name == "dd" && m_lastChild.back().isEmpty())
+            Problem(QStringLiteral("a definition before any term"));
+        if (!m_lastChild.empty())
+            m_lastChild.back() = name;
         if (Is(parent, {"ul", "ol"}) && name != "li")
             Problem(QStringLiteral("%1 directly inside a list").arg(QString::fromUtf8(name)));
         for (const XML_Char** attribute = attributes; attribute[0]; attribute += 2) {
@@ -404,10 +411,12 @@ private:
         m_phrasing += TakesPhrasing(name) ? 1 : 0;
         m_links += name == "a" ? 1 : 0;
         m_stack.push_back(name);
+        m_lastChild.emplace_back();
     }
 
     std::vector<QByteArray> m_stack;
-    int m_phrasing = 0; // open elements that take phrasing content only
+    std::vector<QByteArray> m_lastChild; // per open element: the name of its last child element
+    int m_phrasing = 0;                  // open elements that take phrasing content only
     int m_links = 0;
     QString m_problem;
 };
