@@ -1,4 +1,5 @@
-// pellavo-nff: shows what a news feed file holds, so that a user can see what goes to the phone.
+// pellavo-nff: shows what a news feed file holds, so that a user can see what goes to the phone,
+// and makes the e-book edition of it.
 
 #include "update/EBookEdition.h"
 #include "update/NewsFeedFile.h"
