@@ -335,7 +335,7 @@ private:
             m_text.append(view.first(qMin(view.size(), qsizetype(m_options.textLimit) * 2)));
         if (holder == Holder::List || holder == Holder::DefList) {
             if (blank) {
-                m_out.append(view);
+                AppendXmlEscaped(m_out, view); // HTML counts a form feed as a space; XML has no place for it
             } else {
                 m_out.append(holder == Holder::List ? "<li>" : "<dd>");
                 AppendXmlEscaped(m_out, view);
@@ -343,7 +343,7 @@ private:
             }
         } else if (holder == Holder::Table || holder == Holder::Section || holder == Holder::Row) {
             if (blank)
-                m_out.append(view);
+                AppendXmlEscaped(m_out, view);
         } else {
             AppendXmlEscaped(m_out, view);
         }
