@@ -678,7 +678,12 @@ QByteArray HtmlToText(QByteArrayView html) {
 }
 
 QByteArray DecodeCharacterReferences(QByteArrayView text) {
-    if (!text.contains('&'))
+    bool references = false;
+    for (qsizetype at = text.indexOf('&'); at >= 0 && !references; at = text.indexOf('&', at + 1)) {
+        const char next = at + 1 < text.size() ? text[at + 1] : 0;
+        references = next == '#' || (next >= 'a' && next <= 'z') || (next >= 'A' && next <= 'Z');
+    }
+    if (!references)
         return text.toByteArray();
     // With every '<' escaped the parser sees nothing but text and references.
     QByteArray escaped;
