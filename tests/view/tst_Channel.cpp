@@ -150,6 +150,7 @@ void TestChannel::savesAndUndos() {
     QCOMPARE(m_view->m_nBackupCount, 3u);
     QVERIFY(pellavo::test::readFile(AppPaths::ChannelFile()).contains("title=\"Anna K.\""));
 
+    QVERIFY(QFileInfo::exists(fixture::backupPath(1)));
     QCOMPARE(pellavo::test::readFile(fixture::backupPath(1)), QByteArray());
     QCOMPARE(pellavo::test::readFile(fixture::backupPath(2)), channel1);
     QCOMPARE(pellavo::test::readFile(fixture::backupPath(3)), channel2);
@@ -170,6 +171,7 @@ void TestChannel::savesAndUndos() {
         QVERIFY(m_view->Action(ID_EDIT_UNDO)->isEnabled());
         QTest::keyClick(m_view.get(), Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(m_view->m_nBackupCount, 2u - step);
+        QVERIFY(QFileInfo::exists(AppPaths::ChannelFile()));
         QCOMPARE(pellavo::test::readFile(AppPaths::ChannelFile()), restored[step]);
         m_view->expandAll();
         QCOMPARE(fixture::labels(*m_view), trees[step]);
@@ -202,6 +204,7 @@ void TestChannel::firstSaveBacksUpNothingAsEmpty() {
     m_view->SaveChannel();
     m_view->OnEditUndo();
     QCOMPARE(fixture::labels(*m_view), QStringList{"My Subscriptions"});
+    QVERIFY(QFileInfo::exists(AppPaths::ChannelFile()));
     QCOMPARE(pellavo::test::readFile(AppPaths::ChannelFile()), QByteArray());
 }
 
@@ -382,7 +385,7 @@ void TestChannel::fullDisk() {
              qPrintable(message.text));
     QVERIFY(message.warningIcon);
     QCOMPARE(pellavo::test::readFile(AppPaths::ChannelFile()), before);
-    QCOMPARE(QDir(QFileInfo(AppPaths::ChannelFile()).absolutePath()).entryList(QDir::Files),
+    QCOMPARE(QDir(QFileInfo(AppPaths::ChannelFile()).absolutePath()).entryList(QDir::Files | QDir::Hidden),
              QStringList{"Pellavo.Cha"});
     QCOMPARE(qstrlen(solo->m_pszDescription), 64 * 1024);
 
@@ -441,15 +444,23 @@ void TestChannel::savedInTreeOrder() {
     QVERIFY(channel.indexOf("title=\"Solo\"") < channel.indexOf("title=\"News\""));
 }
 
-// A save killed before its rename leaves "Pellavo.Cha.XXXXXX" behind; the next start
-// clears those away and nothing else.
+// A save killed before its rename leaves its file beside the channel file, under a
+// name only our save makes; the next start clears those away and nothing else, not
+// even files that look like them.
 void TestChannel::startRemovesUnfinishedSaves() {
     const QString channel = AppPaths::ChannelFile();
-    QDir().mkpath(QFileInfo(channel).absolutePath());
+    const QString folder = QFileInfo(channel).absolutePath();
+    QDir().mkpath(folder);
     pellavo::test::writeFile(channel, kFirst);
-    const QStringList orphans{channel + ".xnzyat", channel + ".A1b2C3"};
-    const QStringList kept{channel + ".bak", channel + ".saved-by-me", channel + ".abc-12",
-                           QFileInfo(channel).absolutePath() + "/Other.Cha.xnzyat"};
+    const QStringList orphans{folder + "/.Pellavo.Cha.unfinished-xnzyat",
+                              folder + "/.Pellavo.Cha.unfinished-A1b2C3"};
+    const QStringList kept{channel + ".backup",
+                           channel + ".xnzyat",
+                           channel + ".bak",
+                           channel + ".saved-by-me",
+                           folder + "/.Pellavo.Cha.unfinished-abc",
+                           folder + "/.Pellavo.Cha.unfinished-abc-12",
+                           folder + "/.Other.Cha.unfinished-xnzyat"};
     for (const QString& path : orphans + kept)
         pellavo::test::writeFile(path, "<opml");
     start();
@@ -509,6 +520,13 @@ void TestChannel::startKeepsDamagedChannel() {
     QVERIFY2(message.text.contains(QDir::toNativeSeparators(channel)) && message.text.contains(says) &&
                  message.text.contains(QDir::toNativeSeparators(copy)),
              qPrintable(message.text));
+    // Another start while the file stays damaged says so again and keeps no second copy.
+    steps::Message again;
+    script.then(steps::acceptMessage(&again));
+    m_view->OnInitialUpdate();
+    QTRY_VERIFY2(script.finished(), qPrintable(script.report()));
+    QCOMPARE(folder.entryList({"Pellavo.Cha.damaged-*"}, QDir::Files), copies);
+    QCOMPARE(again.text, message.text);
     // The first change replaces the channel file; the copy stays as it was.
     m_view->SaveChannel();
     QVERIFY(pellavo::test::readFile(channel) != content);
