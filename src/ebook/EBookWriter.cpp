@@ -118,6 +118,8 @@ bool EBookWriter::Fail(const QString& why) {
 bool EBookWriter::AddRecord(const QString& url, const QByteArray& document) {
     if (m_failed)
         return false;
+    if (m_finished)
+        return Fail(QStringLiteral("%1: the book is already written").arg(m_bookPath));
     if (!m_spool) {
         m_spool =
             std::make_unique<QTemporaryFile>(QDir::temp().filePath(QStringLiteral("pellavo-ebook-XXXXXX")));
@@ -242,12 +244,11 @@ QByteArray EBookWriter::ContentsDocument() const {
             }
         }
     }
-    bool any = false;
     for (int i = 0; i < int(m_chapters.size()); ++i) {
         if (!placed[size_t(i)])
             AppendContentsEntry(out, i);
-        any = true;
     }
+    const bool any = !m_chapters.empty();
     if (!any) {
         out.append("<li><a href=\"cover.xhtml\">");
         AppendXmlEscaped(out, Title());
@@ -319,6 +320,8 @@ QByteArray EBookWriter::PackageDocument(const QByteArray& language) const {
 bool EBookWriter::Finish() {
     if (m_failed)
         return false;
+    if (m_finished)
+        return Fail(QStringLiteral("%1: the book is already written").arg(m_bookPath));
     if (m_spool && !m_spool->flush())
         return Fail(QStringLiteral("cannot write the temporary file %1: %2")
                         .arg(m_spool->fileName(), m_spool->errorString()));
@@ -368,8 +371,10 @@ bool EBookWriter::Finish() {
         ok = index >= 0 &&
              zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_DEFLATE, kCompressionLevel) == 0;
     }
-    if (ok && zip_close(archive) == 0)
+    if (ok && zip_close(archive) == 0) {
+        m_finished = true;
         return true;
+    }
     const QString why = QString::fromLocal8Bit(zip_strerror(archive));
     zip_discard(archive);
     return Fail(QStringLiteral("%1: %2").arg(m_bookPath, why));

@@ -46,8 +46,8 @@ public:
     // book then cannot be finished.
     bool AddRecord(const QString& url, const QByteArray& document);
 
-    // Writes the book in place of any earlier one. False when it could not (ErrorString()),
-    // and then the earlier book is as it was and no other file is left.
+    // Writes the book in place of any earlier one, once. False when it could not
+    // (ErrorString()), and then the earlier book is as it was and no other file is left.
     bool Finish();
 
     QString ErrorString() const { return m_error; }
@@ -80,6 +80,7 @@ private:
     std::vector<Chapter> m_chapters;
     QString m_error;
     bool m_failed = false;
+    bool m_finished = false;
 };
 
 } // namespace ebook
