@@ -1,6 +1,7 @@
 #include "shell/SendToMenu.h"
 
 #include "shell/DesktopEntry.h"
+#include "shell/WarningBox.h"
 
 #include <QApplication>
 #include <QDir>
@@ -9,7 +10,6 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QMenu>
-#include <QMessageBox>
 #include <QProcess>
 #include <QProgressDialog>
 #include <QSaveFile>
@@ -72,7 +72,7 @@ private:
 };
 
 void ShowError(QWidget* pOwner, const QString& strText) {
-    QMessageBox::warning(pOwner, QStringLiteral("Error"), strText);
+    ShowWarningBox(QStringLiteral("Error"), strText, pOwner);
 }
 
 // Copies the file into a folder under its own name, replacing what is there only once
@@ -226,7 +226,7 @@ bool SendToMenu::IsFeedFileReady(const QString& strFeedFile) {
 
 bool SendToMenu::Run(const QString& strFeedFile, QWidget* pOwner, const QPoint& ptMenu) {
     if (!IsFeedFileReady(strFeedFile)) {
-        QMessageBox::warning(pOwner, QStringLiteral("Warning"), kMissingFileText);
+        ShowWarningBox(QStringLiteral("Warning"), kMissingFileText, pOwner);
         return false;
     }
     SetTargetPath(strFeedFile);
