@@ -116,7 +116,6 @@ public:
     // The same download, to be driven by a FetchLoop. False when it is already over (no
     // host, cancelled): then Verdict() says how.
     bool Begin(const QString& url, const QString& targetPath, const std::atomic_bool* cancel);
-    bool IsFinished() const { return m_bFinished; }
     const Verdict& GetVerdict() const { return m_verdict; }
     // Left for the holder of the target file to apply once it no longer needs the file alone.
     const CacheUpdate& PendingCacheUpdate() const { return m_cacheUpdate; }

@@ -19,7 +19,6 @@ public:
     void Add(CWebAccess& session);
     // Takes a download out of the loop before it is finished: it ends as cancelled.
     void Remove(CWebAccess& session);
-    bool IsEmpty() const { return m_sessions.empty(); }
 
     // Drives the downloads for at most timeoutMs, less when one finishes or Wakeup is
     // called, and returns those that finished, already out of the loop.
