@@ -69,8 +69,14 @@ void Head(QByteArray& out, const QByteArray& title, const QByteArray& language,
     out.append("\"/>\n</head>\n<body>\n");
 }
 
-// Writes a body, with what it says in its place when there is nothing to write.
-void Body(QByteArray& out, const FeedText& body, const ChapterSource& source, QByteArray* text) {
+QByteArray Picture(const ChapterSource& source, const ImageInfo& image) {
+    return source.image ? source.image(image) : ImageAltText(image);
+}
+
+// Writes a body, with what it says in its place when there is nothing to write;
+// `pictured` is set when it shows a picture.
+void Body(QByteArray& out, const FeedText& body, const ChapterSource& source, QByteArray* text,
+          bool* pictured = nullptr) {
     if (body.kind != FeedText::Kind::Html) {
         const QByteArray plain =
             body.kind == FeedText::Kind::Entities ? DecodeCharacterReferences(body.value) : body.value;
@@ -81,7 +87,11 @@ void Body(QByteArray& out, const FeedText& body, const ChapterSource& source, QB
     }
     HtmlOptions options;
     options.base = body.base;
-    options.image = source.image;
+    options.image = [&](const ImageInfo& image) {
+        if (pictured && !image.source.isEmpty())
+            *pictured = true;
+        return Picture(source, image);
+    };
     options.textLimit = text ? kDerivedTitleLength * 2 : 0;
     SanitizedHtml html = SanitizeHtml(body.value, options);
     out.append(html.xhtml);
@@ -171,11 +181,14 @@ QByteArray WriteChapter(const Feed& feed, const ChapterSource& source, ChapterOu
     for (const Article& article : feed.articles) {
         QByteArray title = PlainText(article.title);
         QByteArray body, bodyText;
-        if (!article.body.IsEmpty()) {
-            body.append("<div class=\"body\">");
-            Body(body, article.body, source, title.isEmpty() ? &bodyText : nullptr);
-            body.append("</div>\n");
-        }
+        bool pictured = false;
+        if (!article.body.IsEmpty())
+            Body(body, article.body, source, title.isEmpty() ? &bodyText : nullptr, &pictured);
+        // The item's own picture leads an article whose body shows none.
+        if (!pictured && !article.picture.isEmpty())
+            body.prepend(Picture(source, {article.picture, QByteArray(), QByteArray()}));
+        if (!body.isEmpty())
+            body = "<div class=\"body\">" + body + "</div>\n";
         if (title.isEmpty())
             title = DerivedTitle(bodyText);
         if (title.isEmpty())

@@ -32,9 +32,25 @@ constexpr char kStylesheet[] = "body { margin: 0 4%; line-height: 1.4; }\n"
                                ".description { font-style: italic; }\n"
                                "pre { white-space: pre-wrap; }\n"
                                "img { max-width: 100%; }\n"
+                               ".body > img { display: block; margin: 0.5em auto; }\n"
                                ".cover { text-align: center; margin-top: 30%; }\n"
                                ".cover h1 { font-size: 2.4em; }\n"
                                "nav ol { list-style: none; padding-left: 1em; }\n";
+
+// Where an image goes in a chapter as it is made: its use's number between these two
+// bytes, which XML text never holds and so no chapter holds otherwise.
+constexpr char kMarkStart = '\x01';
+constexpr char kMarkEnd = '\x02';
+
+// What reading systems that predate WebP show in its place (one light grey pixel), which
+// they need to call the book valid.
+constexpr unsigned char kWebPFallback[] = {
+    0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48, 0x44, 0x52, 0x00,
+    0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x03, 0x00, 0x00, 0x00, 0x28, 0xcb, 0x34, 0xbb, 0x00,
+    0x00, 0x00, 0x03, 0x50, 0x4c, 0x54, 0x45, 0xd0, 0xd0, 0xd0, 0x2d, 0x18, 0x1f, 0x21, 0x00, 0x00, 0x00,
+    0x0a, 0x49, 0x44, 0x41, 0x54, 0x08, 0xd7, 0x63, 0x60, 0x00, 0x00, 0x00, 0x02, 0x00, 0x01, 0xe2, 0x21,
+    0xbc, 0x33, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4e, 0x44, 0xae, 0x42, 0x60, 0x82};
+constexpr char kWebPFallbackName[] = "fallback.png";
 
 QByteArray ChapterName(int index) {
     return "feed" + QByteArray::number(index + 1).rightJustified(4, '0') + ".xhtml";
@@ -132,7 +148,12 @@ bool EBookWriter::AddRecord(const QString& url, const QByteArray& document) {
     source.address = url;
     source.subscriptionTitle = m_subscriptionTitles.value(url);
     source.locale = m_locale;
-    source.image = m_image;
+    source.image = [&](const ImageInfo& image) {
+        if (image.source.isEmpty())
+            return ImageAltText(image);
+        chapter.pictures = true;
+        return PictureMark(image);
+    };
     const QByteArray xhtml =
         WriteChapter(ReadFeedDocument(document, DocumentUrl(url)), source, &chapter.outline);
     chapter.offset = m_spool->pos();
@@ -141,6 +162,105 @@ bool EBookWriter::AddRecord(const QString& url, const QByteArray& document) {
         return Fail(QStringLiteral("cannot write the temporary file %1: %2")
                         .arg(m_spool->fileName(), m_spool->errorString()));
     m_chapters.push_back(std::move(chapter));
+    return true;
+}
+
+QByteArray EBookWriter::PictureMark(const ImageInfo& image) {
+    const QString address = QString::fromLatin1(image.source.toEncoded(QUrl::RemoveFragment));
+    auto it = m_pictureIndex.constFind(address);
+    if (it == m_pictureIndex.constEnd()) {
+        it = m_pictureIndex.insert(address, int(m_pictures.size()));
+        Picture picture;
+        picture.address = address;
+        m_pictures.push_back(std::move(picture));
+    }
+    m_pictureUses.push_back({it.value(), image.alt, image.title});
+    return kMarkStart + QByteArray::number(qulonglong(m_pictureUses.size() - 1)) + kMarkEnd;
+}
+
+QStringList EBookWriter::Pictures() const {
+    QStringList addresses;
+    addresses.reserve(qsizetype(m_pictures.size()));
+    for (const Picture& picture : m_pictures)
+        addresses << picture.address;
+    return addresses;
+}
+
+void EBookWriter::ChoosePictures() {
+    qint64 total = 0;
+    m_nStoredPictures = 0;
+    m_bWebP = false;
+    for (Picture& picture : m_pictures) {
+        picture.format = PictureFormat::None;
+        QFile file(m_pictureFiles.value(picture.address));
+        if (file.fileName().isEmpty() || !file.open(QIODevice::ReadOnly))
+            continue;
+        const qint64 size = file.size();
+        // A picture too large for what is left still leaves room for smaller ones after it.
+        if (size <= 0 || size > kMaxPictureBytes || total + size > kMaxBookPictureBytes)
+            continue;
+        const QByteArray bytes = file.read(size);
+        const PictureFormat format = bytes.size() == size ? RecognisePicture(bytes) : PictureFormat::None;
+        if (format == PictureFormat::None)
+            continue;
+        picture.format = format;
+        picture.file = file.fileName();
+        picture.size = size;
+        picture.name = "img" + QByteArray::number(++m_nStoredPictures).rightJustified(4, '0') + '.' +
+                       PictureSuffix(format);
+        m_bWebP = m_bWebP || format == PictureFormat::WebP;
+        total += size;
+    }
+}
+
+QByteArray EBookWriter::WithPictures(QByteArrayView xhtml) const {
+    QByteArray out;
+    out.reserve(xhtml.size() + xhtml.size() / 8);
+    qsizetype at = 0;
+    for (qsizetype mark = xhtml.indexOf(kMarkStart); mark >= 0; mark = xhtml.indexOf(kMarkStart, at)) {
+        out.append(xhtml.sliced(at, mark - at));
+        const qsizetype end = xhtml.indexOf(kMarkEnd, mark);
+        const PictureUse& use = m_pictureUses[size_t(xhtml.sliced(mark + 1, end - mark - 1).toULongLong())];
+        const Picture& picture = m_pictures[size_t(use.picture)];
+        if (picture.format == PictureFormat::None) {
+            out.append(ImageAltText({QUrl(), use.alt, use.title}));
+        } else {
+            out.append("<img src=\"images/").append(picture.name).append("\" alt=\"");
+            AppendXmlEscaped(out, CollapseSpaces(use.alt));
+            out.append('"');
+            if (!use.title.isEmpty()) {
+                out.append(" title=\"");
+                AppendXmlEscaped(out, use.title);
+                out.append('"');
+            }
+            out.append("/>");
+        }
+        at = end + 1;
+    }
+    out.append(xhtml.sliced(at));
+    return out;
+}
+
+// The chapters that show pictures are written again at the end of the spool, with each
+// mark replaced by its picture or its alternative text.
+bool EBookWriter::PlacePictures() {
+    ChoosePictures();
+    for (Chapter& chapter : m_chapters) {
+        if (!chapter.pictures)
+            continue;
+        QByteArray xhtml(chapter.size, Qt::Uninitialized);
+        if (!m_spool->seek(chapter.offset) || m_spool->read(xhtml.data(), chapter.size) != chapter.size)
+            return Fail(QStringLiteral("cannot read the temporary file %1: %2")
+                            .arg(m_spool->fileName(), m_spool->errorString()));
+        xhtml = WithPictures(xhtml);
+        chapter.offset = m_spool->size();
+        chapter.size = xhtml.size();
+        if (!m_spool->seek(chapter.offset) || m_spool->write(xhtml) != xhtml.size())
+            return Fail(QStringLiteral("cannot write the temporary file %1: %2")
+                            .arg(m_spool->fileName(), m_spool->errorString()));
+        chapter.pictures = false;
+    }
+    m_pictureUses.clear();
     return true;
 }
 
@@ -310,6 +430,24 @@ QByteArray EBookWriter::PackageDocument(const QByteArray& language) const {
             .append(name)
             .append("\" media-type=\"application/xhtml+xml\"/>\n");
     }
+    for (const Picture& picture : m_pictures) {
+        if (picture.format == PictureFormat::None)
+            continue;
+        out.append("<item id=\"")
+            .append(picture.name.left(picture.name.indexOf('.')))
+            .append("\" href=\"images/")
+            .append(picture.name)
+            .append("\" media-type=\"")
+            .append(PictureMediaType(picture.format))
+            .append('"');
+        if (picture.format == PictureFormat::WebP)
+            out.append(" fallback=\"webp-fallback\"");
+        out.append("/>\n");
+    }
+    if (m_bWebP)
+        out.append("<item id=\"webp-fallback\" href=\"images/")
+            .append(kWebPFallbackName)
+            .append("\" media-type=\"image/png\"/>\n");
     out.append("</manifest>\n<spine>\n<itemref idref=\"cover\"/>\n<itemref idref=\"nav\"/>\n");
     for (int i = 0; i < int(m_chapters.size()); ++i)
         out.append("<itemref idref=\"").append(ChapterName(i).chopped(6)).append("\"/>\n");
@@ -322,6 +460,8 @@ bool EBookWriter::Finish() {
         return false;
     if (m_finished)
         return Fail(QStringLiteral("%1: the book is already written").arg(m_bookPath));
+    if (m_spool && !PlacePictures())
+        return false;
     if (m_spool && !m_spool->flush())
         return Fail(QStringLiteral("cannot write the temporary file %1: %2")
                         .arg(m_spool->fileName(), m_spool->errorString()));
@@ -371,6 +511,23 @@ bool EBookWriter::Finish() {
         ok = index >= 0 &&
              zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_DEFLATE, kCompressionLevel) == 0;
     }
+    // Pictures are compressed already.
+    for (size_t i = 0; ok && i < m_pictures.size(); ++i) {
+        const Picture& picture = m_pictures[i];
+        if (picture.format == PictureFormat::None)
+            continue;
+        zip_source_t* source =
+            zip_source_file(archive, QFile::encodeName(picture.file).constData(), 0, zip_int64_t(picture.size));
+        const QByteArray name = "EPUB/images/" + picture.name;
+        const zip_int64_t index =
+            source ? zip_file_add(archive, name.constData(), source, ZIP_FL_ENC_UTF_8) : -1;
+        if (source && index < 0)
+            zip_source_free(source);
+        ok = index >= 0 && zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_STORE, 0) == 0;
+    }
+    if (ok && m_bWebP)
+        ok = addBuffer((QByteArray("EPUB/images/") + kWebPFallbackName).constData(), kWebPFallback,
+                       qsizetype(sizeof kWebPFallback), false);
     if (ok && zip_close(archive) == 0) {
         m_finished = true;
         return true;

@@ -2,12 +2,14 @@
 
 #include "ebook/Chapter.h"
 #include "ebook/HtmlSanitizer.h"
+#include "ebook/Pictures.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QHash>
 #include <QLocale>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <vector>
@@ -26,6 +28,10 @@ namespace ebook {
 // only the titles for its table of contents. Finish writes the container beside the book
 // and renames it into place: the book at the path is replaced whole or not at all, and
 // until Finish it stays as it was. A writer destroyed without Finish leaves nothing behind.
+//
+// The pictures the articles show are noted as the chapters are made; whoever fetches them
+// hands them over before Finish, and each image becomes its picture stored in the book or,
+// without one, its alternative text. No book ever points at a resource on the web.
 class EBookWriter {
 public:
     // `runTime` dates the book; `locale` writes the dates in it.
@@ -39,12 +45,18 @@ public:
     // or with one that is no OPML, the table of contents lists the feeds flat.
     void SetChannelFile(const QByteArray& opml);
 
-    // What images become; by default their alternative text.
-    void SetImageHook(ImageHook hook) { m_image = std::move(hook); }
-
     // Makes one record into a chapter. False when the chapter could not be set aside; the
     // book then cannot be finished.
     bool AddRecord(const QString& url, const QByteArray& document);
+
+    // The pictures the articles added so far show, each once, in the order they first show
+    // them: the http(s) addresses to fetch.
+    QStringList Pictures() const;
+    // The fetched pictures, by their address as Pictures() gives it, each in a file that
+    // stays until Finish has returned. In the order of Pictures(), a picture goes into the
+    // book when its bytes are a JPEG, PNG, GIF or WebP of at most kMaxPictureBytes that
+    // still fits into kMaxBookPictureBytes; it is stored once however many articles show it.
+    void SetPictureFiles(const QHash<QString, QString>& files) { m_pictureFiles = files; }
 
     // Writes the book in place of any earlier one, once. False when it could not
     // (ErrorString()), and then the earlier book is as it was and no other file is left.
@@ -52,6 +64,8 @@ public:
 
     QString ErrorString() const { return m_error; }
     int ChapterCount() const { return int(m_chapters.size()); }
+    // The pictures the finished book holds.
+    int PictureCount() const { return m_nStoredPictures; }
 
 private:
     struct Chapter {
@@ -59,6 +73,20 @@ private:
         qint64 size = 0;
         QString url;
         ChapterOutline outline;
+        bool pictures = false; // it marks where pictures go
+    };
+    struct Picture {
+        QString address;
+        PictureFormat format = PictureFormat::None; // None: not in the book
+        QString file;
+        qint64 size = 0;
+        QByteArray name; // in the book's images folder
+    };
+    // One image of an article: its picture and what it says in words.
+    struct PictureUse {
+        int picture;
+        QByteArray alt;
+        QByteArray title;
     };
 
     QByteArray Title() const;
@@ -68,16 +96,25 @@ private:
     QByteArray CoverDocument() const;
     QByteArray PackageDocument(const QByteArray& language) const;
     bool Fail(const QString& why);
+    QByteArray PictureMark(const ImageInfo& image);
+    void ChoosePictures();
+    QByteArray WithPictures(QByteArrayView xhtml) const;
+    bool PlacePictures();
 
     QString m_bookPath;
     QDateTime m_runTime;
     QLocale m_locale;
-    ImageHook m_image;
     std::unique_ptr<COutlineHead> m_head;
     std::unique_ptr<COutlineItem> m_root; // the subscriptions, when the channel block parsed
     QHash<QString, QByteArray> m_subscriptionTitles;
     std::unique_ptr<QTemporaryFile> m_spool;
     std::vector<Chapter> m_chapters;
+    std::vector<Picture> m_pictures;
+    QHash<QString, int> m_pictureIndex;
+    std::vector<PictureUse> m_pictureUses;
+    QHash<QString, QString> m_pictureFiles;
+    int m_nStoredPictures = 0;
+    bool m_bWebP = false;
     QString m_error;
     bool m_failed = false;
     bool m_finished = false;

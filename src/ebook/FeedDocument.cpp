@@ -13,7 +13,7 @@ namespace {
 
 // Vocabularies the reader knows. Unprefixed elements are the core one whatever default
 // namespace the document declared, since the news feed file's cleaning may have taken it.
-enum class Vocab { Core, Content, DublinCore, DublinTerms, Rdf, Feedburner, Other };
+enum class Vocab { Core, Content, DublinCore, DublinTerms, Rdf, Feedburner, Media, Other };
 
 Vocab VocabOfUri(QByteArrayView uri) {
     static const struct {
@@ -30,6 +30,8 @@ Vocab VocabOfUri(QByteArrayView uri) {
         {"http://purl.org/dc/terms/", Vocab::DublinTerms},
         {"http://www.w3.org/1999/02/22-rdf-syntax-ns#", Vocab::Rdf},
         {"http://rssnamespace.org/feedburner/ext/1.0", Vocab::Feedburner},
+        {"http://search.yahoo.com/mrss/", Vocab::Media},
+        {"http://search.yahoo.com/mrss", Vocab::Media},
     };
     for (const auto& known : kKnown)
         if (uri == known.uri)
@@ -51,10 +53,12 @@ Vocab VocabOfPrefix(QByteArrayView prefix) {
         return Vocab::Rdf;
     if (prefix == "feedburner")
         return Vocab::Feedburner;
+    if (prefix == "media")
+        return Vocab::Media;
     return Vocab::Other;
 }
 
-enum class Role { Other, Root, Channel, Item, Author, Field };
+enum class Role { Other, Root, Channel, Item, Author, Field, Media };
 
 enum class Field {
     None,
@@ -115,6 +119,8 @@ struct ItemState {
     QByteArray authors, creators, rssAuthor;
     int dateRank = 100;
     bool alternateIsPage = false;
+    QUrl picture;
+    int pictureRank = 100;
 };
 
 QByteArray AttributeValue(const XML_Char** attributes, const char* name) {
@@ -158,6 +164,22 @@ void AppendName(QByteArray& names, QByteArrayView name) {
     if (!names.isEmpty())
         names += ", ";
     names += trimmed;
+}
+
+// Whether an enclosure or a media object is a picture: by its type, else by its kind,
+// else by how its address ends.
+bool IsPictureType(const QByteArray& type, const QByteArray& medium, const QUrl& url) {
+    const QByteArray mediaType = type.trimmed().toLower();
+    if (!mediaType.isEmpty())
+        return mediaType.startsWith("image/");
+    const QByteArray kind = medium.trimmed().toLower();
+    if (!kind.isEmpty())
+        return kind == "image";
+    const QString path = url.path().toLower();
+    for (const char* suffix : {".jpg", ".jpeg", ".png", ".gif", ".webp"})
+        if (path.endsWith(QLatin1String(suffix)))
+            return true;
+    return false;
 }
 
 // RSS wants an e-mail address in <author>, which most give as "jo@example.com (Jo Doe)".
@@ -245,6 +267,15 @@ public:
         } else if ((parentRole == Role::Channel || parentRole == Role::Item) && vocab == Vocab::Core &&
                    (local == "author" || local == "contributor") && IsAtom()) {
             role = Role::Author;
+        } else if ((parentRole == Role::Item || parentRole == Role::Media) && vocab == Vocab::Media) {
+            // A media:content may hold its own thumbnail, a media:group several of both.
+            if (local == "group" || local == "content")
+                role = Role::Media;
+            if (local == "content" || local == "thumbnail")
+                MediaPicture(local == "content" ? 2 : 3, attributes, base);
+        } else if (parentRole == Role::Item && vocab == Vocab::Core && local == "enclosure") {
+            if (IsPictureType(AttributeValue(attributes, "type"), QByteArray(), QUrl()))
+                Picture(1, WebLink(base, AttributeValue(attributes, "url")));
         } else if (parentRole == Role::Channel || parentRole == Role::Item || parentRole == Role::Author) {
             role = StartField(parentRole, vocab, local, attributes, depth, base, explicitBase);
         }
@@ -406,8 +437,26 @@ private:
         return field == Field::None ? Role::Other : Role::Field;
     }
 
+    // The item's picture beside its body: the best ranked (lowest) of those it offers, the
+    // first of equals.
+    void Picture(int rank, const QUrl& url) {
+        if (!url.isEmpty() && rank < m_item.pictureRank)
+            m_item.picture = url, m_item.pictureRank = rank;
+    }
+
+    void MediaPicture(int rank, const XML_Char** attributes, const QUrl& base) {
+        const QUrl url = WebLink(base, AttributeValue(attributes, "url"));
+        if (rank == 3 || IsPictureType(AttributeValue(attributes, "type"), AttributeValue(attributes, "medium"), url))
+            Picture(rank, url);
+    }
+
     void AtomLink(Role parent, const XML_Char** attributes, const QUrl& base) {
         const QByteArray rel = AttributeValue(attributes, "rel").trimmed().toLower();
+        if (rel == "enclosure" && parent == Role::Item) {
+            if (IsPictureType(AttributeValue(attributes, "type"), QByteArray(), QUrl()))
+                Picture(1, WebLink(base, AttributeValue(attributes, "href")));
+            return;
+        }
         if (!rel.isEmpty() && rel != "alternate" &&
             rel != "http://www.iana.org/assignments/relation/alternate")
             return;
@@ -517,6 +566,7 @@ private:
                          : !m_item.creators.isEmpty()  ? m_item.creators
                          : !m_item.rssAuthor.isEmpty() ? m_item.rssAuthor
                                                        : m_feedAuthors;
+        article.picture = m_item.picture;
         m_feed.articles.push_back(std::move(article));
         m_item = ItemState();
     }

@@ -30,6 +30,9 @@ struct Article {
     QByteArray date; // as the feed gives it
     QByteArray author;
     FeedText body; // the richest the item offers
+    // A picture the item offers beside its body: an image enclosure, else a media:content
+    // of an image type, else a media:thumbnail; http(s) only.
+    QUrl picture;
 };
 
 struct Feed {
@@ -48,8 +51,8 @@ QUrl DocumentUrl(const QString& address);
 
 // Reads a feed document as a news feed file stores it (so perhaps without its document
 // type declaration and its first default namespace): RSS 0.91, 0.92, 2.0, RSS 1.0 and 0.90
-// (RDF), Atom 0.3 and 1.0, with the content, Dublin Core and Atom namespaces under any
-// prefix. Formats are told apart by their elements. A document that is not XML, or whose
+// (RDF), Atom 0.3 and 1.0, with the content, Dublin Core, Atom and Media RSS namespaces
+// under any prefix. Formats are told apart by their elements. A document that is not XML, or whose
 // root is no feed's, gives format NotAFeed.
 Feed ReadFeedDocument(const QByteArray& document, const QUrl& documentUrl);
 

@@ -1,0 +1,178 @@
+#include "ebook/Pictures.h"
+
+namespace ebook {
+
+namespace {
+
+uint Byte(QByteArrayView bytes, qsizetype at) {
+    return uchar(bytes[at]);
+}
+uint BigEndian16(QByteArrayView bytes, qsizetype at) {
+    return Byte(bytes, at) << 8 | Byte(bytes, at + 1);
+}
+quint32 BigEndian32(QByteArrayView bytes, qsizetype at) {
+    return quint32(BigEndian16(bytes, at)) << 16 | BigEndian16(bytes, at + 2);
+}
+uint LittleEndian16(QByteArrayView bytes, qsizetype at) {
+    return Byte(bytes, at) | Byte(bytes, at + 1) << 8;
+}
+quint32 LittleEndian32(QByteArrayView bytes, qsizetype at) {
+    return LittleEndian16(bytes, at) | quint32(LittleEndian16(bytes, at + 2)) << 16;
+}
+
+// The signature and a header as a decoder reads it: 13 bytes of IHDR with a colour type
+// and a depth that go together.
+bool IsPng(QByteArrayView bytes) {
+    if (bytes.size() < 33 || !bytes.startsWith("\x89PNG\r\n\x1a\n") || BigEndian32(bytes, 8) != 13 ||
+        bytes.sliced(12, 4) != "IHDR")
+        return false;
+    const quint32 width = BigEndian32(bytes, 16), height = BigEndian32(bytes, 20);
+    if (width == 0 || height == 0 || width > 0x7FFFFFFF || height > 0x7FFFFFFF)
+        return false;
+    const uint depth = Byte(bytes, 24), colour = Byte(bytes, 25);
+    const auto depthIn = [depth](std::initializer_list<uint> allowed) {
+        for (const uint d : allowed)
+            if (d == depth)
+                return true;
+        return false;
+    };
+    bool valid = false;
+    switch (colour) {
+    case 0:
+        valid = depthIn({1, 2, 4, 8, 16});
+        break;
+    case 3:
+        valid = depthIn({1, 2, 4, 8});
+        break;
+    case 2:
+    case 4:
+    case 6:
+        valid = depthIn({8, 16});
+        break;
+    default:
+        break;
+    }
+    return valid && Byte(bytes, 26) == 0 && Byte(bytes, 27) == 0 && Byte(bytes, 28) <= 1;
+}
+
+// Segments from the start of the image through a frame header to the start of the scan,
+// which is as far as a decoder reads before it knows what it has.
+bool IsJpeg(QByteArrayView bytes) {
+    if (bytes.size() < 4 || !bytes.startsWith("\xFF\xD8\xFF"))
+        return false;
+    bool frame = false;
+    for (qsizetype at = 2; at < bytes.size();) {
+        if (Byte(bytes, at) != 0xFF)
+            return false;
+        while (at < bytes.size() && Byte(bytes, at) == 0xFF)
+            ++at;
+        if (at >= bytes.size())
+            return false;
+        const uint marker = Byte(bytes, at++);
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8))
+            continue;
+        if (marker == 0xD9 || at + 2 > bytes.size())
+            return false;
+        const qsizetype length = BigEndian16(bytes, at);
+        if (length < 2 || at + length > bytes.size())
+            return false;
+        const bool startOfFrame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
+                                  marker != 0xCC;
+        if (startOfFrame) {
+            if (length < 8 || BigEndian16(bytes, at + 5) == 0 || Byte(bytes, at + 7) == 0)
+                return false;
+            frame = true;
+        }
+        if (marker == 0xDA)
+            return frame;
+        at += length;
+    }
+    return false;
+}
+
+// The header, the colour table and any extensions up to a whole first image descriptor.
+bool IsGif(QByteArrayView bytes) {
+    if (bytes.size() < 13 || !(bytes.startsWith("GIF87a") || bytes.startsWith("GIF89a")) ||
+        LittleEndian16(bytes, 6) == 0 || LittleEndian16(bytes, 8) == 0)
+        return false;
+    const uint flags = Byte(bytes, 10);
+    qsizetype at = 13 + ((flags & 0x80) ? 3 * (qsizetype(2) << (flags & 7)) : 0);
+    while (at < bytes.size()) {
+        const uint block = Byte(bytes, at);
+        if (block == 0x2C)
+            return at + 10 <= bytes.size();
+        if (block != 0x21)
+            return false;
+        for (at += 2; at < bytes.size();) {
+            const uint length = Byte(bytes, at);
+            at += 1 + length;
+            if (length == 0)
+                break;
+        }
+    }
+    return false;
+}
+
+// A RIFF container as long as it says, of one of the three kinds of WebP bitstream.
+bool IsWebP(QByteArrayView bytes) {
+    if (bytes.size() < 30 || !bytes.startsWith("RIFF") || bytes.sliced(8, 4) != "WEBP")
+        return false;
+    const qint64 riff = LittleEndian32(bytes, 4);
+    if (riff + 8 > bytes.size())
+        return false;
+    const QByteArrayView chunk = bytes.sliced(12, 4);
+    if (chunk == "VP8 ")
+        return bytes.sliced(23, 3) == "\x9D\x01\x2A" && (LittleEndian16(bytes, 26) & 0x3FFF) != 0 &&
+               (LittleEndian16(bytes, 28) & 0x3FFF) != 0;
+    if (chunk == "VP8L")
+        return Byte(bytes, 20) == 0x2F;
+    return chunk == "VP8X" && LittleEndian32(bytes, 16) >= 10;
+}
+
+} // namespace
+
+PictureFormat RecognisePicture(QByteArrayView bytes) {
+    if (IsJpeg(bytes))
+        return PictureFormat::Jpeg;
+    if (IsPng(bytes))
+        return PictureFormat::Png;
+    if (IsGif(bytes))
+        return PictureFormat::Gif;
+    if (IsWebP(bytes))
+        return PictureFormat::WebP;
+    return PictureFormat::None;
+}
+
+const char* PictureMediaType(PictureFormat format) {
+    switch (format) {
+    case PictureFormat::Jpeg:
+        return "image/jpeg";
+    case PictureFormat::Png:
+        return "image/png";
+    case PictureFormat::Gif:
+        return "image/gif";
+    case PictureFormat::WebP:
+        return "image/webp";
+    case PictureFormat::None:
+        break;
+    }
+    return "";
+}
+
+const char* PictureSuffix(PictureFormat format) {
+    switch (format) {
+    case PictureFormat::Jpeg:
+        return "jpg";
+    case PictureFormat::Png:
+        return "png";
+    case PictureFormat::Gif:
+        return "gif";
+    case PictureFormat::WebP:
+        return "webp";
+    case PictureFormat::None:
+        break;
+    }
+    return "";
+}
+
+} // namespace ebook
