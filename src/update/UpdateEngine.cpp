@@ -199,7 +199,8 @@ void UpdateEngine::Fetch() {
             if (tempFile.isEmpty()) {
                 std::lock_guard lock(m_mutex);
                 SlotDoneLocked(index, CWebAccess::TransferFailed,
-                               QStringLiteral("Cannot create a temporary file in %1").arg(m_job.tempFolder), 0);
+                               QStringLiteral("Cannot create a temporary file in %1").arg(m_job.tempFolder),
+                               0);
             } else if (session->Begin(m_job.urls[index], tempFile, &m_stop)) {
                 loop.Add(*session);
                 running.emplace_back(index, std::move(session));
