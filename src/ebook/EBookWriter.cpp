@@ -134,6 +134,8 @@ bool EBookWriter::Fail(const QString& why) {
 bool EBookWriter::AddRecord(const QString& url, const QByteArray& document) {
     if (m_failed)
         return false;
+    if (Stopped())
+        return Fail(QStringLiteral("%1: stopped").arg(m_bookPath));
     if (m_finished)
         return Fail(QStringLiteral("%1: the book is already written").arg(m_bookPath));
     if (!m_spool) {
@@ -458,6 +460,8 @@ QByteArray EBookWriter::PackageDocument(const QByteArray& language) const {
 bool EBookWriter::Finish() {
     if (m_failed)
         return false;
+    if (Stopped())
+        return Fail(QStringLiteral("%1: stopped").arg(m_bookPath));
     if (m_finished)
         return Fail(QStringLiteral("%1: the book is already written").arg(m_bookPath));
     if (m_spool && !PlacePictures())
@@ -475,6 +479,12 @@ bool EBookWriter::Finish() {
         zip_error_fini(&error);
         return Fail(QStringLiteral("%1: %2").arg(m_bookPath, why));
     }
+    // Compressing a large book takes a while: a stop must not wait for it.
+    if (m_stop)
+        zip_register_cancel_callback_with_state(
+            archive,
+            [](zip_t*, void* stop) { return static_cast<const std::atomic_bool*>(stop)->load() ? 1 : 0; },
+            nullptr, const_cast<std::atomic_bool*>(m_stop));
     // libzip reads these when it closes the archive: they live until then.
     const QByteArray language = Language();
     const QByteArray documents[] = {CoverDocument(), ContentsDocument(), PackageDocument(language)};

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -44,6 +45,10 @@ public:
     // The channel block (the subscriptions as OPML), before the first record. Without one,
     // or with one that is no OPML, the table of contents lists the feeds flat.
     void SetChannelFile(const QByteArray& opml);
+
+    // Once `stop` (not owned; it outlives the writer) is set, AddRecord and Finish give up
+    // soon, even while Finish compresses, and the book stays as it was.
+    void SetStopFlag(const std::atomic_bool* stop) { m_stop = stop; }
 
     // Makes one record into a chapter. False when the chapter could not be set aside; the
     // book then cannot be finished.
@@ -96,6 +101,7 @@ private:
     QByteArray CoverDocument() const;
     QByteArray PackageDocument(const QByteArray& language) const;
     bool Fail(const QString& why);
+    bool Stopped() const { return m_stop && m_stop->load(); }
     QByteArray PictureMark(const ImageInfo& image);
     void ChoosePictures();
     QByteArray WithPictures(QByteArrayView xhtml) const;
@@ -104,6 +110,7 @@ private:
     QString m_bookPath;
     QDateTime m_runTime;
     QLocale m_locale;
+    const std::atomic_bool* m_stop = nullptr;
     std::unique_ptr<COutlineHead> m_head;
     std::unique_ptr<COutlineItem> m_root; // the subscriptions, when the channel block parsed
     QHash<QString, QByteArray> m_subscriptionTitles;

@@ -2,6 +2,7 @@
 
 #include "update/FeedAddress.h"
 #include "update/FetchLoop.h"
+#include "update/FileIo.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -122,19 +123,6 @@ struct CWebAccess::Transfer {
         return fd >= 0;
     }
 
-    bool WriteOut(const char* data, qsizetype size) {
-        while (size > 0) {
-            const ssize_t n = ::write(fd, data, size_t(size));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            data += n;
-            size -= n;
-        }
-        return true;
-    }
-
     // Some file systems report a failed write only when the file is closed.
     bool Close() {
         const int closing = fd;
@@ -144,7 +132,7 @@ struct CWebAccess::Transfer {
     }
 
     bool Flush() {
-        const bool ok = WriteOut(pending.constData(), pending.size());
+        const bool ok = FileIo::WriteFully(fd, pending.constData(), pending.size());
         // Keeps the block's memory: a fresh one for every block costs page faults.
         pending.resize(0);
         return ok;
@@ -208,7 +196,7 @@ struct CWebAccess::Transfer {
             return 0;
         }
         if (pending.isEmpty() && qsizetype(size) >= WriteBlock) {
-            if (WriteOut(data, qsizetype(size)))
+            if (FileIo::WriteFully(fd, data, qsizetype(size)))
                 return size;
         } else {
             if (pending.capacity() < WriteBlock)

@@ -19,7 +19,7 @@ QString EBookPathFor(const QString& newsFeedFile) {
 }
 
 bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
-                       QString* error) {
+                       QString* error, const std::atomic_bool* stop) {
     const auto fail = [&](const QString& why) {
         if (error)
             *error = why;
@@ -37,6 +37,7 @@ bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, con
         return malformed();
 
     ebook::EBookWriter book(bookPath, runTime);
+    book.SetStopFlag(stop);
     if (reader.SyncFlag())
         book.SetChannelFile(reader.ChannelFile());
     NewsFeedReader::Record record;

@@ -1,5 +1,7 @@
 #include "update/FeedCache.h"
 
+#include "update/FileIo.h"
+
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -35,33 +37,6 @@ constexpr qint64 StalePartialMs = 60 * 60 * 1000;
 
 QString NameOf(const QByteArray& key) {
     return QString::fromLatin1(QCryptographicHash::hash(key, ChecksumAlgorithm).toHex()) + EntrySuffix;
-}
-
-bool ReadAt(int fd, char* data, qint64 size, qint64 offset) {
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, data, size_t(size), off_t(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
-        offset += n;
-    }
-    return true;
-}
-
-bool WriteAll(int fd, const char* data, qint64 size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size_t(size));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
-    }
-    return true;
 }
 
 // Whatever goes into a request header must not be able to end the header line.
@@ -114,7 +89,7 @@ std::unique_ptr<FeedCache::Entry> FeedCache::Find(const QByteArray& key) {
         entry->m_dev = st.st_dev;
         entry->m_ino = st.st_ino;
         QByteArray fixed(FixedHeaderBytes, '\0');
-        if (!ReadAt(entry->m_fd, fixed.data(), fixed.size(), 0) ||
+        if (!FileIo::ReadFully(entry->m_fd, fixed.data(), fixed.size(), 0) ||
             !std::equal(std::begin(Magic), std::end(Magic), fixed.constData()))
             return false;
         quint32 lengths[4];
@@ -131,7 +106,8 @@ std::unique_ptr<FeedCache::Entry> FeedCache::Find(const QByteArray& key) {
             return false;
         entry->m_header = fixed;
         entry->m_header.resize(headerSize);
-        if (!ReadAt(entry->m_fd, entry->m_header.data() + FixedHeaderBytes, texts, FixedHeaderBytes))
+        if (!FileIo::ReadFully(entry->m_fd, entry->m_header.data() + FixedHeaderBytes, texts,
+                               FixedHeaderBytes))
             return false;
         const char* text = entry->m_header.constData() + FixedHeaderBytes;
         const auto next = [&](quint32 length) {
@@ -171,12 +147,12 @@ FeedCache::RestoreResult FeedCache::Restore(Entry& entry, const QString& targetP
     QByteArray trailer;
     for (qint64 done = 0; done < stored && result == RestoreResult::Restored;) {
         const qint64 n = std::min<qint64>(buffer.size(), stored - done);
-        if (!ReadAt(entry.m_fd, buffer.data(), n, bodyStart + done)) {
+        if (!FileIo::ReadFully(entry.m_fd, buffer.data(), n, bodyStart + done)) {
             result = RestoreResult::Damaged;
             break;
         }
         const qint64 body = std::clamp<qint64>(entry.m_bodySize - done, 0, n);
-        if (!WriteAll(out, buffer.constData(), body))
+        if (!FileIo::WriteFully(out, buffer.constData(), body))
             result = RestoreResult::WriteFailed;
         checksum.addData(QByteArrayView(buffer.constData(), body));
         trailer.append(buffer.constData() + body, n - body);
@@ -246,7 +222,7 @@ bool FeedCache::StoreDocument(const QByteArray& key, QByteArrayView document, co
     }
     if (fd < 0)
         return false;
-    const bool whole = WriteAll(fd, entry.constData(), entry.size());
+    const bool whole = FileIo::WriteFully(fd, entry.constData(), entry.size());
     const bool written = ::close(fd) == 0 && whole;
 
     std::lock_guard lock(m_mutex);

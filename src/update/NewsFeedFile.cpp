@@ -8,8 +8,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <limits>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
