@@ -526,8 +526,8 @@ bool EBookWriter::Finish() {
         const Picture& picture = m_pictures[i];
         if (picture.format == PictureFormat::None)
             continue;
-        zip_source_t* source =
-            zip_source_file(archive, QFile::encodeName(picture.file).constData(), 0, zip_int64_t(picture.size));
+        zip_source_t* source = zip_source_file(archive, QFile::encodeName(picture.file).constData(), 0,
+                                               zip_int64_t(picture.size));
         const QByteArray name = "EPUB/images/" + picture.name;
         const zip_int64_t index =
             source ? zip_file_add(archive, name.constData(), source, ZIP_FL_ENC_UTF_8) : -1;

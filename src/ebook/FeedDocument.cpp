@@ -446,7 +446,8 @@ private:
 
     void MediaPicture(int rank, const XML_Char** attributes, const QUrl& base) {
         const QUrl url = WebLink(base, AttributeValue(attributes, "url"));
-        if (rank == 3 || IsPictureType(AttributeValue(attributes, "type"), AttributeValue(attributes, "medium"), url))
+        if (rank == 3 ||
+            IsPictureType(AttributeValue(attributes, "type"), AttributeValue(attributes, "medium"), url))
             Picture(rank, url);
     }
 

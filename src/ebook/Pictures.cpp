@@ -76,8 +76,8 @@ bool IsJpeg(QByteArrayView bytes) {
         const qsizetype length = BigEndian16(bytes, at);
         if (length < 2 || at + length > bytes.size())
             return false;
-        const bool startOfFrame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
-                                  marker != 0xCC;
+        const bool startOfFrame =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (startOfFrame) {
             if (length < 8 || BigEndian16(bytes, at + 5) == 0 || Byte(bytes, at + 7) == 0)
                 return false;

@@ -1,5 +1,6 @@
 // Books as a phone's reader gets them: the container, the table of contents that follows the
 // subscriptions, chapters for what is no feed, and a book that is replaced whole or not at all.
+#include "EpubTestUtil.h"
 #include "FeedSamples.h"
 #include "FuzzChecks.h"
 #include "ebook/EBookWriter.h"
@@ -7,7 +8,6 @@
 #include "update/NewsFeedFile.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
@@ -15,40 +15,9 @@
 #include <zip.h>
 
 using namespace ebook;
+using namespace pellavo::test;
 
 namespace {
-
-struct Book {
-    QStringList names; // in the order of the archive
-    QHash<QString, QByteArray> files;
-    zip_uint16_t firstMethod = 0xFFFF;
-    int firstExtraFields = -1;
-};
-
-Book Open(const QString& path) {
-    Book book;
-    int error = 0;
-    zip_t* archive = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &error);
-    if (!archive)
-        return book;
-    for (zip_int64_t i = 0; i < zip_get_num_entries(archive, 0); ++i) {
-        zip_stat_t stat;
-        zip_stat_index(archive, zip_uint64_t(i), 0, &stat);
-        QByteArray data(qsizetype(stat.size), Qt::Uninitialized);
-        zip_file_t* file = zip_fopen_index(archive, zip_uint64_t(i), 0);
-        zip_fread(file, data.data(), stat.size);
-        zip_fclose(file);
-        const QString name = QString::fromUtf8(stat.name);
-        book.names << name;
-        book.files.insert(name, data);
-        if (i == 0) {
-            book.firstMethod = stat.comp_method;
-            book.firstExtraFields = zip_file_extra_fields_count(archive, 0, ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
-        }
-    }
-    zip_close(archive);
-    return book;
-}
 
 // The table of contents in short: "Group[Feed Feed] Feed", one word per entry.
 QString Contents(const QByteArray& nav) {
@@ -110,13 +79,6 @@ QString Url(char feed) {
     return QStringLiteral("https://%1.example/feed").arg(QLatin1Char(feed));
 }
 
-QString EpubCheck() {
-    const QString jar = QStringLiteral("/usr/share/java/epubcheck.jar");
-    return QFile::exists(jar) && !QStandardPaths::findExecutable(QStringLiteral("java")).isEmpty()
-               ? jar
-               : QString();
-}
-
 } // namespace
 
 class TestEBookWriter : public QObject {
@@ -126,16 +88,73 @@ private:
     QTemporaryDir m_dir;
     const QDateTime m_runTime = QDateTime(QDate(2024, 3, 5), QTime(7, 30), QTimeZone::utc());
 
+    // With `pictures` (address: bytes), the pictures the book asks for (into `asked`) are
+    // fetched from there; an address it lacks failed.
     QString Write(const QString& name, const QByteArray& channel,
                   const QList<QPair<QString, QByteArray>>& records,
-                  const QLocale& locale = QLocale(QLocale::English, QLocale::UnitedKingdom)) {
+                  const QLocale& locale = QLocale(QLocale::English, QLocale::UnitedKingdom),
+                  const QHash<QString, QByteArray>* pictures = nullptr, QStringList* asked = nullptr) {
         const QString path = m_dir.filePath(name);
         EBookWriter writer(path, m_runTime, locale);
         writer.SetChannelFile(channel);
         for (const auto& [url, document] : records)
             if (!writer.AddRecord(url, NewsFeedFile::CleanFeedDocument(document)))
                 return QString();
+        if (asked)
+            *asked = writer.Pictures();
+        if (pictures) {
+            QHash<QString, QString> files;
+            for (const QString& address : writer.Pictures()) {
+                if (pictures->contains(address))
+                    files.insert(address,
+                                 writeFile(m_dir.filePath(QStringLiteral("picture%1").arg(files.size())),
+                                           pictures->value(address)));
+            }
+            writer.SetPictureFiles(files);
+        }
         return writer.Finish() ? path : QString();
+    }
+
+    // A feed whose articles show pictures of every kind a book takes and of kinds it
+    // refuses, one picture twice, and one item whose own picture stands for a body without one.
+    static QList<QPair<QString, QByteArray>> PictureFeed() {
+        QByteArray images = "&lt;img src=\"../pics/photo.jpg\" alt=\"photo.jpg\"&gt;";
+        for (const char* name : {"chart.png", "anim.gif", "pic.webp", "named.png", "drawing.svg", "page.png",
+                                 "cut.png", "huge.png", "missing.png"})
+            images +=
+                "&lt;img src=\"https://a.example/pics/" + QByteArray(name) + "\" alt=\"" + name + "\"&gt;";
+        return {{QStringLiteral("https://a.example/feed"),
+                 "<rss version=\"2.0\"><channel><title>A</title>"
+                 "<item><title>One</title><link>https://a.example/2024/one</link><description>&lt;p&gt;" +
+                     images +
+                     "&lt;/p&gt;</description></item>"
+                     "<item><title>Two</title><description>&lt;img src=\"https://a.example/pics/chart.png\" "
+                     "alt=\"again\"&gt;</description>"
+                     "<enclosure url=\"https://a.example/pics/unused.jpg\" type=\"image/jpeg\"/></item>"
+                     "<item><title>Three</title><description>Words only</description>"
+                     "<enclosure url=\"https://a.example/pics/lead.png\" type=\"image/png\" length=\"1\"/>"
+                     "</item></channel></rss>"}};
+    }
+
+    static QHash<QString, QByteArray> PictureServer() {
+        const QByteArray png = tinyPicture("png", 1);
+        QByteArray huge = tinyPicture("png", 2);
+        huge.append(kMaxPictureBytes + 1 - huge.size(), '\0');
+        const auto at = [](const char* name) {
+            return QStringLiteral("https://a.example/pics/") + QLatin1String(name);
+        };
+        return {
+            {at("photo.jpg"), tinyPicture("jpg", 1)},
+            {at("chart.png"), png},
+            {at("anim.gif"), tinyPicture("gif", 1)},
+            {at("pic.webp"), tinyPicture("webp")},
+            {at("named.png"), tinyPicture("jpg", 2)},
+            {at("drawing.svg"), "<svg xmlns=\"http://www.w3.org/2000/svg\"><script>alert(1)</script></svg>"},
+            {at("page.png"), "<html><body>Not found</body></html>"},
+            {at("cut.png"), png.left(20)},
+            {at("huge.png"), huge},
+            {at("unused.jpg"), tinyPicture("jpg", 3)},
+            {at("lead.png"), tinyPicture("png", 4)}};
     }
 
 private slots:
@@ -184,7 +203,7 @@ private slots:
             list.append({Url(c.toLatin1()), Rss(QByteArray(1, char(c.toUpper().toLatin1())))});
         const QString path = Write(QStringLiteral("contents.epub"), channel, list);
         QVERIFY(!path.isEmpty());
-        const Book book = Open(path);
+        const Epub book = readEpub(path);
         QTEST(
             Contents(book.files.value(QStringLiteral("EPUB/nav.xhtml"))).replace(QLatin1Char(','), QString()),
             "contents");
@@ -200,7 +219,7 @@ private slots:
                    {QStringLiteral("https://s.example/feed"), "<html><body>Gone</body></html>"},
                    {QStringLiteral("https://n.example/feed"), QByteArray()}});
         QVERIFY(!path.isEmpty());
-        const Book book = Open(path);
+        const Epub book = readEpub(path);
         QCOMPARE(Contents(book.files.value(QStringLiteral("EPUB/nav.xhtml"))),
                  QStringLiteral("Subscribed Subscribed https://n.example/feed"));
         const QByteArray notFeed = book.files.value(QStringLiteral("EPUB/feed0003.xhtml"));
@@ -218,10 +237,10 @@ private slots:
             Write(QStringLiteral("package.epub"), QByteArray(),
                   {{Url('a'), Rss("A", "de-DE")}, {Url('b'), Rss("B", "en")}, {Url('c'), Rss("C", "de_at")}},
                   QLocale(QLocale::German, QLocale::Germany));
-        const Book book = Open(path);
+        const Epub book = readEpub(path);
         QCOMPARE(book.names.value(0), QStringLiteral("mimetype"));
         QCOMPARE(book.files.value(QStringLiteral("mimetype")), QByteArray("application/epub+zip"));
-        QCOMPARE(book.firstMethod, zip_uint16_t(ZIP_CM_STORE));
+        QCOMPARE(book.firstMethod, ZIP_CM_STORE);
         QCOMPARE(book.firstExtraFields, 0);
         const QByteArray opf = book.files.value(QStringLiteral("EPUB/package.opf"));
         QVERIFY(opf.contains("<dc:language>de</dc:language>"));
@@ -238,7 +257,7 @@ private slots:
 
         const QString plain =
             Write(QStringLiteral("plain.epub"), QByteArray(), {{Url('a'), "<rss><channel/></rss>"}});
-        QVERIFY(Open(plain)
+        QVERIFY(readEpub(plain)
                     .files.value(QStringLiteral("EPUB/package.opf"))
                     .contains("<dc:language>en</dc:language>"));
     }
@@ -247,7 +266,7 @@ private slots:
     void wholeOrNothing() {
         const QString path = Write(QStringLiteral("news.epub"), QByteArray(), {{Url('a'), Rss("A")}});
         QVERIFY(!path.isEmpty());
-        const QByteArray before = pellavo::test::readFile(path);
+        const QByteArray before = readFile(path);
         const QStringList folder = QDir(m_dir.path()).entryList(QDir::Files);
         const QStringList temporary = QDir::temp().entryList(QDir::Files);
 
@@ -255,11 +274,11 @@ private slots:
             EBookWriter abandoned(path, m_runTime);
             QVERIFY(abandoned.AddRecord(Url('b'), Rss("B")));
         }
-        QCOMPARE(pellavo::test::readFile(path), before);
+        QCOMPARE(readFile(path), before);
 
         // The folder of the book cannot be written: libzip cannot make its file beside it.
         const QString blocked = m_dir.filePath(QStringLiteral("blocked"));
-        pellavo::test::writeFile(blocked, "a file, not a folder");
+        writeFile(blocked, "a file, not a folder");
         EBookWriter failing(blocked + QStringLiteral("/news.epub"), m_runTime);
         QVERIFY(failing.AddRecord(Url('b'), Rss("B")));
         QVERIFY(!failing.Finish());
@@ -267,23 +286,119 @@ private slots:
         QVERIFY(!failing.Finish());
         QFile::remove(blocked);
 
-        QCOMPARE(pellavo::test::readFile(path), before);
+        QCOMPARE(readFile(path), before);
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), folder);
         QCOMPARE(QDir::temp().entryList(QDir::Files), temporary);
 
         // Replaced by a whole new book, with the permissions files get here.
         QVERIFY(!Write(QStringLiteral("news.epub"), QByteArray(), {{Url('c'), Rss("C")}}).isEmpty());
-        QVERIFY(Open(path).files.value(QStringLiteral("EPUB/feed0001.xhtml")).contains("<h1>C</h1>"));
+        QVERIFY(readEpub(path).files.value(QStringLiteral("EPUB/feed0001.xhtml")).contains("<h1>C</h1>"));
         QVERIFY(QFileInfo(path).permissions() & QFileDevice::ReadOther);
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), folder);
+    }
+
+    // The pictures the articles show, in order and once each, go in by their bytes with
+    // their media types; the rest, and every picture of a book made without them, give way
+    // to their alternative text.
+    void pictures() {
+        const auto feed = PictureFeed();
+        const QLocale locale(QLocale::English, QLocale::UnitedKingdom);
+        const QHash<QString, QByteArray> server = PictureServer();
+        QStringList asked;
+        const Epub book =
+            readEpub(Write(QStringLiteral("pictures.epub"), QByteArray(), feed, locale, &server, &asked));
+        QStringList names;
+        for (const char* name : {"photo.jpg", "chart.png", "anim.gif", "pic.webp", "named.png", "drawing.svg",
+                                 "page.png", "cut.png", "huge.png", "missing.png", "lead.png"})
+            names << QStringLiteral("https://a.example/pics/") + QLatin1String(name);
+        QCOMPARE(asked, names);
+
+        QCOMPARE(book.names.filter(QStringLiteral("EPUB/images/")),
+                 QStringList({"EPUB/images/img0001.jpg", "EPUB/images/img0002.png", "EPUB/images/img0003.gif",
+                              "EPUB/images/img0004.webp", "EPUB/images/img0005.jpg",
+                              "EPUB/images/img0006.png", "EPUB/images/fallback.png"}));
+        QCOMPARE(book.files.value(QStringLiteral("EPUB/images/img0005.jpg")), server.value(names[4]));
+        const QByteArray opf = book.files.value(QStringLiteral("EPUB/package.opf"));
+        for (const char* item :
+             {"href=\"images/img0001.jpg\" media-type=\"image/jpeg\"",
+              "href=\"images/img0003.gif\" media-type=\"image/gif\"",
+              "href=\"images/img0004.webp\" media-type=\"image/webp\" fallback=\"webp-fallback\"",
+              "href=\"images/img0005.jpg\" media-type=\"image/jpeg\"",
+              "href=\"images/img0006.png\" media-type=\"image/png\""})
+            QVERIFY2(opf.contains(item), item);
+        const QByteArray chapter = book.files.value(QStringLiteral("EPUB/feed0001.xhtml"));
+        QVERIFY(chapter.contains("<img src=\"images/img0001.jpg\" alt=\"photo.jpg\"/>"));
+        QCOMPARE(chapter.count("src=\"images/img0002.png\""), 2);
+        QVERIFY(chapter.contains(
+            "<div class=\"body\"><img src=\"images/img0006.png\" alt=\"\"/>Words only</div>"));
+        QVERIFY(chapter.contains("drawing.svgpage.pngcut.pnghuge.pngmissing.png"));
+        QVERIFY(!chapter.contains("src=\"http"));
+        const QString problem = pellavo::fuzz::XhtmlProblem(chapter);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+
+        // Without pictures, as pellavo-nff makes it: the words alone.
+        const Epub plain = readEpub(Write(QStringLiteral("no-pictures.epub"), QByteArray(), feed, locale));
+        QVERIFY(plain.names.filter(QStringLiteral("images/")).isEmpty());
+        QVERIFY(plain.files.value(QStringLiteral("EPUB/feed0001.xhtml"))
+                    .contains("<p>photo.jpgchart.pnganim.gifpic.webpnamed.png"));
+    }
+
+    // What a reading system could not decode is no picture, whatever it begins with.
+    void recognise_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("format");
+        const QByteArray jpeg = tinyPicture("jpg"), png = tinyPicture("png"), gif = tinyPicture("gif"),
+                         webp = tinyPicture("webp");
+        QTest::newRow("JPEG") << jpeg << int(PictureFormat::Jpeg);
+        QTest::newRow("PNG") << png << int(PictureFormat::Png);
+        QTest::newRow("GIF") << gif << int(PictureFormat::Gif);
+        QTest::newRow("WebP") << webp << int(PictureFormat::WebP);
+        QTest::newRow("JPEG cut before its scan") << jpeg.left(jpeg.indexOf("\xFF\xDA") + 3) << 0;
+        QTest::newRow("PNG of a depth its colours cannot have") << png.left(24) + "\x03" + png.mid(25) << 0;
+        QTest::newRow("GIF cut in its first image") << gif.left(gif.indexOf(',') + 6) << 0;
+        QTest::newRow("WebP shorter than it says") << webp.chopped(2) << 0;
+        QTest::newRow("SVG") << QByteArray(
+                                    "<?xml version=\"1.0\"?><svg xmlns=\"http://www.w3.org/2000/svg\"/>")
+                             << 0;
+        QTest::newRow("nothing") << QByteArray() << 0;
+    }
+
+    void recognise() {
+        QFETCH(QByteArray, bytes);
+        QTEST(int(RecognisePicture(bytes)), "format");
+    }
+
+    // Pictures go in in the articles' order until they hold 64 MiB.
+    void pictureBudget() {
+        QByteArray large = tinyPicture("png");
+        large.append(kMaxPictureBytes - large.size(), '\0');
+        QByteArray body;
+        QHash<QString, QByteArray> server;
+        const int count = int(kMaxBookPictureBytes / kMaxPictureBytes) + 1;
+        for (int i = 0; i < count; ++i) {
+            const QString address = QStringLiteral("https://b.example/%1.png").arg(i);
+            server.insert(address, i + 1 < count ? large : tinyPicture("png"));
+            body += "&lt;img src=\"" + address.toUtf8() + "\" alt=\"#" + QByteArray::number(i) + "\"&gt;";
+        }
+        const QString path =
+            Write(QStringLiteral("budget.epub"), QByteArray(),
+                  {{QStringLiteral("https://b.example/feed"),
+                    "<rss><channel><item><description>" + body + "</description></item></channel></rss>"}},
+                  QLocale(), &server);
+        const Epub book = readEpub(path);
+        QCOMPARE(book.names.filter(QStringLiteral("EPUB/images/")).size(), count - 1);
+        QVERIFY(book.files.value(QStringLiteral("EPUB/feed0001.xhtml"))
+                    .endsWith("alt=\"#" + QByteArray::number(count - 2) + "\"/>#" +
+                              QByteArray::number(count - 1) + "</div>\n</article>\n</body>\n</html>\n"));
+        QFile::remove(path);
     }
 
     // One EPUBCheck run per book, over books with every sample feed, hostile HTML, what is
     // no feed, nested groups, and no records at all.
     void epubCheck() {
-        const QString jar = EpubCheck();
-        if (jar.isEmpty())
+        if (!hasEpubCheck())
             QSKIP("EPUBCheck (java, /usr/share/java/epubcheck.jar) is not installed");
+        const QHash<QString, QByteArray> server = PictureServer();
         const char* const kSamples[] = {samples::kWordPress, samples::kBlogger,   samples::kPodcast,
                                         samples::kRdf,       samples::kRss091,    samples::kAtom03,
                                         samples::kNewsSite,  samples::kUndeclared};
@@ -305,17 +420,12 @@ private slots:
                   records),
             Write(QStringLiteral("check-flat.epub"), QByteArray(), records.mid(0, 2)),
             Write(QStringLiteral("check-empty.epub"), Opml(outlines), {}),
+            Write(QStringLiteral("check-pictures.epub"), QByteArray(), PictureFeed(), QLocale(), &server),
         };
         for (const QString& book : books) {
             QVERIFY(!book.isEmpty());
-            QProcess check;
-            check.setProcessChannelMode(QProcess::MergedChannels);
-            check.start(QStringLiteral("java"), {QStringLiteral("-jar"), jar, book});
-            QVERIFY(check.waitForFinished(120000));
-            const QString output = QString::fromUtf8(check.readAll());
-            QVERIFY2(check.exitCode() == 0 && !output.contains(QLatin1String("ERROR")) &&
-                         !output.contains(QLatin1String("FATAL")),
-                     qPrintable(book + QLatin1Char('\n') + output));
+            const QString problem = epubCheckProblem(book);
+            QVERIFY2(problem.isEmpty(), qPrintable(problem));
         }
     }
 };

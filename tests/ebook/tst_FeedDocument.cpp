@@ -98,6 +98,50 @@ private slots:
         QTEST(PlainText(article.body), "bodyText");
     }
 
+    // An item's own picture: an image enclosure, else a media:content of an image type,
+    // else a media:thumbnail; resolved like its links.
+    void pictures_data() {
+        QTest::addColumn<QByteArray>("item");
+        QTest::addColumn<QString>("picture");
+        const QString lead = QStringLiteral("https://p.example/lead.jpg");
+        QTest::newRow("image enclosure")
+            << QByteArray("<enclosure url=\"https://p.example/lead.jpg\" type=\"image/jpeg\" length=\"9\"/>")
+            << lead;
+        QTest::newRow("audio enclosure")
+            << QByteArray("<enclosure url=\"https://p.example/a.mp3\" type=\"audio/mpeg\"/>") << QString();
+        QTest::newRow("media:content of the image kind, relative")
+            << QByteArray("<media:content url=\"lead.jpg\" medium=\"image\"/>") << lead;
+        QTest::newRow("media:content of no stated kind, named like a picture")
+            << QByteArray("<media:content url=\"https://p.example/lead.jpg?w=600\"/>")
+            << QStringLiteral("https://p.example/lead.jpg?w=600");
+        QTest::newRow("a video's thumbnail in a group")
+            << QByteArray(
+                   "<media:group><media:content url=\"https://p.example/v.mp4\" type=\"video/mp4\">"
+                   "<media:thumbnail url=\"https://p.example/lead.jpg\"/></media:content></media:group>")
+            << lead;
+        QTest::newRow("the enclosure before the thumbnail")
+            << QByteArray("<media:thumbnail url=\"https://p.example/small.jpg\"/>"
+                          "<enclosure url=\"https://p.example/lead.jpg\" type=\"image/jpeg\"/>")
+            << lead;
+        QTest::newRow("Atom enclosure link")
+            << QByteArray(
+                   "<atom:link rel=\"enclosure\" type=\"image/jpeg\" href=\"https://p.example/lead.jpg\"/>")
+            << lead;
+        QTest::newRow("no web address")
+            << QByteArray("<enclosure url=\"file:///etc/passwd\" type=\"image/png\"/>") << QString();
+    }
+
+    void pictures() {
+        QFETCH(QByteArray, item);
+        const Feed feed =
+            Read("<rss version=\"2.0\" xmlns:media=\"http://search.yahoo.com/mrss/\" "
+                 "xmlns:atom=\"http://www.w3.org/2005/Atom\"><channel><item xml:base=\"https://p.example/\">"
+                 "<title>t</title>" +
+                 item + "</item></channel></rss>");
+        QCOMPARE(int(feed.articles.size()), 1);
+        QTEST(feed.articles[0].picture.toString(), "picture");
+    }
+
     // The first body in this order wins: content:encoded, Atom content, description, summary.
     void bodies() {
         const Feed wordpress = Read(kWordPress);
