@@ -41,9 +41,19 @@ QString PrivateTempFolder(QString* error) {
     return path;
 }
 
-QString FeedCacheFolder() {
+namespace {
+QString CacheFolder(const QString& name) {
     const QString base = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-    return base.isEmpty() ? QString() : base + QStringLiteral("/feeds");
+    return base.isEmpty() ? QString() : base + QLatin1Char('/') + name;
+}
+} // namespace
+
+QString FeedCacheFolder() {
+    return CacheFolder(QStringLiteral("feeds"));
+}
+
+QString PictureCacheFolder() {
+    return CacheFolder(QStringLiteral("pictures"));
 }
 
 QString BackupFileName(unsigned n) {

@@ -20,6 +20,10 @@ QString PrivateTempFolder(QString* error = nullptr);
 // empty when the system names no cache folder.
 QString FeedCacheFolder();
 
+// "pictures" in the user's cache folder, where the last good copies of the e-book's
+// pictures live; empty when the system names no cache folder.
+QString PictureCacheFolder();
+
 // The backup made by save number n: "nchnlbak001.cbf", ..., "nchnlbak1000.cbf".
 QString BackupFileName(unsigned n);
 

@@ -429,7 +429,7 @@ void CWebAccess::SetUpRequest(const Conditions* conditions) {
     transfer.maxBodyBytes = m_options.maxBodyBytes;
     transfer.cancel = m_pCancel;
 
-    transfer.headers = curl_slist_append(transfer.headers, "Accept: application/rss+xml, text/xml");
+    transfer.headers = curl_slist_append(transfer.headers, ("Accept: " + m_options.accept).constData());
     transfer.headers = curl_slist_append(transfer.headers, "Cache-Control: no-cache");
     if (conditions && !conditions->etag.isEmpty())
         transfer.headers =

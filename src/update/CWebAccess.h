@@ -82,6 +82,8 @@ public:
         std::chrono::milliseconds totalTimeout{std::chrono::minutes(15)};
         qint64 maxBodyBytes = qint64(64) * 1024 * 1024;
         long maxRedirects = 10;
+        // What is asked for: feed documents, unless the caller fetches something else.
+        QByteArray accept = "application/rss+xml, text/xml";
         // Certificate authorities to trust instead of the system's (a PEM file); empty: the system's.
         QString caFile;
         // The last good copies to ask servers about; none: every download is a full one.

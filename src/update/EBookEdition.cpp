@@ -19,7 +19,7 @@ QString EBookPathFor(const QString& newsFeedFile) {
 }
 
 bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
-                       QString* error, const std::atomic_bool* stop) {
+                       QString* error, const std::atomic_bool* stop, const PictureFetcher& fetchPictures) {
     const auto fail = [&](const QString& why) {
         if (error)
             *error = why;
@@ -47,5 +47,10 @@ bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, con
     }
     if (reader.HasError())
         return malformed();
+    if (fetchPictures) {
+        const QStringList pictures = book.Pictures();
+        if (!pictures.isEmpty())
+            book.SetPictureFiles(fetchPictures(pictures));
+    }
     return book.Finish() || fail(book.ErrorString());
 }

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QDateTime>
+#include <QHash>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
+#include <functional>
 
 // The e-book edition of a news feed file: an EPUB 3 book with one chapter per record and a
 // table of contents that follows the subscriptions of its channel block.
@@ -20,5 +23,12 @@ QString EBookPathFor(const QString& newsFeedFile);
 // offset 1234: expected ..."). A news feed file without records gives a book with a cover
 // and nothing else; a run that fetched nothing should keep its earlier book instead. Once
 // `stop` (when given) is set, the writing gives up soon and the earlier book stays.
+//
+// Without `fetchPictures` every image of the articles becomes its alternative text. With it,
+// it is called once, with the addresses of the pictures the articles show (in the order
+// they first show them), before the book is written, and gives the files it fetched them
+// into, by address; they must stay until the function has returned.
+using PictureFetcher = std::function<QHash<QString, QString>(const QStringList& addresses)>;
 bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
-                       QString* error = nullptr, const std::atomic_bool* stop = nullptr);
+                       QString* error = nullptr, const std::atomic_bool* stop = nullptr,
+                       const PictureFetcher& fetchPictures = {});

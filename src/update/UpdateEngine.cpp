@@ -1,5 +1,6 @@
 #include "update/UpdateEngine.h"
 
+#include "ebook/Pictures.h"
 #include "update/EBookEdition.h"
 #include "update/FeedAddress.h"
 #include "update/FeedCache.h"
@@ -46,16 +47,27 @@ UpdateEngine::UpdateEngine(UpdateJob job, std::unique_ptr<NewsFeedOutput> output
     m_job.maxPerHost = std::max(1, m_job.maxPerHost);
     if (m_job.maxWaiting <= 0)
         m_job.maxWaiting = 2 * m_job.maxTransfers;
+    BeginStage({m_job.urls, m_job.webOptions, true});
+}
+
+void UpdateEngine::BeginStage(Stage stage) {
+    m_stage = std::move(stage);
     QHash<QString, int> hosts;
-    m_slots.resize(m_job.urls.size());
-    for (qsizetype i = 0; i < m_job.urls.size(); ++i) {
-        const QString key = FeedAddress::HostKey(m_job.urls[i]);
+    m_slots.assign(m_stage.urls.size(), Slot());
+    for (qsizetype i = 0; i < m_stage.urls.size(); ++i) {
+        const QString key = FeedAddress::HostKey(m_stage.urls[i]);
         auto it = hosts.constFind(key);
         if (it == hosts.constEnd())
             it = hosts.insert(key, static_cast<int>(hosts.size()));
         m_slots[i].host = it.value();
     }
     m_hostRunning.assign(hosts.size(), 0);
+    m_arrived.clear();
+    m_firstPending = 0;
+    m_nRunning = 0;
+    m_nWaiting = 0;
+    m_nWaitingBytes = 0;
+    m_nextToWrite = 0;
 }
 
 UpdateEngine::~UpdateEngine() {
@@ -89,7 +101,8 @@ void UpdateEngine::Wait() {
 }
 
 bool UpdateEngine::LookAheadFullLocked() const {
-    return m_nWaiting + m_nRunning >= m_job.maxWaiting || m_nWaitingBytes >= m_job.maxWaitingBytes;
+    return m_stage.inOrder &&
+           (m_nWaiting + m_nRunning >= m_job.maxWaiting || m_nWaitingBytes >= m_job.maxWaitingBytes);
 }
 
 void UpdateEngine::WakeFetcherLocked() {
@@ -108,8 +121,12 @@ void UpdateEngine::SlotDoneLocked(int index, int result, const QString& reason, 
     --m_nRunning;
     ++m_nWaiting;
     m_nWaitingBytes += bytes;
-    if (index == m_nextToWrite)
+    if (!m_stage.inOrder) {
+        m_arrived.push_back(index);
         m_written.notify_one();
+    } else if (index == m_nextToWrite) {
+        m_written.notify_one();
+    }
 }
 
 int UpdateEngine::NextRunnable() const {
@@ -197,7 +214,7 @@ void UpdateEngine::Fetch() {
         for (const int index : starting) {
             const QString tempFile = TakeTempFile();
             auto session = std::make_unique<CWebAccess>(m_job.agentName);
-            session->SetOptions(m_job.webOptions);
+            session->SetOptions(m_stage.options);
             {
                 std::lock_guard lock(m_mutex);
                 m_slots[index].tempFile = tempFile;
@@ -207,7 +224,7 @@ void UpdateEngine::Fetch() {
                 SlotDoneLocked(index, CWebAccess::TransferFailed,
                                QStringLiteral("Cannot create a temporary file in %1").arg(m_job.tempFolder),
                                0);
-            } else if (session->Begin(m_job.urls[index], tempFile, &m_stop)) {
+            } else if (session->Begin(m_stage.urls[index], tempFile, &m_stop)) {
                 loop.Add(*session);
                 running.emplace_back(index, std::move(session));
             } else {
@@ -248,6 +265,7 @@ void UpdateEngine::StopFetching() {
     for (const QString& path : m_freeTempFiles)
         QFile::remove(path);
     m_freeTempFiles.clear();
+    m_arrived.clear();
 }
 
 void UpdateEngine::Coordinate() {
@@ -342,7 +360,81 @@ bool UpdateEngine::EBookDue() const {
 
 void UpdateEngine::MakeEBook() {
     emit makingEBook();
+    QHash<QString, QString> pictures;
+    PictureFetcher fetch;
+    if (!m_cancelled.load()) {
+        fetch = [&](const QStringList& addresses) {
+            pictures = FetchPictures(addresses);
+            emit makingEBook();
+            return pictures;
+        };
+    }
     QString error;
-    if (!WriteEBookEdition(m_strOutputPath, m_job.bookPath, m_job.runTime, &error, &m_abandoned))
+    if (!WriteEBookEdition(m_strOutputPath, m_job.bookPath, m_job.runTime, &error, &m_abandoned, fetch))
         m_outcome.bookError = error;
+    for (const QString& file : std::as_const(pictures))
+        QFile::remove(file);
+}
+
+QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses) {
+    CWebAccess::Options options = m_job.webOptions;
+    options.accept = ebook::kPictureAccept;
+    options.maxBodyBytes = ebook::kMaxPictureBytes;
+    options.cache = m_job.pictureCache;
+    BeginStage({addresses, options, false});
+    // The feeds' end raised the stop; a Cancel raises m_cancelled before it, so one that
+    // comes while it is lowered here is not lost.
+    m_stop.store(false);
+    if (m_cancelled.load())
+        m_stop.store(true);
+
+    QHash<QString, QString> files;
+    const int total = int(addresses.size());
+    int done = 0;
+    qint64 usable = 0;
+    emit picturesFetched(0, total);
+    m_fetcher = std::thread([this] { Fetch(); });
+    while (done < total) {
+        Slot arrived;
+        int index;
+        {
+            std::unique_lock lock(m_mutex);
+            m_written.wait(lock, [&] { return m_stop.load() || !m_arrived.empty(); });
+            // Stopped: what has arrived still goes into the book.
+            if (m_arrived.empty())
+                break;
+            index = m_arrived.back();
+            m_arrived.pop_back();
+            arrived = m_slots[index];
+            m_slots[index].state = Slot::State::Written;
+            m_slots[index].tempFile.clear();
+            --m_nWaiting;
+            m_nWaitingBytes -= arrived.bytes;
+        }
+        ++done;
+        if (arrived.result == CWebAccess::Success) {
+            if (options.cache)
+                CWebAccess::ApplyCacheUpdate(*options.cache, arrived.cacheUpdate, arrived.tempFile);
+            files.insert(addresses[index], arrived.tempFile);
+            QFile file(arrived.tempFile);
+            if (arrived.bytes <= ebook::kMaxPictureBytes && file.open(QIODevice::ReadOnly) &&
+                ebook::RecognisePicture(file.readAll()) != ebook::PictureFormat::None)
+                usable += arrived.bytes;
+        } else {
+            GiveBackTempFile(arrived.tempFile);
+        }
+        // The book takes no more than this: the pictures after it are not fetched at all.
+        if (usable >= ebook::kMaxBookPictureBytes) {
+            std::lock_guard lock(m_mutex);
+            for (Slot& slot : m_slots) {
+                if (slot.state == Slot::State::Pending) {
+                    slot.state = Slot::State::Written;
+                    ++done;
+                }
+            }
+        }
+        emit picturesFetched(done, total);
+    }
+    StopFetching();
+    return files;
 }

@@ -3,6 +3,7 @@
 #include "update/CWebAccess.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QObject>
 #include <QStringList>
 
@@ -36,6 +37,8 @@ struct UpdateJob {
     // Where the e-book edition of the file goes once the file is closed; empty for none.
     QString bookPath;
     QDateTime runTime; // dates the book
+    // The last good copies of the book's pictures to ask servers about, if any.
+    std::shared_ptr<FeedCache> pictureCache;
 };
 
 // One update run: downloads the job's feeds several at once on a thread of its own, all
@@ -43,7 +46,9 @@ struct UpdateJob {
 // order, so the file is byte for byte the one a one-at-a-time run writes. It never touches
 // the user interface: everything it has to say goes out through queued signals, in list order.
 // Once the file is closed, the run makes what it makes from it (the e-book edition) before
-// it tells its end.
+// it tells its end. The pictures of the book come through the same downloads, limits and
+// agent name as the feeds, asking for pictures, with their own cache; a failed picture is
+// no failure of the run, and a run cancelled before them makes its book without them.
 class UpdateEngine : public QObject {
     Q_OBJECT
 public:
@@ -75,7 +80,8 @@ public:
     void Start();
     // Stops the run without letting the downloads in flight finish. Returns at once;
     // finished() follows once the file ends after its last complete record and is closed.
-    // A cancelled run still makes the e-book of the records it wrote.
+    // A cancelled run still makes the e-book of the records it wrote, with the pictures
+    // fetched so far.
     void Cancel();
     // Cancels the run and drops what is still to be made from the file, an e-book under
     // way included: the earlier e-book stays. For a run that nobody waits for any more.
@@ -89,8 +95,11 @@ public:
 signals:
     // One per feed, in list order: its record is in the file (ok) or it failed, and why.
     void feedDone(int index, bool ok, const QString& reason);
-    // The file is closed and its e-book is being made; finished() follows when it is done.
+    // The file is closed and its e-book is being made (again once its pictures are
+    // fetched); finished() follows when it is done.
     void makingEBook();
+    // Of the pictures of the e-book, `done` are fetched or given up; first with 0.
+    void picturesFetched(int done, int total);
     // The run has ended and the file is closed; see GetOutcome().
     void finished();
 
@@ -106,6 +115,15 @@ private:
         CWebAccess::CacheUpdate cacheUpdate;
     };
 
+    // What the fetching thread downloads: the feeds in list order for the writer, or the
+    // pictures for the book, taken as they come.
+    struct Stage {
+        QStringList urls;
+        CWebAccess::Options options;
+        bool inOrder = true;
+    };
+    // Slots and counts for the stage's downloads; the fetching thread is not running.
+    void BeginStage(Stage stage);
     void Coordinate();
     // The one place for what follows the last record (or a stop), before the end is told:
     // the downloads are stopped and their files gone, the news feed file is closed, and
@@ -114,6 +132,8 @@ private:
     void CloseOutput();
     bool EBookDue() const;
     void MakeEBook();
+    // The book's pictures into temporary files of their own, by address; the caller removes them.
+    QHash<QString, QString> FetchPictures(const QStringList& addresses);
     void Fetch();
     int NextRunnable() const;
     bool LookAheadFullLocked() const;
@@ -138,7 +158,9 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_written;
     std::condition_variable m_freed;
+    Stage m_stage;
     std::vector<Slot> m_slots;
+    std::vector<int> m_arrived; // of a stage taken as it comes: slots done, not yet taken
     std::vector<int> m_hostRunning;
     int m_firstPending = 0;
     int m_nRunning = 0;

@@ -94,6 +94,7 @@ CDlgProgress::CDlgProgress(const QStringList* pUrlList, UpdateEngine* pEngine, Q
 
     connect(m_pEngine, &UpdateEngine::feedDone, this, &CDlgProgress::OnFeedDone);
     connect(m_pEngine, &UpdateEngine::makingEBook, this, &CDlgProgress::OnMakingEBook);
+    connect(m_pEngine, &UpdateEngine::picturesFetched, this, &CDlgProgress::OnPicturesFetched);
     connect(m_pEngine, &UpdateEngine::finished, this, &CDlgProgress::OnEngineFinished);
 }
 
@@ -142,10 +143,19 @@ void CDlgProgress::OnFeedDone(int index, bool ok, const QString& reason) {
 
 void CDlgProgress::OnMakingEBook() {
     m_bMakingEBook = true;
+    m_bFetchingPictures = false;
     // A cancelled run still makes the book of what it wrote: say why the dialog stays.
     if (m_bClosing)
         SetStatus(kMakingEBook);
     else
+        Present();
+}
+
+void CDlgProgress::OnPicturesFetched(int done, int total) {
+    m_bFetchingPictures = true;
+    m_nPicturesDone = done;
+    m_nPicturesTotal = total;
+    if (!m_bClosing)
         Present();
 }
 
@@ -175,10 +185,16 @@ void CDlgProgress::Present() {
     }
     if (m_pBox || !m_pending.empty() || m_bFinished || m_bClosing)
         return;
-    if (m_bEngineDone)
+    if (m_bEngineDone) {
         Finish();
-    else if (m_bMakingEBook)
+    } else if (m_bFetchingPictures) {
+        // The pictures are a stage of their own, counted on the same bar.
+        m_ctlProgress->setRange(0, m_nPicturesTotal);
+        m_ctlProgress->setValue(m_nPicturesDone);
+        SetStatus(QStringLiteral("Fetching pictures: %1 of %2").arg(m_nPicturesDone).arg(m_nPicturesTotal));
+    } else if (m_bMakingEBook) {
         SetStatus(kMakingEBook);
+    }
 }
 
 void CDlgProgress::Advance() {
@@ -212,6 +228,9 @@ void CDlgProgress::Finish() {
     m_btnOK->setEnabled(true);
     m_btnOK->setDefault(true);
     m_btnOK->setFocus();
+    // The end is told about the feeds alone, and so is the bar.
+    m_ctlProgress->setRange(0, static_cast<int>(m_pUrlList->size()));
+    m_ctlProgress->setValue(m_nPresented);
     const bool stopped = outcome.failure != UpdateEngine::Failure::None;
     SetStatus(m_bFailed || stopped ? kFinishedFailed : kFinished);
     ShowFailedFeeds();

@@ -22,6 +22,9 @@ UpdateController::UpdateController(Settings& settings, const Clock& clock, QObje
     const QString cacheFolder = AppPaths::FeedCacheFolder();
     if (!cacheFolder.isEmpty())
         m_pCache = std::make_shared<FeedCache>(cacheFolder);
+    const QString pictureFolder = AppPaths::PictureCacheFolder();
+    if (!pictureFolder.isEmpty())
+        m_pPictureCache = std::make_shared<FeedCache>(pictureFolder);
     m_nUpdateTimer.setInterval(1000);
     connect(&m_nUpdateTimer, &QTimer::timeout, this, &UpdateController::OnTimer);
 }
@@ -59,6 +62,7 @@ UpdateJob UpdateController::MakeJob(const QStringList& urls, const QString& path
     job.channelFile = m_sources.channelFile ? m_sources.channelFile() : AppPaths::ChannelFile();
     job.tempFolder = tempFolder;
     job.webOptions.cache = m_pCache;
+    job.pictureCache = m_pPictureCache;
     if (m_bEBook)
         job.bookPath = EBookPathFor(path);
     job.runTime = m_clock.LocalNow();

@@ -95,6 +95,7 @@ private:
     QWidget* m_pDialogParent = nullptr;
     ScheduleCheck m_check;
     std::shared_ptr<FeedCache> m_pCache;
+    std::shared_ptr<FeedCache> m_pPictureCache;
 
     QString m_strFeedFile;
     bool m_bEBook = false;
