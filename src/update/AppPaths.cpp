@@ -43,6 +43,11 @@ QString BackupFileName(unsigned n) {
     return QStringLiteral("nchnlbak%1.cbf").arg(n, 3, 10, QLatin1Char('0'));
 }
 
+QString BackupFile(unsigned n, QString* error) {
+    const QString folder = PrivateTempFolder(error);
+    return folder.isEmpty() ? QString() : folder + QLatin1Char('/') + BackupFileName(n);
+}
+
 QString DefaultFeedFile() {
     QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     if (documents.isEmpty())

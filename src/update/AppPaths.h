@@ -17,6 +17,10 @@ QString PrivateTempFolder(QString* error = nullptr);
 // The backup made by save number n: "nchnlbak001.cbf", ..., "nchnlbak1000.cbf".
 QString BackupFileName(unsigned n);
 
+// That backup's full path in the private temporary folder, or an empty string and the
+// reason when the folder cannot be used.
+QString BackupFile(unsigned n, QString* error = nullptr);
+
 // The default news feed file: "news.nff" in the user's documents folder.
 QString DefaultFeedFile();
 

@@ -7,6 +7,7 @@ const char* const kOrganization = "Local AppWizard-Generated Applications";
 const char* const kApplication = "Pellavo";
 
 const QString kFeedFile = QStringLiteral("Path/FeedFile");
+const QString kEBook = QStringLiteral("Path/EBook");
 const QString kInterval = QStringLiteral("Update/Interval");
 const QString kHour = QStringLiteral("Update/Hour");
 const QString kMinute = QStringLiteral("Update/Minute");
@@ -34,6 +35,10 @@ QString Settings::FeedFile() const {
     return v.isValid() ? v.toString() : AppPaths::DefaultFeedFile();
 }
 
+bool Settings::EBook() const {
+    return readInt(*m_settings, kEBook, 0) != 0;
+}
+
 int Settings::Interval() const {
     return readInt(*m_settings, kInterval, 1);
 }
@@ -46,6 +51,10 @@ int Settings::Minute() const {
 
 void Settings::SetFeedFile(const QString& path) {
     m_settings->setValue(kFeedFile, path);
+}
+
+void Settings::SetEBook(bool on) {
+    m_settings->setValue(kEBook, on ? 1 : 0);
 }
 
 void Settings::SetSchedule(int interval, int hour, int minute) {

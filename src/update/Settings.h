@@ -15,10 +15,13 @@ public:
     explicit Settings(const QString& iniFile);
 
     QString FeedFile() const;
+    // Whether every run also makes the e-book edition beside the news feed file.
+    bool EBook() const;
     int Interval() const;
     int Hour() const;
     int Minute() const;
     void SetFeedFile(const QString& path);
+    void SetEBook(bool on);
     void SetSchedule(int interval, int hour, int minute);
 
     struct WinPos {

@@ -201,8 +201,6 @@ private:
     void ShowContextMenu(MenuKind kind, const QPoint& globalPos);
     void ClearTree();
     void InstallModel(std::unique_ptr<COutlineHead> head, std::unique_ptr<COutlineItem> root);
-    void MakeBackup(const QString& channelFile);
-    bool RestoreBackup(const QString& channelFile, QString* error) const;
     QString AskOpmlFileName(bool save);
     // Creates the update controller once, reads its settings and starts the schedule.
     void StartUpdates();

@@ -4,20 +4,17 @@
 #include "view/PropertyDialogs.h"
 #include "view/TreeOutline.h"
 
+#include "model/ChannelStore.h"
 #include "model/OpmlReader.h"
 #include "model/OpmlWriter.h"
 #include "model/PellavoDoc.h"
 #include "update/AppPaths.h"
 
-#include <QDateTime>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTimer>
 
-#include <algorithm>
 #include <vector>
 
 namespace {
@@ -29,36 +26,9 @@ QString Native(const QString& path) {
     return QDir::toNativeSeparators(path);
 }
 
-// Reads a whole file; on failure says which file and why.
-bool ReadWhole(const QString& path, QByteArray* bytes, QString* error) {
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly)) {
-        *bytes = file.readAll();
-        if (file.error() == QFileDevice::NoError)
-            return true;
-    }
-    *error = QStringLiteral("%1: %2").arg(Native(path), file.errorString());
-    return false;
-}
-
-// Writes `bytes` to `path` beside and renames, so a failure leaves the old file whole.
-bool WriteWhole(const QString& path, const QByteArray& bytes, QString* error) {
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
-        return true;
-    *error = QStringLiteral("%1: %2").arg(Native(path), file.errorString());
-    return false;
-}
-
-// Writes a backup. It lives in a temporary folder, so it is not worth a flush to the
-// disk on every save; a failed one is removed by the caller.
-bool WriteBackup(const QString& path, const QByteArray& bytes, QString* error) {
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size() &&
-        file.flush())
-        return true;
-    *error = QStringLiteral("%1: %2").arg(Native(path), file.errorString());
-    return false;
+// Built at every use: the paths follow the environment, which tests point elsewhere.
+ChannelStore Store() {
+    return ChannelStore(AppPaths::ChannelFile(), AppPaths::BackupFile);
 }
 
 int CountFeeds(const COutlineItem* root) {
@@ -75,37 +45,20 @@ int CountFeeds(const COutlineItem* root) {
     return feeds;
 }
 
-// A save cut short by a crash or a power loss leaves its unfinished copy beside the
-// channel file, under the channel file's name and a six-character suffix. Only one
-// Pellavo runs per user, so at start-up every such copy is an orphan.
-void RemoveUnfinishedSaves(const QString& channelFile) {
-    const QFileInfo channel(channelFile);
-    QDir folder = channel.absoluteDir();
-    const QString prefix = channel.fileName() + QLatin1Char('.');
-    for (const QString& name :
-         folder.entryList({prefix + QStringLiteral("??????")}, QDir::Files | QDir::Hidden)) {
-        const QStringView suffix = QStringView(name).mid(prefix.size());
-        if (std::all_of(suffix.begin(), suffix.end(),
-                        [](QChar c) { return c.isLetterOrNumber() && c.unicode() < 128; }))
-            folder.remove(name);
-    }
-}
-
 // The next save would replace a channel file that did not load whole with the part
 // that did, and the backup of it lives in a temporary folder that a restart clears:
 // keep the file as it was beside it, and say what happened.
-QString KeepDamagedChannel(const QString& channelFile, const OpmlParseError& error) {
+QString KeepDamagedChannel(const ChannelStore& store, const OpmlParseError& error) {
     const QString where =
         error.line > 0 ? QStringLiteral("line %1: %2").arg(error.line).arg(error.reason) : error.reason;
-    const QString copy = channelFile + QStringLiteral(".damaged-") +
-                         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    const QString kept = QFile::copy(channelFile, copy)
+    const QString copy = store.KeepDamagedCopy();
+    const QString kept = !copy.isEmpty()
                              ? QStringLiteral("The file as it was is kept as %1.").arg(Native(copy))
                              : QStringLiteral("The file could not be kept as it was, so the next change "
                                               "replaces it with what is shown.");
     return QStringLiteral("The subscriptions in %1 could not be read completely (%2).\n"
                           "Pellavo shows what it could read. %3")
-        .arg(Native(channelFile), where, kept);
+        .arg(Native(store.ChannelFile()), where, kept);
 }
 
 } // namespace
@@ -113,14 +66,14 @@ QString KeepDamagedChannel(const QString& channelFile, const OpmlParseError& err
 void CPellavoView::OnInitialUpdate() {
     // The nodes point into the model that the load replaces.
     ClearTree();
-    const QString channelFile = AppPaths::ChannelFile();
-    RemoveUnfinishedSaves(channelFile);
+    const ChannelStore store = Store();
+    store.RemoveUnfinishedSaves();
     OpmlParseError error;
     // An empty file is what Undo of the first save leaves: no subscriptions, not damage.
-    if (!m_pDoc->LoadOutline(channelFile, &error) && QFileInfo(channelFile).size() > 0) {
+    if (!m_pDoc->LoadOutline(store.ChannelFile(), &error) && QFileInfo(store.ChannelFile()).size() > 0) {
         // Told once the window is up rather than over the start-up.
-        QTimer::singleShot(
-            0, this, [this, text = KeepDamagedChannel(channelFile, error)] { ShowMessage(text, kWarning); });
+        QTimer::singleShot(0, this,
+                           [this, text = KeepDamagedChannel(store, error)] { ShowMessage(text, kWarning); });
     }
     PopulateTree();
     StartUpdates();
@@ -128,15 +81,19 @@ void CPellavoView::OnInitialUpdate() {
 }
 
 void CPellavoView::SaveChannel() {
-    const QString channelFile = AppPaths::ChannelFile();
-    QDir().mkpath(QFileInfo(channelFile).absolutePath());
+    const ChannelStore store = Store();
     ++m_nBackupCount;
-    MakeBackup(channelFile);
     QString error;
-    if (!WriteOpmlFile(channelFile, TreeOutline(*this), OpmlForm::Channel, &error)) {
+    if (!store.Backup(m_nBackupCount, &error)) {
+        ShowMessage(QStringLiteral("No backup could be made before saving the subscriptions, so this "
+                                   "change cannot be undone.\n%1")
+                        .arg(error),
+                    kError);
+    }
+    if (!store.Write(TreeOutline(*this), &error)) {
         ShowMessage(QStringLiteral("The subscriptions could not be saved to %1.\n%2\n"
                                    "The change is shown but will be lost when Pellavo ends.")
-                        .arg(Native(channelFile), error),
+                        .arg(Native(store.ChannelFile()), error),
                     kError);
     }
     if (!m_bSyncChannels) {
@@ -146,43 +103,13 @@ void CPellavoView::SaveChannel() {
     UpdateCommandUI();
 }
 
-void CPellavoView::MakeBackup(const QString& channelFile) {
-    QString error;
-    const QString folder = AppPaths::PrivateTempFolder(&error);
-    if (!folder.isEmpty()) {
-        const QString backup = folder + QLatin1Char('/') + AppPaths::BackupFileName(m_nBackupCount);
-        // Before the first save there is no channel file: the backup is then empty,
-        // so that Undo of this step gives the empty list and never a stale backup.
-        QByteArray bytes;
-        if ((!QFile::exists(channelFile) || ReadWhole(channelFile, &bytes, &error)) &&
-            WriteBackup(backup, bytes, &error))
-            return;
-        // A backup left under this number by an earlier run must not be restored for this step.
-        QFile::remove(backup);
-    }
-    ShowMessage(QStringLiteral("No backup could be made before saving the subscriptions, so this change "
-                               "cannot be undone.\n%1")
-                    .arg(error),
-                kError);
-}
-
-bool CPellavoView::RestoreBackup(const QString& channelFile, QString* error) const {
-    const QString folder = AppPaths::PrivateTempFolder(error);
-    QByteArray bytes;
-    if (folder.isEmpty() ||
-        !ReadWhole(folder + QLatin1Char('/') + AppPaths::BackupFileName(m_nBackupCount), &bytes, error))
-        return false;
-    QDir().mkpath(QFileInfo(channelFile).absolutePath());
-    return WriteWhole(channelFile, bytes, error);
-}
-
 void CPellavoView::OnEditUndo() {
     if (m_nBackupCount == 0)
         return;
-    const QString channelFile = AppPaths::ChannelFile();
+    const ChannelStore store = Store();
     QString error;
-    if (RestoreBackup(channelFile, &error))
-        ReloadChannel(channelFile);
+    if (store.Restore(m_nBackupCount, &error))
+        ReloadChannel(store.ChannelFile());
     else
         ShowMessage(QStringLiteral("The last change could not be undone.\n%1").arg(error), kError);
     --m_nBackupCount;

@@ -2,6 +2,7 @@
 
 #include "model/OpmlReader.h"
 #include "model/OutlineItem.h"
+#include "testsupport.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -36,18 +37,6 @@ public:
 private:
     int m_saved;
 };
-
-inline QString writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
-
-inline QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 struct Model {
     std::unique_ptr<COutlineHead> head;

@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QStandardPaths>
 
 #include <cstdlib>
@@ -40,6 +41,18 @@ void prepareEnvironment() {
 QString dataDir() {
     const QString fromEnv = qEnvironmentVariable("PELLAVO_TEST_DATA");
     return fromEnv.isEmpty() ? QStringLiteral(PELLAVO_SOURCE_TEST_DATA) : fromEnv;
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
 }
 
 } // namespace pellavo::test

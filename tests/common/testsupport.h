@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QBuffer>
+#include <QByteArray>
 #include <QString>
 #include <QtTest>
 
@@ -12,6 +14,28 @@ void prepareEnvironment();
 
 // Folder with the fixtures in tests/data.
 QString dataDir();
+
+// The whole file, or nothing when it cannot be read.
+QByteArray readFile(const QString& path);
+// Creates or replaces the file with `bytes` and returns its path; a file a test cannot
+// even set up ends the test program.
+QString writeFile(const QString& path, const QByteArray& bytes);
+
+// A device that accepts `limit` bytes and then fails, like a disk that fills up.
+class FailingBuffer : public QBuffer {
+public:
+    explicit FailingBuffer(qint64 limit) : m_limit(limit) {}
+
+protected:
+    qint64 writeData(const char* data, qint64 length) override {
+        if (pos() + length > m_limit)
+            return -1;
+        return QBuffer::writeData(data, length);
+    }
+
+private:
+    qint64 m_limit;
+};
 
 } // namespace pellavo::test
 

@@ -17,22 +17,6 @@ const QByteArray kPrologue =
     "<title>News Subscriptions</title>\r\n</head>\r\n<body>\r\n";
 const QByteArray kEpilogue = "</body>\r\n</opml>\r\n";
 
-// A device that accepts `limit` bytes and then fails, like a disk that fills up.
-class FailingBuffer : public QBuffer {
-public:
-    explicit FailingBuffer(qint64 limit) : m_limit(limit) {}
-
-protected:
-    qint64 writeData(const char* data, qint64 length) override {
-        if (pos() + length > m_limit)
-            return -1;
-        return QBuffer::writeData(data, length);
-    }
-
-private:
-    qint64 m_limit;
-};
-
 QByteArray write(const COutlineItem* root, OpmlForm form) {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);

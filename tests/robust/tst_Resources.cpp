@@ -1,8 +1,9 @@
 // A program that runs for weeks saves thousands of times and updates hundreds of times:
 // after 1,000 saves and 100 update runs in one process, the open file descriptors and
 // the memory in use are back where they started.
-#include "ChannelSave.h"
 #include "TestHttpServer.h"
+#include "model/ChannelStore.h"
+#include "model/OpmlWriter.h"
 #include "model/OutlineItem.h"
 #include "testsupport.h"
 #include "update/AppPaths.h"
@@ -30,12 +31,18 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 using namespace pellavo::test;
-using pellavo::robust::SaveChannel;
 
 namespace {
 
 constexpr int kSaves = 1000;
 constexpr int kRuns = 100;
+
+// A folder in memory (/dev/shm) where the system has one: every save is synced to the
+// disk, which would make a thousand saves take many seconds on a real one.
+QString InMemoryTemplate() {
+    const QFileInfo memory(QStringLiteral("/dev/shm"));
+    return memory.isDir() && memory.isWritable() ? QStringLiteral("/dev/shm/pellavo-test-XXXXXX") : QString();
+}
 
 int OpenFileDescriptors() {
     return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size());
@@ -83,14 +90,17 @@ class TestResources : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir{pellavo::robust::InMemoryTemplate()};
+    QTemporaryDir m_dir{InMemoryTemplate()};
     std::unique_ptr<COutlineItem> m_root = Subscriptions();
     unsigned m_backups = 0;
 
+    // The saves that follow every change to the subscriptions: a backup, then the channel file.
     bool Saves(int count) {
+        const ChannelStore store(AppPaths::ChannelFile(), AppPaths::BackupFile);
+        const ModelOutlineTree tree(m_root.get());
         for (int i = 0; i < count; ++i) {
             QString error;
-            if (!SaveChannel(*m_root, ++m_backups, &error)) {
+            if (!store.Backup(++m_backups, &error) || !store.Write(tree, &error)) {
                 qWarning("save %u: %s", m_backups, qPrintable(error));
                 return false;
             }
@@ -132,7 +142,11 @@ private:
 private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
-        QVERIFY(pellavo::robust::KeepFilesIn(m_dir.path()));
+        // Backups and downloads (TMPDIR) and the channel file (HOME, in test mode) in memory.
+        qputenv("TMPDIR", QFile::encodeName(m_dir.path()));
+        qputenv("HOME", QFile::encodeName(m_dir.path()));
+        QVERIFY(AppPaths::ChannelFile().startsWith(m_dir.path()));
+        QVERIFY(AppPaths::PrivateTempFolder().startsWith(m_dir.path()));
     }
 
     void savesAndRunsGiveBack() {

@@ -15,17 +15,6 @@ namespace {
 
 const QByteArray Previous = "what was there before";
 
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
 QByteArray feed(int items) {
     QByteArray body = "<?xml version=\"1.0\"?>\n<rss version=\"2.0\"><channel><title>T</title>\n";
     for (int i = 0; i < items; ++i)

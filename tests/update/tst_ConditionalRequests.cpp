@@ -40,11 +40,6 @@ HttpResponse cacheable(const QByteArray& body, const QByteArray& etag, const QBy
     return response;
 }
 
-QByteArray fileBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 struct Records {
     QStringList urls;
     QList<QByteArray> contents;
@@ -120,7 +115,7 @@ private:
         engine.Wait();
         if (failed)
             *failed = engine.GetOutcome().failedFeeds;
-        return fileBytes(m_output);
+        return readFile(m_output);
     }
 
     // The requests that arrived since `before` for paths starting with `path`.
@@ -264,7 +259,7 @@ private slots:
         } else if (change.startsWith("damaged")) {
             QCOMPARE(entryFiles().size(), 1);
             const QString file = QDir(m_cache->Folder()).filePath(entryFiles().first());
-            QByteArray bytes = fileBytes(file);
+            QByteArray bytes = readFile(file);
             if (change == "damaged-document")
                 bytes[bytes.size() - 500] ^= 0x20;
             else

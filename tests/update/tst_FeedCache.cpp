@@ -9,17 +9,9 @@
 #include <thread>
 #include <vector>
 
+using namespace pellavo::test;
+
 namespace {
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
 
 QByteArray document(int bytes, char fill = 'a') {
     QByteArray body = "<?xml version=\"1.0\"?><rss><channel>";
@@ -50,7 +42,8 @@ private:
     // Stores `bytes` under `key` through a body file, as a download leaves it.
     bool store(FeedCache& cache, const QByteArray& key, const QByteArray& bytes,
                const FeedCache::Record& meta = record("\"v1\"")) {
-        return writeFile(m_body, bytes) && cache.Store(key, m_body, meta);
+        writeFile(m_body, bytes);
+        return cache.Store(key, m_body, meta);
     }
 
 private slots:
@@ -94,7 +87,7 @@ private slots:
         QCOMPARE(entry->GetRecord().lastModified, lastModified);
         QCOMPARE(entry->GetRecord().effectiveUrl, QByteArray("http://example.com/feed"));
         QCOMPARE(entry->GetRecord().fetchedAtMs, Q_INT64_C(1715337000000));
-        QVERIFY(writeFile(m_target, "longer text that was there before"));
+        writeFile(m_target, "longer text that was there before");
         QCOMPARE(cache.Restore(*entry, m_target), FeedCache::RestoreResult::Restored);
         QCOMPARE(readFile(m_target), body);
         QVERIFY(!cache.Find(FeedCache::KeyFor(QStringLiteral("http://example.com/other"))));
@@ -185,9 +178,9 @@ private slots:
             bytes[32 + 3] = 0x7f;
         else if (damage == "newline")
             bytes[etagAt + 4] = '\n';
-        QVERIFY(writeFile(path, bytes));
+        writeFile(path, bytes);
 
-        QVERIFY(writeFile(m_target, "before"));
+        writeFile(m_target, "before");
         std::unique_ptr<FeedCache::Entry> entry = cache.Find(key);
         // A header that reads well gives the entry out; its document is checked on the way out.
         if (entry)
@@ -217,7 +210,7 @@ private slots:
 
     void sizeBound() {
         const QByteArray body = document(10000);
-        QVERIFY(writeFile(m_body, body));
+        writeFile(m_body, body);
         // Room for three entries and a half.
         const qint64 bound = 35500;
         QList<QByteArray> keys;
@@ -262,8 +255,8 @@ private slots:
         QVERIFY(QDir().mkpath(m_folder));
         const QString stale = QDir(m_folder).filePath(QStringLiteral("partial-abcdef"));
         const QString fresh = QDir(m_folder).filePath(QStringLiteral("partial-123456"));
-        QVERIFY(writeFile(stale, "half"));
-        QVERIFY(writeFile(fresh, "half"));
+        writeFile(stale, "half");
+        writeFile(fresh, "half");
         QFile old(stale);
         QVERIFY(old.open(QIODevice::ReadWrite));
         QVERIFY(old.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
@@ -291,8 +284,8 @@ private slots:
                 const QString target = m_dir.filePath(QStringLiteral("target%1-%2").arg(m_round).arg(t));
                 for (int i = 0; i < 40; ++i) {
                     if ((t + i) % 2) {
-                        if (writeFile(body, bodies[(t + i) % 4]))
-                            cache.Store(key, body, record(QByteArray::number(i)));
+                        writeFile(body, bodies[(t + i) % 4]);
+                        cache.Store(key, body, record(QByteArray::number(i)));
                         continue;
                     }
                     auto entry = cache.Find(key);

@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+using namespace pellavo::test;
+
 namespace {
 
 QByteArray hex(const char* text) {
@@ -42,11 +44,6 @@ private:
     qint64 m_capacity;
     qint64 m_written = 0;
 };
-
-QByteArray fileBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -177,7 +174,7 @@ private slots:
         NewsFeedWriter writer(fd);
         QVERIFY(writer.WriteHeaderFromChannelFile(sync, m_dir.filePath(channelFile)));
         ::close(fd);
-        QCOMPARE(fileBytes(out), header);
+        QCOMPARE(readFile(out), header);
     }
 
     void appendFeedContent() {
@@ -209,7 +206,7 @@ private slots:
         QVERIFY(!writer.AppendRecord(QStringLiteral("b"), "0123456789"));
         QVERIFY(writer.ErrorString().contains(QLatin1String("No space")));
         file.close();
-        QCOMPARE(fileBytes(path), hex("09560100 00000000 02000000 6100 0A000000") + "0123456789");
+        QCOMPARE(readFile(path), hex("09560100 00000000 02000000 6100 0A000000") + "0123456789");
 
         const QString feed = writeTemp(QStringLiteral("NEW3.tmp"), "<rss/>");
         const int fd = ::open("/dev/full", O_WRONLY);

@@ -4,6 +4,7 @@
 #include "update/ui/UpdateController.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
@@ -127,6 +128,47 @@ private slots:
         QCOMPARE(controller.Interval(), written[0].toInt());
         QCOMPARE(controller.Hour(), written[1].toInt());
         QCOMPARE(controller.Minute(), written[2].toInt());
+    }
+
+    void eBookBox_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("shown");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QVariant>("written"); // invalid: the key is not written
+        QTest::newRow("off by default, set") << QString() << false << true << QVariant(1);
+        QTest::newRow("on, cleared") << QStringLiteral("[Path]\nEBook=1\n") << true << true << QVariant(0);
+        QTest::newRow("cancel writes nothing") << QString() << false << false << QVariant();
+        QTest::newRow("garbage reads as off")
+            << QStringLiteral("[Path]\nEBook=x\n") << false << true << QVariant(1);
+    }
+
+    // The e-book check box shows "Path"/"EBook" and OK stores the opposite, as 0 or 1.
+    void eBookBox() {
+        QFETCH(QString, stored);
+        QFETCH(bool, shown);
+        QFETCH(bool, ok);
+        QFETCH(QVariant, written);
+
+        const QString ini = iniFile(stored);
+        Settings settings(ini);
+        Clock clock;
+        UpdateController controller(settings, clock, {}, nullptr);
+        controller.LoadSettings();
+        whenDialogShows([&](CDlgOptions* dialog) {
+            auto* box = dialog->findChild<QCheckBox*>(QStringLiteral("ebook"));
+            QVERIFY(box);
+            QCOMPARE(box->text(), QStringLiteral("Also make an e-book for the phone's reader (EPUB)"));
+            QCOMPARE(box->isChecked(), shown);
+            box->click();
+            ok ? dialog->accept() : dialog->reject();
+        });
+        controller.OnOptions();
+        QSettings file(ini, QSettings::IniFormat);
+        if (written.isValid())
+            QCOMPARE(file.value(QStringLiteral("Path/EBook")).toInt(), written.toInt());
+        else
+            QVERIFY(!file.contains(QStringLiteral("Path/EBook")));
+        QCOMPARE(settings.EBook(), ok ? !shown : shown);
     }
 
     // "..." picks a file that need not exist, adds the suffix, asks no overwrite question,

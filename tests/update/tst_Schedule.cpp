@@ -1,13 +1,10 @@
+#include "TestClock.h"
 #include "testsupport.h"
 #include "update/Schedule.h"
 
-namespace {
+using namespace pellavo::test;
 
-class TestClock : public Clock {
-public:
-    QDateTime LocalNow() const override { return now; }
-    QDateTime now;
-};
+namespace {
 
 QDateTime at(int hour, int minute, int second, int ms = 0, int day = 10) {
     return QDateTime(QDate(2024, 5, day), QTime(hour, minute, second, ms));

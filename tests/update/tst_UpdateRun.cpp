@@ -1,3 +1,4 @@
+#include "TestClock.h"
 #include "TestHttpServer.h"
 #include "testsupport.h"
 #include "update/AppPaths.h"
@@ -32,12 +33,6 @@ const QString kFinished = QStringLiteral("Finished.");
 const QString kFinishedFailed =
     QStringLiteral("Finished. Failed to get one or more feeds, which will not be updated on your phone.");
 
-class TestClock : public Clock {
-public:
-    QDateTime LocalNow() const override { return now; }
-    QDateTime now = QDateTime(QDate(2024, 5, 10), QTime(12, 30, 0));
-};
-
 QByteArray feed(const QByteArray& title, int items = 3) {
     QByteArray body = "<?xml version=\"1.0\"?>\n<!DOCTYPE rss [<!ENTITY a \"b\">]>\n"
                       "<rss version=\"2.0\" xmlns=\"http://backend.userland.com/rss2\"><channel><title>" +
@@ -45,11 +40,6 @@ QByteArray feed(const QByteArray& title, int items = 3) {
     for (int i = 0; i < items; ++i)
         body += "<item><title>" + title + " " + QByteArray::number(i) + "</title></item>\n";
     return body + "</channel></rss>\n";
-}
-
-QByteArray fileBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 struct NffFile {
@@ -106,7 +96,7 @@ private:
     QString m_channel;
     QByteArray m_channelBytes = "<?xml version=\"1.0\"?>\n<opml version=\"1.1\"><body/></opml>\n";
     std::unique_ptr<Settings> m_settings;
-    TestClock m_clock;
+    TestClock m_clock{QDateTime(QDate(2024, 5, 10), QTime(12, 30, 0))};
 
     QString url(const char* path) const { return m_server.url(QString::fromLatin1(path)); }
 
@@ -156,7 +146,7 @@ private:
         }
         if (failed)
             *failed = engine.GetOutcome().failedFeeds;
-        return fileBytes(m_output);
+        return readFile(m_output);
     }
 
 private slots:
@@ -355,7 +345,7 @@ private slots:
         QVERIFY(!update->IsUpdating());
         QVERIFY(!update->StartScheduledRun());
         QVERIFY(!update->IsUpdating());
-        QCOMPARE(fileBytes(m_output), QByteArray("previous run"));
+        QCOMPARE(readFile(m_output), QByteArray("previous run"));
     }
 
     // An output folder that does not exist: an "Error" box names the file and the reason.

@@ -20,19 +20,6 @@ Isolation::Isolation() {
     QFile::remove(AppPaths::ChannelFile());
 }
 
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<missing>");
-    return file.readAll();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
 QString backupPath(unsigned n) {
     return AppPaths::PrivateTempFolder() + QLatin1Char('/') + AppPaths::BackupFileName(n);
 }

@@ -22,8 +22,6 @@ private:
     QTemporaryDir m_dir;
 };
 
-QByteArray readFile(const QString& path);
-void writeFile(const QString& path, const QByteArray& bytes);
 QString backupPath(unsigned n);
 
 // An OPML document whose body is `body`.

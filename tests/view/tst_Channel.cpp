@@ -125,16 +125,16 @@ void TestChannel::savesAndUndos() {
     QVERIFY(!m_view->Action(ID_EDIT_UNDO)->isEnabled());
     const QString first = m_isolation->path("first.opml");
     const QString second = m_isolation->path("second.opml");
-    fixture::writeFile(first, kFirst);
-    fixture::writeFile(second, kSecond);
+    pellavo::test::writeFile(first, kFirst);
+    pellavo::test::writeFile(second, kSecond);
 
     m_view->ReloadChannel(first);
     m_view->SaveChannel();
-    const QByteArray channel1 = fixture::readFile(AppPaths::ChannelFile());
+    const QByteArray channel1 = pellavo::test::readFile(AppPaths::ChannelFile());
     QCOMPARE(channel1, writtenForm(first, OpmlForm::Channel));
     m_view->ReloadChannel(second);
     m_view->SaveChannel();
-    const QByteArray channel2 = fixture::readFile(AppPaths::ChannelFile());
+    const QByteArray channel2 = pellavo::test::readFile(AppPaths::ChannelFile());
     // The third change is a real one: Properties of "Anna" by double-click.
     m_view->expandAll();
     ModalScript script;
@@ -148,11 +148,12 @@ void TestChannel::savesAndUndos() {
     QTest::mouseRelease(m_view->viewport(), Qt::LeftButton, {}, anna);
     QVERIFY2(script.finished(), qPrintable(script.report()));
     QCOMPARE(m_view->m_nBackupCount, 3u);
-    QVERIFY(fixture::readFile(AppPaths::ChannelFile()).contains("title=\"Anna K.\""));
+    QVERIFY(pellavo::test::readFile(AppPaths::ChannelFile()).contains("title=\"Anna K.\""));
 
-    QCOMPARE(fixture::readFile(fixture::backupPath(1)), QByteArray());
-    QCOMPARE(fixture::readFile(fixture::backupPath(2)), channel1);
-    QCOMPARE(fixture::readFile(fixture::backupPath(3)), channel2);
+    QVERIFY(QFileInfo::exists(fixture::backupPath(1)));
+    QCOMPARE(pellavo::test::readFile(fixture::backupPath(1)), QByteArray());
+    QCOMPARE(pellavo::test::readFile(fixture::backupPath(2)), channel1);
+    QCOMPARE(pellavo::test::readFile(fixture::backupPath(3)), channel2);
     QCOMPARE(sync.count(), 1);
     QCOMPARE(sync.first().first().toBool(), true);
     QVERIFY(m_view->m_bSyncChannels);
@@ -170,7 +171,8 @@ void TestChannel::savesAndUndos() {
         QVERIFY(m_view->Action(ID_EDIT_UNDO)->isEnabled());
         QTest::keyClick(m_view.get(), Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(m_view->m_nBackupCount, 2u - step);
-        QCOMPARE(fixture::readFile(AppPaths::ChannelFile()), restored[step]);
+        QVERIFY(QFileInfo::exists(AppPaths::ChannelFile()));
+        QCOMPARE(pellavo::test::readFile(AppPaths::ChannelFile()), restored[step]);
         m_view->expandAll();
         QCOMPARE(fixture::labels(*m_view), trees[step]);
         QCOMPARE(fixture::marks(*m_view), QString(trees[step].size(), QLatin1Char(' ')));
@@ -194,15 +196,16 @@ void TestChannel::savesAndUndos() {
 // A backup left by an earlier run under the same number is never what Undo
 // restores for a save that found no channel file.
 void TestChannel::firstSaveBacksUpNothingAsEmpty() {
-    fixture::writeFile(fixture::backupPath(1), kSecond);
+    pellavo::test::writeFile(fixture::backupPath(1), kSecond);
     start();
     const QString first = m_isolation->path("first.opml");
-    fixture::writeFile(first, kFirst);
+    pellavo::test::writeFile(first, kFirst);
     m_view->ReloadChannel(first);
     m_view->SaveChannel();
     m_view->OnEditUndo();
     QCOMPARE(fixture::labels(*m_view), QStringList{"My Subscriptions"});
-    QCOMPARE(fixture::readFile(AppPaths::ChannelFile()), QByteArray());
+    QVERIFY(QFileInfo::exists(AppPaths::ChannelFile()));
+    QCOMPARE(pellavo::test::readFile(AppPaths::ChannelFile()), QByteArray());
 }
 
 void TestChannel::import_data() {
@@ -251,17 +254,17 @@ void TestChannel::import() {
     QFETCH(QStringList, says);
     QFETCH(QStringList, tree);
     const QString first = m_isolation->path("first.opml");
-    fixture::writeFile(first, kFirst);
+    pellavo::test::writeFile(first, kFirst);
     start();
     m_view->ReloadChannel(first);
     m_view->SaveChannel();
-    const QByteArray channelBefore = fixture::readFile(AppPaths::ChannelFile());
+    const QByteArray channelBefore = pellavo::test::readFile(AppPaths::ChannelFile());
     m_view->expandAll();
     mark("World");
     const QString before = fixture::marks(*m_view);
 
     const QString input = m_isolation->path("input.opml");
-    fixture::writeFile(input, content);
+    pellavo::test::writeFile(input, content);
     steps::Message message;
     ModalScript script;
     script.then(steps::typeFileName(input)).then(confirm ? steps::pressReturn() : steps::pressEscape());
@@ -282,18 +285,18 @@ void TestChannel::import() {
     const bool replaced = tree.size() != 4 || tree[1] != QLatin1String("  News");
     if (!replaced) {
         QCOMPARE(m_view->m_nBackupCount, 1u);
-        QCOMPARE(fixture::readFile(AppPaths::ChannelFile()), channelBefore);
+        QCOMPARE(pellavo::test::readFile(AppPaths::ChannelFile()), channelBefore);
         QCOMPARE(fixture::marks(*m_view), before);
         return;
     }
     QCOMPARE(m_view->m_nBackupCount, 2u);
     QCOMPARE(fixture::marks(*m_view), QString(tree.size(), QLatin1Char(' ')));
     QCOMPARE(m_view->SelectedNode(), m_view->RootNode());
-    QCOMPARE(fixture::readFile(AppPaths::ChannelFile()), writtenForm(input, OpmlForm::Channel));
+    QCOMPARE(pellavo::test::readFile(AppPaths::ChannelFile()), writtenForm(input, OpmlForm::Channel));
     m_view->OnEditUndo();
     m_view->expandAll();
     QCOMPARE(fixture::labels(*m_view), (QStringList{"My Subscriptions", "  News", "    World", "  Solo"}));
-    QCOMPARE(fixture::readFile(AppPaths::ChannelFile()), channelBefore);
+    QCOMPARE(pellavo::test::readFile(AppPaths::ChannelFile()), channelBefore);
 }
 
 // The way a user does it: Alt+F, I, the path typed into the file dialog, Yes; then
@@ -301,7 +304,7 @@ void TestChannel::import() {
 // the channel file in the channel form, and nothing else is shown.
 void TestChannel::importThenExportThroughTheWindow() {
     const QString input = m_isolation->path("subscriptions.opml");
-    fixture::writeFile(
+    pellavo::test::writeFile(
         input,
         fixture::opml(
             "<outline text=\"Tech\" title=\"Tech\">\n"
@@ -343,8 +346,8 @@ void TestChannel::importThenExportThroughTheWindow() {
             .then(steps::typeFileName(exported));
     });
 
-    QCOMPARE(fixture::readFile(exported), writtenForm(input, OpmlForm::Export));
-    const QByteArray channel = fixture::readFile(AppPaths::ChannelFile());
+    QCOMPARE(pellavo::test::readFile(exported), writtenForm(input, OpmlForm::Export));
+    const QByteArray channel = pellavo::test::readFile(AppPaths::ChannelFile());
     QCOMPARE(channel, writtenForm(input, OpmlForm::Channel));
     QVERIFY(channel.contains("xmlurl=\"https://lwn.net/headlines/rss\""));
     QVERIFY(channel.contains("title=\"LWN &amp; co\""));
@@ -361,11 +364,11 @@ void TestChannel::importThenExportThroughTheWindow() {
 // says so, naming the file; the tree keeps the change. A failed export says so too.
 void TestChannel::fullDisk() {
     const QString first = m_isolation->path("first.opml");
-    fixture::writeFile(first, kFirst);
+    pellavo::test::writeFile(first, kFirst);
     start();
     m_view->ReloadChannel(first);
     m_view->SaveChannel();
-    const QByteArray before = fixture::readFile(AppPaths::ChannelFile());
+    const QByteArray before = pellavo::test::readFile(AppPaths::ChannelFile());
 
     COutlineItem* solo = CPellavoView::ItemOf(fixture::node(*m_view, "Solo"));
     COutlineItem::SetString(solo->m_pszDescription, QByteArray(64 * 1024, 'd').constData());
@@ -381,8 +384,8 @@ void TestChannel::fullDisk() {
     QVERIFY2(message.text.contains(QDir::toNativeSeparators(AppPaths::ChannelFile())),
              qPrintable(message.text));
     QVERIFY(message.warningIcon);
-    QCOMPARE(fixture::readFile(AppPaths::ChannelFile()), before);
-    QCOMPARE(QDir(QFileInfo(AppPaths::ChannelFile()).absolutePath()).entryList(QDir::Files),
+    QCOMPARE(pellavo::test::readFile(AppPaths::ChannelFile()), before);
+    QCOMPARE(QDir(QFileInfo(AppPaths::ChannelFile()).absolutePath()).entryList(QDir::Files | QDir::Hidden),
              QStringList{"Pellavo.Cha"});
     QCOMPARE(qstrlen(solo->m_pszDescription), 64 * 1024);
 
@@ -407,23 +410,23 @@ void TestChannel::backupFolderUnusable() {
     QString error;
     const QString folder = AppPaths::PrivateTempFolder(&error);
     QVERIFY(QDir(folder).removeRecursively());
-    fixture::writeFile(folder, "in the way");
+    pellavo::test::writeFile(folder, "in the way");
     const QString first = m_isolation->path("first.opml");
-    fixture::writeFile(first, kFirst);
+    pellavo::test::writeFile(first, kFirst);
     m_view->ReloadChannel(first);
     steps::Message saveMessage;
     steps::Message undoMessage;
     ModalScript script;
     script.then(steps::acceptMessage(&saveMessage)).then(steps::acceptMessage(&undoMessage));
     m_view->SaveChannel();
-    const QByteArray saved = fixture::readFile(AppPaths::ChannelFile());
+    const QByteArray saved = pellavo::test::readFile(AppPaths::ChannelFile());
     QCOMPARE(saved, writtenForm(first, OpmlForm::Channel));
     m_view->OnEditUndo();
     QVERIFY2(script.finished(), qPrintable(script.report()));
     QCOMPARE(saveMessage.caption, QStringLiteral("Error"));
     QVERIFY2(saveMessage.text.contains(QDir::toNativeSeparators(folder)), qPrintable(saveMessage.text));
     QCOMPARE(undoMessage.caption, QStringLiteral("Error"));
-    QCOMPARE(fixture::readFile(AppPaths::ChannelFile()), saved);
+    QCOMPARE(pellavo::test::readFile(AppPaths::ChannelFile()), saved);
     QCOMPARE(m_view->m_nBackupCount, 0u);
     QFile::remove(folder);
 }
@@ -431,27 +434,35 @@ void TestChannel::backupFolderUnusable() {
 // The file follows the order the tree shows, not the model's links.
 void TestChannel::savedInTreeOrder() {
     const QString first = m_isolation->path("first.opml");
-    fixture::writeFile(first, kFirst);
+    pellavo::test::writeFile(first, kFirst);
     start();
     m_view->ReloadChannel(first);
     QTreeWidgetItem* root = m_view->RootNode();
     root->insertChild(0, root->takeChild(1));
     m_view->SaveChannel();
-    const QByteArray channel = fixture::readFile(AppPaths::ChannelFile());
+    const QByteArray channel = pellavo::test::readFile(AppPaths::ChannelFile());
     QVERIFY(channel.indexOf("title=\"Solo\"") < channel.indexOf("title=\"News\""));
 }
 
-// A save killed before its rename leaves "Pellavo.Cha.XXXXXX" behind; the next start
-// clears those away and nothing else.
+// A save killed before its rename leaves its file beside the channel file, under a
+// name only our save makes; the next start clears those away and nothing else, not
+// even files that look like them.
 void TestChannel::startRemovesUnfinishedSaves() {
     const QString channel = AppPaths::ChannelFile();
-    QDir().mkpath(QFileInfo(channel).absolutePath());
-    fixture::writeFile(channel, kFirst);
-    const QStringList orphans{channel + ".xnzyat", channel + ".A1b2C3"};
-    const QStringList kept{channel + ".bak", channel + ".saved-by-me", channel + ".abc-12",
-                           QFileInfo(channel).absolutePath() + "/Other.Cha.xnzyat"};
+    const QString folder = QFileInfo(channel).absolutePath();
+    QDir().mkpath(folder);
+    pellavo::test::writeFile(channel, kFirst);
+    const QStringList orphans{folder + "/.Pellavo.Cha.unfinished-xnzyat",
+                              folder + "/.Pellavo.Cha.unfinished-A1b2C3"};
+    const QStringList kept{channel + ".backup",
+                           channel + ".xnzyat",
+                           channel + ".bak",
+                           channel + ".saved-by-me",
+                           folder + "/.Pellavo.Cha.unfinished-abc",
+                           folder + "/.Pellavo.Cha.unfinished-abc-12",
+                           folder + "/.Other.Cha.unfinished-xnzyat"};
     for (const QString& path : orphans + kept)
-        fixture::writeFile(path, "<opml");
+        pellavo::test::writeFile(path, "<opml");
     start();
     for (const QString& path : orphans)
         QVERIFY2(!QFile::exists(path), qPrintable(path));
@@ -459,7 +470,7 @@ void TestChannel::startRemovesUnfinishedSaves() {
         QVERIFY2(QFile::exists(path), qPrintable(path));
         QFile::remove(path);
     }
-    QCOMPARE(fixture::readFile(channel), kFirst);
+    QCOMPARE(pellavo::test::readFile(channel), kFirst);
     QVERIFY(fixture::node(*m_view, "World"));
 }
 
@@ -486,7 +497,7 @@ void TestChannel::startKeepsDamagedChannel() {
     QDir().mkpath(folder.path());
     for (const QString& copy : folder.entryList({"Pellavo.Cha.damaged-*"}, QDir::Files))
         QFile::remove(folder.filePath(copy));
-    fixture::writeFile(channel, content);
+    pellavo::test::writeFile(channel, content);
     steps::Message message;
     ModalScript script;
     if (!says.isEmpty())
@@ -509,10 +520,17 @@ void TestChannel::startKeepsDamagedChannel() {
     QVERIFY2(message.text.contains(QDir::toNativeSeparators(channel)) && message.text.contains(says) &&
                  message.text.contains(QDir::toNativeSeparators(copy)),
              qPrintable(message.text));
+    // Another start while the file stays damaged says so again and keeps no second copy.
+    steps::Message again;
+    script.then(steps::acceptMessage(&again));
+    m_view->OnInitialUpdate();
+    QTRY_VERIFY2(script.finished(), qPrintable(script.report()));
+    QCOMPARE(folder.entryList({"Pellavo.Cha.damaged-*"}, QDir::Files), copies);
+    QCOMPARE(again.text, message.text);
     // The first change replaces the channel file; the copy stays as it was.
     m_view->SaveChannel();
-    QVERIFY(fixture::readFile(channel) != content);
-    QCOMPARE(fixture::readFile(copy), content);
+    QVERIFY(pellavo::test::readFile(channel) != content);
+    QCOMPARE(pellavo::test::readFile(copy), content);
 }
 
 PELLAVO_TEST_MAIN(TestChannel)

@@ -70,7 +70,7 @@ void TestDrag::start(const QByteArray& body, const QSize& size) {
     m_isolation = std::make_unique<fixture::Isolation>();
     QDir().mkpath(QFileInfo(AppPaths::ChannelFile()).absolutePath());
     m_channel = fixture::opml(body);
-    fixture::writeFile(AppPaths::ChannelFile(), m_channel);
+    pellavo::test::writeFile(AppPaths::ChannelFile(), m_channel);
     m_doc = std::make_unique<CPellavoDoc>();
     m_view = std::make_unique<CPellavoView>(m_doc.get());
     m_view->resize(size);
@@ -196,7 +196,7 @@ void TestDrag::drops() {
     QCOMPARE(fixture::marks(*m_view), marks);
     const bool moved = tree != kTree;
     QCOMPARE(m_view->m_nBackupCount, moved ? 1u : 0u);
-    QCOMPARE(fixture::readFile(AppPaths::ChannelFile()),
+    QCOMPARE(pellavo::test::readFile(AppPaths::ChannelFile()),
              moved ? fixture::channelFromTree(*m_view) : m_channel);
 }
 
@@ -320,7 +320,7 @@ void TestDrag::interrupted() {
     QCOMPARE(fixture::labels(*m_view), kTree);
     QCOMPARE(fixture::modelLabels(m_doc->m_pRoot.get()), kTree);
     QCOMPARE(m_view->m_nBackupCount, 0u);
-    QCOMPARE(fixture::readFile(AppPaths::ChannelFile()), m_channel);
+    QCOMPARE(pellavo::test::readFile(AppPaths::ChannelFile()), m_channel);
 }
 
 void TestDrag::autoScroll_data() {

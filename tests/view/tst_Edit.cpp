@@ -89,7 +89,7 @@ void TestEdit::cleanup() {
 void TestEdit::start(const QByteArray& body) {
     m_isolation = std::make_unique<fixture::Isolation>();
     QDir().mkpath(QFileInfo(AppPaths::ChannelFile()).absolutePath());
-    fixture::writeFile(AppPaths::ChannelFile(), fixture::opml(body));
+    pellavo::test::writeFile(AppPaths::ChannelFile(), fixture::opml(body));
     m_doc = std::make_unique<CPellavoDoc>();
     m_view = std::make_unique<CPellavoView>(m_doc.get());
     m_view->resize(400, 600);
@@ -134,7 +134,7 @@ void TestEdit::select(const QString& label) {
 void TestEdit::checkTreeModelFile(unsigned saves) {
     QCOMPARE(fixture::modelLabels(m_doc->m_pRoot.get()), fixture::labels(*m_view));
     QCOMPARE(m_view->m_nBackupCount, saves);
-    const QByteArray channel = fixture::readFile(AppPaths::ChannelFile());
+    const QByteArray channel = pellavo::test::readFile(AppPaths::ChannelFile());
     if (saves)
         QCOMPARE(channel, fixture::channelFromTree(*m_view));
     else
@@ -500,7 +500,7 @@ void TestEdit::sortByName() {
     QCOMPARE(fixture::node(*m_view, "Echo"), echo);
     QCOMPARE(fixture::modelLabels(m_doc->m_pRoot.get()), before);
     QCOMPARE(m_view->m_nBackupCount, 1u);
-    QCOMPARE(fixture::readFile(AppPaths::ChannelFile()), fixture::channelFromTree(*m_view));
+    QCOMPARE(pellavo::test::readFile(AppPaths::ChannelFile()), fixture::channelFromTree(*m_view));
 }
 
 PELLAVO_TEST_MAIN(TestEdit)

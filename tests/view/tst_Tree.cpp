@@ -74,7 +74,7 @@ const QStringList kOrder = {"My Subscriptions", "News",       "World",       "Lo
 void TestTree::init() {
     m_isolation = std::make_unique<fixture::Isolation>();
     QDir().mkpath(QFileInfo(AppPaths::ChannelFile()).absolutePath());
-    fixture::writeFile(AppPaths::ChannelFile(), fixture::opml(kBody));
+    pellavo::test::writeFile(AppPaths::ChannelFile(), fixture::opml(kBody));
     m_doc = std::make_unique<CPellavoDoc>();
     m_view = std::make_unique<CPellavoView>(m_doc.get());
     m_view->resize(400, 600);
@@ -471,7 +471,7 @@ void TestTree::properties() {
     const bool accepted = close == Qt::Key_Return;
     QCOMPARE(m_view->m_nBackupCount, accepted ? 1u : 0u);
     QCOMPARE(m_view->m_bSyncChannels, accepted);
-    const QByteArray channel = fixture::readFile(AppPaths::ChannelFile());
+    const QByteArray channel = pellavo::test::readFile(AppPaths::ChannelFile());
     if (accepted)
         QVERIFY(channel.contains(stored.first().toUtf8().replace("&", "&amp;")));
     else

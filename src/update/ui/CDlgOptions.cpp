@@ -1,6 +1,7 @@
 #include "update/ui/CDlgOptions.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
@@ -34,9 +35,14 @@ CDlgOptions::CDlgOptions(QWidget* parent) : QDialog(parent) {
     browse->setObjectName(QStringLiteral("browse"));
     browse->setAutoDefault(false);
     browse->setMaximumWidth(browse->fontMetrics().horizontalAdvance(QStringLiteral("...")) + 24);
-    auto* outputLayout = new QHBoxLayout(outputBox);
-    outputLayout->addWidget(m_editFeedFile, 1);
-    outputLayout->addWidget(browse);
+    m_chkEBook =
+        new QCheckBox(QStringLiteral("Also make an e-book for the phone's reader (EPUB)"), outputBox);
+    m_chkEBook->setObjectName(QStringLiteral("ebook"));
+    auto* outputLayout = new QGridLayout(outputBox);
+    outputLayout->addWidget(m_editFeedFile, 0, 0);
+    outputLayout->addWidget(browse, 0, 1);
+    outputLayout->addWidget(m_chkEBook, 1, 0, 1, 2);
+    outputLayout->setColumnStretch(0, 1);
     connect(browse, &QPushButton::clicked, this, &CDlgOptions::OnBrowse);
 
     auto* intervalBox = new QGroupBox(QStringLiteral("Auto Update Interval"), this);
@@ -83,6 +89,7 @@ void CDlgOptions::showEvent(QShowEvent* event) {
 
 void CDlgOptions::TransferToControls() {
     m_editFeedFile->setText(QDir::toNativeSeparators(m_strFeedFile));
+    m_chkEBook->setChecked(m_bEBook);
     if (QAbstractButton* radio = m_grpInterval->button(std::clamp(m_nIntervalChoice, 0, int(DailyChoice))))
         radio->setChecked(true);
     // The picker cannot show a stored time out of range; it shows the nearest it can.
@@ -110,6 +117,7 @@ void CDlgOptions::OnBrowse() {
 
 void CDlgOptions::accept() {
     m_strFeedFile = QDir::fromNativeSeparators(m_editFeedFile->text());
+    m_bEBook = m_chkEBook->isChecked();
     m_nIntervalChoice = m_grpInterval->checkedId();
     const QTime time = m_ctlTime->time();
     m_nHour = time.isValid() ? time.hour() : -1;

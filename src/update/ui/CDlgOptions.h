@@ -4,6 +4,7 @@
 #include <QString>
 
 class QButtonGroup;
+class QCheckBox;
 class QLineEdit;
 class QTimeEdit;
 
@@ -17,6 +18,7 @@ public:
     void accept() override;
 
     QString m_strFeedFile;
+    bool m_bEBook = false;
     int m_nIntervalChoice = 0; // 0 to 3: 1, 2, 4, 8 hours; 4: daily
     int m_nHour = 0;
     int m_nMinute = 0;
@@ -32,5 +34,6 @@ private:
     void TransferToControls();
 
     QLineEdit* m_editFeedFile;
+    QCheckBox* m_chkEBook;
     QButtonGroup* m_grpInterval;
 };

@@ -109,6 +109,7 @@ void UpdateController::OnManualRunClosed() {
 void UpdateController::OnOptions() {
     CDlgOptions dialog(m_pDialogParent);
     dialog.m_strFeedFile = m_strFeedFile;
+    dialog.m_bEBook = m_settings.EBook();
     dialog.m_nHour = m_nHour;
     dialog.m_nMinute = m_nMinute;
     dialog.m_nIntervalChoice = Schedule::IntervalToChoice(m_nInterval);
@@ -121,6 +122,7 @@ void UpdateController::OnOptions() {
         m_nMinute = dialog.m_nMinute;
     }
     m_settings.SetFeedFile(m_strFeedFile);
+    m_settings.SetEBook(dialog.m_bEBook);
     m_settings.SetSchedule(m_nInterval, m_nHour, m_nMinute);
     m_settings.Sync();
 }
