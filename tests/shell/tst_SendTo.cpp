@@ -26,19 +26,14 @@
 
 namespace {
 
+using pellavo::test::readFile;
+
+// Writes a file, its folders made first.
 void WriteFile(const QString& strPath, const QByteArray& data, bool bExecutable = false) {
     QDir().mkpath(QFileInfo(strPath).path());
-    QFile file(strPath);
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(strPath));
-    file.write(data);
-    file.close();
+    pellavo::test::writeFile(strPath, data);
     if (bExecutable)
-        file.setPermissions(file.permissions() | QFile::ExeOwner | QFile::ExeUser);
-}
-
-QByteArray ReadFile(const QString& strPath) {
-    QFile file(strPath);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        QFile::setPermissions(strPath, QFile::permissions(strPath) | QFile::ExeOwner | QFile::ExeUser);
 }
 
 // Volumes, data folders and programs of a made-up desktop; KDE Connect is asked the real
@@ -502,7 +497,7 @@ private slots:
             DesktopEntryText("Phone & Tablet", '"' + Path("bin/recorder").toUtf8() + "\" --to=phone %F"));
         ChooseFromMenu(QStringLiteral("Phone && Tablet"));
         QVERIFY(RunSendTo({26, 185}));
-        QTRY_COMPARE(ReadFile(m_strOut), QByteArray("--to=phone\n") + m_strFeedFile.toUtf8() + "\n");
+        QTRY_COMPARE(readFile(m_strOut), QByteArray("--to=phone\n") + m_strFeedFile.toUtf8() + "\n");
     }
 
     // The reachable, paired devices come from KDE Connect's daemon, which takes the file too.
@@ -554,7 +549,7 @@ private slots:
         m_pDesktop->lstVolumes = {{"USB STICK", Path("stick"), false}};
         ChooseFromMenu(QStringLiteral("USB STICK"));
         QVERIFY(RunSendTo());
-        QCOMPARE(ReadFile(Path("stick/news.nff")), ReadFile(m_strFeedFile));
+        QCOMPARE(readFile(Path("stick/news.nff")), readFile(m_strFeedFile));
         QCOMPARE(QDir(Path("stick")).entryList(QDir::Files | QDir::Hidden), QStringList{"news.nff"});
     }
 
@@ -570,14 +565,14 @@ private slots:
     }
 
     void copyIntoItsOwnFolderKeepsTheFile() {
-        const QByteArray before = ReadFile(m_strFeedFile);
+        const QByteArray before = readFile(m_strFeedFile);
         SendTarget target;
         target.kind = SendTarget::Kind::Copy;
         target.strName = QStringLiteral("Documents");
         target.strFolder = QFileInfo(m_strFeedFile).path();
         m_pSendTo->SetTargetPath(m_strFeedFile);
         QVERIFY(m_pSendTo->SendTo(target, m_pOwner.get()));
-        QCOMPARE(ReadFile(m_strFeedFile), before);
+        QCOMPARE(readFile(m_strFeedFile), before);
     }
 
     // A phone or a slow stick takes its time: the window goes on answering meanwhile,
@@ -591,7 +586,7 @@ private slots:
         tick.start(0);
         QVERIFY(m_pSendTo->SendTo(target, m_pOwner.get()));
         QVERIFY(nTicks > 0);
-        QVERIFY(ReadFile(strFolder + "/news.nff") == ReadFile(m_strFeedFile));
+        QVERIFY(readFile(strFolder + "/news.nff") == readFile(m_strFeedFile));
         QCOMPARE(QDir(strFolder).entryList(QDir::Files | QDir::Hidden), QStringList{"news.nff"});
     }
 
@@ -623,7 +618,7 @@ private slots:
         QVERIFY(!m_pSendTo->SendTo(target, m_pOwner.get()));
         QVERIFY(!cancel.isActive());
         QVERIFY(!pSeen->bSeen);
-        QCOMPARE(ReadFile(strFolder + "/news.nff"), QByteArray("yesterday's news"));
+        QCOMPARE(readFile(strFolder + "/news.nff"), QByteArray("yesterday's news"));
         QCOMPARE(QDir(strFolder).entryList(QDir::Files | QDir::Hidden), QStringList{"news.nff"});
     }
 
@@ -652,7 +647,7 @@ private slots:
         QCoreApplication::exec();
         QVERIFY(!bSent);
         QVERIFY2(nEndedMs >= 0 && nEndedMs < 1000, qPrintable(QString::number(nEndedMs)));
-        QCOMPARE(ReadFile(strFolder + "/news.nff"), QByteArray("yesterday's news"));
+        QCOMPARE(readFile(strFolder + "/news.nff"), QByteArray("yesterday's news"));
         QCOMPARE(QDir(strFolder).entryList(QDir::Files | QDir::Hidden), QStringList{"news.nff"});
     }
 
@@ -668,7 +663,7 @@ private slots:
             QTest::keyClick(pEdit, Qt::Key_Return);
         });
         QVERIFY(RunSendTo());
-        QCOMPARE(ReadFile(strFolder + "/news.nff"), ReadFile(m_strFeedFile));
+        QCOMPARE(readFile(strFolder + "/news.nff"), readFile(m_strFeedFile));
     }
 };
 
