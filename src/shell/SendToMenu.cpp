@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
+#include <QPointer>
 #include <QProgressDialog>
 #include <QRandomGenerator>
 #include <QStyle>
@@ -251,6 +252,9 @@ bool CopyInto(const QString& strFile, const QString& strFolder, CopyJob& job) {
 
 enum class CopyResult { Copied, Failed, Cancelled };
 
+// The progress box of the copy under way, if any: one copy at a time.
+QPointer<QProgressDialog> g_pCopyUnderWay;
+
 // How long a copy that was told to stop may take to tidy up before the window, or the end
 // of the program, goes on without it.
 constexpr std::chrono::milliseconds kStopGrace{500};
@@ -277,8 +281,11 @@ CopyResult CopyWithProgress(const QString& strFile, const QString& strFolder, co
                              QStringLiteral("Cancel"), 0, kSteps, pOwner);
     progress.setObjectName(QStringLiteral("sendToProgress"));
     progress.setWindowTitle(QStringLiteral("Send To"));
-    progress.setWindowModality(Qt::WindowModal);
+    // The window stays usable meanwhile, File Exit included; an update refuses to write the
+    // file while it is being read, and a second Send To goes to this box.
+    progress.setWindowModality(Qt::NonModal);
     progress.setMinimumDuration(500);
+    g_pCopyUnderWay = &progress;
     progress.setAutoClose(false);
     progress.setAutoReset(false);
     QEventLoop loop;
@@ -382,6 +389,12 @@ bool SendToMenu::IsFeedFileReady(const QString& strFeedFile) {
 }
 
 bool SendToMenu::Run(const QString& strFeedFile, QWidget* pOwner, const QPoint& ptMenu) {
+    if (g_pCopyUnderWay) {
+        g_pCopyUnderWay->show();
+        g_pCopyUnderWay->raise();
+        g_pCopyUnderWay->activateWindow();
+        return false;
+    }
     if (!IsFeedFileReady(strFeedFile)) {
         QMessageBox::warning(pOwner, QStringLiteral("Warning"), kMissingFileText);
         return false;
