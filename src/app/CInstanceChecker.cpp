@@ -60,7 +60,8 @@ Answer AskSocket(const QString& strName) {
 }
 
 xcb_atom_t Atom(xcb_connection_t* connection, const char* pName) {
-    const xcb_intern_atom_cookie_t cookie = xcb_intern_atom(connection, 0, uint16_t(std::strlen(pName)), pName);
+    const xcb_intern_atom_cookie_t cookie =
+        xcb_intern_atom(connection, 0, uint16_t(std::strlen(pName)), pName);
     xcb_intern_atom_reply_t* pReply = xcb_intern_atom_reply(connection, cookie, nullptr);
     if (!pReply)
         return XCB_ATOM_NONE;
@@ -89,7 +90,8 @@ void ActivateOnX11(QWidget* pWindow, const QByteArray& startupId) {
     const uint32_t time = nTime < 0 ? 0 : startupId.mid(nTime + 5).toUInt(&bTime);
 
     xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, Atom(connection, "_NET_STARTUP_ID"),
-                        Atom(connection, "UTF8_STRING"), 8, uint32_t(startupId.size()), startupId.constData());
+                        Atom(connection, "UTF8_STRING"), 8, uint32_t(startupId.size()),
+                        startupId.constData());
 
     xcb_client_message_event_t activate{};
     activate.response_type = XCB_CLIENT_MESSAGE;
@@ -98,7 +100,8 @@ void ActivateOnX11(QWidget* pWindow, const QByteArray& startupId) {
     activate.type = Atom(connection, "_NET_ACTIVE_WINDOW");
     activate.data.data32[0] = 1; // from an application
     activate.data.data32[1] = bTime ? time : XCB_CURRENT_TIME;
-    xcb_send_event(connection, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+    xcb_send_event(connection, 0, root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char*>(&activate));
 
     // Start-up notification messages go in pieces of 20 bytes, ending with a NUL.
@@ -112,8 +115,10 @@ void ActivateOnX11(QWidget* pWindow, const QByteArray& startupId) {
         piece.format = 8;
         piece.window = window;
         piece.type = nAt == 0 ? begin : more;
-        std::memcpy(piece.data.data8, message.constData() + nAt, size_t(qMin<qsizetype>(20, message.size() - nAt)));
-        xcb_send_event(connection, 0, root, XCB_EVENT_MASK_PROPERTY_CHANGE, reinterpret_cast<const char*>(&piece));
+        std::memcpy(piece.data.data8, message.constData() + nAt,
+                    size_t(qMin<qsizetype>(20, message.size() - nAt)));
+        xcb_send_event(connection, 0, root, XCB_EVENT_MASK_PROPERTY_CHANGE,
+                       reinterpret_cast<const char*>(&piece));
     }
     xcb_flush(connection);
 }
@@ -172,8 +177,9 @@ bool CInstanceChecker::RecordFirstInstance() {
     server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!server->listen(strName)) {
         // Only a socket that refuses connections was left by a crashed instance.
-        if (server->serverError() != QAbstractSocket::AddressInUseError || AskSocket(strName) != Answer::Refused ||
-            !QLocalServer::removeServer(strName) || !server->listen(strName))
+        if (server->serverError() != QAbstractSocket::AddressInUseError ||
+            AskSocket(strName) != Answer::Refused || !QLocalServer::removeServer(strName) ||
+            !server->listen(strName))
             return false;
     }
     m_pServer = server.release();

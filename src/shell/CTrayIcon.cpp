@@ -69,9 +69,9 @@ bool CTrayIcon::HasStatusNotifierHost() {
         const QDBusConnection bus = QDBusConnection::sessionBus();
         if (!bus.isConnected() || !bus.interface()->isServiceRegistered(strWatcher))
             return false;
-        QDBusMessage call =
-            QDBusMessage::createMethodCall(strWatcher, QStringLiteral("/StatusNotifierWatcher"),
-                                           QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            strWatcher, QStringLiteral("/StatusNotifierWatcher"),
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
         call << strWatcher << QStringLiteral("IsStatusNotifierHostRegistered");
         const QDBusMessage reply = bus.call(call, QDBus::Block, 2000);
         return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
@@ -81,8 +81,8 @@ bool CTrayIcon::HasStatusNotifierHost() {
 }
 
 bool CTrayIcon::HandleTrayMessage(QSystemTrayIcon::ActivationReason reason) {
-    const bool bActivated = reason == QSystemTrayIcon::DoubleClick ||
-                            (reason == QSystemTrayIcon::Trigger && m_bOpenOnTrigger);
+    const bool bActivated =
+        reason == QSystemTrayIcon::DoubleClick || (reason == QSystemTrayIcon::Trigger && m_bOpenOnTrigger);
     if (!bActivated)
         return false;
     m_pOpen->trigger();

@@ -68,9 +68,9 @@ QString UnescapeMountField(const QByteArray& field) {
 // or cost a round trip to answer anything, are not among them; fuseblk is NTFS on a local
 // disk, which the mount table's line alone describes well enough.
 bool IsLocalDiskFileSystem(const QString& strType) {
-    static const QSet<QString> types{"vfat",  "exfat", "ntfs",  "ntfs3", "msdos", "ext2", "ext3",
-                                     "ext4",  "btrfs", "xfs",   "f2fs",  "hfs",   "hfsplus",
-                                     "udf",   "jfs",   "nilfs2", "fuseblk"};
+    static const QSet<QString> types{"vfat",    "exfat", "ntfs",  "ntfs3",  "msdos",  "ext2",
+                                     "ext3",    "ext4",  "btrfs", "xfs",    "f2fs",   "hfs",
+                                     "hfsplus", "udf",   "jfs",   "nilfs2", "fuseblk"};
     return types.contains(strType);
 }
 
@@ -89,9 +89,8 @@ QHash<QString, QString> BlockDeviceLabels() {
 
 QVariant DBusProperty(const QDBusConnection& bus, const QString& strService, const QString& strPath,
                       const QString& strInterface, const QString& strName) {
-    QDBusMessage call = QDBusMessage::createMethodCall(strService, strPath,
-                                                       QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                       QStringLiteral("Get"));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        strService, strPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     call << strInterface << strName;
     call.setAutoStartService(false);
     const QDBusMessage reply = bus.call(call, QDBus::Block, kDBusTimeoutMs);
@@ -291,7 +290,8 @@ std::optional<QList<SendVolume>> SystemSendTargets::UDisksVolumes() {
             block.value(QStringLiteral("ReadOnly")).toBool())
             continue;
         const QVariantMap drive =
-            objects.value(block.value(QStringLiteral("Drive")).value<QDBusObjectPath>().path()).value(strDrive);
+            objects.value(block.value(QStringLiteral("Drive")).value<QDBusObjectPath>().path())
+                .value(strDrive);
         const QString strBus = drive.value(QStringLiteral("ConnectionBus")).toString();
         const bool bRemovable = drive.value(QStringLiteral("Removable")).toBool() ||
                                 drive.value(QStringLiteral("MediaRemovable")).toBool() ||
@@ -373,9 +373,10 @@ QList<KdeConnectDevice> SystemSendTargets::KdeConnectDevices() const {
         return {};
     QList<KdeConnectDevice> lstDevices;
     for (const QString& strId : reply.arguments().first().toStringList()) {
-        const QString strName = DBusProperty(bus, strService, QStringLiteral("/modules/kdeconnect/devices/") + strId,
-                                             QStringLiteral("org.kde.kdeconnect.device"), QStringLiteral("name"))
-                                    .toString();
+        const QString strName =
+            DBusProperty(bus, strService, QStringLiteral("/modules/kdeconnect/devices/") + strId,
+                         QStringLiteral("org.kde.kdeconnect.device"), QStringLiteral("name"))
+                .toString();
         lstDevices << KdeConnectDevice{strId, strName.isEmpty() ? strId : strName};
     }
     return lstDevices;

@@ -13,8 +13,8 @@
 #include <QIcon>
 #include <QMenu>
 #include <QMessageBox>
-#include <QProcess>
 #include <QPointer>
+#include <QProcess>
 #include <QProgressDialog>
 #include <QRandomGenerator>
 #include <QStyle>
@@ -22,8 +22,8 @@
 #include <QUrl>
 
 #include <atomic>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -119,7 +119,8 @@ public:
         const QByteArray folder = QFile::encodeName(QFileInfo(strDest).path());
         const QByteArray name = QFile::encodeName(QFileInfo(strDest).fileName());
         for (int nTry = 0; nTry < 10 && m_fd < 0; ++nTry) {
-            m_path = folder + "/." + name + "." + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+            m_path =
+                folder + "/." + name + "." + QByteArray::number(QRandomGenerator::global()->generate(), 36);
             m_fd = ::open(m_path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (m_fd < 0 && errno != EEXIST)
                 break;
@@ -244,7 +245,8 @@ bool CopyInto(const QString& strFile, const QString& strFolder, CopyJob& job) {
     // A device that drops part of a file while reporting success is caught here.
     const qint64 nOnTarget = QFileInfo(strDest).size();
     if (nOnTarget != nWritten) {
-        job.strError = QStringLiteral("The target kept %1 of the file's %2 bytes.").arg(nOnTarget).arg(nWritten);
+        job.strError =
+            QStringLiteral("The target kept %1 of the file's %2 bytes.").arg(nOnTarget).arg(nWritten);
         return false;
     }
     return true;
@@ -440,7 +442,8 @@ bool SendToMenu::Copy(const QString& strFolder, const QString& strShownName, QWi
 bool SendToMenu::ShareWithKdeConnect(const SendTarget& target, QWidget* pOwner) {
     constexpr int kTimeoutMs = 10000;
     QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.kde.kdeconnect"), QStringLiteral("/modules/kdeconnect/devices/%1/share").arg(target.strDevice),
+        QStringLiteral("org.kde.kdeconnect"),
+        QStringLiteral("/modules/kdeconnect/devices/%1/share").arg(target.strDevice),
         QStringLiteral("org.kde.kdeconnect.device.share"), QStringLiteral("shareUrl"));
     call << QUrl::fromLocalFile(m_strTargetPath).toString();
     call.setAutoStartService(false);

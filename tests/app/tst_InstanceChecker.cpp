@@ -45,7 +45,8 @@ private slots:
         QVERIFY(waitForLine(first, "FIRST"));
 
         const QList<QPair<QStringList, QByteArray>> rounds{
-            {{"XDG_ACTIVATION_TOKEN=wl-42", "DESKTOP_STARTUP_ID=launcher-7_TIME1234"}, "WOKEN wl-42 launcher-7_TIME1234"},
+            {{"XDG_ACTIVATION_TOKEN=wl-42", "DESKTOP_STARTUP_ID=launcher-7_TIME1234"},
+             "WOKEN wl-42 launcher-7_TIME1234"},
             {{"DESKTOP_STARTUP_ID=has \"quotes\""}, "WOKEN"},
             {{}, "WOKEN"}};
         for (const auto& [environment, woken] : rounds) {

@@ -2,9 +2,9 @@
 
 PrivateBus::PrivateBus(const QString& strAddress) : m_strAddress(strAddress) {
     m_daemon.setStandardErrorFile(QProcess::nullDevice());
-    m_daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                                   QStringLiteral("--address=") + strAddress,
-                                                   QStringLiteral("--print-address")});
+    m_daemon.start(QStringLiteral("dbus-daemon"),
+                   {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                    QStringLiteral("--address=") + strAddress, QStringLiteral("--print-address")});
     // It prints its address once it listens.
     while (m_daemon.waitForReadyRead(10000)) {
         if (m_daemon.canReadLine()) {

@@ -141,10 +141,12 @@ void TestTrayIcon::showAndRemove() {
 void TestTrayIcon::hostActivationOpens() {
     // Qt puts its icon on such a host only on a real display: an X server of the test's own.
     QProcess xserver;
-    xserver.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
+    xserver.start(QStringLiteral("Xvfb"),
+                  {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
     QVERIFY2(xserver.waitForReadyRead(10000), "Xvfb did not start");
     const QString strDisplay = u':' + QString::fromLatin1(xserver.readLine().trimmed());
-    const QString strAddress = QStringLiteral("unix:path=") + QDir::temp().filePath(QStringLiteral("tray_bus"));
+    const QString strAddress =
+        QStringLiteral("unix:path=") + QDir::temp().filePath(QStringLiteral("tray_bus"));
     std::optional<PrivateBus> bus(std::in_place, strAddress);
     QVERIFY(bus->IsRunning());
     FakeWatcher watcher;
@@ -161,15 +163,16 @@ void TestTrayIcon::hostActivationOpens() {
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), strAddress);
         program.setProcessEnvironment(env);
         QByteArray output;
-        connect(&program, &QProcess::readyReadStandardOutput, [&] { output += program.readAllStandardOutput(); });
+        connect(&program, &QProcess::readyReadStandardOutput,
+                [&] { output += program.readAllStandardOutput(); });
         program.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tray_probe"));
         QTRY_VERIFY_WITH_TIMEOUT(output.contains("STATUS-NOTIFIER\n"), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(watcher.m_lstItems.size(), 1, 10000);
         QVERIFY(!output.contains("OPENED"));
 
-        QDBusMessage activate =
-            QDBusMessage::createMethodCall(watcher.m_lstItems.first(), QStringLiteral("/StatusNotifierItem"),
-                                           QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Activate"));
+        QDBusMessage activate = QDBusMessage::createMethodCall(
+            watcher.m_lstItems.first(), QStringLiteral("/StatusNotifierItem"),
+            QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Activate"));
         activate << 0 << 0;
         const QDBusPendingReply<> reply = host.asyncCall(activate);
         QTRY_VERIFY_WITH_TIMEOUT(reply.isFinished(), 10000);
