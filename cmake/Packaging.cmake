@@ -8,7 +8,7 @@ set(CPACK_PACKAGE_DESCRIPTION
     "Pellavo keeps news feed subscriptions as a tree of groups and feeds, downloads the feeds over HTTP and \
 HTTPS on request or on a schedule, and packs every downloaded feed into one news feed file that the user \
 hands to a phone through its Send To menu. Subscriptions are exchanged with other feed readers as OPML. \
-The package also holds pellavo-nff, which shows what a news feed file holds.")
+The package also holds pellavo-nff, which shows what a news feed file holds and makes its e-book.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 

@@ -3,7 +3,6 @@
 #include "shell/BCMenu.h"
 #include "shell/CTaskBar.h"
 #include "shell/CTrayIcon.h"
-#include "shell/SendToMenu.h"
 #include "update/Settings.h"
 #include "view/CPellavoView.h"
 #include "view/Commands.h"
@@ -65,17 +64,31 @@ QMenu* CMainFrame::AddMenu(const QString& title, const QList<int>& commands) {
 }
 
 void CMainFrame::ConnectTaskBar() {
-    // The buttons call the view's handlers directly, as the menu commands do.
-    connect(m_pTaskBar, &CTaskBar::updateAllClicked, m_pView, &CPellavoView::OnUpdateAll);
-    connect(m_pTaskBar, &CTaskBar::updateMarkedClicked, m_pView, &CPellavoView::OnUpdateMarked);
-    connect(m_pTaskBar, &CTaskBar::updateCurrentClicked, m_pView, &CPellavoView::OnUpdateCurrent);
-    connect(m_pTaskBar, &CTaskBar::importClicked, m_pView, &CPellavoView::OnImportOpml);
-    connect(m_pTaskBar, &CTaskBar::exportClicked, m_pView, &CPellavoView::OnExportOpml);
+    // The buttons run the view's commands as the menus and the accelerators do, under the
+    // same enabling rules; a button without a tip of its own shows the command's prompt.
+    const struct {
+        void (CTaskBar::*clicked)();
+        int buttonId;
+        int commandId;
+    } commands[] = {
+        {&CTaskBar::updateAllClicked, CTaskBar::IdUpdateAll, ID_UPDATE_ALL},
+        {&CTaskBar::updateMarkedClicked, CTaskBar::IdUpdateMarked, ID_UPDATE_MARKED},
+        {&CTaskBar::updateCurrentClicked, CTaskBar::IdUpdateCurrent, ID_UPDATE_CURRENT},
+        {&CTaskBar::importClicked, CTaskBar::IdImportOpml, ID_IMPORT_OPML},
+        {&CTaskBar::exportClicked, CTaskBar::IdExportOpml, ID_EXPORT_OPML},
+    };
+    for (const auto& command : commands) {
+        connect(m_pTaskBar, command.clicked, m_pView,
+                [this, id = command.commandId] { m_pView->RunCommand(id); });
+        m_pTaskBar->SetPrompt(command.buttonId, m_pView->Action(command.commandId)->statusTip());
+    }
+    connect(m_pTaskBar, &CTaskBar::sendToClicked, m_pView,
+            [this] { m_pView->RunSendTo(m_pTaskBar, m_pTaskBar->SendToMenuPos()); });
     connect(m_pTaskBar, &CTaskBar::syncToggled, m_pView, &CPellavoView::SetSyncChannels);
     connect(m_pView, &CPellavoView::syncChannelsChanged, m_pTaskBar, &CTaskBar::UpdateSyncButtons);
-    connect(m_pTaskBar, &CTaskBar::sendToClicked, this,
-            [this] { SendToMenu().Run(m_pView->FeedFile(), m_pTaskBar, m_pTaskBar->SendToMenuPos()); });
     m_pTaskBar->UpdateSyncButtons(m_pView->m_bSyncChannels);
+    // The buttons keep Tab and Return; every other key goes to the tree.
+    m_pTaskBar->SetKeyTarget(m_pView);
 }
 
 void CMainFrame::BuildMenus() {
@@ -101,11 +114,19 @@ void CMainFrame::OnOpen() {
     showNormal();
     raise();
     activateWindow();
+    // Also when the window was up already and only comes to the front.
+    m_pView->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 void CMainFrame::OnAppExit() {
     m_bQuitting = true;
     close();
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+    // Shown first or again (tray Open, a later start, a restore), the window's keys act on the tree.
+    m_pView->setFocus(Qt::ActiveWindowFocusReason);
+    QMainWindow::showEvent(event);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

@@ -48,4 +48,7 @@ void CPellavoApp::OnAppAbout() {
     // on the screen, when the window is hidden in the notification area.
     CAboutDlg about(m_pFrame && m_pFrame->isVisible() ? m_pFrame.get() : nullptr);
     about.exec();
+    // As after the view's own commands, the window's keys go on acting on the tree.
+    if (m_pFrame)
+        m_pFrame->View()->setFocus(Qt::OtherFocusReason);
 }

@@ -53,7 +53,8 @@ constexpr Field<COutlineHead> kHeadFields[] = {
 
 class COutlineParser : public ExpatImpl<COutlineParser> {
 public:
-    COutlineParser(COutlineHead& head, COutlineItem& root) : m_head(head), m_root(root), m_pCurrent(&root) {}
+    COutlineParser(COutlineHead& head, COutlineItem& root, OpmlTrace trace)
+        : m_head(head), m_root(root), m_pCurrent(&root), m_bTrace(trace == OpmlTrace::On) {}
 
     enum class Result { Ok, XmlError, OtherError };
 
@@ -81,7 +82,8 @@ public:
 
     void OnStartElement(const XML_Char* name, const XML_Char** attributes) {
         if (EqualsNoCase(name, "opml")) {
-            std::fputs("We got an OPML document.\n", stdout);
+            if (m_bTrace)
+                std::fputs("We got an OPML document.\n", stdout);
         } else if (EqualsNoCase(name, "outline")) {
             m_state = State::InOutline;
             auto* item = new COutlineItem;
@@ -99,7 +101,8 @@ public:
                         break;
                     }
                 }
-                std::printf("Attribute %s: %s\n", attribute[0], attribute[1]);
+                if (m_bTrace)
+                    std::printf("Attribute %s: %s\n", attribute[0], attribute[1]);
             }
         } else if (EqualsNoCase(name, "head")) {
             m_state = State::InHead;
@@ -149,6 +152,7 @@ private:
     COutlineItem* m_pLastChild = nullptr;
     State m_state = State::None;
     std::string m_text;
+    bool m_bTrace;
 };
 
 // Reads the XML as a sequence of code units: bytes, or 16-bit units of UTF-16.
@@ -247,17 +251,18 @@ void NewModel(std::unique_ptr<COutlineHead>& head, std::unique_ptr<COutlineItem>
 }
 
 COutlineParser::Result ParseInto(QIODevice& in, std::unique_ptr<COutlineHead>& head,
-                                 std::unique_ptr<COutlineItem>& root, OpmlParseError* error) {
+                                 std::unique_ptr<COutlineItem>& root, OpmlParseError* error,
+                                 OpmlTrace trace) {
     NewModel(head, root);
-    COutlineParser parser(*head, *root);
+    COutlineParser parser(*head, *root, trace);
     return parser.Parse(in, error);
 }
 
 } // namespace
 
 bool ParseOutline(QIODevice& in, std::unique_ptr<COutlineHead>& head, std::unique_ptr<COutlineItem>& root,
-                  OpmlParseError* error) {
-    const COutlineParser::Result result = ParseInto(in, head, root, error);
+                  OpmlParseError* error, OpmlTrace trace) {
+    const COutlineParser::Result result = ParseInto(in, head, root, error, trace);
     if (result != COutlineParser::Result::XmlError || !in.seek(0))
         return result == COutlineParser::Result::Ok;
 
@@ -269,7 +274,7 @@ bool ParseOutline(QIODevice& in, std::unique_ptr<COutlineHead>& head, std::uniqu
         return false;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
-    return ParseInto(buffer, head, root, error) == COutlineParser::Result::Ok;
+    return ParseInto(buffer, head, root, error, trace) == COutlineParser::Result::Ok;
 }
 
 bool ParseOutlineFile(const QString& path, std::unique_ptr<COutlineHead>& head,
@@ -283,5 +288,5 @@ bool ParseOutlineFile(const QString& path, std::unique_ptr<COutlineHead>& head,
         }
         return false;
     }
-    return ParseOutline(file, head, root, error);
+    return ParseOutline(file, head, root, error, OpmlTrace::On);
 }

@@ -21,7 +21,11 @@ struct OpmlParseError {
 bool ParseOutlineFile(const QString& path, std::unique_ptr<COutlineHead>& head,
                       std::unique_ptr<COutlineItem>& root, OpmlParseError* error = nullptr);
 
+// Whether the reader writes its trace lines to standard output. Readers of a channel
+// file that is not the user's own subscription list (the e-book's table of contents) go quiet.
+enum class OpmlTrace { On, Off };
+
 // The same from a device open for reading, which is read in the same chunks. The
 // retry with bare ampersands escaped needs a device that can seek back to its start.
 bool ParseOutline(QIODevice& in, std::unique_ptr<COutlineHead>& head, std::unique_ptr<COutlineItem>& root,
-                  OpmlParseError* error = nullptr);
+                  OpmlParseError* error = nullptr, OpmlTrace trace = OpmlTrace::On);

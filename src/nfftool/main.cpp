@@ -1,8 +1,11 @@
-// pellavo-nff: shows what a news feed file holds, so that a user can see what goes to the phone.
+// pellavo-nff: shows what a news feed file holds, so that a user can see what goes to the phone,
+// and makes the e-book edition of it.
 
+#include "update/EBookEdition.h"
 #include "update/NewsFeedFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QXmlStreamReader>
 
 #include <cstdio>
@@ -14,6 +17,7 @@ enum Exit { Ok = 0, Failed = 1, Usage = 2 };
 const char HelpText[] = "Usage: pellavo-nff FILE\n"
                         "       pellavo-nff --channel FILE\n"
                         "       pellavo-nff --record N FILE\n"
+                        "       pellavo-nff --epub BOOK FILE\n"
                         "\n"
                         "Shows what a Pellavo news feed file (.nff) holds.\n"
                         "\n"
@@ -21,6 +25,10 @@ const char HelpText[] = "Usage: pellavo-nff FILE\n"
                         "                  record: number, address, content length, feed title\n"
                         "  --channel FILE  write the subscription list (OPML) the file carries\n"
                         "  --record N FILE write the feed document of record N (from 1)\n"
+                        "  --epub BOOK FILE\n"
+                        "                  write the e-book (EPUB 3) of the file to BOOK: one chapter\n"
+                        "                  per record, contents that follow the subscriptions; an\n"
+                        "                  existing BOOK is replaced only by a complete new one\n"
                         "  --help          show this help\n"
                         "\n"
                         "Exit status: 0 on success, 1 when the file cannot be read, is malformed\n"
@@ -111,6 +119,12 @@ int WriteRecord(const QString& path, NewsFeedReader& reader, long long wanted) {
         QStringLiteral("%1: there is no record %2; the file holds %3").arg(path).arg(wanted).arg(index));
 }
 
+// The book is dated by the run that wrote the file.
+int WriteBook(const QString& path, const QString& book) {
+    QString error;
+    return WriteEBookEdition(path, book, QFileInfo(path).lastModified(), &error) ? Ok : fail(error);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -122,9 +136,10 @@ int main(int argc, char** argv) {
         return Ok;
     }
 
-    enum class Mode { List, Channel, Record } mode = Mode::List;
+    enum class Mode { List, Channel, Record, EBook } mode = Mode::List;
     long long wanted = 0;
     QString path;
+    QString book;
     if (args.size() == 1 && !args[0].startsWith(QLatin1Char('-'))) {
         path = args[0];
     } else if (args.size() == 2 && args[0] == QLatin1String("--channel")) {
@@ -137,6 +152,12 @@ int main(int argc, char** argv) {
             return usage(QStringLiteral("record number '%1' is not a number from 1 up").arg(args[1]));
         mode = Mode::Record;
         path = args[2];
+    } else if (args.size() == 3 && args[0] == QLatin1String("--epub")) {
+        mode = Mode::EBook;
+        book = args[1];
+        path = args[2];
+        if (QFileInfo(book).absoluteFilePath() == QFileInfo(path).absoluteFilePath())
+            return usage(QStringLiteral("the book would take the place of the news feed file"));
     } else {
         return usage(args.isEmpty() ? QStringLiteral("no file given") : QStringLiteral("wrong arguments"));
     }
@@ -158,6 +179,8 @@ int main(int argc, char** argv) {
         return Ok;
     case Mode::Record:
         return WriteRecord(path, reader, wanted);
+    case Mode::EBook:
+        return WriteBook(path, book);
     }
     return Failed;
 }

@@ -351,15 +351,17 @@ BCMenu::Item BCMenu::Describe(const QStyleOptionMenuItem& option, const QWidget*
                      (proxy()->styleHint(SH_UnderlineShortcut, &option, widget) ? Qt::TextShowMnemonic
                                                                                 : Qt::TextHideMnemonic);
     if (const auto* menu = qobject_cast<const QMenu*>(widget)) {
-        if (const QAction* action = menu->actionAt(option.rect.center())) {
-            bool isId = false;
-            const int commandId = action->data().toInt(&isId);
-            if (isId)
-                item.image = m_images.IndexOf(commandId);
-        }
+        if (const QAction* action = menu->actionAt(option.rect.center()))
+            item.image = ImageOf(action);
         item.devicePixelRatio = menu->devicePixelRatio();
     }
     return item;
+}
+
+int BCMenu::ImageOf(const QAction* action) const {
+    bool isId = false;
+    const int commandId = action->data().toInt(&isId);
+    return isId ? m_images.IndexOf(commandId) : -1;
 }
 
 void BCMenu::DrawItem(const QStyleOptionMenuItem& option, QPainter* painter, const QWidget* widget) const {

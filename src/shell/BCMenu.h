@@ -6,6 +6,7 @@
 #include <QList>
 #include <QProxyStyle>
 
+class QAction;
 class QMenu;
 class QMenuBar;
 class QStyleOptionMenuItem;
@@ -61,6 +62,8 @@ public:
     bool LoadToolbarImages(const QString& path = ToolbarPath());
     bool LoadToolbarImages(const QImage& strip, const QImage& strip2x = QImage());
     const BCMenuImages& Images() const { return m_images; }
+    // The picture an item of this action shows: its index in Images(), or -1 for none.
+    int ImageOf(const QAction* action) const;
 
     // Apply, with this style rather than the shared one.
     void Attach(QMenu* menu);

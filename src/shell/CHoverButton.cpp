@@ -1,6 +1,7 @@
 #include "shell/CHoverButton.h"
 
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -101,8 +102,18 @@ void CHoverButton::leaveEvent(QEvent* event) {
     QAbstractButton::leaveEvent(event);
 }
 
+// Return presses the button as Space does, also where the window hands Space to another widget.
+void CHoverButton::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !event->isAutoRepeat()) {
+        animateClick();
+        event->accept();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
+}
+
 // Focus that came from the keyboard looks like the mouse resting on the button, so that
-// Tab shows where Space will act; focus a click or the window's activation gave stays unseen.
+// Tab shows where Return will act; focus a click or the window's activation gave stays unseen.
 bool CHoverButton::HasVisibleFocus() const {
     return hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange);
 }

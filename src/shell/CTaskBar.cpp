@@ -2,8 +2,10 @@
 
 #include "shell/CHoverButton.h"
 
-#include <QEvent>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QLinearGradient>
 #include <QPainter>
 
@@ -78,6 +80,27 @@ int MulDivRound(int a, int b, int c) {
     return (a * b + c / 2) / c;
 }
 
+// The keys a focused button answers itself: moving the focus, pressing it, and the
+// modifiers on their own, which must not pull the focus away before Shift+Tab.
+bool ButtonKeepsKey(int nKey) {
+    switch (nKey) {
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Shift:
+    case Qt::Key_Control:
+    case Qt::Key_Meta:
+    case Qt::Key_Alt:
+    case Qt::Key_AltGr:
+    case Qt::Key_Super_L:
+    case Qt::Key_Super_R:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 CTaskBar::CTaskBar(QWidget* parent) : QWidget(parent) {
@@ -96,6 +119,7 @@ CTaskBar::CTaskBar(QWidget* parent) : QWidget(parent) {
         pButton->move(layout.ptTopLeft);
         pButton->LoadStates(layout.nBitmapId);
         pButton->SetTip(QString::fromLatin1(layout.pszTip), true);
+        pButton->installEventFilter(this);
         *members[i] = pButton;
     }
 
@@ -146,6 +170,39 @@ void CTaskBar::SetPanel(const QPixmap& panel, const QPixmap& panel2x) {
     if (!m_bmpPanel2x.isNull())
         m_bmpPanel2x.setDevicePixelRatio(2.0);
     update();
+}
+
+void CTaskBar::SetPrompt(int nId, const QString& strPrompt) {
+    CHoverButton* pButton = Button(nId);
+    if (pButton && pButton->toolTip().isEmpty())
+        pButton->SetTip(strPrompt, true);
+}
+
+void CTaskBar::SetKeyTarget(QWidget* pTarget) {
+    m_pKeyTarget = pTarget;
+}
+
+bool CTaskBar::eventFilter(QObject* watched, QEvent* event) {
+    if (!m_pKeyTarget)
+        return QWidget::eventFilter(watched, event);
+    bool bHandOver = false;
+    if (event->type() == QEvent::KeyPress)
+        bHandOver = !ButtonKeepsKey(static_cast<QKeyEvent*>(event)->key());
+    else if (event->type() == QEvent::ContextMenu) {
+        // The menu key reaches the focus as a context menu event before its key press.
+        bHandOver = static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard;
+    }
+    if (!bHandOver)
+        return QWidget::eventFilter(watched, event);
+    // The target takes the focus, so that the key's release and the keys after it go there too.
+    m_pKeyTarget->setFocus(Qt::OtherFocusReason);
+    if (event->type() == QEvent::ContextMenu) {
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint(), m_pKeyTarget->mapToGlobal(QPoint()));
+        QCoreApplication::sendEvent(m_pKeyTarget, &menu);
+    } else {
+        QCoreApplication::sendEvent(m_pKeyTarget, event);
+    }
+    return true;
 }
 
 void CTaskBar::UpdateSyncButtons(bool bSyncChannels) {

@@ -2,6 +2,7 @@
 
 #include <QPixmap>
 #include <QPoint>
+#include <QPointer>
 #include <QWidget>
 
 class CHoverButton;
@@ -41,6 +42,13 @@ public:
     // The panel picture; tests and the artwork preview set their own.
     void SetPanel(const QPixmap& panel, const QPixmap& panel2x = QPixmap());
 
+    // The tip of a button that has none of its own: its command's prompt.
+    void SetPrompt(int nId, const QString& strPrompt);
+    // The widget that the keys go to while a button has the focus: the buttons keep Tab,
+    // Shift+Tab and Return (which presses them), and every other key, with the focus,
+    // goes to the target. Null keeps the keys at the buttons.
+    void SetKeyTarget(QWidget* pTarget);
+
 public slots:
     // Shows the ticked box when the flag is on and the empty one when it is off.
     void UpdateSyncButtons(bool bSyncChannels);
@@ -58,6 +66,7 @@ signals:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void OnSyncClicked(bool bSyncChannels);
@@ -72,4 +81,5 @@ private:
     CHoverButton* m_pSyncOn;
     QPixmap m_bmpPanel;
     QPixmap m_bmpPanel2x;
+    QPointer<QWidget> m_pKeyTarget;
 };

@@ -1,6 +1,7 @@
 #include "shell/SendToMenu.h"
 
 #include "shell/DesktopEntry.h"
+#include "shell/WarningBox.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -12,7 +13,6 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
 #include <QProgressDialog>
@@ -79,7 +79,7 @@ private:
 };
 
 void ShowError(QWidget* pOwner, const QString& strText) {
-    QMessageBox::warning(pOwner, QStringLiteral("Error"), strText);
+    ShowWarningBox(QStringLiteral("Error"), strText, pOwner);
 }
 
 // What a copy's worker and the window share. The worker writes `bCopied` and `strError`
@@ -398,7 +398,7 @@ bool SendToMenu::Run(const QString& strFeedFile, QWidget* pOwner, const QPoint& 
         return false;
     }
     if (!IsFeedFileReady(strFeedFile)) {
-        QMessageBox::warning(pOwner, QStringLiteral("Warning"), kMissingFileText);
+        ShowWarningBox(QStringLiteral("Warning"), kMissingFileText, pOwner);
         return false;
     }
     SetTargetPath(strFeedFile);

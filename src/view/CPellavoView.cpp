@@ -5,6 +5,7 @@
 #include "model/PellavoDoc.h"
 #include "model/TextConv.h"
 #include "shell/BCMenu.h"
+#include "shell/WarningBox.h"
 #include "update/Schedule.h"
 #include "update/Settings.h"
 #include "update/ui/UpdateController.h"
@@ -15,7 +16,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QMessageBox>
 #include <QStyledItemDelegate>
 
 #include <utility>
@@ -57,8 +57,7 @@ namespace {
 
 using Handler = void (CPellavoView::*)();
 
-// The commands that are built, with their handlers; every other command of the
-// table stays greyed.
+// The handler of each command of the table.
 const QHash<int, Handler>& CommandHandlers() {
     static const QHash<int, Handler> handlers = {
         {ID_PROPERTIES, &CPellavoView::OnProperties},
@@ -120,6 +119,9 @@ CPellavoView::CPellavoView(CPellavoDoc* doc, QWidget* parent, Settings* settings
 
     for (const CommandInfo& info : CommandTable()) {
         auto* action = new QAction(info.text, this);
+        // The menus' look finds the command's picture through the id.
+        action->setData(info.id);
+        action->setStatusTip(info.prompt);
         action->setShortcuts(info.shortcuts);
         // The accelerators work anywhere in the main window, as its menu's would.
         action->setShortcutContext(Qt::WindowShortcut);
@@ -189,13 +191,24 @@ bool CPellavoView::CommandRuleAllows(int commandId) const {
 }
 
 void CPellavoView::RunCommand(int commandId) {
-    // A shortcut or a stale menu must never run a command that is disabled now.
+    RunGuarded(commandId, [this, commandId] { (this->*CommandHandlers().value(commandId))(); });
+}
+
+void CPellavoView::RunSendTo(QWidget* owner, const QPoint& pos) {
+    RunGuarded(ID_SEND_TO, [&] { SendTo(owner, pos); });
+}
+
+void CPellavoView::RunGuarded(int commandId, const std::function<void()>& handler) {
+    // A shortcut, a button or a stale menu must never run a command that is disabled now.
     if (!IsCommandEnabled(commandId))
         return;
     // A command may remove or replace the nodes that a drag holds.
     CancelDrag();
-    (this->*CommandHandlers().value(commandId))();
+    handler();
     UpdateCommandUI();
+    // Whatever the command showed and wherever it came from, the keys go on acting on
+    // the tree; in a window that a dialog still covers, once the window is active again.
+    setFocus(Qt::OtherFocusReason);
 }
 
 QTreeWidgetItem* CPellavoView::MakeNode(COutlineItem* item) const {
@@ -636,7 +649,5 @@ void CPellavoView::hideEvent(QHideEvent* event) {
 }
 
 void CPellavoView::ShowMessage(const QString& text, const QString& caption) {
-    QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, this);
-    box.setDefaultButton(QMessageBox::Ok);
-    box.exec();
+    ShowWarningBox(caption, text, this);
 }

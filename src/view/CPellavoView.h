@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <functional>
 #include <memory>
 
 class QLabel;
@@ -50,8 +51,11 @@ public:
     // The enabling rule of a command alone: the greying of the context menus for
     // m_hCurrentItem, of the Edit menu for the selected node.
     bool CommandRuleAllows(int commandId) const;
-    // Runs a command when it is enabled.
+    // Runs a command when it is enabled, then gives the tree the keyboard focus. Every
+    // menu, accelerator and task-bar button goes through here.
     void RunCommand(int commandId);
+    // Send To with its menu at `pos` in `owner` (the task bar's button) rather than at the view.
+    void RunSendTo(QWidget* owner, const QPoint& pos);
 
     // Building the tree.
     void PopulateTree();
@@ -132,8 +136,6 @@ public:
     void OnSendTo();
     void OnHelpContents();
 
-    // Update runs, the output file and the schedule.
-    UpdateController* UpdateService() const { return m_pUpdate.get(); }
     // The news feed file's path.
     QString FeedFile() const;
 
@@ -180,6 +182,10 @@ protected:
 
 private:
     enum class MenuKind { Node, EmptySpace };
+
+    void RunGuarded(int commandId, const std::function<void()>& handler);
+    // Where every Send To starts: the menu of the news feed file's targets, at `pos` in `owner`.
+    void SendTo(QWidget* owner, const QPoint& pos);
     // What the moves of a left-button gesture in the tree may do.
     enum class PressGesture { None, MayDrag, NoDrag };
 
@@ -191,6 +197,10 @@ private:
     // Unlinks a node's item from the model and destroys both with their subtrees, then saves.
     void RemoveNode(QTreeWidgetItem* node, bool updateMarks);
     void NewItem(bool feed);
+    // Runs the feed or the group dialog on the item; false on Cancel. `title` gets the title as typed.
+    bool EditItem(COutlineItem* item, bool feed, QString* title);
+    // Asks, then removes the node; the menu's Delete recomputes the parent's mark, the key's does not.
+    void ConfirmDelete(QTreeWidgetItem* node, bool updateMarks);
     // Handles the moves of a left-button gesture that began on the tree; false passes the move on.
     bool DragGestureMove(const QPoint& pos, Qt::MouseButtons buttons);
     void EndDragDisplay();

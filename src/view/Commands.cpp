@@ -4,9 +4,18 @@ const QList<CommandInfo>& CommandTable() {
     static const QList<CommandInfo> table = {
         {ID_IMPORT_OPML, QStringLiteral("&Import OPML File"), {}},
         {ID_EXPORT_OPML, QStringLiteral("&Export OPML File"), {}},
-        {ID_UPDATE_ALL, QStringLiteral("Update &All Feeds"), {}},
-        {ID_UPDATE_MARKED, QStringLiteral("Update &Marked Feeds"), {}},
-        {ID_UPDATE_CURRENT, QStringLiteral("Update &Current Feed"), {}},
+        {ID_UPDATE_ALL,
+         QStringLiteral("Update &All Feeds"),
+         {},
+         QStringLiteral("Download feeds of all subscribed channels.")},
+        {ID_UPDATE_MARKED,
+         QStringLiteral("Update &Marked Feeds"),
+         {},
+         QStringLiteral("Download feeds of marked channels.")},
+        {ID_UPDATE_CURRENT,
+         QStringLiteral("Update &Current Feed"),
+         {},
+         QStringLiteral("Download feeds of current selected channel.")},
         {ID_SEND_TO, QStringLiteral("Send &To"), {}},
         {ID_EDIT_UNDO,
          QStringLiteral("&Undo\tCtrl+Z"),
@@ -20,7 +29,7 @@ const QList<CommandInfo>& CommandTable() {
         {ID_EDIT_PASTE,
          QStringLiteral("&Paste\tCtrl+V"),
          {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)}},
-        {ID_OPTIONS, QStringLiteral("&Options"), {}},
+        {ID_OPTIONS, QStringLiteral("&Options"), {}, QStringLiteral("View/modify the options.")},
         {ID_HELP_CONTENTS, QStringLiteral("&Contents"), {}},
         {ID_NEW_GROUP, QStringLiteral("&Group"), {}},
         {ID_NEW_FEED, QStringLiteral("&Feed"), {}},
@@ -32,12 +41,4 @@ const QList<CommandInfo>& CommandTable() {
         {ID_PROPERTIES, QStringLiteral("Propert&ies"), {}},
     };
     return table;
-}
-
-const CommandInfo* FindCommand(int id) {
-    for (const CommandInfo& info : CommandTable()) {
-        if (info.id == id)
-            return &info;
-    }
-    return nullptr;
 }

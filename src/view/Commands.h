@@ -4,8 +4,8 @@
 #include <QList>
 #include <QString>
 
-// Command ids of the commands that reach the tree view, from the main menu, the
-// context menus, the accelerators and the task bar.
+// Command ids of the tree view's commands. The main menu, the context menus, the
+// accelerators and the task bar all run them through the view's RunCommand.
 enum CommandId : int {
     ID_PROPERTIES = 32775,
     ID_UPDATE_ALL = 32777,
@@ -35,10 +35,9 @@ struct CommandInfo {
     QString text;
     // Every key that runs the command, the one shown in the menu first.
     QList<QKeySequence> shortcuts;
+    // What the command does, in one sentence: its status tip.
+    QString prompt = {};
 };
 
-// Every command of the view, in the order of the menus.
+// Every command of the view: the main menu's in menu order, then the context menus'.
 const QList<CommandInfo>& CommandTable();
-
-// The entry for `id`, or null.
-const CommandInfo* FindCommand(int id);

@@ -6,15 +6,30 @@
 
 #include "model/TextConv.h"
 
+#include <initializer_list>
 #include <memory>
+#include <utility>
 
 namespace {
 
-// Stores a dialog field into an item string; an empty field keeps what is stored.
-bool StoreField(char*& field, const QString& text) {
-    if (text.isEmpty())
+// A dialog field and the item string it shows, in the order the dialog exchanges them.
+using Field = std::pair<QString*, char**>;
+
+// Fills the fields whose strings are present (the others keep the dialog's defaults) and
+// runs the dialog. On OK each field that is not empty replaces its string, so no string
+// is ever cleared here, and `title` gets the first field as typed. False on Cancel.
+bool ExchangeFields(PellavoDialog& dialog, std::initializer_list<Field> fields, QString* title) {
+    for (const auto& [text, string] : fields) {
+        if (*string)
+            *text = Utf8ToAnsi(*string);
+    }
+    if (dialog.DoModal() != PellavoDialog::IDOK)
         return false;
-    COutlineItem::SetString(field, AnsiToUtf8(text).constData());
+    for (const auto& [text, string] : fields) {
+        if (!text->isEmpty())
+            COutlineItem::SetString(*string, AnsiToUtf8(*text).constData());
+    }
+    *title = *fields.begin()->first;
     return true;
 }
 
@@ -31,35 +46,8 @@ void CPellavoView::OnProperties() {
     if (!item)
         return;
     QString title;
-    if (item->IsFeed()) {
-        CChannelProp dialog(this);
-        if (item->m_pszTitle)
-            dialog.m_strTitle = Utf8ToAnsi(item->m_pszTitle);
-        if (item->m_pszXmlUrl)
-            dialog.m_strXmlUrl = Utf8ToAnsi(item->m_pszXmlUrl);
-        if (item->m_pszHtmlUrl)
-            dialog.m_strHtmlUrl = Utf8ToAnsi(item->m_pszHtmlUrl);
-        if (item->m_pszDescription)
-            dialog.m_strDescription = Utf8ToAnsi(item->m_pszDescription);
-        if (dialog.DoModal() != PellavoDialog::IDOK)
-            return;
-        if (StoreField(item->m_pszTitle, dialog.m_strTitle))
-            title = dialog.m_strTitle;
-        StoreField(item->m_pszXmlUrl, dialog.m_strXmlUrl);
-        StoreField(item->m_pszHtmlUrl, dialog.m_strHtmlUrl);
-        StoreField(item->m_pszDescription, dialog.m_strDescription);
-    } else {
-        CDlgGroupProp dialog(this);
-        if (item->m_pszTitle)
-            dialog.m_strTitle = Utf8ToAnsi(item->m_pszTitle);
-        if (item->m_pszDescription)
-            dialog.m_strDescription = Utf8ToAnsi(item->m_pszDescription);
-        if (dialog.DoModal() != PellavoDialog::IDOK)
-            return;
-        if (StoreField(item->m_pszTitle, dialog.m_strTitle))
-            title = dialog.m_strTitle;
-        StoreField(item->m_pszDescription, dialog.m_strDescription);
-    }
+    if (!EditItem(item, item->IsFeed(), &title))
+        return;
     if (!title.isEmpty())
         node->setText(0, title);
     SaveChannel();
@@ -79,21 +67,9 @@ void CPellavoView::NewItem(bool feed) {
     if (!target)
         return;
     auto item = std::make_unique<COutlineItem>();
-    if (feed) {
-        CChannelProp dialog(this);
-        if (dialog.DoModal() != PellavoDialog::IDOK)
-            return;
-        StoreField(item->m_pszTitle, dialog.m_strTitle);
-        StoreField(item->m_pszXmlUrl, dialog.m_strXmlUrl);
-        StoreField(item->m_pszHtmlUrl, dialog.m_strHtmlUrl);
-        StoreField(item->m_pszDescription, dialog.m_strDescription);
-    } else {
-        CDlgGroupProp dialog(this);
-        if (dialog.DoModal() != PellavoDialog::IDOK)
-            return;
-        StoreField(item->m_pszTitle, dialog.m_strTitle);
-        StoreField(item->m_pszDescription, dialog.m_strDescription);
-    }
+    QString title;
+    if (!EditItem(item.get(), feed, &title))
+        return;
     COutlineItem* added = item.release();
     target->AppendChild(added);
     QTreeWidgetItem* node = InsertItemTree(added, targetNode);
@@ -102,6 +78,23 @@ void CPellavoView::NewItem(bool feed) {
         node->setIcon(0, m_iconFeed);
     SaveChannel();
     UpdateAncestorMarks(targetNode);
+}
+
+bool CPellavoView::EditItem(COutlineItem* item, bool feed, QString* title) {
+    if (feed) {
+        CChannelProp dialog(this);
+        return ExchangeFields(dialog,
+                              {{&dialog.m_strTitle, &item->m_pszTitle},
+                               {&dialog.m_strXmlUrl, &item->m_pszXmlUrl},
+                               {&dialog.m_strHtmlUrl, &item->m_pszHtmlUrl},
+                               {&dialog.m_strDescription, &item->m_pszDescription}},
+                              title);
+    }
+    CDlgGroupProp dialog(this);
+    return ExchangeFields(
+        dialog,
+        {{&dialog.m_strTitle, &item->m_pszTitle}, {&dialog.m_strDescription, &item->m_pszDescription}},
+        title);
 }
 
 void CPellavoView::OnTreeCut() {
@@ -124,30 +117,28 @@ void CPellavoView::OnTreePaste() {
         return;
     COutlineItem* copy = m_pClipItem->Clone();
     target->AppendChild(copy);
-    InsertItemTree(copy, targetNode);
+    // The pasted node takes the selection, so that the keys act on what was just pasted.
+    setCurrentItem(InsertItemTree(copy, targetNode));
     SaveChannel();
     if (QTreeWidgetItem* parent = targetNode->parent())
         UpdateAncestorMarks(parent);
 }
 
 void CPellavoView::OnTreeDelete() {
-    QTreeWidgetItem* node = m_hCurrentItem;
-    if (!ItemOf(node) || !node->parent())
-        return;
-    CDlgDeleteConfirm confirm(this);
-    if (confirm.DoModal() != PellavoDialog::IDOK)
-        return;
-    RemoveNode(node, true);
+    ConfirmDelete(m_hCurrentItem, true);
 }
 
 void CPellavoView::OnDeleteKey() {
-    QTreeWidgetItem* node = SelectedNode();
+    ConfirmDelete(SelectedNode(), false);
+}
+
+void CPellavoView::ConfirmDelete(QTreeWidgetItem* node, bool updateMarks) {
     if (!ItemOf(node) || !node->parent())
         return;
     CDlgDeleteConfirm confirm(this);
     if (confirm.DoModal() != PellavoDialog::IDOK)
         return;
-    RemoveNode(node, false);
+    RemoveNode(node, updateMarks);
 }
 
 void CPellavoView::RemoveNode(QTreeWidgetItem* node, bool updateMarks) {

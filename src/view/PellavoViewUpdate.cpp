@@ -76,7 +76,11 @@ void CPellavoView::OnOptions() {
 }
 
 void CPellavoView::OnSendTo() {
-    SendToMenu().Run(FeedFile(), this, QPoint(0, 70));
+    SendTo(this, QPoint(0, 70));
+}
+
+void CPellavoView::SendTo(QWidget* owner, const QPoint& pos) {
+    SendToMenu().Run(FeedFile(), owner, pos);
 }
 
 void CPellavoView::OnHelpContents() {

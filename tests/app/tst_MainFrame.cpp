@@ -1,9 +1,15 @@
+#include "ModalScript.h"
+#include "ViewFixture.h"
 #include "testsupport.h"
 
 #include "app/CMainFrame.h"
 #include "app/CPellavoApp.h"
 #include "model/PellavoDoc.h"
+#include "shell/BCMenu.h"
+#include "shell/CHoverButton.h"
+#include "shell/CTaskBar.h"
 #include "shell/CTrayIcon.h"
+#include "update/AppPaths.h"
 #include "update/Settings.h"
 #include "view/CPellavoView.h"
 #include "view/Commands.h"
@@ -175,6 +181,78 @@ private slots:
                 QVERIFY(key != QKeySequence(Qt::CTRL | Qt::Key_S));
             }
         }
+    }
+
+    // Home, Down and the rest act on the tree: when the window shows, while a task-bar
+    // button has the focus (which keeps Return), when it shows again, and after the
+    // dialog of a command from the menu, a button click or Return on a button.
+    void keysActOnTheTree_data() {
+        QTest::addColumn<int>("button");
+        QTest::addColumn<QString>("how");
+        QTest::newRow("Options from the menu") << int(CTaskBar::IdUpdateAll) << "menu";
+        QTest::newRow("Import by a click") << int(CTaskBar::IdImportOpml) << "click";
+        QTest::newRow("Export by Return") << int(CTaskBar::IdExportOpml) << "return";
+    }
+
+    void keysActOnTheTree() {
+        QFETCH(int, button);
+        QFETCH(QString, how);
+        QDir().mkpath(QFileInfo(AppPaths::ChannelFile()).path());
+        pellavo::test::writeFile(
+            AppPaths::ChannelFile(),
+            fixture::opml("<outline title=\"News\"><outline title=\"A\" xmlUrl=\"http://a/\"/></outline>"));
+        CPellavoDoc doc;
+        Settings settings(iniFile());
+        CMainFrame frame(&doc, &settings);
+        CPellavoView* view = frame.View();
+        view->OnInitialUpdate();
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowActive(&frame));
+        QCOMPARE(QApplication::focusWidget(), view);
+
+        CHoverButton* pressed = frame.TaskBar()->Button(button);
+        pressed->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(pressed, Qt::Key_Home);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        QCOMPARE(QApplication::focusWidget(), view);
+        QCOMPARE(view->SelectedNode(), fixture::node(*view, "News"));
+
+        pressed->setFocus(Qt::TabFocusReason);
+        frame.hide();
+        frame.OnOpen();
+        // The offscreen platform does not activate a window shown again: what counts is the
+        // widget that the window gives the focus to when it is active.
+        QCOMPARE(frame.focusWidget(), view);
+
+        pressed->setFocus(Qt::TabFocusReason);
+        ModalScript script;
+        script.then(steps::pressEscape());
+        if (how == "menu")
+            view->Action(ID_OPTIONS)->trigger();
+        else if (how == "click")
+            pressed->click();
+        else
+            QTest::keyClick(pressed, Qt::Key_Return);
+        QTRY_VERIFY2(script.finished(), qPrintable(script.report()));
+        QTRY_COMPARE(frame.focusWidget(), view);
+        frame.OnAppExit();
+    }
+
+    // The real window's menus show the tool bar's pictures beside Cut, Copy, Paste and About only.
+    void menuPictures() {
+        CPellavoDoc doc;
+        Settings settings(iniFile());
+        CMainFrame frame(&doc, &settings);
+        QStringList pictured;
+        for (const QAction* title : frame.menuBar()->actions()) {
+            QCOMPARE(title->menu()->style(), BCMenu::Shared());
+            for (const QAction* item : title->menu()->actions()) {
+                if (BCMenu::Shared()->ImageOf(item) >= 0)
+                    pictured << item->text();
+            }
+        }
+        QCOMPARE(pictured,
+                 QStringList({"Cu&t\tCtrl+X", "&Copy\tCtrl+C", "&Paste\tCtrl+V", "&About Pellavo..."}));
     }
 
     void secondStartWakesTheFirst() {

@@ -1,11 +1,16 @@
 #include "FuzzChecks.h"
 
+#include "ebook/Chapter.h"
+#include "ebook/FeedDocument.h"
 #include "model/OpmlReader.h"
 #include "model/OpmlWriter.h"
 #include "model/OutlineItem.h"
 #include "update/NewsFeedFile.h"
 
 #include <QBuffer>
+#include <QSet>
+
+#include <expat.h>
 
 #include <algorithm>
 #include <array>
@@ -303,6 +308,149 @@ QString CheckFeedCleaning(const QByteArray& input) {
         reader.ReadNext(record) || !reader.AtEnd() || reader.HasError())
         return QStringLiteral("the record does not read back as one record: %1").arg(reader.ErrorString());
     return QString();
+}
+
+namespace {
+
+class XhtmlChecker {
+public:
+    QString Check(const QByteArray& xhtml) {
+        XML_Parser parser = XML_ParserCreate("UTF-8");
+        XML_SetUserData(parser, this);
+        XML_SetElementHandler(parser, &XhtmlChecker::Start, &XhtmlChecker::End);
+        const bool ok = XML_Parse(parser, xhtml.constData(), int(xhtml.size()), XML_TRUE) == XML_STATUS_OK;
+        if (!ok && m_problem.isEmpty())
+            m_problem = QStringLiteral("not well-formed at line %1: %2")
+                            .arg(XML_GetCurrentLineNumber(parser))
+                            .arg(QString::fromUtf8(XML_ErrorString(XML_GetErrorCode(parser))));
+        XML_ParserFree(parser);
+        return m_problem;
+    }
+
+private:
+    static bool Is(const QByteArray& name, std::initializer_list<const char*> names) {
+        return std::any_of(names.begin(), names.end(), [&](const char* n) { return name == n; });
+    }
+    static bool IsPhrasing(const QByteArray& name) {
+        return Is(name, {"em",  "strong", "small", "s", "cite", "q", "dfn",  "abbr", "code", "var", "samp",
+                         "kbd", "sub",    "sup",   "i", "b",    "u", "mark", "br",   "a",    "span"});
+    }
+    // Elements whose content must be phrasing content.
+    static bool TakesPhrasing(const QByteArray& name) {
+        return (IsPhrasing(name) && name != "a") ||
+               Is(name, {"p", "h1", "h2", "h3", "h4", "h5", "h6", "pre", "dt", "th", "caption", "title"});
+    }
+
+    static void XMLCALL Start(void* data, const XML_Char* name, const XML_Char** attributes) {
+        static_cast<XhtmlChecker*>(data)->OnStart(name, attributes);
+    }
+    static void XMLCALL End(void* data, const XML_Char*) {
+        auto* self = static_cast<XhtmlChecker*>(data);
+        if (self->m_stack.empty())
+            return;
+        const QByteArray& name = self->m_stack.back();
+        self->m_phrasing -= TakesPhrasing(name) ? 1 : 0;
+        self->m_links -= name == "a" ? 1 : 0;
+        if (name == "dl" && !self->m_lastChild.back().isEmpty() && self->m_lastChild.back() != "dd")
+            self->Problem(QStringLiteral("a definition list that does not end with a definition"));
+        self->m_stack.pop_back();
+        self->m_lastChild.pop_back();
+    }
+
+    void Problem(const QString& what) {
+        if (m_problem.isEmpty())
+            m_problem = what;
+    }
+
+    void OnStart(const XML_Char* rawName, const XML_Char** attributes) {
+        const QByteArray name(rawName);
+        static const QSet<QByteArray> kAllowed = {
+            "html", "head",   "title",      "link", "body",  "article", "div",        "p",   "h1",
+            "h2",   "h3",     "h4",         "h5",   "h6",    "pre",     "blockquote", "ul",  "ol",
+            "li",   "dl",     "dt",         "dd",   "table", "caption", "tbody",      "tr",  "td",
+            "th",   "figure", "figcaption", "hr",   "em",    "strong",  "small",      "s",   "cite",
+            "q",    "dfn",    "abbr",       "code", "var",   "samp",    "kbd",        "sub", "sup",
+            "i",    "b",      "u",          "mark", "br",    "a",       "span",       "nav", "section"};
+        if (!kAllowed.contains(name))
+            Problem(QStringLiteral("element %1 is not allowed").arg(QString::fromUtf8(name)));
+        const QByteArray parent = m_stack.empty() ? QByteArray() : m_stack.back();
+        if (m_phrasing > 0 && !IsPhrasing(name))
+            Problem(QStringLiteral("block %1 inside phrasing content").arg(QString::fromUtf8(name)));
+        if (name == "a" && m_links > 0)
+            Problem(QStringLiteral("a link inside a link"));
+        const auto needs = [&](const char* element, std::initializer_list<const char*> parents) {
+            if (name == element && !Is(parent, parents))
+                Problem(
+                    QStringLiteral("%1 inside %2").arg(QLatin1String(element), QString::fromUtf8(parent)));
+        };
+        needs("li", {"ul", "ol"});
+        needs("dt", {"dl"});
+        needs("dd", {"dl"});
+        needs("tbody", {"table"});
+        needs("caption", {"table"});
+        needs("tr", {"tbody"});
+        needs("td", {"tr"});
+        needs("th", {"tr"});
+        needs("figcaption", {"figure"});
+        if (parent == "dl" && name == "dd" && m_lastChild.back().isEmpty())
+            Problem(QStringLiteral("a definition before any term"));
+        if (!m_lastChild.empty())
+            m_lastChild.back() = name;
+        if (Is(parent, {"ul", "ol"}) && name != "li")
+            Problem(QStringLiteral("%1 directly inside a list").arg(QString::fromUtf8(name)));
+        for (const XML_Char** attribute = attributes; attribute[0]; attribute += 2) {
+            const QByteArray key(attribute[0]);
+            const QByteArray value = QByteArray(attribute[1]).toLower();
+            if (key.toLower().startsWith("on") || key == "style" || key == "src")
+                Problem(QStringLiteral("attribute %1").arg(QString::fromUtf8(key)));
+            const bool web = value.startsWith("http://") || value.startsWith("https://");
+            if ((key == "href" && name == "a" && !web && !value.startsWith("mailto:")) ||
+                (key == "cite" && !web))
+                Problem(QStringLiteral("%1 to %2").arg(QString::fromUtf8(key), QString::fromUtf8(value)));
+        }
+        m_phrasing += TakesPhrasing(name) ? 1 : 0;
+        m_links += name == "a" ? 1 : 0;
+        m_stack.push_back(name);
+        m_lastChild.emplace_back();
+    }
+
+    std::vector<QByteArray> m_stack;
+    std::vector<QByteArray> m_lastChild; // per open element: the name of its last child element
+    int m_phrasing = 0;                  // open elements that take phrasing content only
+    int m_links = 0;
+    QString m_problem;
+};
+
+} // namespace
+
+QString XhtmlProblem(const QByteArray& xhtml) {
+    return XhtmlChecker().Check(xhtml);
+}
+
+QString CheckFeedChapter(const QByteArray& input) {
+    if (input.isEmpty())
+        return QString();
+    const QByteArray rest = input.mid(1);
+    const QString address = QStringLiteral("https://fuzz.example/feed");
+    ebook::Feed feed;
+    if (uchar(input[0]) % 2 == 0) {
+        feed = ebook::ReadFeedDocument(rest, ebook::DocumentUrl(address));
+    } else {
+        feed.format = ebook::FeedFormat::Rss;
+        ebook::Article article;
+        article.body = {rest, ebook::FeedText::Kind::Html, QUrl(QStringLiteral("https://fuzz.example/a/b"))};
+        feed.articles.push_back(article);
+    }
+    ebook::ChapterSource source;
+    source.address = address;
+    ebook::ChapterOutline outline;
+    const QByteArray chapter = ebook::WriteChapter(feed, source, &outline);
+    if (outline.articles.size() != feed.articles.size())
+        return QStringLiteral("the outline has %1 articles, the feed %2")
+            .arg(outline.articles.size())
+            .arg(feed.articles.size());
+    const QString problem = XhtmlProblem(chapter);
+    return problem.isEmpty() ? QString() : problem + QStringLiteral(" in\n") + QString::fromUtf8(chapter);
 }
 
 } // namespace pellavo::fuzz

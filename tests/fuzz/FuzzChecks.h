@@ -26,6 +26,18 @@ QString CheckNewsFeedReader(const QByteArray& input);
 // AppendFeedContent writes reads back as exactly one record with that content.
 QString CheckFeedCleaning(const QByteArray& input);
 
+// One feed document made into a chapter of the e-book. The first byte picks what the rest
+// is: a feed document (even) or the HTML body of an article (odd). The chapter must pass
+// XhtmlProblem.
+QString CheckFeedChapter(const QByteArray& input);
+
+// What is wrong with an XHTML content document or fragment of the e-book, or an empty
+// string: it must be well-formed (by expat), hold only the elements and attributes the
+// sanitiser lets through, links only to http, https and mailto, nothing run by a reader
+// (no script, no on... attribute), and nest as reading systems validate: no block inside
+// phrasing content, no link inside a link, list items and table parts only in their parents.
+QString XhtmlProblem(const QByteArray& xhtml);
+
 // A device over bytes that can be sequential and that hands out at most a changing
 // number of bytes per read, as pipes and network file systems do.
 class ShortReadDevice : public QIODevice {

@@ -24,6 +24,8 @@ Check CheckFor(const QString& target) {
         };
     if (target == QLatin1String("nffreader"))
         return CheckNewsFeedReader;
+    if (target == QLatin1String("chapter"))
+        return CheckFeedChapter;
     return CheckFeedCleaning;
 }
 
@@ -38,8 +40,8 @@ private slots:
         QTest::addColumn<QString>("path");
         int count = 0;
         for (const QString& kind : {QStringLiteral("corpus"), QStringLiteral("regressions")}) {
-            for (const QString& target :
-                 {QStringLiteral("opml"), QStringLiteral("nffreader"), QStringLiteral("clean")}) {
+            for (const QString& target : {QStringLiteral("opml"), QStringLiteral("nffreader"),
+                                          QStringLiteral("clean"), QStringLiteral("chapter")}) {
                 const QDir dir(QStringLiteral(PELLAVO_FUZZ_DIR "/%1/%2").arg(kind, target));
                 for (const QString& name : dir.entryList(QDir::Files, QDir::Name)) {
                     QTest::addRow("%s/%s/%s", qPrintable(kind), qPrintable(target), qPrintable(name))

@@ -1,6 +1,8 @@
 #include "testsupport.h"
+#include "update/EBookEdition.h"
 #include "update/NewsFeedFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -123,6 +125,15 @@ private slots:
                                      << 2;
         QTest::newRow("two files") << QStringList{QStringLiteral("a.nff"), QStringLiteral("b.nff")} << 2;
         QTest::newRow("no such file") << QStringList{QStringLiteral("/nonexistent/news.nff")} << 1;
+        QTest::newRow("epub without a file")
+            << QStringList{QStringLiteral("--epub"), QStringLiteral("x.epub")} << 2;
+        QTest::newRow("epub over its own news feed file")
+            << QStringList{QStringLiteral("--epub"), QStringLiteral("news.nff"), QStringLiteral("./news.nff")}
+            << 2;
+        QTest::newRow("epub of no such file")
+            << QStringList{QStringLiteral("--epub"), QStringLiteral("x.epub"),
+                           QStringLiteral("/nonexistent/n.nff")}
+            << 1;
     }
 
     void usage() {
@@ -131,9 +142,55 @@ private slots:
         const Run run = nff(arguments);
         QCOMPARE(run.exitCode, exitCode);
         if (exitCode == 0)
-            QVERIFY(run.out.contains("Usage: pellavo-nff FILE"));
+            QVERIFY(run.out.contains("Usage: pellavo-nff FILE") && run.out.contains("--epub BOOK FILE"));
         else
             QVERIFY(!run.err.isEmpty());
+    }
+
+    void epub() {
+        const QString book = m_dir.filePath(QStringLiteral("news.epub"));
+        const Run run = nff({QStringLiteral("--epub"), book, m_file});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.err.isEmpty(), run.err.constData());
+        QVERIFY2(run.out.isEmpty(), run.out.constData()); // the channel block is read without a trace
+        const QByteArray bytes = pellavo::test::readFile(book);
+        QCOMPARE(bytes.mid(30, 28), QByteArray("mimetypeapplication/epub+zip"));
+        QVERIFY(bytes.contains("EPUB/feed0003.xhtml") && !bytes.contains("EPUB/feed0004.xhtml"));
+
+        // A damaged file: the reason and the offset, and the book stays as it was.
+        const QString cut =
+            pellavo::test::writeFile(m_dir.filePath(QStringLiteral("cut.nff")), m_bytes.chopped(3));
+        const QStringList before = QDir(m_dir.path()).entryList(QDir::Files);
+        for (const QString& target : {book, m_dir.filePath(QStringLiteral("new.epub"))}) {
+            const Run failed = nff({QStringLiteral("--epub"), target, cut});
+            QCOMPARE(failed.exitCode, 1);
+            QVERIFY2(failed.err.contains("malformed news feed file: offset " +
+                                         QByteArray::number(m_bytes.size() - 14) +
+                                         ": expected the record's content (14 bytes)"),
+                     failed.err.constData());
+            QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), before);
+        }
+        QCOMPARE(pellavo::test::readFile(book), bytes);
+    }
+
+    void ebookPath_data() {
+        QTest::addColumn<QString>("newsFeedFile");
+        QTest::addColumn<QString>("book");
+        QTest::newRow("suffix replaced") << "/home/u/Documents/news.nff"
+                                         << "/home/u/Documents/news.epub";
+        QTest::newRow("only the last suffix") << "/srv/a.b/news.d.nff"
+                                              << "/srv/a.b/news.d.epub";
+        QTest::newRow("no suffix") << "/srv/a.b/news"
+                                   << "/srv/a.b/news.epub";
+        QTest::newRow("hidden name") << "/srv/.news"
+                                     << "/srv/.news.epub";
+        QTest::newRow("never the file itself") << "news.epub"
+                                               << "news.epub.epub";
+    }
+
+    void ebookPath() {
+        QFETCH(QString, newsFeedFile);
+        QTEST(EBookPathFor(newsFeedFile), "book");
     }
 
     void noChannel() {

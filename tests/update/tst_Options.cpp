@@ -6,12 +6,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QHideEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimeEdit>
+#include <QtTest/qtestspontaneevent.h>
 
 #include <functional>
 
@@ -204,6 +206,26 @@ private slots:
         QCOMPARE(dialog.m_nIntervalChoice, 4);
         QCOMPARE(dialog.m_nHour, 5);
         QCOMPARE(dialog.m_nMinute, 15);
+    }
+
+    // Restored from minimised (the desktop's own hide and show), the dialog keeps what
+    // was typed and chosen.
+    void restoreKeepsWhatWasTyped() {
+        CDlgOptions dialog;
+        dialog.m_strFeedFile = m_dir.filePath(QStringLiteral("old.nff"));
+        dialog.show();
+        auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("feedFile"));
+        edit->setText(QStringLiteral("typed.nff"));
+        radio(&dialog, 2)->click();
+        QHideEvent hidden;
+        QShowEvent shown;
+        for (QEvent* event : {static_cast<QEvent*>(&hidden), static_cast<QEvent*>(&shown)}) {
+            // Delivered as the desktop's own; sendEvent would mark them as the program's.
+            QSpontaneKeyEvent::setSpontaneous(event);
+            qApp->notify(&dialog, event);
+        }
+        QCOMPARE(edit->text(), QStringLiteral("typed.nff"));
+        QVERIFY(radio(&dialog, 2)->isChecked());
     }
 };
 

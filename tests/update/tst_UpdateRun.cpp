@@ -273,6 +273,13 @@ private slots:
         QTRY_VERIFY(dialog->IsFinished());
         QCOMPARE(dialog->m_ctlProgress->value(), 3);
         QCOMPARE(dialog->m_ctlStatus->text(), kFinishedFailed);
+        // The whole line shows, wrapped within the label rather than cut off at its edge.
+        const QLabel* status = dialog->m_ctlStatus;
+        const auto fits = [status] {
+            const QRect room = status->contentsRect();
+            return room.contains(status->fontMetrics().boundingRect(room, Qt::TextWordWrap, status->text()));
+        };
+        QTRY_VERIFY(fits());
         QVERIFY(dialog->m_btnOK->isEnabled());
         QVERIFY(!dialog->m_btnCancel->isEnabled());
         QVERIFY(update->IsUpdating());

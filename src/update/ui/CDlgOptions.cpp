@@ -15,6 +15,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShowEvent>
 #include <QTimeEdit>
 #include <QVBoxLayout>
 
@@ -83,7 +84,9 @@ CDlgOptions::CDlgOptions(QWidget* parent) : QDialog(parent) {
 }
 
 void CDlgOptions::showEvent(QShowEvent* event) {
-    TransferToControls();
+    // The desktop's own show events (a restore from minimised) must keep what the user typed.
+    if (!event->spontaneous())
+        TransferToControls();
     QDialog::showEvent(event);
 }
 

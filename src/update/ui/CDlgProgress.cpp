@@ -1,5 +1,6 @@
 #include "update/ui/CDlgProgress.h"
 
+#include "shell/WarningBox.h"
 #include "update/UpdateEngine.h"
 
 #include <QDir>
@@ -30,8 +31,9 @@ CDlgProgress::CDlgProgress(const QStringList* pUrlList, UpdateEngine* pEngine, Q
     m_ctlStatus->setObjectName(QStringLiteral("status"));
     m_ctlStatus->setTextFormat(Qt::PlainText);
     m_ctlStatus->setMinimumWidth(360);
-    // A long address must not widen the dialog past the screen.
+    // A long address must not widen the dialog past the screen; a long line wraps instead.
     m_ctlStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_ctlStatus->setWordWrap(true);
     m_ctlProgress = new QProgressBar(this);
     m_ctlProgress->setObjectName(QStringLiteral("progress"));
     m_ctlProgress->setTextVisible(false);
@@ -133,9 +135,8 @@ void CDlgProgress::Advance() {
 
 void CDlgProgress::ShowBox(const QString& text) {
     // A child window that is not modal: the dialog's own buttons stay usable under it.
-    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Error"), text, QMessageBox::Ok, this);
+    QMessageBox* box = MakeWarningBox(QStringLiteral("Error"), text, this);
     box->setWindowModality(Qt::NonModal);
-    box->setDefaultButton(QMessageBox::Ok);
     box->setAttribute(Qt::WA_DeleteOnClose);
     connect(box, &QMessageBox::finished, this, [this] {
         m_pBox = nullptr;

@@ -1,5 +1,6 @@
 #include "update/ui/UpdateController.h"
 
+#include "shell/WarningBox.h"
 #include "update/AppPaths.h"
 #include "update/NewsFeedOutput.h"
 #include "update/Settings.h"
@@ -8,7 +9,6 @@
 #include "update/ui/CDlgProgress.h"
 
 #include <QDir>
-#include <QMessageBox>
 
 namespace {
 const QString kManualAgent = QStringLiteral("Corvantis RSS Reader");
@@ -80,11 +80,9 @@ int UpdateController::RunUpdate(const QStringList& urls, const QString& path) {
     std::unique_ptr<NewsFeedOutput> output = NewsFeedOutput::Open(path, &error);
     if (!output) {
         m_bUpdating.store(false);
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("Error"),
-                        QStringLiteral("Failed to create %1: %2").arg(QDir::toNativeSeparators(path), error),
-                        QMessageBox::Ok, m_pDialogParent);
-        box.setDefaultButton(QMessageBox::Ok);
-        box.exec();
+        ShowWarningBox(QStringLiteral("Error"),
+                       QStringLiteral("Failed to create %1: %2").arg(QDir::toNativeSeparators(path), error),
+                       m_pDialogParent);
         return -1;
     }
     m_pManual = std::make_unique<UpdateEngine>(MakeJob(urls, kManualAgent), std::move(output));

@@ -1,0 +1,219 @@
+#include "ebook/Chapter.h"
+
+#include "ebook/FeedDates.h"
+#include "ebook/XmlText.h"
+
+namespace ebook {
+
+namespace {
+
+constexpr int kDerivedTitleLength = 80;
+
+void AppendText(QByteArray& out, const QByteArray& text) {
+    AppendXmlEscaped(out, text);
+}
+
+// Plain text in paragraphs, its line breaks kept.
+void AppendParagraphs(QByteArray& out, const QByteArray& text) {
+    QByteArray normalized = text;
+    normalized.replace("\r\n", "\n").replace('\r', '\n');
+    const QList<QByteArray> paragraphs = normalized.trimmed().split('\n');
+    bool open = false;
+    for (const QByteArray& line : paragraphs) {
+        if (line.trimmed().isEmpty()) {
+            if (open)
+                out.append("</p>\n");
+            open = false;
+            continue;
+        }
+        out.append(open ? "<br/>" : "<p>");
+        AppendText(out, line.trimmed());
+        open = true;
+    }
+    if (open)
+        out.append("</p>\n");
+}
+
+QByteArray DerivedTitle(const QByteArray& text) {
+    if (text.size() <= kDerivedTitleLength)
+        return text;
+    qsizetype cut = text.lastIndexOf(' ', kDerivedTitleLength);
+    if (cut < kDerivedTitleLength / 2)
+        cut = kDerivedTitleLength;
+    // Never cut inside a UTF-8 sequence.
+    while (cut > 0 && (uchar(text[cut]) & 0xC0) == 0x80)
+        --cut;
+    return text.left(cut) + "\xE2\x80\xA6";
+}
+
+QByteArray DateText(const QByteArray& date, const QLocale& locale) {
+    const QDateTime parsed = ParseFeedDate(date);
+    if (!parsed.isValid())
+        return date.simplified();
+    const QDateTime local = parsed.toLocalTime();
+    return (locale.toString(local.date(), QLocale::LongFormat) + QLatin1Char(' ') +
+            locale.toString(local.time(), QLocale::ShortFormat))
+        .toUtf8();
+}
+
+void Head(QByteArray& out, const QByteArray& title, const QByteArray& language,
+          const QByteArray& stylesheet) {
+    out.append("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html>\n"
+               "<html xmlns=\"http://www.w3.org/1999/xhtml\"");
+    if (!language.isEmpty())
+        out.append(" xml:lang=\"").append(language).append("\" lang=\"").append(language).append('"');
+    out.append(">\n<head>\n<title>");
+    AppendText(out, title);
+    out.append("</title>\n<link rel=\"stylesheet\" type=\"text/css\" href=\"");
+    AppendText(out, stylesheet);
+    out.append("\"/>\n</head>\n<body>\n");
+}
+
+// Writes a body, with what it says in its place when there is nothing to write.
+void Body(QByteArray& out, const FeedText& body, const ChapterSource& source, QByteArray* text) {
+    if (body.kind != FeedText::Kind::Html) {
+        const QByteArray plain =
+            body.kind == FeedText::Kind::Entities ? DecodeCharacterReferences(body.value) : body.value;
+        AppendParagraphs(out, plain);
+        if (text)
+            *text = CollapseSpaces(plain).left(kDerivedTitleLength * 2);
+        return;
+    }
+    HtmlOptions options;
+    options.base = body.base;
+    options.image = source.image;
+    options.textLimit = text ? kDerivedTitleLength * 2 : 0;
+    SanitizedHtml html = SanitizeHtml(body.value, options);
+    out.append(html.xhtml);
+    if (html.shortened)
+        out.append(
+            "\n<p class=\"note\">This article is too long for the e-book; the rest of it is on the web.</p>");
+    if (text)
+        *text = std::move(html.text);
+}
+
+} // namespace
+
+QByteArray PlainText(const FeedText& text) {
+    switch (text.kind) {
+    case FeedText::Kind::Html:
+        return HtmlToText(text.value);
+    case FeedText::Kind::Entities:
+        return CollapseSpaces(DecodeCharacterReferences(text.value));
+    case FeedText::Kind::Text:
+        break;
+    }
+    return CollapseSpaces(text.value);
+}
+
+QByteArray NormalizedLanguage(QByteArrayView tag) {
+    QByteArray text = tag.toByteArray().trimmed();
+    text.replace('_', '-');
+    const QList<QByteArray> parts = text.split('-');
+    QByteArray out;
+    for (int i = 0; i < parts.size(); ++i) {
+        const QByteArray& part = parts[i];
+        if (part.isEmpty() || part.size() > 8)
+            return QByteArray();
+        for (const char c : part) {
+            const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+            if (!letter && (i == 0 || c < '0' || c > '9'))
+                return QByteArray();
+        }
+        if (i == 0 && (part.size() < 2 || part.size() > 3))
+            return QByteArray();
+        if (i > 0)
+            out.append('-');
+        if (i == 0)
+            out.append(part.toLower());
+        else if (part.size() == 2)
+            out.append(part.toUpper());
+        else if (part.size() == 4)
+            out.append(part.left(1).toUpper() + part.mid(1).toLower());
+        else
+            out.append(part.toLower());
+    }
+    return out;
+}
+
+QByteArray WriteChapter(const Feed& feed, const ChapterSource& source, ChapterOutline* outline) {
+    ChapterOutline local;
+    ChapterOutline& result = outline ? *outline : local;
+    result = ChapterOutline();
+    result.isFeed = feed.format != FeedFormat::NotAFeed;
+    result.language = NormalizedLanguage(feed.language);
+    result.title = PlainText(feed.title);
+    if (result.title.isEmpty())
+        result.title = CollapseSpaces(source.subscriptionTitle);
+    if (result.title.isEmpty())
+        result.title = source.address.toUtf8();
+
+    QByteArray out;
+    Head(out, result.title, result.language, source.stylesheet);
+    out.append("<h1>");
+    AppendText(out, result.title);
+    out.append("</h1>\n");
+    if (!result.isFeed) {
+        out.append("<p class=\"note\">The document from ");
+        AppendText(out, source.address.toUtf8());
+        out.append(" could not be read as a feed.</p>\n</body>\n</html>\n");
+        return out;
+    }
+    if (!feed.description.IsEmpty()) {
+        out.append("<div class=\"description\">");
+        Body(out, feed.description, source, nullptr);
+        out.append("</div>\n");
+    }
+    if (feed.articles.empty())
+        out.append("<p class=\"note\">This feed has no articles.</p>\n");
+    result.articles.reserve(feed.articles.size());
+    int number = 0;
+    for (const Article& article : feed.articles) {
+        QByteArray title = PlainText(article.title);
+        QByteArray body, bodyText;
+        if (!article.body.IsEmpty()) {
+            body.append("<div class=\"body\">");
+            Body(body, article.body, source, title.isEmpty() ? &bodyText : nullptr);
+            body.append("</div>\n");
+        }
+        if (title.isEmpty())
+            title = DerivedTitle(bodyText);
+        if (title.isEmpty())
+            title = "Untitled";
+        out.append("<article id=\"a").append(QByteArray::number(++number)).append("\">\n<h2>");
+        AppendText(out, title);
+        out.append("</h2>\n");
+
+        QByteArray meta;
+        const auto addMeta = [&](const QByteArray& piece, bool escaped) {
+            if (piece.isEmpty())
+                return;
+            if (!meta.isEmpty())
+                meta.append(" \xC2\xB7 ");
+            if (escaped)
+                meta.append(piece);
+            else
+                AppendText(meta, piece);
+        };
+        addMeta(DateText(article.date, source.locale), false);
+        addMeta(article.author.simplified(), false);
+        if (!article.link.isEmpty()) {
+            QByteArray link = "<a href=\"";
+            AppendText(link, article.link.toEncoded());
+            link.append("\">");
+            AppendText(link, article.link.host().toUtf8());
+            link.append("</a>");
+            addMeta(link, true);
+        }
+        if (!meta.isEmpty())
+            out.append("<p class=\"meta\">").append(meta).append("</p>\n");
+        out.append(body).append("</article>\n");
+        result.articles.push_back(std::move(title));
+    }
+    if (!feed.complete)
+        out.append("<p class=\"note\">The feed document breaks off here; what came before is shown.</p>\n");
+    out.append("</body>\n</html>\n");
+    return out;
+}
+
+} // namespace ebook

@@ -1,0 +1,258 @@
+#include "ebook/DocumentEncoding.h"
+
+#include "ebook/HtmlSanitizer.h"
+#include "ebook/XmlText.h"
+
+#include <QByteArrayView>
+#include <QHash>
+#include <QStringDecoder>
+
+#include <cerrno>
+#include <iconv.h>
+
+namespace ebook {
+
+namespace {
+
+// The printable characters windows-1252 puts where ISO-8859-1 has C1 controls; the
+// five positions it leaves undefined keep their ISO-8859-1 meaning.
+constexpr char16_t kWindows1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                           0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                           0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                           0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+char32_t Windows1252(uchar byte) {
+    return byte >= 0x80 && byte < 0xA0 ? kWindows1252High[byte - 0x80] : byte;
+}
+
+QByteArray FromWindows1252(QByteArrayView bytes) {
+    QByteArray out;
+    out.reserve(bytes.size() + bytes.size() / 8);
+    for (const char c : bytes)
+        AppendUtf8(out, Windows1252(uchar(c)));
+    return out;
+}
+
+// UTF-8 kept as it is, with every byte that is not part of a sequence read as windows-1252.
+QByteArray MendUtf8(QByteArrayView bytes) {
+    qsizetype i = 0;
+    int length;
+    while (i < bytes.size() && DecodeUtf8(bytes, i, length) >= 0)
+        i += length;
+    if (i == bytes.size())
+        return bytes.toByteArray();
+    QByteArray out = bytes.first(i).toByteArray();
+    while (i < bytes.size()) {
+        if (DecodeUtf8(bytes, i, length) >= 0)
+            out.append(bytes.data() + i, length);
+        else
+            AppendUtf8(out, Windows1252(uchar(bytes[i])));
+        i += length;
+    }
+    return out;
+}
+
+// The value of the encoding pseudo-attribute of a leading XML declaration, lower case.
+QByteArray DeclaredEncoding(QByteArrayView text) {
+    if (!text.startsWith("<?xml"))
+        return QByteArray();
+    const qsizetype end = text.indexOf("?>");
+    const QByteArrayView declaration = text.first(end < 0 ? qMin<qsizetype>(text.size(), 256) : end);
+    const qsizetype name = declaration.indexOf("encoding");
+    if (name < 0)
+        return QByteArray();
+    qsizetype i = name + 8;
+    while (i < declaration.size() &&
+           (declaration[i] == ' ' || declaration[i] == '=' || declaration[i] == '\t'))
+        ++i;
+    if (i >= declaration.size() || (declaration[i] != '"' && declaration[i] != '\''))
+        return QByteArray();
+    const qsizetype close = declaration.indexOf(declaration[i], i + 1);
+    if (close < 0)
+        return QByteArray();
+    return declaration.sliced(i + 1, close - i - 1).toByteArray().trimmed().toLower();
+}
+
+class Iconv {
+public:
+    explicit Iconv(const QByteArray& from) : m_cd(iconv_open("UTF-8", from.constData())) {}
+    ~Iconv() {
+        if (Ok())
+            iconv_close(m_cd);
+    }
+    Iconv(const Iconv&) = delete;
+    Iconv& operator=(const Iconv&) = delete;
+    bool Ok() const { return m_cd != iconv_t(-1); }
+
+    // Converts the whole input; a byte the encoding has no character for becomes U+FFFD.
+    QByteArray Convert(QByteArrayView in) {
+        QByteArray out(in.size() * 2 + 16, Qt::Uninitialized);
+        char* inPtr = const_cast<char*>(in.data());
+        size_t inLeft = size_t(in.size());
+        size_t done = 0;
+        while (inLeft > 0) {
+            char* outPtr = out.data() + done;
+            size_t outLeft = size_t(out.size()) - done;
+            const size_t result = iconv(m_cd, &inPtr, &inLeft, &outPtr, &outLeft);
+            done = size_t(outPtr - out.data());
+            if (result != size_t(-1))
+                break;
+            if (errno == E2BIG) {
+                out.resize(out.size() * 2);
+            } else if (errno == EILSEQ) {
+                if (size_t(out.size()) - done < 3)
+                    out.resize(out.size() * 2);
+                memcpy(out.data() + done, "\xEF\xBF\xBD", 3);
+                done += 3;
+                ++inPtr;
+                --inLeft;
+            } else {
+                break; // a sequence cut off at the end
+            }
+        }
+        out.resize(qsizetype(done));
+        return out;
+    }
+
+private:
+    iconv_t m_cd;
+};
+
+bool IsLatin1Name(const QByteArray& name) {
+    static const char* const kNames[] = {"iso-8859-1", "iso8859-1", "iso_8859-1", "latin1",    "latin-1",
+                                         "l1",         "us-ascii",  "ascii",      "cp1252",    "windows-1252",
+                                         "cp819",      "ibm819",    "x-cp1252",   "iso-ir-100"};
+    for (const char* known : kNames)
+        if (name == known)
+            return true;
+    return false;
+}
+
+} // namespace
+
+QByteArray DocumentToUtf8(const QByteArray& document) {
+    const QByteArrayView bytes(document);
+    const auto unit = [&](qsizetype i) { return i < bytes.size() ? uchar(bytes[i]) : 0x100u; };
+    if (unit(0) == 0xEF && unit(1) == 0xBB && unit(2) == 0xBF)
+        return MendUtf8(bytes.sliced(3));
+    std::optional<QStringConverter::Encoding> wide;
+    if (unit(0) == 0xFF && unit(1) == 0xFE && unit(2) == 0 && unit(3) == 0)
+        wide = QStringConverter::Utf32LE;
+    else if (unit(0) == 0 && unit(1) == 0 && unit(2) == 0xFE && unit(3) == 0xFF)
+        wide = QStringConverter::Utf32BE;
+    else if ((unit(0) == 0xFF && unit(1) == 0xFE) || (unit(0) == '<' && unit(1) == 0))
+        wide = QStringConverter::Utf16LE;
+    else if ((unit(0) == 0xFE && unit(1) == 0xFF) || (unit(0) == 0 && unit(1) == '<'))
+        wide = QStringConverter::Utf16BE;
+    if (wide) {
+        QStringDecoder decoder(*wide, QStringConverter::Flag::Default);
+        return QString(decoder(bytes)).toUtf8();
+    }
+    const QByteArray encoding = DeclaredEncoding(bytes);
+    // A declared UTF-16 in a document of single bytes is what a server that re-encoded
+    // the document without mending its declaration leaves behind.
+    if (encoding.isEmpty() || encoding == "utf-8" || encoding == "utf8" || encoding.startsWith("utf-16") ||
+        encoding.startsWith("utf-32"))
+        return MendUtf8(bytes);
+    if (IsLatin1Name(encoding))
+        return FromWindows1252(bytes);
+    Iconv converter(encoding);
+    return converter.Ok() ? converter.Convert(bytes) : MendUtf8(bytes);
+}
+
+namespace {
+
+bool IsNameChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+// Whether the reference at `at` (an '&') is one XML reads by itself, with its length.
+bool IsXmlReference(QByteArrayView text, qsizetype at, qsizetype& length) {
+    static const char* const kPredefined[] = {"&amp;", "&lt;", "&gt;", "&quot;", "&apos;"};
+    for (const char* entity : kPredefined) {
+        if (text.sliced(at).startsWith(entity)) {
+            length = qsizetype(strlen(entity));
+            return true;
+        }
+    }
+    qsizetype i = at + 1;
+    if (i >= text.size() || text[i] != '#')
+        return false;
+    const bool hex = ++i < text.size() && (text[i] == 'x');
+    if (hex)
+        ++i;
+    const qsizetype digits = i;
+    while (i < text.size() && (hex ? isxdigit(uchar(text[i])) : isdigit(uchar(text[i]))))
+        ++i;
+    length = i + 1 - at;
+    return i > digits && i < text.size() && text[i] == ';';
+}
+
+} // namespace
+
+bool MendReferences(QByteArray& utf8) {
+    const QByteArrayView text(utf8);
+    QByteArray out;
+    qsizetype copied = 0;
+    QHash<QByteArray, QByteArray> decoded;
+    const auto replace = [&](qsizetype at, qsizetype length, const QByteArray& with) {
+        out.append(text.sliced(copied, at - copied)).append(with);
+        copied = at + length;
+    };
+    for (qsizetype i = 0; i < text.size();) {
+        const char c = text[i];
+        if (c == '<') {
+            const QByteArrayView rest = text.sliced(i);
+            const char* close = rest.startsWith("<![CDATA[") ? "]]>"
+                                : rest.startsWith("<!--")    ? "-->"
+                                : rest.startsWith("<?")      ? "?>"
+                                                             : nullptr;
+            if (close) {
+                const qsizetype end = text.indexOf(close, i + 2);
+                i = end < 0 ? text.size() : end + qsizetype(strlen(close));
+                continue;
+            }
+        }
+        if (c != '&') {
+            ++i;
+            continue;
+        }
+        qsizetype length = 0;
+        if (IsXmlReference(text, i, length)) {
+            i += length;
+            continue;
+        }
+        qsizetype end = i + 1;
+        while (end < text.size() && end - i < 40 && IsNameChar(text[end]))
+            ++end;
+        QByteArray numeric = "&amp;";
+        if (end > i + 1 && end < text.size() && text[end] == ';') {
+            const QByteArray name = text.sliced(i, end + 1 - i).toByteArray();
+            auto found = decoded.find(name);
+            if (found == decoded.end()) {
+                const QByteArray value = DecodeCharacterReferences(name);
+                QByteArray references;
+                if (value != name) {
+                    const QString characters = QString::fromUtf8(value);
+                    for (const char32_t codePoint : characters.toUcs4())
+                        references += "&#" + QByteArray::number(uint(codePoint)) + ';';
+                }
+                found = decoded.insert(name, references);
+            }
+            if (!found->isEmpty()) {
+                replace(i, end + 1 - i, *found);
+                i = end + 1;
+                continue;
+            }
+        }
+        replace(i, 1, numeric);
+        ++i;
+    }
+    if (copied == 0)
+        return false;
+    out.append(text.sliced(copied));
+    utf8 = std::move(out);
+    return true;
+}
+
+} // namespace ebook

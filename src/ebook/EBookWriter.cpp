@@ -1,0 +1,383 @@
+#include "ebook/EBookWriter.h"
+
+#include "ebook/XmlText.h"
+#include "model/OpmlReader.h"
+#include "model/OutlineItem.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QTemporaryFile>
+#include <QUuid>
+
+#include <zip.h>
+
+namespace ebook {
+
+namespace {
+
+// zlib's own default: three times faster than libzip's default of 9 and a few per cent larger.
+constexpr zip_uint32_t kCompressionLevel = 6;
+
+constexpr char kMimetype[] = "application/epub+zip";
+constexpr char kContainer[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<container version=\"1.0\" xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\">\n"
+    "<rootfiles><rootfile full-path=\"EPUB/package.opf\" media-type=\"application/oebps-package+xml\"/>"
+    "</rootfiles>\n</container>\n";
+constexpr char kStylesheet[] = "body { margin: 0 4%; line-height: 1.4; }\n"
+                               "h1 { font-size: 1.6em; margin: 0.5em 0; }\n"
+                               "h2 { font-size: 1.25em; margin: 1.5em 0 0.2em; }\n"
+                               "article { border-top: 1px solid #999; margin-top: 1.5em; }\n"
+                               ".meta, .note { font-size: 0.85em; color: #555; }\n"
+                               ".description { font-style: italic; }\n"
+                               "pre { white-space: pre-wrap; }\n"
+                               "img { max-width: 100%; }\n"
+                               ".cover { text-align: center; margin-top: 30%; }\n"
+                               ".cover h1 { font-size: 2.4em; }\n"
+                               "nav ol { list-style: none; padding-left: 1em; }\n";
+
+QByteArray ChapterName(int index) {
+    return "feed" + QByteArray::number(index + 1).rightJustified(4, '0') + ".xhtml";
+}
+
+QByteArray DocumentStart(const QByteArray& title, const QByteArray& language, bool epubNamespace) {
+    QByteArray out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html>\n"
+                     "<html xmlns=\"http://www.w3.org/1999/xhtml\"";
+    if (epubNamespace)
+        out.append(" xmlns:epub=\"http://www.idpf.org/2007/ops\"");
+    out.append(" xml:lang=\"")
+        .append(language)
+        .append("\" lang=\"")
+        .append(language)
+        .append("\">\n<head>\n<title>");
+    AppendXmlEscaped(out, title);
+    out.append("</title>\n<link rel=\"stylesheet\" type=\"text/css\" href=\"style.css\"/>\n</head>\n");
+    return out;
+}
+
+QByteArray OutlineTitle(const COutlineItem& item) {
+    const char* title = item.m_pszTitle && *item.m_pszTitle ? item.m_pszTitle : item.m_pszText;
+    return title ? QByteArray(title).simplified() : QByteArray();
+}
+
+// The next item in document order after `item` and its subtree (when `skipChildren`), or
+// after `item` itself; `closed` counts the levels that the step leaves.
+const COutlineItem* NextItem(const COutlineItem* item, const COutlineItem* root, bool skipChildren,
+                             int& closed) {
+    closed = 0;
+    if (!skipChildren && item->m_pFirstChild)
+        return item->m_pFirstChild;
+    while (item && item != root && !item->m_pNext) {
+        item = item->m_pParent;
+        if (item && item != root)
+            ++closed;
+    }
+    return item && item != root ? item->m_pNext : nullptr;
+}
+
+} // namespace
+
+EBookWriter::EBookWriter(const QString& bookPath, const QDateTime& runTime, const QLocale& locale)
+    : m_bookPath(bookPath), m_runTime(runTime), m_locale(locale) {}
+
+EBookWriter::~EBookWriter() = default;
+
+void EBookWriter::SetChannelFile(const QByteArray& opml) {
+    m_root.reset();
+    m_subscriptionTitles.clear();
+    if (opml.isEmpty())
+        return;
+    QByteArray bytes = opml;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    std::unique_ptr<COutlineHead> head;
+    std::unique_ptr<COutlineItem> root;
+    // Whatever the reader got before an error still shapes the contents.
+    ParseOutline(buffer, head, root, nullptr, OpmlTrace::Off);
+    if (!root || !root->m_pFirstChild)
+        return;
+    int closed;
+    for (const COutlineItem* item = root->m_pFirstChild; item;
+         item = NextItem(item, root.get(), false, closed)) {
+        if (item->IsFeed()) {
+            const QString url = QString::fromUtf8(item->m_pszXmlUrl);
+            if (!m_subscriptionTitles.contains(url))
+                m_subscriptionTitles.insert(url, OutlineTitle(*item));
+        }
+    }
+    m_head = std::move(head);
+    m_root = std::move(root);
+}
+
+bool EBookWriter::Fail(const QString& why) {
+    m_failed = true;
+    m_error = why;
+    return false;
+}
+
+bool EBookWriter::AddRecord(const QString& url, const QByteArray& document) {
+    if (m_failed)
+        return false;
+    if (m_finished)
+        return Fail(QStringLiteral("%1: the book is already written").arg(m_bookPath));
+    if (!m_spool) {
+        m_spool =
+            std::make_unique<QTemporaryFile>(QDir::temp().filePath(QStringLiteral("pellavo-ebook-XXXXXX")));
+        if (!m_spool->open())
+            return Fail(QStringLiteral("cannot create a temporary file: %1").arg(m_spool->errorString()));
+    }
+    Chapter chapter;
+    chapter.url = url;
+    ChapterSource source;
+    source.address = url;
+    source.subscriptionTitle = m_subscriptionTitles.value(url);
+    source.locale = m_locale;
+    source.image = m_image;
+    const QByteArray xhtml =
+        WriteChapter(ReadFeedDocument(document, DocumentUrl(url)), source, &chapter.outline);
+    chapter.offset = m_spool->pos();
+    chapter.size = xhtml.size();
+    if (m_spool->write(xhtml) != xhtml.size())
+        return Fail(QStringLiteral("cannot write the temporary file %1: %2")
+                        .arg(m_spool->fileName(), m_spool->errorString()));
+    m_chapters.push_back(std::move(chapter));
+    return true;
+}
+
+QByteArray EBookWriter::Title() const {
+    return "Pellavo News \xE2\x80\x93 " +
+           m_locale.toString(m_runTime.toLocalTime().date(), QLocale::LongFormat).toUtf8();
+}
+
+QByteArray EBookWriter::Language() const {
+    QHash<QByteArray, int> counts;
+    QByteArray best;
+    int bestCount = 0;
+    for (const Chapter& chapter : m_chapters) {
+        if (chapter.outline.language.isEmpty())
+            continue;
+        const QByteArray primary = chapter.outline.language.split('-').first();
+        const int count = ++counts[primary];
+        if (count > bestCount)
+            best = primary, bestCount = count;
+    }
+    return best.isEmpty() ? QByteArray("en") : best;
+}
+
+void EBookWriter::AppendContentsEntry(QByteArray& out, int index) const {
+    const Chapter& chapter = m_chapters[size_t(index)];
+    const QByteArray name = ChapterName(index);
+    out.append("<li><a href=\"").append(name).append("\">");
+    AppendXmlEscaped(out, chapter.outline.title);
+    out.append("</a>");
+    if (!chapter.outline.articles.empty()) {
+        out.append("\n<ol>\n");
+        int number = 0;
+        for (const QByteArray& article : chapter.outline.articles) {
+            out.append("<li><a href=\"")
+                .append(name)
+                .append("#a")
+                .append(QByteArray::number(++number))
+                .append("\">");
+            AppendXmlEscaped(out, article);
+            out.append("</a></li>\n");
+        }
+        out.append("</ol>");
+    }
+    out.append("</li>\n");
+}
+
+QByteArray EBookWriter::ContentsDocument() const {
+    QByteArray out = DocumentStart("Contents", Language(), true);
+    out.append("<body>\n<nav epub:type=\"toc\" id=\"toc\">\n<h1>Contents</h1>\n<ol>\n");
+    std::vector<bool> placed(m_chapters.size(), false);
+    if (m_root) {
+        QHash<QString, QList<int>> chapters;
+        for (int i = 0; i < int(m_chapters.size()); ++i)
+            chapters[m_chapters[size_t(i)].url].append(i);
+
+        // Which items hold a chapter somewhere beneath them: children come after their
+        // parents in document order, so a walk backwards sees them first.
+        std::vector<const COutlineItem*> order;
+        int closed;
+        for (const COutlineItem* item = m_root->m_pFirstChild; item;
+             item = NextItem(item, m_root.get(), false, closed))
+            order.push_back(item);
+        QHash<const COutlineItem*, bool> holds;
+        for (auto it = order.rbegin(); it != order.rend(); ++it) {
+            const COutlineItem* item = *it;
+            if (item->IsFeed() && chapters.contains(QString::fromUtf8(item->m_pszXmlUrl)))
+                holds[item] = true;
+            if (holds.value(item) && item->m_pParent)
+                holds[item->m_pParent] = true;
+        }
+
+        // Groups nest as the tree does; a feed in no group waits for the top level below.
+        std::vector<bool> groupOpen; // per level entered: whether it opened a list
+        for (const COutlineItem* item = m_root->m_pFirstChild; item;) {
+            const bool wanted = holds.value(item);
+            bool enter = false;
+            if (wanted && !item->IsFeed()) {
+                out.append("<li><span>");
+                const QByteArray title = OutlineTitle(*item);
+                AppendXmlEscaped(out, title.isEmpty() ? QByteArray("Untitled group") : title);
+                out.append("</span>\n<ol>\n");
+                groupOpen.push_back(true);
+                enter = true;
+            } else if (wanted) {
+                if (item->m_pParent != m_root.get()) {
+                    for (const int chapter : chapters.value(QString::fromUtf8(item->m_pszXmlUrl))) {
+                        AppendContentsEntry(out, chapter);
+                        placed[size_t(chapter)] = true;
+                    }
+                }
+                if (item->m_pFirstChild) {
+                    groupOpen.push_back(false);
+                    enter = true;
+                }
+            }
+            item = NextItem(item, m_root.get(), !enter, closed);
+            for (; closed > 0 && !groupOpen.empty(); --closed) {
+                if (groupOpen.back())
+                    out.append("</ol></li>\n");
+                groupOpen.pop_back();
+            }
+        }
+    }
+    for (int i = 0; i < int(m_chapters.size()); ++i) {
+        if (!placed[size_t(i)])
+            AppendContentsEntry(out, i);
+    }
+    const bool any = !m_chapters.empty();
+    if (!any) {
+        out.append("<li><a href=\"cover.xhtml\">");
+        AppendXmlEscaped(out, Title());
+        out.append("</a></li>\n");
+    }
+    out.append("</ol>\n</nav>\n<nav epub:type=\"landmarks\" hidden=\"hidden\">\n<h2>Landmarks</h2>\n<ol>\n"
+               "<li><a epub:type=\"cover\" href=\"cover.xhtml\">Cover</a></li>\n"
+               "<li><a epub:type=\"toc\" href=\"nav.xhtml\">Contents</a></li>\n");
+    if (any)
+        out.append("<li><a epub:type=\"bodymatter\" href=\"")
+            .append(ChapterName(0))
+            .append("\">News</a></li>\n");
+    out.append("</ol>\n</nav>\n</body>\n</html>\n");
+    return out;
+}
+
+QByteArray EBookWriter::CoverDocument() const {
+    int feeds = 0;
+    size_t articles = 0;
+    for (const Chapter& chapter : m_chapters) {
+        feeds += chapter.outline.isFeed ? 1 : 0;
+        articles += chapter.outline.articles.size();
+    }
+    QByteArray out = DocumentStart(Title(), Language(), false);
+    out.append("<body class=\"cover\">\n<h1>Pellavo News</h1>\n<p>");
+    AppendXmlEscaped(out, m_locale.toString(m_runTime.toLocalTime().date(), QLocale::LongFormat).toUtf8());
+    out.append("</p>\n<p class=\"meta\">");
+    out.append(QByteArray::number(feeds)).append(feeds == 1 ? " feed" : " feeds");
+    out.append(" \xC2\xB7 ")
+        .append(QByteArray::number(qulonglong(articles)))
+        .append(articles == 1 ? " article" : " articles");
+    out.append("</p>\n</body>\n</html>\n");
+    return out;
+}
+
+QByteArray EBookWriter::PackageDocument(const QByteArray& language) const {
+    const QByteArray modified = m_runTime.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ssZ")).toLatin1();
+    QByteArray out =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<package xmlns=\"http://www.idpf.org/2007/opf\" version=\"3.0\" unique-identifier=\"book-id\">\n"
+        "<metadata xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n<dc:identifier id=\"book-id\">urn:uuid:";
+    out.append(QUuid::createUuid().toByteArray(QUuid::WithoutBraces));
+    out.append("</dc:identifier>\n<dc:title>");
+    AppendXmlEscaped(out, Title());
+    out.append("</dc:title>\n<dc:language>").append(language).append("</dc:language>\n");
+    out.append("<dc:creator>Pellavo</dc:creator>\n<dc:date>").append(modified).append("</dc:date>\n");
+    out.append("<meta property=\"dcterms:modified\">")
+        .append(modified)
+        .append("</meta>\n</metadata>\n<manifest>\n");
+    out.append(
+        "<item id=\"nav\" href=\"nav.xhtml\" media-type=\"application/xhtml+xml\" properties=\"nav\"/>\n"
+        "<item id=\"cover\" href=\"cover.xhtml\" media-type=\"application/xhtml+xml\"/>\n"
+        "<item id=\"style\" href=\"style.css\" media-type=\"text/css\"/>\n");
+    for (int i = 0; i < int(m_chapters.size()); ++i) {
+        const QByteArray name = ChapterName(i);
+        out.append("<item id=\"")
+            .append(name.chopped(6))
+            .append("\" href=\"")
+            .append(name)
+            .append("\" media-type=\"application/xhtml+xml\"/>\n");
+    }
+    out.append("</manifest>\n<spine>\n<itemref idref=\"cover\"/>\n<itemref idref=\"nav\"/>\n");
+    for (int i = 0; i < int(m_chapters.size()); ++i)
+        out.append("<itemref idref=\"").append(ChapterName(i).chopped(6)).append("\"/>\n");
+    out.append("</spine>\n</package>\n");
+    return out;
+}
+
+bool EBookWriter::Finish() {
+    if (m_failed)
+        return false;
+    if (m_finished)
+        return Fail(QStringLiteral("%1: the book is already written").arg(m_bookPath));
+    if (m_spool && !m_spool->flush())
+        return Fail(QStringLiteral("cannot write the temporary file %1: %2")
+                        .arg(m_spool->fileName(), m_spool->errorString()));
+
+    int code = 0;
+    zip_t* archive = zip_open(QFile::encodeName(m_bookPath).constData(), ZIP_CREATE | ZIP_TRUNCATE, &code);
+    if (!archive) {
+        zip_error_t error;
+        zip_error_init_with_code(&error, code);
+        const QString why = QString::fromLocal8Bit(zip_error_strerror(&error));
+        zip_error_fini(&error);
+        return Fail(QStringLiteral("%1: %2").arg(m_bookPath, why));
+    }
+    // libzip reads these when it closes the archive: they live until then.
+    const QByteArray language = Language();
+    const QByteArray documents[] = {CoverDocument(), ContentsDocument(), PackageDocument(language)};
+    const auto addBuffer = [&](const char* name, const void* data, qsizetype size, bool compress) {
+        zip_source_t* source = zip_source_buffer(archive, data, zip_uint64_t(size), 0);
+        if (!source)
+            return false;
+        const zip_int64_t index = zip_file_add(archive, name, source, ZIP_FL_ENC_UTF_8);
+        if (index < 0) {
+            zip_source_free(source);
+            return false;
+        }
+        return zip_set_file_compression(archive, zip_uint64_t(index),
+                                        compress ? ZIP_CM_DEFLATE : ZIP_CM_STORE,
+                                        compress ? kCompressionLevel : 0) == 0;
+    };
+    // Reading systems find the kind of the file in its first entry, stored as it is.
+    bool ok = addBuffer("mimetype", kMimetype, qsizetype(sizeof kMimetype - 1), false) &&
+              addBuffer("META-INF/container.xml", kContainer, qsizetype(sizeof kContainer - 1), true) &&
+              addBuffer("EPUB/package.opf", documents[2].constData(), documents[2].size(), true) &&
+              addBuffer("EPUB/nav.xhtml", documents[1].constData(), documents[1].size(), true) &&
+              addBuffer("EPUB/cover.xhtml", documents[0].constData(), documents[0].size(), true) &&
+              addBuffer("EPUB/style.css", kStylesheet, qsizetype(sizeof kStylesheet - 1), true);
+    const QByteArray spool = m_spool ? QFile::encodeName(m_spool->fileName()) : QByteArray();
+    for (int i = 0; ok && i < int(m_chapters.size()); ++i) {
+        const Chapter& chapter = m_chapters[size_t(i)];
+        zip_source_t* source = zip_source_file(archive, spool.constData(), zip_uint64_t(chapter.offset),
+                                               zip_int64_t(chapter.size));
+        const QByteArray name = "EPUB/" + ChapterName(i);
+        const zip_int64_t index =
+            source ? zip_file_add(archive, name.constData(), source, ZIP_FL_ENC_UTF_8) : -1;
+        if (source && index < 0)
+            zip_source_free(source);
+        ok = index >= 0 &&
+             zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_DEFLATE, kCompressionLevel) == 0;
+    }
+    if (ok && zip_close(archive) == 0) {
+        m_finished = true;
+        return true;
+    }
+    const QString why = QString::fromLocal8Bit(zip_strerror(archive));
+    zip_discard(archive);
+    return Fail(QStringLiteral("%1: %2").arg(m_bookPath, why));
+}
+
+} // namespace ebook

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "ebook/Chapter.h"
+#include "ebook/HtmlSanitizer.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QHash>
+#include <QLocale>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class COutlineHead;
+class COutlineItem;
+class QTemporaryFile;
+
+namespace ebook {
+
+// Writes the e-book edition (EPUB 3) of a run: a cover, a table of contents that follows
+// the subscriptions, and one chapter per record, in the order the records come.
+//
+// Each record is made into its chapter at once and set aside in a temporary file, so
+// memory holds one feed document at a time however many feeds there are; the book keeps
+// only the titles for its table of contents. Finish writes the container beside the book
+// and renames it into place: the book at the path is replaced whole or not at all, and
+// until Finish it stays as it was. A writer destroyed without Finish leaves nothing behind.
+class EBookWriter {
+public:
+    // `runTime` dates the book; `locale` writes the dates in it.
+    EBookWriter(const QString& bookPath, const QDateTime& runTime, const QLocale& locale = QLocale());
+    ~EBookWriter();
+
+    EBookWriter(const EBookWriter&) = delete;
+    EBookWriter& operator=(const EBookWriter&) = delete;
+
+    // The channel block (the subscriptions as OPML), before the first record. Without one,
+    // or with one that is no OPML, the table of contents lists the feeds flat.
+    void SetChannelFile(const QByteArray& opml);
+
+    // What images become; by default their alternative text.
+    void SetImageHook(ImageHook hook) { m_image = std::move(hook); }
+
+    // Makes one record into a chapter. False when the chapter could not be set aside; the
+    // book then cannot be finished.
+    bool AddRecord(const QString& url, const QByteArray& document);
+
+    // Writes the book in place of any earlier one, once. False when it could not
+    // (ErrorString()), and then the earlier book is as it was and no other file is left.
+    bool Finish();
+
+    QString ErrorString() const { return m_error; }
+    int ChapterCount() const { return int(m_chapters.size()); }
+
+private:
+    struct Chapter {
+        qint64 offset = 0; // in the spool
+        qint64 size = 0;
+        QString url;
+        ChapterOutline outline;
+    };
+
+    QByteArray Title() const;
+    QByteArray Language() const;
+    QByteArray ContentsDocument() const;
+    void AppendContentsEntry(QByteArray& out, int chapter) const;
+    QByteArray CoverDocument() const;
+    QByteArray PackageDocument(const QByteArray& language) const;
+    bool Fail(const QString& why);
+
+    QString m_bookPath;
+    QDateTime m_runTime;
+    QLocale m_locale;
+    ImageHook m_image;
+    std::unique_ptr<COutlineHead> m_head;
+    std::unique_ptr<COutlineItem> m_root; // the subscriptions, when the channel block parsed
+    QHash<QString, QByteArray> m_subscriptionTitles;
+    std::unique_ptr<QTemporaryFile> m_spool;
+    std::vector<Chapter> m_chapters;
+    QString m_error;
+    bool m_failed = false;
+    bool m_finished = false;
+};
+
+} // namespace ebook

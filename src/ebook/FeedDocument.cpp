@@ -1,0 +1,576 @@
+#include "ebook/FeedDocument.h"
+
+#include "ebook/DocumentEncoding.h"
+#include "ebook/XmlText.h"
+#include "model/ExpatImpl.h"
+
+#include <cstring>
+#include <iterator>
+
+namespace ebook {
+
+namespace {
+
+// Vocabularies the reader knows. Unprefixed elements are the core one whatever default
+// namespace the document declared, since the news feed file's cleaning may have taken it.
+enum class Vocab { Core, Content, DublinCore, DublinTerms, Rdf, Feedburner, Other };
+
+Vocab VocabOfUri(QByteArrayView uri) {
+    static const struct {
+        const char* uri;
+        Vocab vocab;
+    } kKnown[] = {
+        {"http://www.w3.org/2005/Atom", Vocab::Core},
+        {"http://purl.org/atom/ns#", Vocab::Core},
+        {"http://purl.org/rss/1.0/", Vocab::Core},
+        {"http://my.netscape.com/rdf/simple/0.9/", Vocab::Core},
+        {"http://backend.userland.com/rss2", Vocab::Core},
+        {"http://purl.org/rss/1.0/modules/content/", Vocab::Content},
+        {"http://purl.org/dc/elements/1.1/", Vocab::DublinCore},
+        {"http://purl.org/dc/terms/", Vocab::DublinTerms},
+        {"http://www.w3.org/1999/02/22-rdf-syntax-ns#", Vocab::Rdf},
+        {"http://rssnamespace.org/feedburner/ext/1.0", Vocab::Feedburner},
+    };
+    for (const auto& known : kKnown)
+        if (uri == known.uri)
+            return known.vocab;
+    return Vocab::Other;
+}
+
+// Publishers who forget to declare a prefix still mean the usual one.
+Vocab VocabOfPrefix(QByteArrayView prefix) {
+    if (prefix == "atom")
+        return Vocab::Core;
+    if (prefix == "content")
+        return Vocab::Content;
+    if (prefix == "dc")
+        return Vocab::DublinCore;
+    if (prefix == "dcterms")
+        return Vocab::DublinTerms;
+    if (prefix == "rdf")
+        return Vocab::Rdf;
+    if (prefix == "feedburner")
+        return Vocab::Feedburner;
+    return Vocab::Other;
+}
+
+enum class Role { Other, Root, Channel, Item, Author, Field };
+
+enum class Field {
+    None,
+    Title,
+    Link,
+    Guid,
+    Description,
+    Encoded,
+    Content,
+    Summary,
+    Language,
+    Date,
+    Author,
+    Creator,
+    AuthorName,
+    OrigLink,
+};
+
+// Which of an item's times is shown: the first of these the item has.
+int DateRank(Vocab vocab, QByteArrayView local) {
+    if (vocab == Vocab::Core) {
+        static const char* const kOrder[] = {"pubDate", "published", "issued",
+                                             "updated", "modified",  "created"};
+        for (int i = 0; i < int(std::size(kOrder)); ++i)
+            if (local == kOrder[i])
+                return i == 0 ? 1 : i + 2;
+    }
+    if (vocab == Vocab::DublinCore && local == "date")
+        return 2;
+    if (vocab == Vocab::DublinTerms && (local == "modified" || local == "created" || local == "issued"))
+        return 10;
+    return 0;
+}
+
+struct Frame {
+    Role role;
+    int namespaces; // declarations in force before this element
+    QUrl base;
+    bool explicitBase; // an xml:base on this element or one around it
+};
+
+struct Capture {
+    Field field = Field::None;
+    int depth = -1; // of the element whose content is captured
+    bool markup = false;
+    bool base64 = false;
+    bool entities = false;
+    FeedText::Kind kind = FeedText::Kind::Text;
+    int rank = 0;
+    QUrl base;
+    bool explicitBase = false;
+};
+
+struct ItemState {
+    Article article;
+    FeedText encoded, content, description, summary;
+    QUrl guidLink, alternate, origLink;
+    QByteArray authors, creators, rssAuthor;
+    int dateRank = 100;
+    bool alternateIsPage = false;
+};
+
+QByteArray AttributeValue(const XML_Char** attributes, const char* name) {
+    for (const XML_Char** attribute = attributes; attribute[0]; attribute += 2)
+        if (!strcmp(attribute[0], name))
+            return QByteArray(attribute[1]);
+    return QByteArray();
+}
+
+bool HasAttribute(const XML_Char** attributes, const char* name) {
+    for (const XML_Char** attribute = attributes; attribute[0]; attribute += 2)
+        if (!strcmp(attribute[0], name))
+            return true;
+    return false;
+}
+
+QByteArrayView LocalName(const char* name, QByteArrayView& prefix) {
+    const QByteArrayView whole(name, qsizetype(strlen(name)));
+    const qsizetype colon = whole.indexOf(':');
+    prefix = colon < 0 ? QByteArrayView() : whole.first(colon);
+    return colon < 0 ? whole : whole.sliced(colon + 1);
+}
+
+QUrl WebLink(const QUrl& base, QByteArrayView text) {
+    const QByteArray trimmed = text.toByteArray().trimmed();
+    if (trimmed.isEmpty())
+        return QUrl();
+    QUrl url(QString::fromUtf8(trimmed), QUrl::TolerantMode);
+    if (url.isRelative() && base.isValid())
+        url = base.resolved(url);
+    const QString scheme = url.scheme().toLower();
+    if ((scheme == QLatin1String("http") || scheme == QLatin1String("https")) && !url.host().isEmpty())
+        return url;
+    return QUrl();
+}
+
+void AppendName(QByteArray& names, QByteArrayView name) {
+    const QByteArray trimmed = name.toByteArray().simplified();
+    if (trimmed.isEmpty())
+        return;
+    if (!names.isEmpty())
+        names += ", ";
+    names += trimmed;
+}
+
+// RSS wants an e-mail address in <author>, which most give as "jo@example.com (Jo Doe)".
+QByteArray RssAuthorName(const QByteArray& text) {
+    const QByteArray trimmed = text.simplified();
+    const qsizetype open = trimmed.indexOf('(');
+    if (open > 0 && trimmed.endsWith(')') && trimmed.left(open).contains('@'))
+        return trimmed.mid(open + 1, trimmed.size() - open - 2).trimmed();
+    return trimmed;
+}
+
+class FeedParser : public ExpatImpl<FeedParser> {
+public:
+    FeedParser(Feed& feed, const QUrl& documentUrl) : m_feed(feed), m_documentUrl(documentUrl) {}
+
+    // Whether the whole document parsed.
+    bool Parse(const QByteArray& utf8) {
+        if (!Create())
+            return false;
+        XML_SetEncoding(m_p, "UTF-8");
+        constexpr qsizetype kChunk = 1 << 20;
+        for (qsizetype at = 0;; at += kChunk) {
+            const qsizetype length = qMin(kChunk, utf8.size() - at);
+            const bool last = at + length >= utf8.size();
+            if (XML_Parse(m_p, utf8.constData() + at, int(length), last) != XML_STATUS_OK)
+                return false;
+            if (last)
+                return true;
+        }
+    }
+
+    void OnStartElement(const XML_Char* name, const XML_Char** attributes) {
+        const int namespaces = int(m_namespaces.size());
+        for (const XML_Char** attribute = attributes; attribute[0]; attribute += 2) {
+            if (!strncmp(attribute[0], "xmlns", 5) && (attribute[0][5] == ':' || attribute[0][5] == 0))
+                m_namespaces.push_back({attribute[0][5] ? attribute[0] + 6 : "", attribute[1]});
+        }
+        const Frame* parent = m_stack.empty() ? nullptr : &m_stack.back();
+        QUrl base = parent ? parent->base : m_documentUrl;
+        bool explicitBase = parent && parent->explicitBase;
+        if (HasAttribute(attributes, "xml:base")) {
+            const QUrl given(QString::fromUtf8(AttributeValue(attributes, "xml:base")), QUrl::TolerantMode);
+            base = base.isValid() ? base.resolved(given) : given;
+            explicitBase = true;
+        }
+        const int depth = int(m_stack.size());
+        const Role parentRole = parent ? parent->role : Role::Other;
+
+        if (m_capture.field != Field::None) {
+            if (m_capture.markup) {
+                QByteArrayView prefix;
+                m_text.append('<').append(LocalName(name, prefix));
+                for (const XML_Char** attribute = attributes; attribute[0]; attribute += 2) {
+                    if (!strncmp(attribute[0], "xmlns", 5) || strchr(attribute[0], ':'))
+                        continue;
+                    m_text.append(' ').append(attribute[0]).append("=\"");
+                    AppendXmlEscaped(m_text, attribute[1]);
+                    m_text.append('"');
+                }
+                m_text.append('>');
+            }
+            m_stack.push_back({Role::Other, namespaces, base, explicitBase});
+            return;
+        }
+
+        QByteArrayView prefix;
+        const QByteArrayView local = LocalName(name, prefix);
+        const Vocab vocab = VocabOf(prefix);
+        Role role = Role::Other;
+        if (depth == 0) {
+            role = RootRole(vocab, local, attributes);
+            if (m_feed.format == FeedFormat::NotAFeed) {
+                XML_StopParser(m_p, XML_FALSE);
+                return;
+            }
+            if (role == Role::Channel)
+                Language(AttributeValue(attributes, "xml:lang"));
+        } else if (parentRole == Role::Root && vocab == Vocab::Core && local == "channel") {
+            role = Role::Channel;
+        } else if ((parentRole == Role::Channel ||
+                    (parentRole == Role::Root && m_feed.format == FeedFormat::Rdf)) &&
+                   vocab == Vocab::Core && (local == "item" || local == "entry")) {
+            role = Role::Item;
+            m_item = ItemState();
+        } else if ((parentRole == Role::Channel || parentRole == Role::Item) && vocab == Vocab::Core &&
+                   (local == "author" || local == "contributor") && IsAtom()) {
+            role = Role::Author;
+        } else if (parentRole == Role::Channel || parentRole == Role::Item || parentRole == Role::Author) {
+            role = StartField(parentRole, vocab, local, attributes, depth, base, explicitBase);
+        }
+        m_stack.push_back({role, namespaces, base, explicitBase});
+    }
+
+    void OnEndElement(const XML_Char* name) {
+        if (m_stack.empty())
+            return;
+        const Frame frame = m_stack.back();
+        m_stack.pop_back();
+        const int depth = int(m_stack.size());
+        m_namespaces.resize(size_t(frame.namespaces));
+        if (m_capture.field != Field::None) {
+            if (depth == m_capture.depth) {
+                EndField(frame);
+            } else if (m_capture.markup) {
+                QByteArrayView prefix;
+                m_text.append("</").append(LocalName(name, prefix)).append('>');
+            }
+            return;
+        }
+        if (frame.role == Role::Item)
+            EndItem();
+    }
+
+    void OnCharacterData(const XML_Char* text, int length) {
+        if (m_capture.field == Field::None)
+            return;
+        if (m_capture.markup)
+            AppendXmlEscaped(m_text, QByteArrayView(text, length));
+        else
+            m_text.append(text, length);
+    }
+
+private:
+    Vocab VocabOf(QByteArrayView prefix) const {
+        for (auto it = m_namespaces.rbegin(); it != m_namespaces.rend(); ++it) {
+            if (it->first == prefix) {
+                const Vocab vocab = VocabOfUri(it->second);
+                // An unknown default namespace is still the feed's own vocabulary.
+                return prefix.isEmpty() && vocab == Vocab::Other ? Vocab::Core : vocab;
+            }
+        }
+        return prefix.isEmpty() ? Vocab::Core : VocabOfPrefix(prefix);
+    }
+
+    bool IsAtom() const { return m_feed.format == FeedFormat::Atom03 || m_feed.format == FeedFormat::Atom10; }
+
+    Role RootRole(Vocab vocab, QByteArrayView local, const XML_Char** attributes) {
+        if (vocab == Vocab::Core && local == "rss") {
+            m_feed.format = FeedFormat::Rss;
+            return Role::Root;
+        }
+        if ((vocab == Vocab::Rdf || vocab == Vocab::Core) && local == "RDF") {
+            m_feed.format = FeedFormat::Rdf;
+            return Role::Root;
+        }
+        if (vocab == Vocab::Core && local == "feed") {
+            const bool old = AttributeValue(attributes, "version").trimmed() == "0.3" ||
+                             AttributeValue(attributes, "xmlns") == "http://purl.org/atom/ns#";
+            m_feed.format = old ? FeedFormat::Atom03 : FeedFormat::Atom10;
+            return Role::Channel;
+        }
+        return Role::Other;
+    }
+
+    void Language(const QByteArray& language) {
+        if (m_feed.language.isEmpty())
+            m_feed.language = language.trimmed();
+    }
+
+    // How an Atom text construct or content element holds its text.
+    bool TextConstruct(const XML_Char** attributes) {
+        const QByteArray type = AttributeValue(attributes, "type").trimmed().toLower();
+        const QByteArray mode = AttributeValue(attributes, "mode").trimmed().toLower();
+        m_capture.base64 = mode == "base64";
+        if (type == "xhtml" || type == "application/xhtml+xml" || ((type == "text/html") && mode == "xml")) {
+            m_capture.kind = FeedText::Kind::Html;
+            m_capture.markup = true;
+        } else if (type == "html" || type == "text/html") {
+            m_capture.kind = FeedText::Kind::Html;
+        } else if (type.isEmpty() || type == "text" || type.startsWith("text/")) {
+            m_capture.kind = FeedText::Kind::Text;
+        } else {
+            return false; // a picture, a video, something else that is not text
+        }
+        return true;
+    }
+
+    Role StartField(Role parent, Vocab vocab, QByteArrayView local, const XML_Char** attributes, int depth,
+                    const QUrl& base, bool explicitBase) {
+        m_capture = Capture();
+        m_capture.depth = depth;
+        m_capture.base = base;
+        m_capture.explicitBase = explicitBase;
+        Field field = Field::None;
+        const bool atom = IsAtom();
+        if (parent == Role::Author) {
+            if (vocab == Vocab::Core && local == "name")
+                field = Field::AuthorName;
+        } else if (vocab == Vocab::Core) {
+            if (local == "title") {
+                field = Field::Title;
+                if (atom && !TextConstruct(attributes))
+                    field = Field::None;
+                else if (!atom)
+                    m_capture.kind = FeedText::Kind::Entities;
+            } else if (local == "link") {
+                if (HasAttribute(attributes, "href"))
+                    AtomLink(parent, attributes, base);
+                else
+                    field = Field::Link;
+            } else if (local == "guid" && parent == Role::Item) {
+                field = AttributeValue(attributes, "isPermaLink").trimmed().toLower() == "false"
+                            ? Field::None
+                            : Field::Guid;
+            } else if (local == "description") {
+                field = Field::Description;
+                m_capture.kind = FeedText::Kind::Html;
+            } else if (local == "subtitle" || local == "tagline" || local == "summary" ||
+                       (local == "content" && parent == Role::Item && !HasAttribute(attributes, "src"))) {
+                field = local == "content"   ? Field::Content
+                        : local == "summary" ? Field::Summary
+                                             : Field::Description;
+                if (!TextConstruct(attributes))
+                    field = Field::None;
+            } else if (local == "language" && parent == Role::Channel) {
+                field = Field::Language;
+            } else if (local == "author" && parent == Role::Item) {
+                field = Field::Author;
+            } else if (const int rank = DateRank(vocab, local); rank && parent == Role::Item) {
+                field = Field::Date;
+                m_capture.rank = rank;
+            }
+        } else if (vocab == Vocab::Content && local == "encoded" && parent == Role::Item) {
+            field = Field::Encoded;
+            m_capture.kind = FeedText::Kind::Html;
+        } else if (vocab == Vocab::DublinCore) {
+            if (local == "language" && parent == Role::Channel)
+                field = Field::Language;
+            else if (local == "creator" && parent == Role::Item)
+                field = Field::Creator;
+            else if (local == "title" && parent == Role::Item && m_item.article.title.IsEmpty())
+                field = Field::Title, m_capture.kind = FeedText::Kind::Entities;
+            else if (local == "description")
+                field = Field::Description, m_capture.kind = FeedText::Kind::Html;
+            else if (const int rank = DateRank(vocab, local); rank && parent == Role::Item)
+                field = Field::Date, m_capture.rank = rank;
+        } else if (vocab == Vocab::DublinTerms) {
+            if (const int rank = DateRank(vocab, local); rank && parent == Role::Item)
+                field = Field::Date, m_capture.rank = rank;
+        } else if (vocab == Vocab::Feedburner && local == "origLink" && parent == Role::Item) {
+            field = Field::OrigLink;
+        }
+        m_capture.field = field;
+        m_capture.depth = field == Field::None ? -1 : depth;
+        m_text.clear();
+        return field == Field::None ? Role::Other : Role::Field;
+    }
+
+    void AtomLink(Role parent, const XML_Char** attributes, const QUrl& base) {
+        const QByteArray rel = AttributeValue(attributes, "rel").trimmed().toLower();
+        if (!rel.isEmpty() && rel != "alternate" &&
+            rel != "http://www.iana.org/assignments/relation/alternate")
+            return;
+        const QUrl link = WebLink(base, AttributeValue(attributes, "href"));
+        if (link.isEmpty())
+            return;
+        const QByteArray type = AttributeValue(attributes, "type").trimmed().toLower();
+        const bool page = type.isEmpty() || type.contains("html");
+        if (parent == Role::Item) {
+            if (m_item.alternate.isEmpty() || (page && !m_item.alternateIsPage))
+                m_item.alternate = link, m_item.alternateIsPage = page;
+        } else if (parent == Role::Channel && m_feed.link.isEmpty()) {
+            m_feed.link = link;
+        }
+    }
+
+    FeedText CapturedText() {
+        FeedText text;
+        text.kind = m_capture.kind;
+        text.value = m_capture.base64 ? QByteArray::fromBase64(m_text) : m_text;
+        text.base = m_capture.explicitBase ? m_capture.base : QUrl();
+        return text;
+    }
+
+    void EndField(const Frame& frame) {
+        const Role parent = m_stack.empty() ? Role::Other : m_stack.back().role;
+        const bool item = parent == Role::Item || (parent == Role::Author && m_stack.size() >= 2 &&
+                                                   m_stack[m_stack.size() - 2].role == Role::Item);
+        const Field field = m_capture.field;
+        m_capture.field = Field::None;
+        switch (field) {
+        case Field::Title:
+            (item ? m_item.article.title : m_feed.title) = CapturedText();
+            break;
+        case Field::Link:
+            if (item && m_item.article.link.isEmpty())
+                m_item.article.link = WebLink(frame.base, m_text);
+            else if (!item && m_feed.link.isEmpty())
+                m_feed.link = WebLink(frame.base, m_text);
+            break;
+        case Field::Guid:
+            m_item.guidLink = WebLink(QUrl(), m_text);
+            break;
+        case Field::OrigLink:
+            m_item.origLink = WebLink(frame.base, m_text);
+            break;
+        case Field::Description:
+            if (item)
+                m_item.description = CapturedText();
+            else if (m_feed.description.IsEmpty())
+                m_feed.description = CapturedText();
+            break;
+        case Field::Encoded:
+            m_item.encoded = CapturedText();
+            break;
+        case Field::Content: {
+            // Atom 0.3 may offer the content in several types: HTML beats plain text.
+            FeedText content = CapturedText();
+            if (m_item.content.IsEmpty() ||
+                (m_item.content.kind == FeedText::Kind::Text && content.kind == FeedText::Kind::Html))
+                m_item.content = std::move(content);
+            break;
+        }
+        case Field::Summary:
+            m_item.summary = CapturedText();
+            break;
+        case Field::Language:
+            Language(m_text);
+            break;
+        case Field::Date:
+            if (m_capture.rank < m_item.dateRank && !m_text.trimmed().isEmpty()) {
+                m_item.article.date = m_text.trimmed();
+                m_item.dateRank = m_capture.rank;
+            }
+            break;
+        case Field::Author:
+            m_item.rssAuthor = RssAuthorName(m_text);
+            break;
+        case Field::Creator:
+            AppendName(m_item.creators, m_text);
+            break;
+        case Field::AuthorName:
+            AppendName(item ? m_item.authors : m_feedAuthors, m_text);
+            break;
+        case Field::None:
+            break;
+        }
+    }
+
+    void EndItem() {
+        Article& article = m_item.article;
+        if (!m_item.origLink.isEmpty())
+            article.link = m_item.origLink;
+        if (article.link.isEmpty())
+            article.link = m_item.alternate;
+        if (article.link.isEmpty())
+            article.link = m_item.guidLink;
+        for (FeedText* body : {&m_item.encoded, &m_item.content, &m_item.description, &m_item.summary}) {
+            if (!body->IsEmpty()) {
+                article.body = std::move(*body);
+                break;
+            }
+        }
+        if (article.body.base.isEmpty())
+            article.body.base = article.link.isEmpty() ? m_documentUrl : article.link;
+        article.author = !m_item.authors.isEmpty()     ? m_item.authors
+                         : !m_item.creators.isEmpty()  ? m_item.creators
+                         : !m_item.rssAuthor.isEmpty() ? m_item.rssAuthor
+                                                       : m_feedAuthors;
+        m_feed.articles.push_back(std::move(article));
+        m_item = ItemState();
+    }
+
+    Feed& m_feed;
+    const QUrl m_documentUrl;
+    std::vector<std::pair<QByteArray, QByteArray>> m_namespaces; // prefix ("" for the default), URI
+    std::vector<Frame> m_stack;
+    Capture m_capture;
+    QByteArray m_text;
+    ItemState m_item;
+    QByteArray m_feedAuthors;
+};
+
+Feed Read(const QByteArray& utf8, const QUrl& documentUrl) {
+    Feed feed;
+    FeedParser parser(feed, documentUrl);
+    feed.complete = parser.Parse(utf8);
+    if (feed.format == FeedFormat::NotAFeed)
+        feed = Feed();
+    if (feed.title.base.isEmpty())
+        feed.title.base = feed.link.isEmpty() ? documentUrl : feed.link;
+    if (feed.description.base.isEmpty())
+        feed.description.base = feed.link.isEmpty() ? documentUrl : feed.link;
+    return feed;
+}
+
+} // namespace
+
+QUrl DocumentUrl(const QString& address) {
+    QString text = address.trimmed();
+    if (text.startsWith(QLatin1String("feed:"), Qt::CaseInsensitive)) {
+        text = text.mid(5);
+        if (text.startsWith(QLatin1String("//")))
+            text = QLatin1String("http:") + text;
+    }
+    const QUrl url(text, QUrl::TolerantMode);
+    const QString scheme = url.scheme().toLower();
+    return scheme == QLatin1String("http") || scheme == QLatin1String("https") ? url : QUrl();
+}
+
+Feed ReadFeedDocument(const QByteArray& document, const QUrl& documentUrl) {
+    QByteArray utf8 = DocumentToUtf8(document);
+    Feed feed = Read(utf8, documentUrl);
+    if (feed.complete && feed.format != FeedFormat::NotAFeed)
+        return feed;
+    // Bare ampersands and HTML entities are the commonest faults of hand-made feeds.
+    if (!MendReferences(utf8))
+        return feed;
+    Feed mended = Read(utf8, documentUrl);
+    const bool better =
+        mended.format != FeedFormat::NotAFeed && (mended.complete || feed.format == FeedFormat::NotAFeed ||
+                                                  mended.articles.size() > feed.articles.size());
+    return better ? mended : feed;
+}
+
+} // namespace ebook

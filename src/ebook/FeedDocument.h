@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QUrl>
+
+#include <vector>
+
+namespace ebook {
+
+enum class FeedFormat { NotAFeed, Rss, Rdf, Atom03, Atom10 };
+
+// A piece of text from a feed, UTF-8, with what it holds.
+struct FeedText {
+    enum class Kind {
+        Text,     // plain text
+        Entities, // plain text in which publishers put HTML character references (RSS titles)
+        Html,     // HTML (RSS descriptions, Atom type="html"; type="xhtml" is given as its markup)
+    };
+    QByteArray value;
+    Kind kind = Kind::Text;
+    QUrl base; // what relative links in it are resolved against
+
+    bool IsEmpty() const { return value.trimmed().isEmpty(); }
+};
+
+struct Article {
+    FeedText title;
+    QUrl link;       // on the web: the link, else a guid that is a permalink; http(s) only
+    QByteArray date; // as the feed gives it
+    QByteArray author;
+    FeedText body; // the richest the item offers
+};
+
+struct Feed {
+    FeedFormat format = FeedFormat::NotAFeed;
+    FeedText title;
+    FeedText description;
+    QUrl link;
+    QByteArray language; // as the feed gives it
+    std::vector<Article> articles;
+    bool complete = true; // false when the document broke off; what came before is here
+};
+
+// Where the feed at `address` lives, for resolving its relative links: feed:// and
+// feed:http:// addresses are the http(s) addresses they stand for.
+QUrl DocumentUrl(const QString& address);
+
+// Reads a feed document as a news feed file stores it (so perhaps without its document
+// type declaration and its first default namespace): RSS 0.91, 0.92, 2.0, RSS 1.0 and 0.90
+// (RDF), Atom 0.3 and 1.0, with the content, Dublin Core and Atom namespaces under any
+// prefix. Formats are told apart by their elements. A document that is not XML, or whose
+// root is no feed's, gives format NotAFeed.
+Feed ReadFeedDocument(const QByteArray& document, const QUrl& documentUrl);
+
+} // namespace ebook

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+// The e-book edition of a news feed file: an EPUB 3 book with one chapter per record and a
+// table of contents that follows the subscriptions of its channel block.
+
+// Where the book of a news feed file goes: beside it, its suffix replaced by ".epub"
+// ("news.nff" gives "news.epub"); a name without a suffix gets ".epub" added, and so does
+// one that already ends in ".epub".
+QString EBookPathFor(const QString& newsFeedFile);
+
+// Reads the news feed file record by record and writes its book at `bookPath`, dated
+// `runTime`, with dates in the user's locale. The book is replaced whole or not at all:
+// on false nothing at `bookPath` has changed and `error` (when given) says why, for a
+// damaged news feed file with the offset where it breaks ("malformed news feed file:
+// offset 1234: expected ..."). A news feed file without records gives a book with a cover
+// and nothing else; a run that fetched nothing should keep its earlier book instead.
+bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
+                       QString* error = nullptr);

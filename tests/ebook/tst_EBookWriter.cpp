@@ -1,0 +1,324 @@
+// Books as a phone's reader gets them: the container, the table of contents that follows the
+// subscriptions, chapters for what is no feed, and a book that is replaced whole or not at all.
+#include "FeedSamples.h"
+#include "FuzzChecks.h"
+#include "ebook/EBookWriter.h"
+#include "testsupport.h"
+#include "update/NewsFeedFile.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+
+#include <zip.h>
+
+using namespace ebook;
+
+namespace {
+
+struct Book {
+    QStringList names; // in the order of the archive
+    QHash<QString, QByteArray> files;
+    zip_uint16_t firstMethod = 0xFFFF;
+    int firstExtraFields = -1;
+};
+
+Book Open(const QString& path) {
+    Book book;
+    int error = 0;
+    zip_t* archive = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &error);
+    if (!archive)
+        return book;
+    for (zip_int64_t i = 0; i < zip_get_num_entries(archive, 0); ++i) {
+        zip_stat_t stat;
+        zip_stat_index(archive, zip_uint64_t(i), 0, &stat);
+        QByteArray data(qsizetype(stat.size), Qt::Uninitialized);
+        zip_file_t* file = zip_fopen_index(archive, zip_uint64_t(i), 0);
+        zip_fread(file, data.data(), stat.size);
+        zip_fclose(file);
+        const QString name = QString::fromUtf8(stat.name);
+        book.names << name;
+        book.files.insert(name, data);
+        if (i == 0) {
+            book.firstMethod = stat.comp_method;
+            book.firstExtraFields = zip_file_extra_fields_count(archive, 0, ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
+        }
+    }
+    zip_close(archive);
+    return book;
+}
+
+// The table of contents in short: "Group[Feed Feed] Feed", one word per entry.
+QString Contents(const QByteArray& nav) {
+    QXmlStreamReader xml(nav);
+    QStringList words;
+    bool inToc = false;
+    int depth = 0;
+    std::vector<bool> groups; // per open list item: whether it is a group
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isStartElement() && xml.name() == QLatin1String("nav"))
+            inToc = xml.attributes().value(QLatin1String("epub:type")) == QLatin1String("toc");
+        if (!inToc)
+            continue;
+        if (xml.isStartElement() && xml.name() == QLatin1String("li")) {
+            ++depth;
+            groups.push_back(false);
+        } else if (xml.isStartElement() && xml.name() == QLatin1String("span")) {
+            words << xml.readElementText() + QLatin1Char('[');
+            groups.back() = true;
+        } else if (xml.isStartElement() && xml.name() == QLatin1String("a")) {
+            const QString href = xml.attributes().value(QLatin1String("href")).toString();
+            const QString title = xml.readElementText();
+            if (!href.contains(QLatin1Char('#')))
+                words << title;
+        } else if (xml.isEndElement() && xml.name() == QLatin1String("li")) {
+            if (groups.back())
+                words << QStringLiteral("]");
+            groups.pop_back();
+            --depth;
+        } else if (xml.isEndElement() && xml.name() == QLatin1String("nav")) {
+            inToc = false;
+        }
+    }
+    return words.join(QLatin1Char(' '))
+        .replace(QLatin1String("[ "), QLatin1String("["))
+        .replace(QLatin1String(" ]"), QLatin1String("]"));
+}
+
+QByteArray Rss(const QByteArray& title, const QByteArray& language = "en", int items = 1) {
+    QByteArray document = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>" + title +
+                          "</title><language>" + language + "</language>";
+    for (int i = 1; i <= items; ++i)
+        document += "<item><title>" + title + " " + QByteArray::number(i) + "</title></item>";
+    return document + "</channel></rss>";
+}
+
+QByteArray Opml(const QByteArray& body) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml "
+           "version=\"1.0\"><head><title>s</title></head><body>" +
+           body + "</body></opml>\n";
+}
+
+QByteArray Outline(const char* title, const char* url) {
+    return "<outline text=\"" + QByteArray(title) + "\" type=\"rss\" xmlUrl=\"" + QByteArray(url) + "\"/>";
+}
+
+QString Url(char feed) {
+    return QStringLiteral("https://%1.example/feed").arg(QLatin1Char(feed));
+}
+
+QString EpubCheck() {
+    const QString jar = QStringLiteral("/usr/share/java/epubcheck.jar");
+    return QFile::exists(jar) && !QStandardPaths::findExecutable(QStringLiteral("java")).isEmpty()
+               ? jar
+               : QString();
+}
+
+} // namespace
+
+class TestEBookWriter : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    const QDateTime m_runTime = QDateTime(QDate(2024, 3, 5), QTime(7, 30), QTimeZone::utc());
+
+    QString Write(const QString& name, const QByteArray& channel,
+                  const QList<QPair<QString, QByteArray>>& records,
+                  const QLocale& locale = QLocale(QLocale::English, QLocale::UnitedKingdom)) {
+        const QString path = m_dir.filePath(name);
+        EBookWriter writer(path, m_runTime, locale);
+        writer.SetChannelFile(channel);
+        for (const auto& [url, document] : records)
+            if (!writer.AddRecord(url, NewsFeedFile::CleanFeedDocument(document)))
+                return QString();
+        return writer.Finish() ? path : QString();
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    void contents_data() {
+        QTest::addColumn<QByteArray>("channel");
+        QTest::addColumn<QString>("records"); // letters of the feeds, in the file's order
+        QTest::addColumn<QString>("contents");
+        const QByteArray tree = Opml("<outline text=\"News\"><outline title=\"World\" text=\"W\">" +
+                                     Outline("a", "https://a.example/feed") +
+                                     "</outline><outline text=\"Empty\"/><outline text=\"Failed\">" +
+                                     Outline("f", "https://f.example/feed") + "</outline></outline>" +
+                                     Outline("b", "https://b.example/feed"));
+        QTest::newRow("groups nest, empty and failed ones go, ungrouped feeds follow")
+            << tree << QStringLiteral("abx") << QStringLiteral("News[World[A]] B X");
+        QTest::newRow("no channel block: a flat list")
+            << QByteArray() << QStringLiteral("ab") << QStringLiteral("A B");
+        QTest::newRow("a channel block that is no OPML")
+            << QByteArray("not <xml") << QStringLiteral("ab") << QStringLiteral("A B");
+        QTest::newRow("the tree's order, not the file's")
+            << Opml("<outline text=\"One\">" + Outline("b", "https://b.example/feed") +
+                    "</outline><outline text=\"Two\">" + Outline("a", "https://a.example/feed") +
+                    "</outline>")
+            << QStringLiteral("ab") << QStringLiteral("One[B] Two[A]");
+        QTest::newRow("a feed in two groups stands in both")
+            << Opml("<outline text=\"One\">" + Outline("a", "https://a.example/feed") +
+                    "</outline><outline text=\"Two\">" + Outline("a", "https://a.example/feed") +
+                    "</outline>")
+            << QStringLiteral("a") << QStringLiteral("One[A] Two[A]");
+        QTest::newRow("deep groups") << Opml(QByteArray("<outline text=\"g\">").repeated(40) +
+                                             Outline("a", "https://a.example/feed") +
+                                             QByteArray("</outline>").repeated(40))
+                                     << QStringLiteral("a")
+                                     << QStringLiteral("g[").repeated(40) + QStringLiteral("A") +
+                                            QStringLiteral("]").repeated(40);
+        QTest::newRow("no records") << tree << QString()
+                                    << QStringLiteral("Pellavo News \u2013 Tuesday 5 March 2024");
+    }
+
+    void contents() {
+        QFETCH(QByteArray, channel);
+        QFETCH(QString, records);
+        QList<QPair<QString, QByteArray>> list;
+        for (const QChar c : records)
+            list.append({Url(c.toLatin1()), Rss(QByteArray(1, char(c.toUpper().toLatin1())))});
+        const QString path = Write(QStringLiteral("contents.epub"), channel, list);
+        QVERIFY(!path.isEmpty());
+        const Book book = Open(path);
+        QTEST(
+            Contents(book.files.value(QStringLiteral("EPUB/nav.xhtml"))).replace(QLatin1Char(','), QString()),
+            "contents");
+    }
+
+    // What a chapter is titled when the document has no title, and what one that is no feed says.
+    void chapters() {
+        const QByteArray channel = Opml(Outline("Subscribed", "https://s.example/feed"));
+        const QString path =
+            Write(QStringLiteral("chapters.epub"), channel,
+                  {{QStringLiteral("https://s.example/feed"),
+                    "<rss><channel><item><title>i</title></item></channel></rss>"},
+                   {QStringLiteral("https://s.example/feed"), "<html><body>Gone</body></html>"},
+                   {QStringLiteral("https://n.example/feed"), QByteArray()}});
+        QVERIFY(!path.isEmpty());
+        const Book book = Open(path);
+        QCOMPARE(Contents(book.files.value(QStringLiteral("EPUB/nav.xhtml"))),
+                 QStringLiteral("Subscribed Subscribed https://n.example/feed"));
+        const QByteArray notFeed = book.files.value(QStringLiteral("EPUB/feed0003.xhtml"));
+        QVERIFY(notFeed.contains("The document from https://n.example/feed could not be read as a feed."));
+        for (const QString& name : book.names) {
+            if (name.startsWith(QLatin1String("EPUB/feed"))) {
+                const QString problem = pellavo::fuzz::XhtmlProblem(book.files.value(name));
+                QVERIFY2(problem.isEmpty(), qPrintable(name + QLatin1String(": ") + problem));
+            }
+        }
+    }
+
+    void package() {
+        const QString path =
+            Write(QStringLiteral("package.epub"), QByteArray(),
+                  {{Url('a'), Rss("A", "de-DE")}, {Url('b'), Rss("B", "en")}, {Url('c'), Rss("C", "de_at")}},
+                  QLocale(QLocale::German, QLocale::Germany));
+        const Book book = Open(path);
+        QCOMPARE(book.names.value(0), QStringLiteral("mimetype"));
+        QCOMPARE(book.files.value(QStringLiteral("mimetype")), QByteArray("application/epub+zip"));
+        QCOMPARE(book.firstMethod, zip_uint16_t(ZIP_CM_STORE));
+        QCOMPARE(book.firstExtraFields, 0);
+        const QByteArray opf = book.files.value(QStringLiteral("EPUB/package.opf"));
+        QVERIFY(opf.contains("<dc:language>de</dc:language>"));
+        QVERIFY(opf.contains("<meta property=\"dcterms:modified\">2024-03-05T07:30:00Z</meta>"));
+        QVERIFY(QRegularExpression(QStringLiteral("urn:uuid:[0-9a-f-]{36}<"))
+                    .match(QString::fromUtf8(opf))
+                    .hasMatch());
+        const QString date = QLocale(QLocale::German, QLocale::Germany)
+                                 .toString(m_runTime.toLocalTime().date(), QLocale::LongFormat);
+        QVERIFY(QString::fromUtf8(opf).contains(QStringLiteral("<dc:title>Pellavo News \u2013 ") + date));
+        QVERIFY(
+            book.files.value(QStringLiteral("EPUB/feed0002.xhtml")).contains("xml:lang=\"en\" lang=\"en\""));
+        QVERIFY(book.files.value(QStringLiteral("EPUB/cover.xhtml")).contains("3 feeds \xC2\xB7 3 articles"));
+
+        const QString plain =
+            Write(QStringLiteral("plain.epub"), QByteArray(), {{Url('a'), "<rss><channel/></rss>"}});
+        QVERIFY(Open(plain)
+                    .files.value(QStringLiteral("EPUB/package.opf"))
+                    .contains("<dc:language>en</dc:language>"));
+    }
+
+    // A book that cannot be written leaves the earlier one as it was, and nothing beside it.
+    void wholeOrNothing() {
+        const QString path = Write(QStringLiteral("news.epub"), QByteArray(), {{Url('a'), Rss("A")}});
+        QVERIFY(!path.isEmpty());
+        const QByteArray before = pellavo::test::readFile(path);
+        const QStringList folder = QDir(m_dir.path()).entryList(QDir::Files);
+        const QStringList temporary = QDir::temp().entryList(QDir::Files);
+
+        {
+            EBookWriter abandoned(path, m_runTime);
+            QVERIFY(abandoned.AddRecord(Url('b'), Rss("B")));
+        }
+        QCOMPARE(pellavo::test::readFile(path), before);
+
+        // The folder of the book cannot be written: libzip cannot make its file beside it.
+        const QString blocked = m_dir.filePath(QStringLiteral("blocked"));
+        pellavo::test::writeFile(blocked, "a file, not a folder");
+        EBookWriter failing(blocked + QStringLiteral("/news.epub"), m_runTime);
+        QVERIFY(failing.AddRecord(Url('b'), Rss("B")));
+        QVERIFY(!failing.Finish());
+        QVERIFY2(failing.ErrorString().contains(blocked), qPrintable(failing.ErrorString()));
+        QVERIFY(!failing.Finish());
+        QFile::remove(blocked);
+
+        QCOMPARE(pellavo::test::readFile(path), before);
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), folder);
+        QCOMPARE(QDir::temp().entryList(QDir::Files), temporary);
+
+        // Replaced by a whole new book, with the permissions files get here.
+        QVERIFY(!Write(QStringLiteral("news.epub"), QByteArray(), {{Url('c'), Rss("C")}}).isEmpty());
+        QVERIFY(Open(path).files.value(QStringLiteral("EPUB/feed0001.xhtml")).contains("<h1>C</h1>"));
+        QVERIFY(QFileInfo(path).permissions() & QFileDevice::ReadOther);
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), folder);
+    }
+
+    // One EPUBCheck run per book, over books with every sample feed, hostile HTML, what is
+    // no feed, nested groups, and no records at all.
+    void epubCheck() {
+        const QString jar = EpubCheck();
+        if (jar.isEmpty())
+            QSKIP("EPUBCheck (java, /usr/share/java/epubcheck.jar) is not installed");
+        const char* const kSamples[] = {samples::kWordPress, samples::kBlogger,   samples::kPodcast,
+                                        samples::kRdf,       samples::kRss091,    samples::kAtom03,
+                                        samples::kNewsSite,  samples::kUndeclared};
+        QList<QPair<QString, QByteArray>> records;
+        QByteArray outlines;
+        int n = 0;
+        for (const char* sample : kSamples) {
+            const QString url = QStringLiteral("https://s%1.example/feed").arg(++n);
+            records.append({url, QByteArray(sample)});
+            outlines += "<outline text=\"G" + QByteArray::number(n % 3) + "\">" +
+                        Outline("s", url.toUtf8().constData()) + "</outline>";
+        }
+        records.append({QStringLiteral("https://hostile.example/feed"), samples::HostileFeed()});
+        records.append(
+            {QStringLiteral("https://html.example/"), "<!DOCTYPE html><html><body>Not a feed</body></html>"});
+        records.append({QStringLiteral("https://empty.example/"), QByteArray()});
+        const QStringList books = {
+            Write(QStringLiteral("check-all.epub"), Opml("<outline text=\"Top\">" + outlines + "</outline>"),
+                  records),
+            Write(QStringLiteral("check-flat.epub"), QByteArray(), records.mid(0, 2)),
+            Write(QStringLiteral("check-empty.epub"), Opml(outlines), {}),
+        };
+        for (const QString& book : books) {
+            QVERIFY(!book.isEmpty());
+            QProcess check;
+            check.setProcessChannelMode(QProcess::MergedChannels);
+            check.start(QStringLiteral("java"), {QStringLiteral("-jar"), jar, book});
+            QVERIFY(check.waitForFinished(120000));
+            const QString output = QString::fromUtf8(check.readAll());
+            QVERIFY2(check.exitCode() == 0 && !output.contains(QLatin1String("ERROR")) &&
+                         !output.contains(QLatin1String("FATAL")),
+                     qPrintable(book + QLatin1Char('\n') + output));
+        }
+    }
+};
+
+PELLAVO_TEST_MAIN(TestEBookWriter)
+#include "tst_EBookWriter.moc"

@@ -1,0 +1,219 @@
+// Feed documents as publishers write them, read the way the news feed file stores them.
+#include "FeedSamples.h"
+#include "ebook/Chapter.h"
+#include "ebook/FeedDates.h"
+#include "ebook/FeedDocument.h"
+#include "testsupport.h"
+#include "update/NewsFeedFile.h"
+
+#include <QStringEncoder>
+
+using namespace ebook;
+using namespace samples;
+
+namespace {
+
+Feed Read(const QByteArray& document, const char* address = "https://example.com/feed") {
+    return ReadFeedDocument(NewsFeedFile::CleanFeedDocument(document),
+                            DocumentUrl(QString::fromUtf8(address)));
+}
+
+QByteArray Encoded(const char* encoding, const QString& text) {
+    QStringEncoder encoder(encoding);
+    return encoder(text);
+}
+
+} // namespace
+
+class TestFeedDocument : public QObject {
+    Q_OBJECT
+
+private slots:
+    void formats_data() {
+        QTest::addColumn<QByteArray>("document");
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QByteArray>("feedTitle");
+        QTest::addColumn<QByteArray>("language");
+        QTest::addColumn<int>("articles");
+        QTest::addColumn<QByteArray>("title");
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QByteArray>("author");
+        QTest::addColumn<QString>("date"); // ISO 8601, UTC
+        QTest::addColumn<QByteArray>("bodyText");
+
+        QTest::newRow("WordPress RSS 2.0")
+            << QByteArray(kWordPress) << int(FeedFormat::Rss) << QByteArray("Kitchen & Garden")
+            << QByteArray("en-US") << 1 << QByteArray("Tomatoes \xE2\x80\x93 the early ones")
+            << "https://blog.example/2024/03/04/tomatoes/" << QByteArray("Ann Gardener")
+            << "2024-03-04T18:22:11Z" << QByteArray("Sow now, see our seeds.");
+        QTest::newRow("Blogger Atom 1.0")
+            << QByteArray(kBlogger) << int(FeedFormat::Atom10) << QByteArray("Rail & Sail") << QByteArray()
+            << 1 << QByteArray("Night train") << "https://rail.example/2024/03/night.html" << QByteArray("Bo")
+            << "2024-03-05T07:30:00Z" << QByteArray("Sleeper cabins & more");
+        QTest::newRow("podcast host")
+            << QByteArray(kPodcast) << int(FeedFormat::Rss) << QByteArray("The Long Walk") << QByteArray("fr")
+            << 1 << QByteArray("Episode 12: Fog") << "https://walk.example/episodes/12"
+            << QByteArray("Cat Walker") << "2024-03-05T14:00:00Z" << QByteArray("Show noteswith links");
+        QTest::newRow("RSS 1.0 in ISO-8859-1 with windows-1252 quotes")
+            << QByteArray(kRdf) << int(FeedFormat::Rdf) << QByteArray("Slash") << QByteArray("en-us") << 1
+            << QByteArray("Caf\xC3\xA9 opens") << "https://slash.example/1" << QByteArray("timothy")
+            << "2024-03-05T12:00:00Z"
+            << QByteArray("It has \xE2\x80\x9C"
+                          "coffee\xE2\x80\x9D.");
+        QTest::newRow("RSS 0.91 with the entities of its lost DTD")
+            << QByteArray(kRss091) << int(FeedFormat::Rss)
+            << QByteArray("Old \xC3\xA9"
+                          "cole")
+            << QByteArray("fr-fr") << 1 << QByteArray("Un & deux") << "http://old.example/1.html?a=1&b=2"
+            << QByteArray() << QString() << QByteArray("Caf\xC3\xA9 \xC2\xA9");
+        QTest::newRow("Atom 0.3") << QByteArray(kAtom03) << int(FeedFormat::Atom03) << QByteArray("Oud")
+                                  << QByteArray("nl") << 2 << QByteArray("Eerste & laatste")
+                                  << "http://oud.example/1" << QByteArray("Piet") << "2004-03-05T09:00:00Z"
+                                  << QByteArray("Lang meer");
+        QTest::newRow("news site with FeedBurner, escaped twice")
+            << QByteArray(kNewsSite) << int(FeedFormat::Rss) << QByteArray("Daily") << QByteArray() << 1
+            << QByteArray("Election night") << "https://daily.example/politics/election"
+            << QByteArray("Desk A, Desk B") << "2024-03-06T03:00:00Z" << QByteArray("Polls close at eight");
+        QTest::newRow("undeclared prefixes")
+            << QByteArray(kUndeclared) << int(FeedFormat::Rss) << QByteArray("Loose") << QByteArray() << 1
+            << QByteArray("T") << "https://loose.example/t" << QByteArray() << "2024-03-05T00:00:00Z"
+            << QByteArray("Body");
+    }
+
+    void formats() {
+        QFETCH(QByteArray, document);
+        QFETCH(int, format);
+        QFETCH(int, articles);
+        const Feed feed = Read(document);
+        QCOMPARE(int(feed.format), format);
+        QVERIFY(feed.complete);
+        QTEST(PlainText(feed.title), "feedTitle");
+        QTEST(feed.language, "language");
+        QCOMPARE(int(feed.articles.size()), articles);
+        const Article& article = feed.articles.front();
+        QTEST(PlainText(article.title), "title");
+        QTEST(article.link.toString(), "link");
+        QTEST(article.author, "author");
+        QTEST(ParseFeedDate(article.date).toString(Qt::ISODate), "date");
+        QTEST(PlainText(article.body), "bodyText");
+    }
+
+    // The first body in this order wins: content:encoded, Atom content, description, summary.
+    void bodies() {
+        const Feed wordpress = Read(kWordPress);
+        QVERIFY(wordpress.articles[0].body.value.contains("<strong>now</strong>"));
+        QCOMPARE(wordpress.articles[0].body.base, QUrl("https://blog.example/2024/03/04/tomatoes/"));
+        const Feed atom = Read(kAtom03);
+        QCOMPARE(atom.articles[0].body.kind, FeedText::Kind::Html);
+        QCOMPARE(atom.articles[0].body.base, QUrl("http://oud.example/posts/"));
+        QVERIFY(atom.articles[1].body.value.contains("<p>In <b>xml</b></p>"));
+        QCOMPARE(PlainText(atom.description), QByteArray("Een blog"));
+    }
+
+    void encodings_data() {
+        QTest::addColumn<QByteArray>("document");
+        const QString text =
+            QString::fromUtf8("<?xml version=\"1.0\" encoding=\"%1\"?>\n<rss version=\"2.0\"><channel>"
+                              "<title>%2</title><item><title>%2</title></item></channel></rss>");
+        const QString words = QString::fromUtf8("Žluťoučký kůň – 日本語 ニュース");
+        QTest::newRow("UTF-8") << text.arg(QStringLiteral("UTF-8"), words).toUtf8();
+        QTest::newRow("UTF-8 with BOM") << "\xEF\xBB\xBF" + text.arg(QStringLiteral("utf-8"), words).toUtf8();
+        QTest::newRow("UTF-16LE with BOM") << Encoded("UTF-16LE", QChar(0xFEFF) + text.arg("UTF-16", words));
+        QTest::newRow("UTF-16BE with BOM") << Encoded("UTF-16BE", QChar(0xFEFF) + text.arg("utf-16", words));
+        QTest::newRow("UTF-16LE without BOM") << Encoded("UTF-16LE", text.arg("UTF-16", words));
+    }
+
+    void encodings() {
+        QFETCH(QByteArray, document);
+        const Feed feed = Read(document);
+        QCOMPARE(feed.format, FeedFormat::Rss);
+        QVERIFY(PlainText(feed.title).contains("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E")); // 日本語
+        QCOMPARE(feed.articles.size(), size_t(1));
+    }
+
+    void declaredEncodings_data() {
+        QTest::addColumn<QByteArray>("encoding");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("windows-1252")
+            << QByteArray("windows-1252") << QByteArray("\x80 \x85") << QString::fromUtf8("€ …");
+        QTest::newRow("ISO-8859-2") << QByteArray("ISO-8859-2") << QByteArray("\xB1\xE6")
+                                    << QString::fromUtf8("ąć");
+        QTest::newRow("KOI8-R") << QByteArray("KOI8-R") << QByteArray("\xED\xCF\xD3\xCB\xD7\xC1")
+                                << QString::fromUtf8("Москва");
+        // Multi-byte encodings go through iconv as well.
+        QTest::newRow("Shift_JIS") << QByteArray("Shift_JIS") << QByteArray("\x93\xFA\x96\x7B\x8C\xEA")
+                                   << QString::fromUtf8("日本語");
+        QTest::newRow("GB18030") << QByteArray("GB18030") << QByteArray("\xC8\xD5\xB1\xBE\xD3\xEF")
+                                 << QString::fromUtf8("日本语");
+        QTest::newRow("EUC-KR") << QByteArray("euc-kr") << QByteArray("\xB4\xBA\xBD\xBA")
+                                << QString::fromUtf8("뉴스");
+        QTest::newRow("unknown to iconv, read as UTF-8")
+            << QByteArray("x-no-such") << QByteArray("\xC3\xA9") << QString::fromUtf8("é");
+        QTest::newRow("UTF-8 declared, windows-1252 bytes")
+            << QByteArray("UTF-8") << QByteArray("caf\xE9 \xC3\xA9") << QString::fromUtf8("café é");
+    }
+
+    void declaredEncodings() {
+        QFETCH(QByteArray, encoding);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, text);
+        const QByteArray document = "<?xml version=\"1.0\" encoding=\"" + encoding +
+                                    "\"?><rss><channel><title>" + bytes + "</title></channel></rss>";
+        QCOMPARE(QString::fromUtf8(PlainText(Read(document).title)), text);
+    }
+
+    void notFeeds_data() {
+        QTest::addColumn<QByteArray>("document");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("HTML page") << QByteArray(
+            "<!DOCTYPE html><html><head><title>Home</title></head><body><p>Hi "
+            "&amp; welcome<br></body></html>");
+        QTest::newRow("error page") << QByteArray(
+            "<html><body><h1>502 Bad Gateway</h1><hr><center>nginx</center>"
+            "</body></html>\r\n");
+        QTest::newRow("JSON") << QByteArray("{\"version\": \"https://jsonfeed.org/version/1\"}");
+        QTest::newRow("garbage") << QByteArray("\x00\xFF\xFE\x01garbage\x89PNG", 16);
+        QTest::newRow("OPML") << QByteArray("<opml><body><outline text=\"x\"/></body></opml>");
+    }
+
+    void notFeeds() {
+        QFETCH(QByteArray, document);
+        QCOMPARE(Read(document).format, FeedFormat::NotAFeed);
+    }
+
+    // A download cut off keeps the articles that came whole, and says it broke off.
+    void truncated() {
+        QByteArray document(kWordPress);
+        document.replace("</channel>", "<item><title>Second</title></item><item><title>Cut");
+        document.chop(document.size() - document.indexOf("<title>Cut") - 8);
+        const Feed feed = Read(document);
+        QCOMPARE(feed.format, FeedFormat::Rss);
+        QVERIFY(!feed.complete);
+        QCOMPARE(feed.articles.size(), size_t(2));
+    }
+
+    void dates_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("utc");
+        QTest::newRow("RFC 822") << QByteArray("Tue, 05 Mar 2024 10:00:00 GMT") << "2024-03-05T10:00:00Z";
+        QTest::newRow("offset") << QByteArray("Tue, 05 Mar 2024 10:00:00 +0130") << "2024-03-05T08:30:00Z";
+        QTest::newRow("no weekday, no seconds")
+            << QByteArray("5 Mar 2024 10:00 EDT") << "2024-03-05T14:00:00Z";
+        QTest::newRow("two-digit year") << QByteArray("Tue, 5 Mar 24 10:00:00 Z") << "2024-03-05T10:00:00Z";
+        QTest::newRow("ISO with fraction")
+            << QByteArray("2024-03-05T10:00:00.123-02:00") << "2024-03-05T12:00:00Z";
+        QTest::newRow("ISO with a space, no zone")
+            << QByteArray("2024-03-05 10:00:00") << "2024-03-05T10:00:00Z";
+        QTest::newRow("nonsense") << QByteArray("yesterday") << QString();
+        QTest::newRow("bad day") << QByteArray("Tue, 35 Feb 2024 10:00:00 GMT") << QString();
+    }
+
+    void dates() {
+        QFETCH(QByteArray, text);
+        QTEST(ParseFeedDate(text).toString(Qt::ISODate), "utc");
+    }
+};
+
+PELLAVO_TEST_MAIN(TestFeedDocument)
+#include "tst_FeedDocument.moc"
