@@ -96,19 +96,6 @@ QString ErrnoText(int nError) {
     return QString::fromLocal8Bit(std::strerror(nError));
 }
 
-bool WriteAll(int fd, const char* pData, qint64 nSize) {
-    while (nSize > 0) {
-        const ssize_t nWritten = ::write(fd, pData, size_t(nSize));
-        if (nWritten < 0 && errno == EINTR)
-            continue;
-        if (nWritten <= 0)
-            return false;
-        pData += nWritten;
-        nSize -= nWritten;
-    }
-    return true;
-}
-
 // The unfinished copy beside the target, removed again unless it was put in place.
 class CopyBeside {
 public:
@@ -213,28 +200,35 @@ bool CopyInto(const QString& strFile, const QString& strFolder, CopyJob& job) {
                            : ErrnoText(out.Error());
         return false;
     }
+    QFile in;
+    QFile copy;
+    if (!in.open(reader.Handle(), QIODevice::ReadOnly | QIODevice::Unbuffered,
+                 QFileDevice::DontCloseHandle) ||
+        !copy.open(out.Handle(), QIODevice::WriteOnly | QIODevice::Unbuffered,
+                   QFileDevice::DontCloseHandle)) {
+        job.strError = in.isOpen() ? copy.errorString() : in.errorString();
+        return false;
+    }
     constexpr qint64 kChunk = 64 * 1024;
-    QByteArray buffer(kChunk, Qt::Uninitialized);
     qint64 nWritten = 0;
     for (;;) {
         if (job.cancel.load())
             return false;
-        const ssize_t nRead = ::read(reader.Handle(), buffer.data(), size_t(kChunk));
-        if (nRead < 0 && errno == EINTR)
-            continue;
-        if (nRead < 0) {
-            job.strError = ErrnoText(errno);
+        const QByteArray chunk = in.read(kChunk);
+        if (chunk.isEmpty()) {
+            if (in.error() == QFileDevice::NoError)
+                break;
+            job.strError = in.errorString();
             return false;
         }
-        if (nRead == 0)
-            break;
-        if (!WriteAll(out.Handle(), buffer.constData(), nRead)) {
-            job.strError = ErrnoText(errno);
+        if (copy.write(chunk) != chunk.size()) {
+            job.strError = copy.errorString();
             return false;
         }
-        nWritten += nRead;
+        nWritten += chunk.size();
         job.copied = nWritten;
     }
+    copy.close();
     if (const int nError = out.Finish()) {
         job.strError = ErrnoText(nError);
         return false;
