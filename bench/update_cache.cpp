@@ -8,8 +8,7 @@
 #include "benchsupport.h"
 #include "testsupport.h"
 #include "update/FeedCache.h"
-#include "update/NewsFeedOutput.h"
-#include "update/UpdateEngine.h"
+#include "updatebench.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -48,20 +47,9 @@ Run UpdateAll(const TestHttpServer& server, const QStringList& urls, const QStri
     const qint64 before = server.totalBytesSent();
     QElapsedTimer timer;
     timer.start();
-    auto file = NewsFeedOutput::Open(output, nullptr);
-    if (!file)
-        return run;
-    UpdateJob job;
-    job.urls = urls;
-    job.agentName = QStringLiteral("Corvantis RSS Reader");
-    job.webOptions.cache = cache;
-    UpdateEngine engine(job, std::move(file));
-    engine.Start();
-    engine.Wait();
+    run.ok = RunUpdateEngine(urls, output, 8, 4, cache);
     run.ms = double(timer.nsecsElapsed()) / 1e6;
     run.bytes = server.totalBytesSent() - before;
-    run.ok =
-        engine.GetOutcome().failedFeeds == 0 && engine.GetOutcome().failure == UpdateEngine::Failure::None;
     QFile written(output);
     if (written.open(QIODevice::ReadOnly))
         run.file = written.readAll();

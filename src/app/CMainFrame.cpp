@@ -20,7 +20,7 @@ constexpr int ID_APP_EXIT = 57665;
 constexpr int kSeparator = 0;
 } // namespace
 
-CMainFrame::CMainFrame(CPellavoDoc* doc, Settings* settings, QWidget* parent)
+CMainFrame::CMainFrame(CPellavoDoc* doc, Settings* settings, UpdateController* update, QWidget* parent)
     : QMainWindow(parent), m_pSettings(settings) {
     setWindowTitle(QStringLiteral("Corvantis - Pellavo"));
     setWindowIcon(CTrayIcon::ApplicationIcon());
@@ -30,7 +30,7 @@ CMainFrame::CMainFrame(CPellavoDoc* doc, Settings* settings, QWidget* parent)
     m_pLayout->setContentsMargins(0, 0, 0, 0);
     m_pLayout->setSpacing(0);
     m_pTaskBar = new CTaskBar(central);
-    m_pView = new CPellavoView(doc, central, settings);
+    m_pView = new CPellavoView(doc, central, update);
     m_pLayout->addWidget(m_pTaskBar);
     m_pLayout->addWidget(m_pView, 1);
     setCentralWidget(central);

@@ -5,6 +5,7 @@
 class CPellavoDoc;
 class CPellavoView;
 class Settings;
+class UpdateController;
 class CTaskBar;
 class CTrayIcon;
 class QHBoxLayout;
@@ -16,7 +17,10 @@ class QMenu;
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
-    CMainFrame(CPellavoDoc* doc, Settings* settings, QWidget* parent = nullptr);
+    // `settings` keeps the window position; `update`, the application's update service,
+    // goes to the view (without one, the update commands do nothing).
+    CMainFrame(CPellavoDoc* doc, Settings* settings, UpdateController* update = nullptr,
+               QWidget* parent = nullptr);
     ~CMainFrame() override;
 
     CPellavoView* View() const { return m_pView; }

@@ -5,14 +5,16 @@
 #include "model/PellavoDoc.h"
 #include "shell/CAboutDlg.h"
 #include "shell/CDlgSplash.h"
+#include "update/Schedule.h"
 #include "update/Settings.h"
+#include "update/ui/UpdateController.h"
 #include "view/CPellavoView.h"
 
 #include <QApplication>
 
 CPellavoApp::CPellavoApp(Settings* settings)
     : m_pOwnSettings(settings ? nullptr : std::make_unique<Settings>()),
-      m_pSettings(settings ? settings : m_pOwnSettings.get()) {}
+      m_pSettings(settings ? settings : m_pOwnSettings.get()), m_pClock(std::make_unique<Clock>()) {}
 
 CPellavoApp::~CPellavoApp() = default;
 
@@ -30,8 +32,9 @@ bool CPellavoApp::InitInstance() {
     // program ends on Exit alone.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    m_pUpdate = std::make_unique<UpdateController>(*m_pSettings, *m_pClock);
     m_pDoc = std::make_unique<CPellavoDoc>();
-    m_pFrame = std::make_unique<CMainFrame>(m_pDoc.get(), m_pSettings);
+    m_pFrame = std::make_unique<CMainFrame>(m_pDoc.get(), m_pSettings, m_pUpdate.get());
     connect(m_pFrame.get(), &CMainFrame::aboutRequested, this, &CPellavoApp::OnAppAbout);
     connect(m_pFrame.get(), &CMainFrame::exited, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
     m_pFrame->View()->OnInitialUpdate();

@@ -5,14 +5,17 @@
 #include <memory>
 
 class CAboutDlg;
+class Clock;
 class CDlgSplash;
 class CInstanceChecker;
 class CMainFrame;
 class CPellavoDoc;
 class Settings;
+class UpdateController;
 
 // The application: makes sure one instance runs per user, shows the splash, builds the
-// document, the main window and its view, and owns them until Exit.
+// services (the settings, the clock, the update service), the document, the main window
+// and its view, and owns them until Exit.
 class CPellavoApp : public QObject {
     Q_OBJECT
 public:
@@ -34,6 +37,8 @@ public slots:
 private:
     std::unique_ptr<Settings> m_pOwnSettings;
     Settings* m_pSettings;
+    std::unique_ptr<Clock> m_pClock;
+    std::unique_ptr<UpdateController> m_pUpdate;
     std::unique_ptr<CInstanceChecker> m_pChecker;
     std::unique_ptr<CDlgSplash> m_pSplash;
     std::unique_ptr<CPellavoDoc> m_pDoc;

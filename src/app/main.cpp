@@ -27,11 +27,8 @@ int main(int argc, char* argv[]) {
         CMainFrame* frame = pellavo.MainFrame();
         QTimer::singleShot(0, frame, [frame] {
             CPellavoView* view = frame->View();
-            view->m_lstFeedUrls.clear();
-            view->CollectFeeds(view->RootNode());
             std::fprintf(stderr, "pellavo: %lld feeds loaded\n",
-                         static_cast<long long>(view->m_lstFeedUrls.size()));
-            view->m_lstFeedUrls.clear();
+                         static_cast<long long>(view->CollectRunFeeds(view->RootNode()).size()));
             frame->OnAppExit();
         });
     }

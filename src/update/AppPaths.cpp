@@ -36,7 +36,14 @@ QString PrivateTempFolder(QString* error) {
         return fail(QStringLiteral("owned by another user"));
     if ((st.st_mode & 0077) != 0 && chmod(native.constData(), 0700) != 0)
         return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    if (access(native.constData(), W_OK | X_OK) != 0)
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
     return path;
+}
+
+QString FeedCacheFolder() {
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    return base.isEmpty() ? QString() : base + QStringLiteral("/feeds");
 }
 
 QString BackupFileName(unsigned n) {

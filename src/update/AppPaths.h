@@ -2,17 +2,23 @@
 
 #include <QString>
 
-// Where Pellavo keeps its files. Every path the program writes comes from here, so
-// tests that put QStandardPaths into test mode never touch the user's real data.
+// Where Pellavo keeps its files. Every folder the program writes into comes from here (the
+// news feed file's is the user's choice), so tests that put QStandardPaths into test mode
+// and point TMPDIR at a folder of their own never touch the user's real data.
 namespace AppPaths {
 
-// "Pellavo.Cha" in the per-user data folder (the folder is created on demand by the caller's save).
+// "Pellavo.Cha" in the per-user data folder, which the first save creates.
 QString ChannelFile();
 
 // The private per-user temporary folder "pellavo-<uid>" under the system's temporary
-// folder, created with mode 0700. Returns an empty string, and says why in `error`,
-// when it cannot be created or when what is there is a link or not ours.
+// folder, created with mode 0700. Returns an empty string, and says why in `error`
+// ("<folder>: <reason>"), when it cannot be created, when what is there is a link, not a
+// folder or not ours, or when it cannot be written.
 QString PrivateTempFolder(QString* error = nullptr);
+
+// "feeds" in the user's cache folder, where the last good copies of the feeds live;
+// empty when the system names no cache folder.
+QString FeedCacheFolder();
 
 // The backup made by save number n: "nchnlbak001.cbf", ..., "nchnlbak1000.cbf".
 QString BackupFileName(unsigned n);

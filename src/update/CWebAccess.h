@@ -1,16 +1,19 @@
 #pragma once
 
+#include "update/FeedCache.h"
+
 #include <QString>
 
 #include <atomic>
 #include <chrono>
 #include <memory>
 
-class FeedCache;
+class FetchLoop;
 
 // Fetches one feed document over HTTP or HTTPS into a file. One instance per feed: the
-// instance owns one libcurl easy handle, which lives and dies on the thread that made
-// the instance. Instances on different threads are independent.
+// instance owns one libcurl easy handle. Download runs the whole fetch on the calling
+// thread; an update run instead begins many instances and drives them together in one
+// FetchLoop, which lets them share connections, name look-ups and TLS sessions.
 class CWebAccess {
 public:
     // Results of Download besides the final HTTP status code of a response other than 200.
@@ -21,6 +24,54 @@ public:
         TransferFailed = -22, // time-out, unreadable body, unwritable target, or body over the size cap
         Cancelled = -23,      // the caller's cancellation flag was raised
     };
+
+    // Why a download did not yield the document, in words a user can act on.
+    enum class Reason {
+        None,
+        HttpStatus, // the server answered with a status other than 200
+        NoHost,
+        HostNotFound,
+        ProxyNotFound,
+        ConnectionRefused,
+        CouldNotConnect,
+        ProxyRefused,
+        CertificateNotTrusted,
+        SecureConnectionFailed,
+        TimedOut,
+        TooManyRedirects,
+        RedirectNotHttp,
+        NoAnswer,
+        NotHttp,
+        ConnectionBroken,
+        TooLarge,
+        WriteFailed,
+        Cancelled,
+    };
+
+    // What stopped a transfer from our side, if anything.
+    enum class Stop { None, Cancelled, TooLarge, WriteFailed, NotWanted };
+
+    // What one finished request left behind, as libcurl and our callbacks saw it.
+    struct Outcome {
+        Stop stop = Stop::None;
+        bool done = false;      // libcurl reported the transfer as ended
+        int code = 0;           // its CURLcode
+        long status = 0;        // of the last response read
+        long proxyStatus = 0;   // of a proxy's answer to CONNECT, 0 without one
+        int finalResponses = 0; // status lines of responses (1xx aside), redirects included
+        long redirects = 0;     // followed
+        int osError = 0;        // errno of a failed connect
+    };
+    struct Verdict {
+        int result = Success; // a Result or the HTTP status
+        Reason reason = Reason::None;
+        long status = 0; // the server's, or with ProxyRefused the proxy's
+    };
+    // The result of a request from what it left behind; a Success still needs its target
+    // file to be closed whole.
+    static Verdict Classify(const Outcome& outcome);
+    // "404 Not Found", "Connection refused", "Timed out", ...
+    static QString ReasonText(const Verdict& verdict);
 
     // Limits of one download. The defaults are the program's; tests shorten them.
     struct Options {
@@ -37,6 +88,14 @@ public:
         std::shared_ptr<FeedCache> cache;
     };
 
+    // What a finished download asks of the cache: the document now in the target, with
+    // these validators, is the key's new entry.
+    struct CacheUpdate {
+        bool pending = false;
+        QByteArray key;
+        FeedCache::Record record;
+    };
+
     // The agent name goes out as User-Agent ("Corvantis RSS Reader", "RSS Reader").
     explicit CWebAccess(const QString& agentName);
     ~CWebAccess();
@@ -44,7 +103,6 @@ public:
     CWebAccess& operator=(const CWebAccess&) = delete;
 
     void SetOptions(const Options& options);
-    const Options& GetOptions() const { return m_options; }
 
     // GETs the address and stores the decoded body of a 200 response in targetPath. The
     // target is created or truncated only when a 200 response starts; any other result
@@ -55,33 +113,44 @@ public:
     // download within a fraction of a second. Returns a Result or the HTTP status code.
     int Download(const QString& url, const QString& targetPath, const std::atomic_bool* cancel = nullptr);
 
-    // How an address is understood: "http://" and "https://" in any letter case, "feed://"
-    // (http), "feed:http://", "feed:https://", and no scheme at all (http). The host is the
-    // text up to the first slash (with its port, if any); the object is the rest.
-    struct SplitAddress {
-        QString scheme; // "http" or "https"
-        QString host;
-        QString object; // without the leading slash
-    };
-    static SplitAddress SplitUrl(const QString& url);
-
-    // The address as libcurl gets it, or an empty string when it has no host.
-    static QByteArray RequestUrl(const QString& url);
+    // The same download, to be driven by a FetchLoop. False when it is already over (no
+    // host, cancelled): then Verdict() says how.
+    bool Begin(const QString& url, const QString& targetPath, const std::atomic_bool* cancel);
+    const Verdict& GetVerdict() const { return m_verdict; }
+    // Left for the holder of the target file to apply once it no longer needs the file alone.
+    const CacheUpdate& PendingCacheUpdate() const { return m_cacheUpdate; }
+    static void ApplyCacheUpdate(FeedCache& cache, const CacheUpdate& update, const QString& targetPath);
 
 private:
+    friend class FetchLoop;
     struct Transfer;
-    // What a finished fetch learnt besides its result.
-    struct Fetched {
+    // The validators that go out with a conditional request.
+    struct Conditions {
         QByteArray etag;
         QByteArray lastModified;
-        QByteArray effectiveUrl; // without a fragment
     };
-    // One request, conditional when `conditions` is given (its validators go out).
-    int Fetch(const QByteArray& requestUrl, const QString& targetPath, const std::atomic_bool* cancel,
-              const Fetched* conditions, Fetched* fetched);
-    int DownloadCached(FeedCache& cache, const QString& url, const QByteArray& requestUrl,
-                       const QString& targetPath, const std::atomic_bool* cancel);
+
+    void SetUpRequest(const Conditions* conditions);
+    // The loop's word that the current request ended with `code` (`done`: as libcurl
+    // reports it, not cut off by a failure of the loop); true when the download is over,
+    // false when it has set up its next request on the same handle.
+    bool RequestEnded(int code, bool done);
+    // Ends the current request where it stands (cancellation): the download is over.
+    void Abandon();
+    void Finish(const Verdict& verdict);
+
     QByteArray m_agentName;
     Options m_options;
     void* m_curl = nullptr; // CURL*, kept opaque so that users need not include curl.h
+    FetchLoop* m_pLoop = nullptr;
+
+    QByteArray m_requestUrl;
+    QString m_strTarget;
+    const std::atomic_bool* m_pCancel = nullptr;
+    std::unique_ptr<Transfer> m_transfer;
+    std::unique_ptr<FeedCache::Entry> m_entry; // asked about in the current request
+    QByteArray m_cacheKey;
+    bool m_bFinished = false;
+    Verdict m_verdict;
+    CacheUpdate m_cacheUpdate;
 };

@@ -1,19 +1,19 @@
 #include "update/FeedCache.h"
 
-#include "update/CWebAccess.h"
+#include "update/FileIo.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QStandardPaths>
-#include <QTemporaryFile>
 #include <QtEndian>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,10 +39,6 @@ QString NameOf(const QByteArray& key) {
     return QString::fromLatin1(QCryptographicHash::hash(key, ChecksumAlgorithm).toHex()) + EntrySuffix;
 }
 
-bool ReadAt(QFile& file, char* data, qint64 size, qint64 offset) {
-    return file.seek(offset) && file.read(data, size) == size;
-}
-
 // Whatever goes into a request header must not be able to end the header line.
 bool IsHeaderValue(const QByteArray& value) {
     return std::none_of(value.begin(), value.end(), [](char ch) {
@@ -66,25 +62,12 @@ QByteArray BuildHeader(const QByteArray& key, const FeedCache::Record& record, q
 
 } // namespace
 
+FeedCache::Entry::~Entry() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
 FeedCache::FeedCache(const QString& folder, qint64 maxBytes) : m_strFolder(folder), m_nMaxBytes(maxBytes) {}
-
-std::shared_ptr<FeedCache> FeedCache::ForUser() {
-    static const std::shared_ptr<FeedCache> cache = []() -> std::shared_ptr<FeedCache> {
-        const QString base = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-        if (base.isEmpty())
-            return nullptr;
-        return std::make_shared<FeedCache>(base + QStringLiteral("/feeds"));
-    }();
-    return cache;
-}
-
-QByteArray FeedCache::KeyFor(const QString& url) {
-    QByteArray wire = CWebAccess::RequestUrl(url);
-    const qsizetype fragment = wire.indexOf('#');
-    if (fragment >= 0)
-        wire.truncate(fragment);
-    return wire;
-}
 
 QByteArray FeedCache::PathOf(const QString& name) const {
     return QFile::encodeName(m_strFolder + QLatin1Char('/') + name);
@@ -93,20 +76,20 @@ QByteArray FeedCache::PathOf(const QString& name) const {
 std::unique_ptr<FeedCache::Entry> FeedCache::Find(const QByteArray& key) {
     std::unique_ptr<Entry> entry(new Entry);
     entry->m_strName = NameOf(key);
-    entry->m_file.setFileName(QFile::decodeName(PathOf(entry->m_strName)));
-    if (!entry->m_file.open(QIODevice::ReadOnly)) {
-        if (entry->m_file.exists())
+    entry->m_fd = ::open(PathOf(entry->m_strName).constData(), O_RDONLY | O_CLOEXEC);
+    if (entry->m_fd < 0) {
+        if (errno != ENOENT)
             Remove(key);
         return nullptr;
     }
     const auto check = [&]() -> bool {
         struct stat st {};
-        if (::fstat(entry->m_file.handle(), &st) != 0 || !S_ISREG(st.st_mode))
+        if (::fstat(entry->m_fd, &st) != 0 || !S_ISREG(st.st_mode))
             return false;
         entry->m_dev = st.st_dev;
         entry->m_ino = st.st_ino;
         QByteArray fixed(FixedHeaderBytes, '\0');
-        if (!ReadAt(entry->m_file, fixed.data(), fixed.size(), 0) ||
+        if (!FileIo::ReadFully(entry->m_fd, fixed.data(), fixed.size(), 0) ||
             !std::equal(std::begin(Magic), std::end(Magic), fixed.constData()))
             return false;
         quint32 lengths[4];
@@ -123,7 +106,8 @@ std::unique_ptr<FeedCache::Entry> FeedCache::Find(const QByteArray& key) {
             return false;
         entry->m_header = fixed;
         entry->m_header.resize(headerSize);
-        if (!ReadAt(entry->m_file, entry->m_header.data() + FixedHeaderBytes, texts, FixedHeaderBytes))
+        if (!FileIo::ReadFully(entry->m_fd, entry->m_header.data() + FixedHeaderBytes, texts,
+                               FixedHeaderBytes))
             return false;
         const char* text = entry->m_header.constData() + FixedHeaderBytes;
         const auto next = [&](quint32 length) {
@@ -148,32 +132,38 @@ std::unique_ptr<FeedCache::Entry> FeedCache::Find(const QByteArray& key) {
 }
 
 FeedCache::RestoreResult FeedCache::Restore(Entry& entry, const QString& targetPath) {
-    QFile out(targetPath);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // Written over what the target held and cut to length at the end, so that a target used
+    // again keeps its blocks.
+    const int out = ::open(QFile::encodeName(targetPath).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (out < 0)
         return RestoreResult::WriteFailed;
     QCryptographicHash checksum(ChecksumAlgorithm);
     checksum.addData(entry.m_header);
-    QByteArray buffer(std::min<qint64>(CopyBlock, std::max<qint64>(entry.m_bodySize, ChecksumBytes)), '\0');
+    // The document and its checksum in one read when they fit in a block.
+    const qint64 stored = entry.m_bodySize + ChecksumBytes;
+    QByteArray buffer(std::min<qint64>(CopyBlock, stored), '\0');
     RestoreResult result = RestoreResult::Restored;
     const qint64 bodyStart = entry.m_header.size();
-    for (qint64 done = 0; done < entry.m_bodySize && result == RestoreResult::Restored;) {
-        const qint64 n = std::min<qint64>(buffer.size(), entry.m_bodySize - done);
-        if (!ReadAt(entry.m_file, buffer.data(), n, bodyStart + done))
+    QByteArray trailer;
+    for (qint64 done = 0; done < stored && result == RestoreResult::Restored;) {
+        const qint64 n = std::min<qint64>(buffer.size(), stored - done);
+        if (!FileIo::ReadFully(entry.m_fd, buffer.data(), n, bodyStart + done)) {
             result = RestoreResult::Damaged;
-        else if (out.write(buffer.constData(), n) != n)
+            break;
+        }
+        const qint64 body = std::clamp<qint64>(entry.m_bodySize - done, 0, n);
+        if (!FileIo::WriteFully(out, buffer.constData(), body))
             result = RestoreResult::WriteFailed;
-        checksum.addData(QByteArrayView(buffer.constData(), n));
+        checksum.addData(QByteArrayView(buffer.constData(), body));
+        trailer.append(buffer.constData() + body, n - body);
         done += n;
     }
-    if (result == RestoreResult::Restored &&
-        (!ReadAt(entry.m_file, buffer.data(), ChecksumBytes, bodyStart + entry.m_bodySize) ||
-         buffer.left(ChecksumBytes) != checksum.result()))
+    if (result == RestoreResult::Restored && trailer != checksum.resultView())
         result = RestoreResult::Damaged;
     // A half-filled target must not pass for the document.
-    if (result != RestoreResult::Restored && !out.resize(0))
+    if (::ftruncate(out, result == RestoreResult::Restored ? entry.m_bodySize : 0) != 0)
         result = RestoreResult::WriteFailed;
-    out.close();
-    if (out.error() != QFileDevice::NoError && result == RestoreResult::Restored)
+    if (::close(out) != 0 && result == RestoreResult::Restored)
         result = RestoreResult::WriteFailed;
     if (result == RestoreResult::Damaged)
         Drop(entry);
@@ -183,16 +173,27 @@ FeedCache::RestoreResult FeedCache::Restore(Entry& entry, const QString& targetP
 }
 
 bool FeedCache::Store(const QByteArray& key, const QString& bodyPath, const Record& record) {
-    const QString name = NameOf(key);
     QFile in(bodyPath);
     struct stat st {};
-    const bool readable =
-        in.open(QIODevice::ReadOnly) && ::fstat(in.handle(), &st) == 0 && S_ISREG(st.st_mode);
-    const QByteArray header = BuildHeader(key, record, readable ? st.st_size : 0);
-    const bool storable = readable && record.HasValidators() && key.size() <= MaxTextBytes &&
+    if (!in.open(QIODevice::ReadOnly) || ::fstat(in.handle(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        Remove(key);
+        return false;
+    }
+    const QByteArray document = in.readAll();
+    if (in.error() != QFileDevice::NoError || document.size() != st.st_size) {
+        Remove(key);
+        return false;
+    }
+    return StoreDocument(key, document, record);
+}
+
+bool FeedCache::StoreDocument(const QByteArray& key, QByteArrayView document, const Record& record) {
+    const QString name = NameOf(key);
+    const QByteArray header = BuildHeader(key, record, document.size());
+    const qint64 bytes = header.size() + document.size() + ChecksumBytes;
+    const bool storable = record.HasValidators() && key.size() <= MaxTextBytes &&
                           record.etag.size() <= MaxTextBytes && record.lastModified.size() <= MaxTextBytes &&
-                          record.effectiveUrl.size() <= MaxTextBytes &&
-                          header.size() + st.st_size + ChecksumBytes <= m_nMaxBytes;
+                          record.effectiveUrl.size() <= MaxTextBytes && bytes <= m_nMaxBytes;
     {
         std::lock_guard lock(m_mutex);
         if (!storable || !LoadLocked()) {
@@ -202,26 +203,33 @@ bool FeedCache::Store(const QByteArray& key, const QString& bodyPath, const Reco
         }
     }
 
-    QTemporaryFile partial(m_strFolder + QLatin1Char('/') + PartialPrefix + QStringLiteral("XXXXXX"));
-    // Someone cleared the cache folder while the program ran.
-    bool ok = partial.open() || (QDir().mkpath(m_strFolder) && partial.open());
-    ok = ok && partial.write(header) == header.size();
+    // The whole entry in one write, to a file of its own that is renamed into place.
+    QByteArray entry;
+    entry.reserve(bytes);
+    entry.append(header);
+    entry.append(document);
     QCryptographicHash checksum(ChecksumAlgorithm);
-    checksum.addData(header);
-    QByteArray buffer(std::min<qint64>(CopyBlock, std::max<qint64>(st.st_size, 1)), '\0');
-    for (qint64 done = 0; ok && done < st.st_size;) {
-        const qint64 n = std::min<qint64>(buffer.size(), st.st_size - done);
-        ok = ReadAt(in, buffer.data(), n, done) && partial.write(buffer.constData(), n) == n;
-        checksum.addData(QByteArrayView(buffer.constData(), n));
-        done += n;
+    checksum.addData(entry);
+    entry.append(checksum.resultView());
+    QByteArray partial =
+        QFile::encodeName(m_strFolder + QLatin1Char('/') + PartialPrefix + QStringLiteral("XXXXXX"));
+    int fd = ::mkstemp(partial.data());
+    // Someone cleared the cache folder while the program ran.
+    if (fd < 0 && errno == ENOENT && QDir().mkpath(m_strFolder)) {
+        partial =
+            QFile::encodeName(m_strFolder + QLatin1Char('/') + PartialPrefix + QStringLiteral("XXXXXX"));
+        fd = ::mkstemp(partial.data());
     }
-    ok = ok && partial.write(checksum.result()) == ChecksumBytes && partial.flush();
+    if (fd < 0)
+        return false;
+    const bool whole = FileIo::WriteFully(fd, entry.constData(), entry.size());
+    const bool written = ::close(fd) == 0 && whole;
 
     std::lock_guard lock(m_mutex);
-    if (!ok || ::rename(QFile::encodeName(partial.fileName()).constData(), PathOf(name).constData()) != 0)
+    if (!written || ::rename(partial.constData(), PathOf(name).constData()) != 0) {
+        ::unlink(partial.constData());
         return false;
-    partial.setAutoRemove(false);
-    const qint64 bytes = header.size() + st.st_size + ChecksumBytes;
+    }
     Usage& usage = m_usage[name];
     m_nTotalBytes += bytes - usage.bytes;
     usage = {bytes, NextUseLocked()};
@@ -248,7 +256,7 @@ void FeedCache::Drop(const Entry& entry) {
 
 void FeedCache::Touch(Entry& entry) {
     // The file's time keeps the order of use for the next start of the program.
-    ::futimens(entry.m_file.handle(), nullptr);
+    ::futimens(entry.m_fd, nullptr);
     std::lock_guard lock(m_mutex);
     const auto it = m_usage.find(entry.m_strName);
     if (it != m_usage.end())

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QFile>
 #include <QHash>
 #include <QString>
 
@@ -35,6 +34,7 @@ public:
     // the entry under the same key.
     class Entry {
     public:
+        ~Entry();
         Entry(const Entry&) = delete;
         Entry& operator=(const Entry&) = delete;
 
@@ -44,7 +44,7 @@ public:
         friend class FeedCache;
         Entry() = default;
 
-        QFile m_file;
+        int m_fd = -1;
         QString m_strName;
         quint64 m_dev = 0;
         quint64 m_ino = 0;
@@ -64,16 +64,9 @@ public:
     FeedCache(const FeedCache&) = delete;
     FeedCache& operator=(const FeedCache&) = delete;
 
-    // "feeds" in the user's cache folder, one instance for the whole program so that every
-    // run keeps one account of the folder; null when the system names no cache folder.
-    static std::shared_ptr<FeedCache> ForUser();
-
-    // The key of an address is the address as it goes out on the wire: the client never
-    // sends what follows a '#', so addresses that differ only there are one document.
-    static QByteArray KeyFor(const QString& url);
-
     QString Folder() const { return m_strFolder; }
 
+    // Keys are addresses as FeedAddress::CacheKey gives them.
     // The entry stored under the key, or null when there is none. An entry that cannot be
     // read, is cut short or is not the key's is dropped.
     std::unique_ptr<Entry> Find(const QByteArray& key);
@@ -82,9 +75,12 @@ public:
     // way; a restored entry counts as just used.
     RestoreResult Restore(Entry& entry, const QString& targetPath);
 
-    // Makes the document in bodyPath the key's entry. A document without validators could
-    // never be asked about, so it only drops what was stored before; so does one that is
-    // larger than the whole bound. False when nothing was stored.
+    // Makes the document the key's entry. A document without validators could never be
+    // asked about, so it only drops what was stored before; so does one that is larger
+    // than the whole bound. False when nothing was stored.
+    bool StoreDocument(const QByteArray& key, QByteArrayView document, const Record& record);
+    // The same with the document in the file at bodyPath; one that cannot be read drops
+    // what was stored before.
     bool Store(const QByteArray& key, const QString& bodyPath, const Record& record);
 
     void Remove(const QByteArray& key);

@@ -58,7 +58,7 @@ public:
     QString ErrorString() const { return m_error; }
 
 private:
-    friend AppendResult AppendFeedContent(NewsFeedWriter&, const QString&, const QString&);
+    friend AppendResult AppendFeedContent(NewsFeedWriter&, const QString&, const QString&, QByteArray*);
     bool WriteAll(const QByteArray& bytes);
 
     QIODevice* m_device = nullptr;
@@ -67,8 +67,10 @@ private:
 };
 
 // Reads the downloaded document at `downloadedFile`, cleans it and appends the record
-// for `url` with one write.
-AppendResult AppendFeedContent(NewsFeedWriter& file, const QString& url, const QString& downloadedFile);
+// for `url` with one write. `downloaded`, when given, receives the document as it was read,
+// before the cleaning, so that nobody needs to read the file again.
+AppendResult AppendFeedContent(NewsFeedWriter& file, const QString& url, const QString& downloadedFile,
+                               QByteArray* downloaded = nullptr);
 
 // Walks a news feed file from the start. Any malformed piece stops the walk with the
 // offset where it begins and what was expected there.

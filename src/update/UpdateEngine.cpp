@@ -1,7 +1,8 @@
 #include "update/UpdateEngine.h"
 
-#include "update/AppPaths.h"
+#include "update/FeedAddress.h"
 #include "update/FeedCache.h"
+#include "update/FetchLoop.h"
 #include "update/NewsFeedFile.h"
 #include "update/NewsFeedOutput.h"
 
@@ -10,22 +11,19 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// The server a download talks to, for the limit per host: the host name without user
-// name and port, in lower case.
-QString HostKey(const QString& url) {
-    QString host = CWebAccess::SplitUrl(url).host.toLower();
-    host = host.mid(host.lastIndexOf(QLatin1Char('@')) + 1);
-    if (host.startsWith(QLatin1Char('[')))
-        return host.left(host.indexOf(QLatin1Char(']')) + 1);
-    return host.left(host.indexOf(QLatin1Char(':')));
-}
+// How long the fetching thread sleeps in the loop when nothing wakes it.
+constexpr int LoopWaitMs = 200;
+constexpr qint64 LargeTempFile = 1024 * 1024;
 
 // A new empty file "NEW..." in the private temporary folder, or an empty string.
 QString CreateTempFile(const QString& folder) {
+    if (folder.isEmpty())
+        return QString();
     QByteArray pattern = QFile::encodeName(folder + QStringLiteral("/NEWXXXXXX"));
     const int fd = ::mkstemp(pattern.data());
     if (fd < 0)
@@ -34,18 +32,23 @@ QString CreateTempFile(const QString& folder) {
     return QFile::decodeName(pattern);
 }
 
+qint64 FileSize(const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? qint64(st.st_size) : 0;
+}
+
 } // namespace
 
 UpdateEngine::UpdateEngine(UpdateJob job, std::unique_ptr<NewsFeedOutput> output, QObject* parent)
     : QObject(parent), m_job(std::move(job)), m_output(std::move(output)), m_strOutputPath(m_output->Path()) {
     m_job.maxTransfers = std::max(1, m_job.maxTransfers);
     m_job.maxPerHost = std::max(1, m_job.maxPerHost);
-    if (!m_job.webOptions.cache)
-        m_job.webOptions.cache = FeedCache::ForUser();
+    if (m_job.maxWaiting <= 0)
+        m_job.maxWaiting = 2 * m_job.maxTransfers;
     QHash<QString, int> hosts;
     m_slots.resize(m_job.urls.size());
     for (qsizetype i = 0; i < m_job.urls.size(); ++i) {
-        const QString key = HostKey(m_job.urls[i]);
+        const QString key = FeedAddress::HostKey(m_job.urls[i]);
         auto it = hosts.constFind(key);
         if (it == hosts.constEnd())
             it = hosts.insert(key, static_cast<int>(hosts.size()));
@@ -70,7 +73,8 @@ void UpdateEngine::Cancel() {
     m_cancelled.store(true);
     m_stop.store(true);
     std::lock_guard lock(m_mutex);
-    m_wake.notify_all();
+    m_written.notify_all();
+    WakeFetcherLocked();
 }
 
 void UpdateEngine::Wait() {
@@ -78,86 +82,175 @@ void UpdateEngine::Wait() {
         m_coordinator.join();
 }
 
-int UpdateEngine::NextRunnable() {
-    while (m_firstPending < static_cast<int>(m_slots.size()) &&
-           m_slots[m_firstPending].state != Slot::State::Pending)
-        ++m_firstPending;
+bool UpdateEngine::LookAheadFullLocked() const {
+    return m_nWaiting + m_nRunning >= m_job.maxWaiting || m_nWaitingBytes >= m_job.maxWaitingBytes;
+}
+
+void UpdateEngine::WakeFetcherLocked() {
+    m_freed.notify_one();
+    if (m_pLoop)
+        m_pLoop->Wakeup();
+}
+
+void UpdateEngine::SlotDoneLocked(int index, int result, const QString& reason, qint64 bytes) {
+    Slot& slot = m_slots[index];
+    slot.state = Slot::State::Done;
+    slot.result = result;
+    slot.reason = reason;
+    slot.bytes = bytes;
+    --m_hostRunning[slot.host];
+    --m_nRunning;
+    ++m_nWaiting;
+    m_nWaitingBytes += bytes;
+    if (index == m_nextToWrite)
+        m_written.notify_one();
+}
+
+int UpdateEngine::NextRunnable() const {
+    if (m_nRunning >= m_job.maxTransfers)
+        return -1;
+    const bool lookAheadFull = LookAheadFullLocked();
     for (int i = m_firstPending; i < static_cast<int>(m_slots.size()); ++i) {
         const Slot& slot = m_slots[i];
-        if (slot.state == Slot::State::Pending && m_hostRunning[slot.host] < m_job.maxPerHost)
+        if (slot.state != Slot::State::Pending || m_hostRunning[slot.host] >= m_job.maxPerHost)
+            continue;
+        if (!lookAheadFull || i == m_nextToWrite)
             return i;
+        if (i > m_nextToWrite)
+            break;
     }
     return -1;
 }
 
-void UpdateEngine::Work(const QString& tempFolder) {
+QString UpdateEngine::TakeTempFile() {
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_freeTempFiles.empty()) {
+            QString path = std::move(m_freeTempFiles.back());
+            m_freeTempFiles.pop_back();
+            return path;
+        }
+    }
+    return CreateTempFile(m_job.tempFolder);
+}
+
+void UpdateEngine::GiveBackTempFile(const QString& path) {
+    if (path.isEmpty())
+        return;
+    // A failed download may leave an earlier document in it; only a good one is ever read,
+    // and a good one is written from the start. A large one is let go of now, so that the
+    // files kept for reuse hold little of the disk.
+    if (FileSize(path) > LargeTempFile)
+        ::truncate(QFile::encodeName(path).constData(), 0);
+    std::lock_guard lock(m_mutex);
+    m_freeTempFiles.push_back(path);
+}
+
+void UpdateEngine::Fetch() {
+    FetchLoop loop;
+    // Declared after the loop, so that downloads still in flight leave it before it goes.
+    std::vector<std::pair<int, std::unique_ptr<CWebAccess>>> running;
+    {
+        std::lock_guard lock(m_mutex);
+        m_pLoop = &loop;
+    }
+    const auto finish = [&](int index, const CWebAccess& session, const QString& tempFile) {
+        const CWebAccess::Verdict& verdict = session.GetVerdict();
+        const QString reason = CWebAccess::ReasonText(verdict);
+        const qint64 bytes = verdict.result == CWebAccess::Success ? FileSize(tempFile) : 0;
+        std::lock_guard lock(m_mutex);
+        m_slots[index].cacheUpdate = session.PendingCacheUpdate();
+        SlotDoneLocked(index, verdict.result, reason, bytes);
+    };
     for (;;) {
-        int index = -1;
+        std::vector<int> starting;
         {
             std::unique_lock lock(m_mutex);
             for (;;) {
                 if (m_stop.load())
-                    return;
-                index = NextRunnable();
-                if (index >= 0)
                     break;
-                if (m_firstPending >= static_cast<int>(m_slots.size()))
-                    return;
-                m_wake.wait(lock);
+                while (m_firstPending < static_cast<int>(m_slots.size()) &&
+                       m_slots[m_firstPending].state != Slot::State::Pending)
+                    ++m_firstPending;
+                for (int index = NextRunnable(); index >= 0; index = NextRunnable()) {
+                    m_slots[index].state = Slot::State::Running;
+                    ++m_hostRunning[m_slots[index].host];
+                    ++m_nRunning;
+                    starting.push_back(index);
+                }
+                // Something to drive, or nothing left to do at all.
+                if (!starting.empty() || !running.empty() ||
+                    m_firstPending >= static_cast<int>(m_slots.size()))
+                    break;
+                // Held back by the look-ahead: the writer wakes us when it has caught up.
+                m_freed.wait(lock);
             }
-            m_slots[index].state = Slot::State::Running;
-            ++m_hostRunning[m_slots[index].host];
         }
-        const QString tempFile = CreateTempFile(tempFolder);
-        int result = CWebAccess::TransferFailed;
-        if (!tempFile.isEmpty()) {
-            CWebAccess session(m_job.agentName);
-            session.SetOptions(m_job.webOptions);
-            result = session.Download(m_job.urls[index], tempFile, &m_stop);
+        if (m_stop.load() || (starting.empty() && running.empty()))
+            break;
+        for (const int index : starting) {
+            const QString tempFile = TakeTempFile();
+            auto session = std::make_unique<CWebAccess>(m_job.agentName);
+            session->SetOptions(m_job.webOptions);
+            {
+                std::lock_guard lock(m_mutex);
+                m_slots[index].tempFile = tempFile;
+            }
+            if (tempFile.isEmpty()) {
+                std::lock_guard lock(m_mutex);
+                SlotDoneLocked(index, CWebAccess::TransferFailed,
+                               QStringLiteral("Cannot create a temporary file in %1").arg(m_job.tempFolder),
+                               0);
+            } else if (session->Begin(m_job.urls[index], tempFile, &m_stop)) {
+                loop.Add(*session);
+                running.emplace_back(index, std::move(session));
+            } else {
+                finish(index, *session, tempFile);
+            }
         }
-        {
-            std::lock_guard lock(m_mutex);
-            Slot& slot = m_slots[index];
-            slot.state = Slot::State::Done;
-            slot.result = result;
-            slot.tempFile = tempFile;
-            --m_hostRunning[slot.host];
+        for (CWebAccess* done : loop.Run(LoopWaitMs)) {
+            const auto it = std::find_if(running.begin(), running.end(),
+                                         [done](const auto& entry) { return entry.second.get() == done; });
+            QString tempFile;
+            {
+                std::lock_guard lock(m_mutex);
+                tempFile = m_slots[it->first].tempFile;
+            }
+            finish(it->first, *done, tempFile);
+            running.erase(it);
         }
-        m_wake.notify_all();
     }
+    std::lock_guard lock(m_mutex);
+    m_pLoop = nullptr;
 }
 
-void UpdateEngine::StopWorkers() {
+void UpdateEngine::StopFetching() {
     m_stop.store(true);
     {
         std::lock_guard lock(m_mutex);
-        m_wake.notify_all();
+        WakeFetcherLocked();
     }
-    for (std::thread& worker : m_workers)
-        worker.join();
-    m_workers.clear();
-    // Downloads that were done but not yet written, and those abandoned in flight.
+    if (m_fetcher.joinable())
+        m_fetcher.join();
+    // Downloads that were done but not yet written, those abandoned in flight, and the
+    // files handed back.
     for (Slot& slot : m_slots) {
         if (!slot.tempFile.isEmpty())
             QFile::remove(slot.tempFile);
         slot.tempFile.clear();
     }
+    for (const QString& path : m_freeTempFiles)
+        QFile::remove(path);
+    m_freeTempFiles.clear();
 }
 
 void UpdateEngine::Coordinate() {
     NewsFeedWriter writer(m_output->Fd());
-    QString tempError;
-    const QString tempFolder = AppPaths::PrivateTempFolder(&tempError);
-    if (tempFolder.isEmpty()) {
-        m_outcome.failure = Failure::TempFolder;
-        m_outcome.reason = tempError;
-    } else if (!writer.WriteHeaderFromChannelFile(m_job.syncChannels, m_job.channelFile)) {
+    if (!writer.WriteHeaderFromChannelFile(m_job.syncChannels, m_job.channelFile)) {
         m_outcome.failure = Failure::Write;
         m_outcome.reason = writer.ErrorString();
-    } else {
-        const int workers = std::min<int>(m_job.maxTransfers, static_cast<int>(m_slots.size()));
-        for (int i = 0; i < workers; ++i)
-            m_workers.emplace_back([this, tempFolder] { Work(tempFolder); });
+    } else if (!m_slots.empty()) {
+        m_fetcher = std::thread([this] { Fetch(); });
     }
 
     for (int index = 0; m_outcome.failure == Failure::None && index < static_cast<int>(m_slots.size());
@@ -165,31 +258,57 @@ void UpdateEngine::Coordinate() {
         Slot done;
         {
             std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [&] { return m_stop.load() || m_slots[index].state == Slot::State::Done; });
+            // The next feed to be written may start whatever the look-ahead holds.
+            m_nextToWrite = index;
+            if (m_slots[index].state == Slot::State::Pending)
+                WakeFetcherLocked();
+            m_written.wait(lock, [&] { return m_stop.load() || m_slots[index].state == Slot::State::Done; });
             if (m_stop.load())
                 break;
             done = m_slots[index];
+            m_slots[index].state = Slot::State::Written;
             m_slots[index].tempFile.clear();
         }
         bool ok = done.result == CWebAccess::Success;
+        QString reason = done.reason;
         if (ok) {
-            const AppendResult appended = AppendFeedContent(writer, m_job.urls[index], done.tempFile);
+            FeedCache* cache = done.cacheUpdate.pending ? m_job.webOptions.cache.get() : nullptr;
+            QByteArray downloaded;
+            const AppendResult appended =
+                AppendFeedContent(writer, m_job.urls[index], done.tempFile, cache ? &downloaded : nullptr);
             if (appended == AppendResult::WriteError) {
                 m_outcome.failure = Failure::Write;
                 m_outcome.reason = writer.ErrorString();
             }
             ok = appended == AppendResult::Written;
+            if (appended == AppendResult::NoContent)
+                reason = QStringLiteral("Empty document");
+            // From what was read for the record, or else from the file.
+            if (cache && !downloaded.isNull())
+                cache->StoreDocument(done.cacheUpdate.key, downloaded, done.cacheUpdate.record);
+            else if (cache)
+                CWebAccess::ApplyCacheUpdate(*cache, done.cacheUpdate, done.tempFile);
         }
-        if (!done.tempFile.isEmpty())
-            QFile::remove(done.tempFile);
+        GiveBackTempFile(done.tempFile);
+        {
+            std::lock_guard lock(m_mutex);
+            const bool heldBack = LookAheadFullLocked();
+            --m_nWaiting;
+            m_nWaitingBytes -= done.bytes;
+            if (heldBack)
+                WakeFetcherLocked();
+        }
         if (m_outcome.failure != Failure::None)
             break;
         if (!ok)
             ++m_outcome.failedFeeds;
-        emit feedDone(index, ok);
+        emit feedDone(index, ok, reason);
     }
+    EndRun();
+}
 
-    StopWorkers();
+void UpdateEngine::EndRun() {
+    StopFetching();
     QString closeError;
     if (!m_output->Close(&closeError) && m_outcome.failure == Failure::None) {
         m_outcome.failure = Failure::Write;

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+class FetchLoop;
 class NewsFeedOutput;
 
 // What one update run fetches, and how.
@@ -22,21 +23,27 @@ struct UpdateJob {
     QString channelFile;  // carried in the file while syncChannels is set
     int maxTransfers = 8; // downloads at once
     int maxPerHost = 4;   // downloads at once from one host
-    // Without a cache of its own, the run uses the user's feed cache.
+    // Downloads done but not yet written, at most: so many (0: twice maxTransfers), and no
+    // new one starts while those waiting hold this many bytes. The next feed to be written
+    // may always start, so a stalled feed never holds up the run.
+    int maxWaiting = 0;
+    qint64 maxWaitingBytes = qint64(256) * 1024 * 1024;
+    // The private temporary folder for the downloads, already checked by the caller.
+    QString tempFolder;
+    // Its cache, if any, gives the last good copies to ask servers about.
     CWebAccess::Options webOptions;
 };
 
-// One update run: downloads the job's feeds on worker threads, several at once, and writes
-// the news feed file on a thread of its own, record by record in list order, so the file is
-// byte for byte the one a one-at-a-time run writes. It never touches the user interface:
-// everything it has to say goes out through queued signals, in list order.
+// One update run: downloads the job's feeds several at once on a thread of its own, all
+// through one FetchLoop, and writes the news feed file on another, record by record in list
+// order, so the file is byte for byte the one a one-at-a-time run writes. It never touches
+// the user interface: everything it has to say goes out through queued signals, in list order.
 class UpdateEngine : public QObject {
     Q_OBJECT
 public:
     enum class Failure {
         None,
-        TempFolder, // the private temporary folder cannot be used
-        Write,      // the news feed file cannot be written
+        Write, // the news feed file cannot be written
     };
     // How the run ended; complete once finished() has been emitted.
     struct Outcome {
@@ -68,39 +75,64 @@ public:
     Outcome GetOutcome() const { return m_outcome; }
 
 signals:
-    // One per feed, in list order: its record is in the file (ok) or it failed.
-    void feedDone(int index, bool ok);
+    // One per feed, in list order: its record is in the file (ok) or it failed, and why.
+    void feedDone(int index, bool ok, const QString& reason);
     // The run has ended and the file is closed; see GetOutcome().
     void finished();
 
 private:
     struct Slot {
-        enum class State { Pending, Running, Done };
+        enum class State { Pending, Running, Done, Written };
         State state = State::Pending;
         int host = 0;
         int result = 0;
+        QString reason;
         QString tempFile;
+        qint64 bytes = 0;
+        CWebAccess::CacheUpdate cacheUpdate;
     };
 
     void Coordinate();
-    void Work(const QString& tempFolder);
-    int NextRunnable();
-    void StopWorkers();
+    // The one place for what follows the last record (or a stop), before the end is told:
+    // the downloads are stopped and their files gone, the news feed file is closed.
+    void EndRun();
+    void Fetch();
+    int NextRunnable() const;
+    bool LookAheadFullLocked() const;
+    // Tells the fetching thread that it may be able to start another download.
+    void WakeFetcherLocked();
+    // A download is over: its slot waits to be written.
+    void SlotDoneLocked(int index, int result, const QString& reason, qint64 bytes);
+    void StopFetching();
+    // A download's "NEW..." file: one that an earlier download of this run has handed
+    // back, else a new one; empty when none can be made. Creating and deleting a file per
+    // feed costs more than the download itself on a fast link.
+    QString TakeTempFile();
+    void GiveBackTempFile(const QString& path);
 
     UpdateJob m_job;
     std::unique_ptr<NewsFeedOutput> m_output;
     QString m_strOutputPath;
     Outcome m_outcome;
 
+    // Guards the slots and the counts below. The writer waits on m_written for the slot it
+    // writes next; the fetching thread waits on m_freed while the look-ahead holds it back.
     std::mutex m_mutex;
-    std::condition_variable m_wake;
+    std::condition_variable m_written;
+    std::condition_variable m_freed;
     std::vector<Slot> m_slots;
     std::vector<int> m_hostRunning;
     int m_firstPending = 0;
+    int m_nRunning = 0;
+    int m_nWaiting = 0;
+    qint64 m_nWaitingBytes = 0;
+    int m_nextToWrite = 0;
+    FetchLoop* m_pLoop = nullptr; // while the fetching thread runs it
+    std::vector<QString> m_freeTempFiles;
     std::atomic_bool m_stop{false};
     std::atomic_bool m_cancelled{false};
     std::atomic_bool m_done{false};
 
-    std::vector<std::thread> m_workers;
+    std::thread m_fetcher;
     std::thread m_coordinator;
 };

@@ -6,9 +6,6 @@
 #include "model/TextConv.h"
 #include "shell/BCMenu.h"
 #include "shell/WarningBox.h"
-#include "update/Schedule.h"
-#include "update/Settings.h"
-#include "update/ui/UpdateController.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -98,10 +95,8 @@ Qt::CheckState CheckStateOf(CPellavoView::Mark mark) {
 
 } // namespace
 
-CPellavoView::CPellavoView(CPellavoDoc* doc, QWidget* parent, Settings* settings)
-    : QTreeWidget(parent), m_pDoc(doc), m_pDelegate(new MarkDelegate(this)),
-      m_pOwnSettings(settings ? nullptr : std::make_unique<Settings>()),
-      m_pSettings(settings ? settings : m_pOwnSettings.get()), m_pClock(std::make_unique<Clock>()) {
+CPellavoView::CPellavoView(CPellavoDoc* doc, QWidget* parent, UpdateController* update)
+    : QTreeWidget(parent), m_pDoc(doc), m_pDelegate(new MarkDelegate(this)), m_pUpdate(update) {
     setColumnCount(1);
     setHeaderHidden(true);
     header()->setStretchLastSection(true);
@@ -138,9 +133,11 @@ CPellavoView::CPellavoView(CPellavoDoc* doc, QWidget* parent, Settings* settings
     connect(this, &QTreeWidget::currentItemChanged, this, &CPellavoView::UpdateCommandUI);
     connect(this, &QTreeWidget::itemSelectionChanged, this, &CPellavoView::UpdateCommandUI);
     UpdateCommandUI();
+    AttachUpdates();
 }
 
 CPellavoView::~CPellavoView() {
+    DetachUpdates();
     ClearTree();
 }
 

@@ -15,10 +15,8 @@
 #include <memory>
 
 class QLabel;
-class Clock;
 class CPellavoDoc;
 class MarkDelegate;
-class Settings;
 class UpdateController;
 
 // The tree of subscriptions: one node per outline item, the root included. The
@@ -33,8 +31,9 @@ public:
     // Which part of a row a point is on.
     enum class HitPart { Nowhere, StateIcon, Icon, Label, Elsewhere };
 
-    // `settings` is the profile for the output file and the schedule; the user's own when null.
-    explicit CPellavoView(CPellavoDoc* doc, QWidget* parent = nullptr, Settings* settings = nullptr);
+    // `update` is the application's update service, which outlives the view; without one
+    // the update commands and the schedule do nothing.
+    explicit CPellavoView(CPellavoDoc* doc, QWidget* parent = nullptr, UpdateController* update = nullptr);
     ~CPellavoView() override;
 
     // The start-up load: the channel file into the model and the tree; then the update
@@ -78,6 +77,8 @@ public:
     // leaves below `node` (of the marked leaves only, for CollectMarkedFeeds).
     void CollectFeeds(const QTreeWidgetItem* node);
     void CollectMarkedFeeds(const QTreeWidgetItem* node);
+    // The addresses of a run: empties m_lstFeedUrls, fills it with the walker, and returns it.
+    QStringList CollectRunFeeds(const QTreeWidgetItem* node, bool markedOnly = false);
 
     // The part of a row under a viewport point, and the row's node (null below the rows).
     HitPart HitTest(const QPoint& viewportPos, QTreeWidgetItem** node) const;
@@ -212,18 +213,18 @@ private:
     void ClearTree();
     void InstallModel(std::unique_ptr<COutlineHead> head, std::unique_ptr<COutlineItem> root);
     QString AskOpmlFileName(bool save);
-    // Creates the update controller once, reads its settings and starts the schedule.
+    // Makes this view the one the update service's runs serve, and undoes that.
+    void AttachUpdates();
+    void DetachUpdates();
+    // Reads the update settings and starts the schedule, once.
     void StartUpdates();
-    // The addresses that the walker left in m_lstFeedUrls, for the update run.
-    QStringList TakeFeedUrls();
+    // The label of the first feed in the tree with this address.
+    QString FeedTitle(const QString& url) const;
     void ShowMessage(const QString& text, const QString& caption);
 
     CPellavoDoc* m_pDoc;
     MarkDelegate* m_pDelegate;
-    std::unique_ptr<Settings> m_pOwnSettings;
-    Settings* m_pSettings;
-    std::unique_ptr<Clock> m_pClock;
-    std::unique_ptr<UpdateController> m_pUpdate;
+    UpdateController* m_pUpdate;
     QHash<int, QAction*> m_actions;
     QIcon m_iconGroup;
     QIcon m_iconFeed;

@@ -1,34 +1,45 @@
 // The tree view's update commands, options, Send To and help: the view collects the
-// addresses and hands everything else to the update controller and the shell.
+// addresses and hands everything else to the update service and the shell.
 #include "view/CPellavoView.h"
 
 #include "shell/SendToMenu.h"
 #include "update/AppPaths.h"
-#include "update/Schedule.h"
-#include "update/Settings.h"
 #include "update/ui/UpdateController.h"
 
 #include <QDesktopServices>
+#include <QTreeWidgetItemIterator>
 #include <QUrl>
 
-void CPellavoView::StartUpdates() {
-    // A second initial update must not start a second controller under a run in progress.
-    if (m_pUpdate)
+void CPellavoView::AttachUpdates() {
+    if (!m_pUpdate)
         return;
     UpdateController::Sources sources;
-    sources.collectAll = [this] {
-        m_lstFeedUrls.clear();
-        CollectFeeds(RootNode());
-        return TakeFeedUrls();
-    };
+    sources.collectAll = [this] { return CollectRunFeeds(RootNode()); };
     sources.syncChannels = [this] { return m_bSyncChannels; };
     sources.channelFile = [] { return AppPaths::ChannelFile(); };
-    m_pUpdate = std::make_unique<UpdateController>(*m_pSettings, *m_pClock, std::move(sources), this);
+    sources.titleOf = [this](const QString& url) { return FeedTitle(url); };
+    m_pUpdate->Attach(std::move(sources), this);
+}
+
+void CPellavoView::DetachUpdates() {
+    if (m_pUpdate)
+        m_pUpdate->Attach({}, nullptr);
+}
+
+void CPellavoView::StartUpdates() {
+    // A second initial update must not reload the settings under a run in progress.
+    if (!m_pUpdate || m_pUpdate->UpdateTimer().isActive())
+        return;
     m_pUpdate->LoadSettings();
     m_pUpdate->StartTimer();
 }
 
-QStringList CPellavoView::TakeFeedUrls() {
+QStringList CPellavoView::CollectRunFeeds(const QTreeWidgetItem* node, bool markedOnly) {
+    m_lstFeedUrls.clear();
+    if (markedOnly)
+        CollectMarkedFeeds(node);
+    else
+        CollectFeeds(node);
     QStringList urls;
     urls.reserve(m_lstFeedUrls.size());
     for (const QByteArray& url : std::as_const(m_lstFeedUrls))
@@ -36,43 +47,39 @@ QStringList CPellavoView::TakeFeedUrls() {
     return urls;
 }
 
+QString CPellavoView::FeedTitle(const QString& url) const {
+    const QByteArray wanted = url.toUtf8();
+    for (QTreeWidgetItemIterator it(const_cast<CPellavoView*>(this)); *it; ++it) {
+        const COutlineItem* item = ItemOf(*it);
+        if (item && item->m_pszXmlUrl && wanted == item->m_pszXmlUrl)
+            return LabelOf(item);
+    }
+    return QString();
+}
+
 QString CPellavoView::FeedFile() const {
-    return m_pUpdate ? m_pUpdate->FeedFile() : m_pSettings->FeedFile();
+    return m_pUpdate ? m_pUpdate->FeedFile() : QString();
 }
 
 void CPellavoView::OnUpdateAll() {
-    StartUpdates();
-    m_pUpdate->OnUpdate([this] {
-        m_lstFeedUrls.clear();
-        CollectFeeds(RootNode());
-        return TakeFeedUrls();
-    });
+    if (m_pUpdate)
+        m_pUpdate->OnUpdate([this] { return CollectRunFeeds(RootNode()); });
 }
 
 void CPellavoView::OnUpdateMarked() {
-    StartUpdates();
-    m_pUpdate->OnUpdate([this] {
-        m_lstFeedUrls.clear();
-        CollectMarkedFeeds(RootNode());
-        return TakeFeedUrls();
-    });
+    if (m_pUpdate)
+        m_pUpdate->OnUpdate([this] { return CollectRunFeeds(RootNode(), true); });
 }
 
 void CPellavoView::OnUpdateCurrent() {
     const QTreeWidgetItem* selected = SelectedNode();
-    if (!selected)
-        return;
-    StartUpdates();
-    m_pUpdate->OnUpdate([this, selected] {
-        m_lstFeedUrls.clear();
-        CollectFeeds(selected);
-        return TakeFeedUrls();
-    });
+    if (selected && m_pUpdate)
+        m_pUpdate->OnUpdate([this, selected] { return CollectRunFeeds(selected); });
 }
 
 void CPellavoView::OnOptions() {
-    StartUpdates();
-    m_pUpdate->OnOptions();
+    if (m_pUpdate)
+        m_pUpdate->OnOptions();
 }
 
 void CPellavoView::OnSendTo() {

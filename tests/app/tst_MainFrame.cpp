@@ -11,6 +11,7 @@
 #include "shell/CTrayIcon.h"
 #include "update/AppPaths.h"
 #include "update/Settings.h"
+#include "update/ui/UpdateController.h"
 #include "view/CPellavoView.h"
 #include "view/Commands.h"
 
@@ -203,7 +204,9 @@ private slots:
             fixture::opml("<outline title=\"News\"><outline title=\"A\" xmlUrl=\"http://a/\"/></outline>"));
         CPellavoDoc doc;
         Settings settings(iniFile());
-        CMainFrame frame(&doc, &settings);
+        const Clock clock;
+        UpdateController update(settings, clock);
+        CMainFrame frame(&doc, &settings, &update);
         CPellavoView* view = frame.View();
         view->OnInitialUpdate();
         frame.show();

@@ -137,6 +137,7 @@ private slots:
                     m_server.url(QStringLiteral("/good2"))};
         job.agentName = QStringLiteral("Corvantis RSS Reader");
         job.webOptions = ShortLimits();
+        job.tempFolder = AppPaths::PrivateTempFolder();
         UpdateEngine engine(job, std::move(file));
         QSignalSpy finished(&engine, &UpdateEngine::finished);
         QElapsedTimer clock;

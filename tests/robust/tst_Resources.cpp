@@ -130,6 +130,7 @@ private:
             job.agentName = QStringLiteral("RSS Reader");
             job.syncChannels = true;
             job.channelFile = AppPaths::ChannelFile();
+            job.tempFolder = AppPaths::PrivateTempFolder();
             UpdateEngine engine(job, std::move(file));
             QSignalSpy finished(&engine, &UpdateEngine::finished);
             engine.Start();

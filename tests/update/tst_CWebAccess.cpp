@@ -3,8 +3,10 @@
 #include "update/CWebAccess.h"
 
 #include <QElapsedTimer>
+
 #include <QFile>
 #include <QTemporaryDir>
+#include <curl/curl.h>
 
 #include <thread>
 
@@ -49,38 +51,6 @@ private slots:
     }
 
     void init() { writeFile(m_target, Previous); }
-
-    void addresses_data() {
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<QByteArray>("request");
-        QTest::newRow("http") << "http://example.com/feed.xml" << QByteArray("http://example.com/feed.xml");
-        QTest::newRow("upper-case scheme") << "HTTP://Example.com/a" << QByteArray("http://Example.com/a");
-        QTest::newRow("https") << "https://example.com/rss" << QByteArray("https://example.com/rss");
-        QTest::newRow("mixed-case https")
-            << "HtTpS://example.com/rss" << QByteArray("https://example.com/rss");
-        QTest::newRow("no scheme") << "example.com/rss.xml" << QByteArray("http://example.com/rss.xml");
-        QTest::newRow("http later on")
-            << "example.com/http/feed" << QByteArray("http://example.com/http/feed");
-        QTest::newRow("no slash") << "http://example.com" << QByteArray("http://example.com/");
-        QTest::newRow("port and query")
-            << "example.com:8080/p?q=1#top" << QByteArray("http://example.com:8080/p?q=1#top");
-        QTest::newRow("feed://") << "feed://example.com/rss" << QByteArray("http://example.com/rss");
-        QTest::newRow("feed:https://")
-            << "feed:https://example.com/rss" << QByteArray("https://example.com/rss");
-        QTest::newRow("FEED:HTTP://")
-            << "FEED:HTTP://example.com/rss" << QByteArray("http://example.com/rss");
-        QTest::newRow("blanks around") << "  https://example.com/a \n" << QByteArray("https://example.com/a");
-        QTest::newRow("blank and non-ASCII in path") << QString::fromUtf8("http://example.com/a b/\xC3\xA4")
-                                                     << QByteArray("http://example.com/a%20b/%C3%A4");
-        QTest::newRow("empty host") << "https:///feed" << QByteArray();
-        QTest::newRow("empty") << "" << QByteArray();
-    }
-
-    void addresses() {
-        QFETCH(QString, address);
-        QFETCH(QByteArray, request);
-        QCOMPARE(CWebAccess::RequestUrl(address), request);
-    }
 
     // Results, and what the target holds afterwards (null: as it was before).
     void results_data() {
@@ -138,6 +108,131 @@ private slots:
         m_server.setRoute("/case", response);
         QCOMPARE(download(QStringLiteral("/case")), result);
         QCOMPARE(readFile(m_target), target.isNull() ? Previous : target);
+    }
+
+    // A final answer other than 200 is not read on: an error body that never ends does not
+    // hold the download until the total time limit.
+    void endlessErrorBody_data() {
+        QTest::addColumn<int>("status");
+        QTest::newRow("404") << 404;
+        QTest::newRow("500") << 500;
+    }
+
+    void endlessErrorBody() {
+        QFETCH(int, status);
+        HttpResponse endless = HttpResponse::withStatus(status);
+        endless.body = QByteArray(4096, 'e');
+        endless.endless = true;
+        m_server.setRoute("/endless", endless);
+        CWebAccess::Options options;
+        options.totalTimeout = 8s;
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(download(QStringLiteral("/endless"), options), status);
+        QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(readFile(m_target), Previous);
+    }
+
+    // An https proxy that refuses the tunnel, or grants it and then says nothing: no
+    // connection to the server could be set up.
+    void refusedProxy_data() {
+        QTest::addColumn<HttpResponse>("answer");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("CONNECT refused")
+            << HttpResponse::withStatus(403) << "Proxy refused the connection (403 Forbidden)";
+        HttpResponse silent;
+        silent.raw = "HTTP/1.1 200 Connection established\r\n\r\n";
+        QTest::newRow("tunnel, then nothing") << silent << "Secure connection failed";
+    }
+
+    void refusedProxy() {
+        QFETCH(HttpResponse, answer);
+        QFETCH(QString, reason);
+        TestHttpServer proxy;
+        QVERIFY(proxy.start());
+        proxy.setRoute("feeds.example:443", answer);
+        qputenv("https_proxy", QStringLiteral("http://127.0.0.1:%1").arg(proxy.port()).toLatin1());
+        CWebAccess web(QStringLiteral("RSS Reader"));
+        const int result = web.Download(QStringLiteral("https://feeds.example/feed"), m_target);
+        qunsetenv("https_proxy");
+        QCOMPARE(result, -20);
+        QCOMPARE(CWebAccess::ReasonText(web.GetVerdict()), reason);
+        QVERIFY(proxy.requests().value(0).method == "CONNECT");
+        QCOMPARE(readFile(m_target), Previous);
+    }
+
+    // The result codes and reasons from what a request left behind.
+    void classify_data() {
+        using Stop = CWebAccess::Stop;
+        QTest::addColumn<CWebAccess::Outcome>("outcome");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("reason");
+        const auto answered = [](long status, int code = CURLE_OK, Stop stop = Stop::None) {
+            CWebAccess::Outcome o;
+            o.done = true;
+            o.code = code;
+            o.status = status;
+            o.finalResponses = 1;
+            o.stop = stop;
+            return o;
+        };
+        const auto unanswered = [](int code, int osError = 0) {
+            CWebAccess::Outcome o;
+            o.done = true;
+            o.code = code;
+            o.osError = osError;
+            return o;
+        };
+        CWebAccess::Outcome redirected = answered(302, CURLE_GOT_NOTHING);
+        redirected.redirects = 1;
+        CWebAccess::Outcome toFile = redirected;
+        toFile.code = CURLE_UNSUPPORTED_PROTOCOL;
+        CWebAccess::Outcome proxy = unanswered(CURLE_RECV_ERROR);
+        proxy.proxyStatus = 407;
+        CWebAccess::Outcome cut = answered(0);
+        cut.done = false;
+        QTest::newRow("200") << answered(200) << 1 << "";
+        QTest::newRow("404") << answered(404) << 404 << "404 Not Found";
+        QTest::newRow("503") << answered(503) << 503 << "503 Service Unavailable";
+        QTest::newRow("unknown status") << answered(599) << 599 << "HTTP status 599";
+        QTest::newRow("error body cut by us")
+            << answered(500, CURLE_WRITE_ERROR, Stop::NotWanted) << 500 << "500 Internal Server Error";
+        QTest::newRow("200 cut short") << answered(200, CURLE_PARTIAL_FILE) << -22 << "Connection broken";
+        QTest::newRow("cancelled") << answered(200, CURLE_ABORTED_BY_CALLBACK, Stop::Cancelled) << -23
+                                   << "Cancelled";
+        QTest::newRow("too large") << answered(200, CURLE_WRITE_ERROR, Stop::TooLarge) << -22 << "Too large";
+        QTest::newRow("target unwritable") << answered(200, CURLE_WRITE_ERROR, Stop::WriteFailed) << -22
+                                           << "Cannot write the downloaded file";
+        QTest::newRow("timed out") << unanswered(CURLE_OPERATION_TIMEDOUT) << -22 << "Timed out";
+        QTest::newRow("loop broke down") << cut << -22 << "Connection broken";
+        QTest::newRow("redirects") << unanswered(CURLE_TOO_MANY_REDIRECTS) << -20 << "Too many redirects";
+        QTest::newRow("host not found") << unanswered(CURLE_COULDNT_RESOLVE_HOST) << -20 << "Host not found";
+        QTest::newRow("refused") << unanswered(CURLE_COULDNT_CONNECT, ECONNREFUSED) << -20
+                                 << "Connection refused";
+        QTest::newRow("unreachable") << unanswered(CURLE_COULDNT_CONNECT, EHOSTUNREACH) << -20
+                                     << "Could not connect";
+        QTest::newRow("certificate") << unanswered(CURLE_PEER_FAILED_VERIFICATION) << -20
+                                     << "Certificate not trusted";
+        QTest::newRow("handshake") << unanswered(CURLE_SSL_CONNECT_ERROR) << -20
+                                   << "Secure connection failed";
+        QTest::newRow("proxy refused")
+            << proxy << -20 << "Proxy refused the connection (407 Proxy Authentication Required)";
+        QTest::newRow("nothing") << unanswered(CURLE_GOT_NOTHING) << -21 << "No answer from the server";
+        QTest::newRow("not HTTP") << unanswered(CURLE_WEIRD_SERVER_REPLY) << -21 << "Not an HTTP answer";
+        QTest::newRow("not HTTP, first request")
+            << unanswered(CURLE_UNSUPPORTED_PROTOCOL) << -21 << "Not an HTTP answer";
+        QTest::newRow("nothing after a redirect") << redirected << -21 << "No answer from the server";
+        QTest::newRow("redirect to file:")
+            << toFile << -20 << "Redirected to an address that is not http or https";
+    }
+
+    void classify() {
+        QFETCH(CWebAccess::Outcome, outcome);
+        QFETCH(int, result);
+        QFETCH(QString, reason);
+        const CWebAccess::Verdict verdict = CWebAccess::Classify(outcome);
+        QCOMPARE(verdict.result, result);
+        QCOMPARE(CWebAccess::ReasonText(verdict), reason);
     }
 
     void redirectLimit() {

@@ -1,12 +1,16 @@
 #include "TestHttpServer.h"
 #include "testsupport.h"
+#include "update/AppPaths.h"
 #include "update/FeedCache.h"
 #include "update/NewsFeedFile.h"
 #include "update/NewsFeedOutput.h"
+#include "update/Settings.h"
 #include "update/UpdateEngine.h"
+#include "update/ui/UpdateController.h"
 
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -99,7 +103,7 @@ private:
 
     QString url(const QString& path) const { return m_server.url(path); }
 
-    // One engine run to its end with the given cache (none: the user's); the file it wrote.
+    // One engine run to its end with the given cache (none: no cache); the file it wrote.
     QByteArray runEngine(const QStringList& urls, const std::shared_ptr<FeedCache>& cache,
                          int* failed = nullptr) {
         auto output = NewsFeedOutput::Open(m_output, nullptr);
@@ -109,6 +113,7 @@ private:
         job.urls = urls;
         job.agentName = QStringLiteral("Corvantis RSS Reader");
         job.maxPerHost = 8;
+        job.tempFolder = AppPaths::PrivateTempFolder();
         job.webOptions.cache = cache;
         UpdateEngine engine(job, std::move(output));
         engine.Start();
@@ -341,17 +346,32 @@ private slots:
         QCOMPARE(changed.contents[1], NewsFeedFile::CleanFeedDocument(feed("changed")));
     }
 
-    // Manual and scheduled runs come without a cache of their own: the user's serves them.
+    // Manual and scheduled runs get the user's cache from the update service.
     void userCacheByDefault() {
         m_server.setRoute("/user", cacheable(feed("user"), EtagOne));
         const QStringList urls = {url("/user")};
-        const QByteArray first = runEngine(urls, nullptr);
+        Settings settings(m_dir.filePath(QStringLiteral("settings.ini")));
+        settings.SetFeedFile(m_output);
+        const Clock clock;
+        UpdateController controller(settings, clock);
+        UpdateController::Sources sources;
+        sources.collectAll = [&] { return urls; };
+        controller.Attach(sources, nullptr);
+        controller.LoadSettings();
+        QSignalSpy ended(&controller, &UpdateController::runFinished);
+        const auto runScheduled = [&] {
+            const qsizetype runs = ended.size();
+            return controller.StartScheduledRun() && ended.wait(10000) && ended.size() == runs + 1
+                       ? readFile(m_output)
+                       : QByteArray();
+        };
+        const QByteArray first = runScheduled();
         const qsizetype before = m_server.requests().size();
-        QCOMPARE(runEngine(urls, nullptr), first);
+        QCOMPARE(runScheduled(), first);
         QCOMPARE(describe(requestsSince(before)), QStringLiteral("C304"));
         const QString folder =
             QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/feeds");
-        QCOMPARE(FeedCache::ForUser()->Folder(), folder);
+        QCOMPARE(controller.Cache()->Folder(), folder);
         QVERIFY(!QDir(folder).entryList({QStringLiteral("*.feed")}, QDir::Files).isEmpty());
         QVERIFY(QDir(folder).removeRecursively());
     }

@@ -1,4 +1,5 @@
 #include "testsupport.h"
+#include "update/FeedAddress.h"
 #include "update/FeedCache.h"
 
 #include <QDateTime>
@@ -73,7 +74,7 @@ private slots:
         QFETCH(QByteArray, body);
         QFETCH(QByteArray, etag);
         QFETCH(QByteArray, lastModified);
-        const QByteArray key = FeedCache::KeyFor(QStringLiteral("http://example.com/feed"));
+        const QByteArray key = FeedAddress::CacheKey(QStringLiteral("http://example.com/feed"));
         {
             FeedCache cache(m_folder);
             QVERIFY(!cache.Find(key));
@@ -90,7 +91,7 @@ private slots:
         writeFile(m_target, "longer text that was there before");
         QCOMPARE(cache.Restore(*entry, m_target), FeedCache::RestoreResult::Restored);
         QCOMPARE(readFile(m_target), body);
-        QVERIFY(!cache.Find(FeedCache::KeyFor(QStringLiteral("http://example.com/other"))));
+        QVERIFY(!cache.Find(FeedAddress::CacheKey(QStringLiteral("http://example.com/other"))));
         // The copies may be of private feeds.
         QCOMPARE(QFile::permissions(m_folder) & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
     }
@@ -119,8 +120,8 @@ private slots:
         QFETCH(QString, a);
         QFETCH(QString, b);
         QFETCH(bool, same);
-        QCOMPARE(FeedCache::KeyFor(a) == FeedCache::KeyFor(b), same);
-        QVERIFY(!FeedCache::KeyFor(a).contains('#'));
+        QCOMPARE(FeedAddress::CacheKey(a) == FeedAddress::CacheKey(b), same);
+        QVERIFY(!FeedAddress::CacheKey(a).contains('#'));
     }
 
     // Whatever is wrong with an entry, it is dropped and nothing of it reaches a target.
@@ -140,8 +141,8 @@ private slots:
 
     void damagedEntries() {
         QFETCH(QString, damage);
-        const QByteArray key = FeedCache::KeyFor(QStringLiteral("http://example.com/feed"));
-        const QByteArray other = FeedCache::KeyFor(QStringLiteral("http://example.com/other"));
+        const QByteArray key = FeedAddress::CacheKey(QStringLiteral("http://example.com/feed"));
+        const QByteArray other = FeedAddress::CacheKey(QStringLiteral("http://example.com/other"));
         const QByteArray body = document(5000);
         FeedCache cache(m_folder);
         QVERIFY(store(cache, key, body, record("\"etag-value\"")));
@@ -199,7 +200,7 @@ private slots:
 
     // A document with nothing to ask its server about is not kept, and what was kept goes.
     void withoutValidators() {
-        const QByteArray key = FeedCache::KeyFor(QStringLiteral("http://example.com/feed"));
+        const QByteArray key = FeedAddress::CacheKey(QStringLiteral("http://example.com/feed"));
         FeedCache cache(m_folder);
         QVERIFY(store(cache, key, document(100)));
         QVERIFY(cache.Find(key));
@@ -215,7 +216,7 @@ private slots:
         const qint64 bound = 35500;
         QList<QByteArray> keys;
         for (int i = 0; i < 5; ++i)
-            keys << FeedCache::KeyFor(QStringLiteral("http://example.com/%1").arg(i));
+            keys << FeedAddress::CacheKey(QStringLiteral("http://example.com/%1").arg(i));
         {
             FeedCache cache(m_folder, bound);
             QVERIFY(store(cache, keys[0], body));
@@ -262,7 +263,7 @@ private slots:
         QVERIFY(old.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
         old.close();
         FeedCache cache(m_folder);
-        QVERIFY(store(cache, FeedCache::KeyFor(QStringLiteral("http://h/f")), document(10)));
+        QVERIFY(store(cache, FeedAddress::CacheKey(QStringLiteral("http://h/f")), document(10)));
         QVERIFY(!QFile::exists(stale));
         QVERIFY(QFile::exists(fresh));
     }
@@ -271,7 +272,7 @@ private slots:
     // and a damaged copy seen by one thread never costs another thread's good one.
     void oneKeyFromManyThreads() {
         FeedCache cache(m_folder);
-        const QByteArray key = FeedCache::KeyFor(QStringLiteral("http://example.com/feed"));
+        const QByteArray key = FeedAddress::CacheKey(QStringLiteral("http://example.com/feed"));
         QList<QByteArray> bodies;
         for (int i = 0; i < 4; ++i)
             bodies << document(30000 + 7000 * i, char('a' + i));

@@ -91,7 +91,7 @@ private slots:
         const QString ini = iniFile(stored);
         Settings settings(ini);
         Clock clock;
-        UpdateController controller(settings, clock, {}, nullptr);
+        UpdateController controller(settings, clock);
         controller.LoadSettings();
         const QString feedFileBefore = controller.FeedFile();
 
@@ -154,7 +154,7 @@ private slots:
         const QString ini = iniFile(stored);
         Settings settings(ini);
         Clock clock;
-        UpdateController controller(settings, clock, {}, nullptr);
+        UpdateController controller(settings, clock);
         controller.LoadSettings();
         whenDialogShows([&](CDlgOptions* dialog) {
             auto* box = dialog->findChild<QCheckBox*>(QStringLiteral("ebook"));

@@ -10,6 +10,7 @@
 #include "update/ui/UpdateController.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -18,6 +19,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 
 #include <csignal>
 #include <fcntl.h>
@@ -115,7 +117,9 @@ private:
         sources.collectAll = [all] { return all; };
         sources.syncChannels = [] { return true; };
         sources.channelFile = [this] { return m_channel; };
-        auto result = std::make_unique<UpdateController>(*m_settings, m_clock, sources, nullptr);
+        sources.titleOf = [](const QString& url) { return QStringLiteral("Title of ") + url; };
+        auto result = std::make_unique<UpdateController>(*m_settings, m_clock);
+        result->Attach(sources, nullptr);
         result->LoadSettings();
         return result;
     }
@@ -133,6 +137,7 @@ private:
         job.channelFile = m_channel;
         job.maxTransfers = maxTransfers;
         job.maxPerHost = maxPerHost;
+        job.tempFolder = AppPaths::PrivateTempFolder();
         UpdateEngine engine(job, std::move(output));
         QSignalSpy done(&engine, &UpdateEngine::feedDone);
         QSignalSpy finished(&engine, &UpdateEngine::finished);
@@ -147,6 +152,17 @@ private:
         if (failed)
             *failed = engine.GetOutcome().failedFeeds;
         return readFile(m_output);
+    }
+
+    // The next modal box must be an "Error" box: its text goes to `shown`, and Return closes it.
+    static void answerErrorBox(QString* shown) {
+        QTimer::singleShot(0, [shown] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            QCOMPARE(box->windowTitle(), QStringLiteral("Error"));
+            *shown = box->text();
+            QTest::keyClick(box, Qt::Key_Return);
+        });
     }
 
 private slots:
@@ -236,6 +252,73 @@ private slots:
         QCOMPARE(readNff(m_output).urls, urls);
     }
 
+    // The first feed stalls: the downloads behind it that wait to be written stay within
+    // the look-ahead (in count, and in bytes), and the run still ends whole.
+    void boundedLookAhead_data() {
+        QTest::addColumn<qint64>("maxWaitingBytes");
+        QTest::addColumn<int>("started");
+        QTest::newRow("twice the transfers") << qint64(256) * 1024 * 1024 << 16;
+        QTest::newRow("bytes") << qint64(1) << 8;
+    }
+
+    void boundedLookAhead() {
+        QFETCH(qint64, maxWaitingBytes);
+        QFETCH(int, started);
+        HttpResponse stalled = HttpResponse::ok(feed("stalled"));
+        stalled.delayMs = 1500;
+        m_server.setRoute("/stalled", stalled);
+        m_server.setRoute("/fast", HttpResponse::ok(feed("fast")));
+        QStringList urls = {url("/stalled")};
+        for (int i = 0; i < 40; ++i)
+            urls << url("/fast") + QStringLiteral("?%1").arg(i);
+        auto output = NewsFeedOutput::Open(m_output, nullptr);
+        QVERIFY(output);
+        UpdateJob job;
+        job.urls = urls;
+        job.maxPerHost = 8;
+        job.maxWaitingBytes = maxWaitingBytes;
+        job.tempFolder = AppPaths::PrivateTempFolder();
+        UpdateEngine engine(job, std::move(output));
+        QSignalSpy finished(&engine, &UpdateEngine::finished);
+        const int before = m_server.requests().size();
+        engine.Start();
+        QVERIFY(m_server.waitForRequests(before + started));
+        QTest::qWait(500);
+        QCOMPARE(m_server.requests().size(), before + started);
+        QVERIFY(leftoverDownloads().size() <= started);
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(engine.GetOutcome().failedFeeds, 0);
+        QCOMPARE(readNff(m_output).urls, urls);
+    }
+
+    // A private temporary folder that cannot be used: the manual run says so in an "Error"
+    // box naming the folder, and neither kind of run touches the last good file.
+    void unusableTempFolder() {
+        QFile old(m_output);
+        QVERIFY(old.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        old.write("previous run");
+        old.close();
+        QTemporaryDir other;
+        const QString blocked = other.filePath(QStringLiteral("pellavo-") + QString::number(getuid()));
+        QFile notAFolder(blocked);
+        QVERIFY(notAFolder.open(QIODevice::WriteOnly));
+        notAFolder.close();
+        const QByteArray savedTemp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(other.path()));
+        auto update = controller({url("/first")});
+        QString shown;
+        answerErrorBox(&shown);
+        const int manual = update->RunUpdate({url("/first")}, m_output);
+        const bool scheduled = update->StartScheduledRun();
+        qputenv("TMPDIR", savedTemp);
+        QCOMPARE(manual, -1);
+        QVERIFY2(shown.contains(blocked) && shown.contains(QStringLiteral("not a folder")),
+                 qPrintable(shown));
+        QVERIFY(!scheduled);
+        QVERIFY(!update->IsUpdating());
+        QCOMPARE(readFile(m_output), QByteArray("previous run"));
+    }
+
     // The second of three feeds fails: one box when its turn comes, the downloads behind
     // it go on, then progress 3 of 3, the failure end text, records for the first and third.
     void failedFeedInTheMiddle() {
@@ -258,6 +341,7 @@ private slots:
                  QStringLiteral("Failed to download %1, please check the URL and the Internet connection.")
                      .arg(url("/gone")));
         QCOMPARE(box->icon(), QMessageBox::Warning);
+        QCOMPARE(box->informativeText(), QStringLiteral("404 Not Found"));
         QCOMPARE(box->windowModality(), Qt::NonModal);
         QCOMPARE(dialog->m_ctlProgress->value(), 1);
         QCOMPARE(dialog->m_ctlProgress->maximum(), 3);
@@ -282,6 +366,16 @@ private slots:
         QTRY_VERIFY(fits());
         QVERIFY(dialog->m_btnOK->isEnabled());
         QVERIFY(!dialog->m_btnCancel->isEnabled());
+        // The failed feeds, listed and ready to be copied.
+        QVERIFY(dialog->m_ctlFailed->isVisible());
+        QCOMPARE(dialog->m_ctlFailed->topLevelItemCount(), 1);
+        const QTreeWidgetItem* failed = dialog->m_ctlFailed->topLevelItem(0);
+        QCOMPARE(failed->text(0), QStringLiteral("Title of ") + url("/gone"));
+        QCOMPARE(failed->text(1), url("/gone"));
+        QCOMPARE(failed->text(2), QStringLiteral("404 Not Found"));
+        dialog->m_btnCopyFailed->click();
+        QCOMPARE(QApplication::clipboard()->text(),
+                 QStringLiteral("Title of %1\t%1\t404 Not Found\n").arg(url("/gone")));
         QVERIFY(update->IsUpdating());
         QTest::keyClick(dialog, Qt::Key_Return);
         QTRY_COMPARE(ended.size(), 1);
@@ -303,6 +397,7 @@ private slots:
         CDlgProgress* dialog = update->ProgressDialog();
         QTRY_VERIFY(dialog->IsFinished());
         QVERIFY(!dialog->FailureBox());
+        QVERIFY(!dialog->m_ctlFailed->isVisible());
         QCOMPARE(dialog->m_ctlStatus->text(), kFinished);
         QCOMPARE(dialog->m_ctlProgress->value(), 2);
         QTest::keyClick(dialog, Qt::Key_Escape);
@@ -360,13 +455,7 @@ private slots:
         const QString path = m_dir.filePath(QStringLiteral("no/such/folder/news.nff"));
         auto update = controller();
         QString shown;
-        QTimer::singleShot(0, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            QVERIFY(box);
-            QCOMPARE(box->windowTitle(), QStringLiteral("Error"));
-            shown = box->text();
-            QTest::keyClick(box, Qt::Key_Return);
-        });
+        answerErrorBox(&shown);
         QCOMPARE(update->RunUpdate({url("/first")}, path), -1);
         QVERIFY(shown.contains(path));
         QVERIFY(shown.contains(QStringLiteral("No such file or directory")));

@@ -3,14 +3,18 @@
 #include "shell/WarningBox.h"
 #include "update/UpdateEngine.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 namespace {
@@ -40,6 +44,21 @@ CDlgProgress::CDlgProgress(const QStringList* pUrlList, UpdateEngine* pEngine, Q
     m_ctlProgress->setRange(0, static_cast<int>(m_pUrlList->size()));
     m_ctlProgress->setValue(0);
 
+    // Filled and shown when the run ends with failures.
+    m_ctlFailed = new QTreeWidget(this);
+    m_ctlFailed->setObjectName(QStringLiteral("failed"));
+    m_ctlFailed->setHeaderLabels(
+        {QStringLiteral("Title"), QStringLiteral("Address"), QStringLiteral("Reason")});
+    m_ctlFailed->setRootIsDecorated(false);
+    m_ctlFailed->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_ctlFailed->setMinimumHeight(120);
+    m_ctlFailed->hide();
+    m_btnCopyFailed = new QPushButton(QStringLiteral("&Copy List"), this);
+    m_btnCopyFailed->setAutoDefault(false);
+    m_btnCopyFailed->hide();
+    connect(m_btnCopyFailed, &QPushButton::clicked, this,
+            [this] { QApplication::clipboard()->setText(FailedFeedsText()); });
+
     auto* line = new QFrame(this);
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
@@ -52,11 +71,13 @@ CDlgProgress::CDlgProgress(const QStringList* pUrlList, UpdateEngine* pEngine, Q
     auto* right = new QVBoxLayout;
     right->addWidget(m_ctlStatus);
     right->addWidget(m_ctlProgress);
+    right->addWidget(m_ctlFailed, 100);
     right->addStretch(1);
     auto* top = new QHBoxLayout;
     top->addWidget(picture);
     top->addLayout(right, 1);
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_btnCopyFailed);
     buttons->addStretch(1);
     buttons->addWidget(m_btnOK);
     buttons->addWidget(m_btnCancel);
@@ -79,6 +100,16 @@ QString CDlgProgress::FailureText(const QString& url) {
         .arg(url);
 }
 
+QString CDlgProgress::FailedFeedsText() const {
+    QString text;
+    for (const Done& failed : m_failed) {
+        const QString& url = m_pUrlList->at(failed.index);
+        text +=
+            TitleOf(url) + QLatin1Char('\t') + url + QLatin1Char('\t') + failed.reason + QLatin1Char('\n');
+    }
+    return text;
+}
+
 void CDlgProgress::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (m_bStarted)
@@ -94,8 +125,8 @@ void CDlgProgress::SetStatus(const QString& text) {
     m_ctlStatus->setText(text);
 }
 
-void CDlgProgress::OnFeedDone(int index, bool ok) {
-    m_pending.push_back({index, ok});
+void CDlgProgress::OnFeedDone(int index, bool ok, const QString& reason) {
+    m_pending.push_back({index, ok, reason});
     Present();
 }
 
@@ -117,7 +148,8 @@ void CDlgProgress::Present() {
         m_pending.pop_front();
         if (!done.ok) {
             m_bFailed = true;
-            ShowBox(FailureText(m_pUrlList->at(done.index)));
+            m_failed.push_back(done);
+            ShowBox(FailureText(m_pUrlList->at(done.index)), done.reason);
             return;
         }
         Advance();
@@ -133,9 +165,10 @@ void CDlgProgress::Advance() {
         SetStatus(QStringLiteral("Downloading ") + m_pUrlList->at(m_nPresented));
 }
 
-void CDlgProgress::ShowBox(const QString& text) {
+void CDlgProgress::ShowBox(const QString& text, const QString& reason) {
     // A child window that is not modal: the dialog's own buttons stay usable under it.
     QMessageBox* box = MakeWarningBox(QStringLiteral("Error"), text, this);
+    box->setInformativeText(reason);
     box->setWindowModality(Qt::NonModal);
     box->setAttribute(Qt::WA_DeleteOnClose);
     connect(box, &QMessageBox::finished, this, [this] {
@@ -158,11 +191,25 @@ void CDlgProgress::Finish() {
     m_btnOK->setFocus();
     const bool stopped = outcome.failure != UpdateEngine::Failure::None;
     SetStatus(m_bFailed || stopped ? kFinishedFailed : kFinished);
+    ShowFailedFeeds();
     if (outcome.failure == UpdateEngine::Failure::Write)
         ShowBox(QStringLiteral("Failed to write %1: %2\nThe update was stopped.")
                     .arg(QDir::toNativeSeparators(m_pEngine->OutputPath()), outcome.reason));
-    else if (outcome.failure == UpdateEngine::Failure::TempFolder)
-        ShowBox(QStringLiteral("Failed to create the temporary files of the update: %1").arg(outcome.reason));
+}
+
+void CDlgProgress::ShowFailedFeeds() {
+    if (m_failed.empty())
+        return;
+    for (const Done& failed : m_failed) {
+        const QString& url = m_pUrlList->at(failed.index);
+        auto* row = new QTreeWidgetItem(m_ctlFailed, {TitleOf(url), url, failed.reason});
+        row->setToolTip(1, url);
+    }
+    m_ctlFailed->header()->resizeSections(QHeaderView::ResizeToContents);
+    m_ctlFailed->show();
+    m_btnCopyFailed->show();
+    // Room for the list without the user having to resize the dialog.
+    resize(std::max(width(), 640), std::max(height(), sizeHint().height()));
 }
 
 void CDlgProgress::reject() {

@@ -6,17 +6,22 @@
 #include <QStringList>
 
 #include <deque>
+#include <functional>
+#include <vector>
 
 class UpdateEngine;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QTreeWidget;
 
 // "Updating Feeds...": the progress of a manual update run. The run downloads several feeds
 // at once, but the dialog tells its story in list order, as a one-by-one run would: the
 // status line names the earliest feed not yet done, the bar counts the feeds done in list
-// order, and a failed feed's "Error" box comes when its turn comes. While that box is up the
-// story waits for it, the downloads behind it go on, and this dialog stays usable.
+// order, and a failed feed's "Error" box, with the reason beneath, comes when its turn comes.
+// While that box is up the story waits for it, the downloads behind it go on, and this
+// dialog stays usable. A run that ends with failures lists them all (title, address and
+// reason) in the dialog, ready to be copied.
 class CDlgProgress : public QDialog {
     Q_OBJECT
 public:
@@ -31,6 +36,11 @@ public:
     void reject() override;
 
     static QString FailureText(const QString& url);
+    // The failed feeds, one line each: title, address and reason, separated by tabs.
+    QString FailedFeedsText() const;
+
+    // The title a feed has in the subscriptions, for the list of failed feeds.
+    std::function<QString(const QString& url)> m_titleOf;
 
     const QStringList* m_pUrlList;
     UpdateEngine* m_pEngine;
@@ -39,23 +49,29 @@ public:
     QLabel* m_ctlStatus;
     QPushButton* m_btnOK;
     QPushButton* m_btnCancel;
+    QTreeWidget* m_ctlFailed;
+    QPushButton* m_btnCopyFailed;
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void OnFeedDone(int index, bool ok);
+    void OnFeedDone(int index, bool ok, const QString& reason);
     void OnEngineFinished();
     void Present();
     void Advance();
     void Finish();
     void SetStatus(const QString& text);
-    void ShowBox(const QString& text);
+    void ShowBox(const QString& text, const QString& reason = QString());
+    void ShowFailedFeeds();
+    QString TitleOf(const QString& url) const { return m_titleOf ? m_titleOf(url) : QString(); }
 
     struct Done {
         int index;
         bool ok;
+        QString reason;
     };
+    std::vector<Done> m_failed;
     std::deque<Done> m_pending;
     int m_nPresented = 0;
     bool m_bStarted = false;

@@ -2,6 +2,7 @@
 
 #include "shell/WarningBox.h"
 #include "update/AppPaths.h"
+#include "update/FeedCache.h"
 #include "update/NewsFeedOutput.h"
 #include "update/Settings.h"
 #include "update/UpdateEngine.h"
@@ -15,10 +16,11 @@ const QString kManualAgent = QStringLiteral("Corvantis RSS Reader");
 const QString kScheduledAgent = QStringLiteral("RSS Reader");
 } // namespace
 
-UpdateController::UpdateController(Settings& settings, const Clock& clock, Sources sources,
-                                   QWidget* dialogParent, QObject* parent)
-    : QObject(parent), m_settings(settings), m_sources(std::move(sources)), m_pDialogParent(dialogParent),
-      m_check(clock) {
+UpdateController::UpdateController(Settings& settings, const Clock& clock, QObject* parent)
+    : QObject(parent), m_settings(settings), m_check(clock) {
+    const QString cacheFolder = AppPaths::FeedCacheFolder();
+    if (!cacheFolder.isEmpty())
+        m_pCache = std::make_shared<FeedCache>(cacheFolder);
     m_nUpdateTimer.setInterval(1000);
     connect(&m_nUpdateTimer, &QTimer::timeout, this, &UpdateController::OnTimer);
 }
@@ -27,6 +29,11 @@ UpdateController::~UpdateController() {
     AbandonScheduledRun();
     delete m_pProgress;
     m_pManual.reset();
+}
+
+void UpdateController::Attach(Sources sources, QWidget* dialogParent) {
+    m_sources = std::move(sources);
+    m_pDialogParent = dialogParent;
 }
 
 void UpdateController::LoadSettings() {
@@ -41,20 +48,15 @@ void UpdateController::StartTimer() {
     m_nUpdateTimer.start();
 }
 
-void UpdateController::SetTransferLimits(int maxTransfers, int maxPerHost) {
-    m_nMaxTransfers = maxTransfers;
-    m_nMaxPerHost = maxPerHost;
-}
-
-UpdateJob UpdateController::MakeJob(const QStringList& urls, const QString& agentName) const {
+UpdateJob UpdateController::MakeJob(const QStringList& urls, const QString& agentName,
+                                    const QString& tempFolder) const {
     UpdateJob job;
     job.urls = urls;
     job.agentName = agentName;
     job.syncChannels = m_sources.syncChannels && m_sources.syncChannels();
     job.channelFile = m_sources.channelFile ? m_sources.channelFile() : AppPaths::ChannelFile();
-    job.maxTransfers = m_nMaxTransfers;
-    job.maxPerHost = m_nMaxPerHost;
-    job.webOptions = m_webOptions;
+    job.tempFolder = tempFolder;
+    job.webOptions.cache = m_pCache;
     return job;
 }
 
@@ -76,7 +78,17 @@ int UpdateController::RunUpdate(const QStringList& urls, const QString& path) {
         return 0;
     }
     m_bUpdating.store(true);
+    // Everything the run needs is checked before the file is truncated, so a run that
+    // cannot start leaves the last good file as it was.
     QString error;
+    const QString tempFolder = AppPaths::PrivateTempFolder(&error);
+    if (tempFolder.isEmpty()) {
+        m_bUpdating.store(false);
+        ShowWarningBox(QStringLiteral("Error"),
+                       QStringLiteral("Failed to create the temporary files of the update: %1").arg(error),
+                       m_pDialogParent);
+        return -1;
+    }
     std::unique_ptr<NewsFeedOutput> output = NewsFeedOutput::Open(path, &error);
     if (!output) {
         m_bUpdating.store(false);
@@ -85,8 +97,9 @@ int UpdateController::RunUpdate(const QStringList& urls, const QString& path) {
                        m_pDialogParent);
         return -1;
     }
-    m_pManual = std::make_unique<UpdateEngine>(MakeJob(urls, kManualAgent), std::move(output));
+    m_pManual = std::make_unique<UpdateEngine>(MakeJob(urls, kManualAgent, tempFolder), std::move(output));
     m_pProgress = new CDlgProgress(&m_pManual->Job().urls, m_pManual.get(), m_pDialogParent);
+    m_pProgress->m_titleOf = m_sources.titleOf;
     connect(m_pProgress, &QDialog::finished, this, &UpdateController::OnManualRunClosed);
     // open() keeps the window's event loop running; the dialog starts the run when it shows.
     m_pProgress->open();
@@ -97,7 +110,7 @@ void UpdateController::OnManualRunClosed() {
     if (m_pProgress)
         m_pProgress->deleteLater();
     m_pProgress = nullptr;
-    // The dialog closes only once the run has closed its file; this wait returns at once.
+    // The dialog closes only once the run has closed its file, so the engine goes without waiting.
     if (m_pManual)
         m_pManual.release()->deleteLater();
     m_bUpdating.store(false);
@@ -135,14 +148,16 @@ void UpdateController::OnTimer() {
 bool UpdateController::StartScheduledRun() {
     m_bUpdating.store(true);
     const QStringList urls = m_sources.collectAll ? m_sources.collectAll() : QStringList();
+    const QString tempFolder = urls.isEmpty() ? QString() : AppPaths::PrivateTempFolder();
     std::unique_ptr<NewsFeedOutput> output;
-    if (!urls.isEmpty())
+    if (!tempFolder.isEmpty())
         output = NewsFeedOutput::Open(m_strFeedFile, nullptr);
     if (!output) {
         m_bUpdating.store(false);
         return false;
     }
-    m_pScheduled = std::make_unique<UpdateEngine>(MakeJob(urls, kScheduledAgent), std::move(output));
+    m_pScheduled =
+        std::make_unique<UpdateEngine>(MakeJob(urls, kScheduledAgent, tempFolder), std::move(output));
     UpdateEngine* engine = m_pScheduled.get();
     // The engine is the context: abandoning it drops whatever it had still queued for us.
     connect(engine, &UpdateEngine::finished, engine, [this] {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "update/CWebAccess.h"
 #include "update/Schedule.h"
 #include "update/ui/CDlgProgress.h"
 
@@ -13,28 +12,35 @@
 #include <functional>
 #include <memory>
 
+class FeedCache;
 class Settings;
 class UpdateEngine;
 struct UpdateJob;
 class QWidget;
 
-// The update commands, the options and the automatic schedule of the tree view. The view
-// keeps the tree and collects the addresses; everything else about update runs is here.
+// The update service: the update commands, the options and the automatic schedule. The
+// application makes the one instance and hands it to the tree view, which keeps the tree
+// and collects the addresses; everything else about update runs is here.
 class UpdateController : public QObject {
     Q_OBJECT
 public:
     // What the controller asks of the view.
     struct Sources {
-        std::function<QStringList()> collectAll; // every feed in tree order (scheduled runs)
-        std::function<bool()> syncChannels;      // the "Synchronize Channels" switch
-        std::function<QString()> channelFile;    // the channel file carried while the switch is on
+        std::function<QStringList()> collectAll;            // every feed in tree order (scheduled runs)
+        std::function<bool()> syncChannels;                 // the "Synchronize Channels" switch
+        std::function<QString()> channelFile;               // the channel file carried while the switch is on
+        std::function<QString(const QString& url)> titleOf; // a feed's title, for the list of failures
     };
 
-    // `dialogParent` owns the dialogs' windows (the view); `settings` and `clock` outlive the controller.
-    UpdateController(Settings& settings, const Clock& clock, Sources sources, QWidget* dialogParent,
-                     QObject* parent = nullptr);
+    // `settings` and `clock` outlive the controller. The feed cache lives in the user's
+    // cache folder.
+    UpdateController(Settings& settings, const Clock& clock, QObject* parent = nullptr);
     // Stops a run under way and waits until its file is closed.
     ~UpdateController() override;
+
+    // The view that the runs serve: where the feeds come from, and the window that owns
+    // the dialogs and boxes (null: none).
+    void Attach(Sources sources, QWidget* dialogParent);
 
     // Reads the output path and the schedule (once, when the view first initialises).
     void LoadSettings();
@@ -45,13 +51,15 @@ public:
     // run under way, then collects the feeds and runs them under the progress dialog.
     void OnUpdate(const std::function<QStringList()>& collect);
     // The manual run. 0 when the run was shown or there was nothing to do; -1 when the
-    // output file cannot be created, which is said in an "Error" box.
+    // private temporary folder cannot be used or the output file cannot be created, which
+    // is said in an "Error" box; the file is then left as it was.
     int RunUpdate(const QStringList& urls, const QString& path);
     // "Options": runs the options dialog and stores what it says.
     void OnOptions();
     // One tick of the schedule timer.
     void OnTimer();
-    // Starts a run of every feed without any window; false when nothing was started.
+    // Starts a run of every feed without any window; false when nothing was started, and
+    // then the file is left as it was.
     bool StartScheduledRun();
     // Stops a scheduled run under way and waits until its file is closed with complete records.
     void AbandonScheduledRun();
@@ -66,23 +74,22 @@ public:
     // The dialog of the manual run under way, and the scheduled run under way.
     CDlgProgress* ProgressDialog() const { return m_pProgress; }
     UpdateEngine* ScheduledRun() const { return m_pScheduled.get(); }
-
-    // Downloads at once, in all and from one host (tests compare with one at a time).
-    void SetTransferLimits(int maxTransfers, int maxPerHost);
-    void SetWebOptions(const CWebAccess::Options& options) { m_webOptions = options; }
+    // The last good copies of the feeds; null when the system names no cache folder.
+    const std::shared_ptr<FeedCache>& Cache() const { return m_pCache; }
 
 signals:
     // A run has ended: its file is closed and, for a manual run, its dialog is gone.
     void runFinished(bool manual);
 
 private:
-    UpdateJob MakeJob(const QStringList& urls, const QString& agentName) const;
+    UpdateJob MakeJob(const QStringList& urls, const QString& agentName, const QString& tempFolder) const;
     void OnManualRunClosed();
 
     Settings& m_settings;
     Sources m_sources;
-    QWidget* m_pDialogParent;
+    QWidget* m_pDialogParent = nullptr;
     ScheduleCheck m_check;
+    std::shared_ptr<FeedCache> m_pCache;
 
     QString m_strFeedFile;
     int m_nInterval = 1;
@@ -90,10 +97,6 @@ private:
     int m_nMinute = 0;
     std::atomic_bool m_bUpdating{false};
     QTimer m_nUpdateTimer;
-
-    int m_nMaxTransfers = 8;
-    int m_nMaxPerHost = 4;
-    CWebAccess::Options m_webOptions;
 
     std::unique_ptr<UpdateEngine> m_pManual;
     QPointer<CDlgProgress> m_pProgress;

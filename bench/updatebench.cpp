@@ -1,0 +1,163 @@
+#include "updatebench.h"
+
+#include "update/AppPaths.h"
+#include "update/NewsFeedOutput.h"
+#include "update/UpdateEngine.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstdio>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace pellavo::bench {
+
+DelayedFeedServer::DelayedFeedServer(const QByteArray& body, int delayMs, bool keepAlive,
+                                     int firstRequestExtraMs)
+    : m_delayMs(delayMs), m_keepAlive(keepAlive), m_firstExtraMs(firstRequestExtraMs) {
+    m_response = "HTTP/1.1 200 OK\r\nContent-Type: application/rss+xml\r\nConnection: " +
+                 QByteArray(keepAlive ? "keep-alive" : "close") +
+                 "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+DelayedFeedServer::~DelayedFeedServer() {
+    Stop();
+}
+
+bool DelayedFeedServer::Listen(const char* address) {
+    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    ::inet_pton(AF_INET, address, &addr.sin_addr);
+    socklen_t length = sizeof addr;
+    if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&addr), length) != 0 ||
+        ::listen(m_listener, 128) != 0 ||
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &length) != 0)
+        return false;
+    m_port = ntohs(addr.sin_port);
+    m_acceptor = std::thread([this] { Accept(); });
+    return true;
+}
+
+void DelayedFeedServer::Stop() {
+    m_stopping = true;
+    if (m_acceptor.joinable())
+        m_acceptor.join();
+    std::lock_guard lock(m_mutex);
+    for (std::thread& t : m_connections)
+        t.join();
+    m_connections.clear();
+    if (m_listener >= 0)
+        ::close(m_listener);
+    m_listener = -1;
+}
+
+void DelayedFeedServer::Accept() {
+    while (!m_stopping) {
+        pollfd p{m_listener, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0)
+            continue;
+        const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        std::lock_guard lock(m_mutex);
+        m_connections.emplace_back([this, fd] { Serve(fd); });
+    }
+}
+
+void DelayedFeedServer::Serve(int fd) {
+    QByteArray received;
+    char buffer[4096];
+    for (bool first = true; !m_stopping; first = false) {
+        qsizetype end = -1;
+        while ((end = received.indexOf("\r\n\r\n")) < 0) {
+            pollfd p{fd, POLLIN, 0};
+            if (m_stopping) {
+                ::close(fd);
+                return;
+            }
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0) {
+                ::close(fd);
+                return;
+            }
+            received.append(buffer, n);
+        }
+        received.remove(0, end + 4);
+        std::this_thread::sleep_for(std::chrono::milliseconds(m_delayMs + (first ? m_firstExtraMs : 0)));
+        for (qsizetype sent = 0; sent < m_response.size();) {
+            const ssize_t n =
+                ::send(fd, m_response.constData() + sent, m_response.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0)
+                break;
+            sent += n;
+        }
+        if (!m_keepAlive)
+            break;
+    }
+    ::shutdown(fd, SHUT_WR);
+    while (::recv(fd, buffer, sizeof buffer, 0) > 0) {
+    }
+    ::close(fd);
+}
+
+std::vector<std::unique_ptr<DelayedFeedServer>>
+StartDelayedServers(int count, const QByteArray& body, int delayMs, bool keepAlive, int firstRequestExtraMs) {
+    std::vector<std::unique_ptr<DelayedFeedServer>> servers;
+    for (int i = 0; i < count; ++i) {
+        const QByteArray address = "127.0.0." + QByteArray::number(i + 1);
+        servers.push_back(std::make_unique<DelayedFeedServer>(body, delayMs, keepAlive, firstRequestExtraMs));
+        if (!servers.back()->Listen(address.constData())) {
+            std::fprintf(stderr, "cannot listen on %s\n", address.constData());
+            return {};
+        }
+    }
+    return servers;
+}
+
+bool RunUpdateEngine(const QStringList& urls, const QString& output, int maxTransfers, int maxPerHost,
+                     const std::shared_ptr<FeedCache>& cache) {
+    auto file = NewsFeedOutput::Open(output, nullptr);
+    if (!file)
+        return false;
+    UpdateJob job;
+    job.urls = urls;
+    job.agentName = QStringLiteral("Corvantis RSS Reader");
+    job.maxTransfers = maxTransfers;
+    job.maxPerHost = maxPerHost;
+    job.tempFolder = AppPaths::PrivateTempFolder();
+    job.webOptions.cache = cache;
+    UpdateEngine engine(job, std::move(file));
+    engine.Start();
+    engine.Wait();
+    return engine.GetOutcome().failedFeeds == 0 && engine.GetOutcome().failure == UpdateEngine::Failure::None;
+}
+
+bool RunCurlParallel(const QStringList& urls, const QString& folder, int parallel) {
+    const QString curl = QStandardPaths::findExecutable(QStringLiteral("curl"));
+    QFile config(folder + QStringLiteral("/curl.cfg"));
+    if (curl.isEmpty() || !QDir().mkpath(folder) || !config.open(QIODevice::WriteOnly))
+        return false;
+    for (qsizetype i = 0; i < urls.size(); ++i)
+        config.write(
+            QStringLiteral("url = \"%1\"\noutput = \"%2/%3.xml\"\n").arg(urls[i], folder).arg(i).toUtf8());
+    config.close();
+    QProcess process;
+    process.start(curl,
+                  {QStringLiteral("-s"), QStringLiteral("--parallel"), QStringLiteral("--parallel-immediate"),
+                   QStringLiteral("--parallel-max"), QString::number(parallel), QStringLiteral("--noproxy"),
+                   QStringLiteral("*"), QStringLiteral("-K"), config.fileName()});
+    return process.waitForFinished(300000) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
+
+} // namespace pellavo::bench
