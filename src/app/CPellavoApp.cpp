@@ -19,11 +19,11 @@ CPellavoApp::CPellavoApp(Settings* settings)
 CPellavoApp::~CPellavoApp() = default;
 
 bool CPellavoApp::InitInstance() {
+    // The check and the listen come first, as one step, so that two starts at the same
+    // moment give one instance; a wake-up arriving before the window is there finds it shown.
     m_pChecker = std::make_unique<CInstanceChecker>(QStringLiteral("Pellavo"));
-    if (m_pChecker->FindFirstInstance()) {
-        m_pChecker->WakeFirstInstance();
+    if (!m_pChecker->StartOrWake())
         return false;
-    }
 
     m_pSplash = std::make_unique<CDlgSplash>();
     m_pSplash->ShowSplash();
@@ -41,7 +41,7 @@ bool CPellavoApp::InitInstance() {
 
     m_pFrame->show();
 
-    m_pChecker->RecordFirstInstance();
+    m_pChecker->SetWindowToRecord(m_pFrame.get());
     connect(m_pChecker.get(), &CInstanceChecker::anotherInstanceStarted, m_pFrame.get(), &CMainFrame::OnOpen);
     return true;
 }

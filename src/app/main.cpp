@@ -1,3 +1,4 @@
+#include "app/CInstanceChecker.h"
 #include "app/CMainFrame.h"
 #include "app/CPellavoApp.h"
 #include "view/CPellavoView.h"
@@ -8,6 +9,7 @@
 #include <cstdio>
 
 int main(int argc, char* argv[]) {
+    CInstanceChecker::KeepLaunchToken();
     QApplication app(argc, argv);
     // No organisation, so that the per-user data folder is plainly ".../Pellavo".
     QApplication::setOrganizationName(QString());

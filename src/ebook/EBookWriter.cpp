@@ -6,9 +6,12 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryFile>
 #include <QUuid>
 
+#include <cerrno>
+#include <cstring>
 #include <zip.h>
 
 namespace ebook {
@@ -469,6 +472,10 @@ bool EBookWriter::Finish() {
     if (m_spool && !m_spool->flush())
         return Fail(QStringLiteral("cannot write the temporary file %1: %2")
                         .arg(m_spool->fileName(), m_spool->errorString()));
+
+    // libzip would only say that the operation is not supported.
+    if (QFileInfo(m_bookPath).isDir())
+        return Fail(QStringLiteral("%1: %2").arg(m_bookPath, QString::fromLocal8Bit(std::strerror(EISDIR))));
 
     int code = 0;
     zip_t* archive = zip_open(QFile::encodeName(m_bookPath).constData(), ZIP_CREATE | ZIP_TRUNCATE, &code);

@@ -1,6 +1,10 @@
 #include "shell/CTrayIcon.h"
 
 #include <QAction>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QMenu>
 
 namespace {
@@ -23,6 +27,7 @@ CTrayIcon::CTrayIcon(QObject* parent) : QObject(parent) {
     m_pMenu->addSeparator();
     m_pMenu->addAction(QStringLiteral("E&xit"), this, &CTrayIcon::exitRequested);
 
+    m_bOpenOnTrigger = HasStatusNotifierHost();
     m_pIcon = new QSystemTrayIcon(ApplicationIcon(), this);
     m_pIcon->setToolTip(TipFromString(kDocumentString));
     m_pIcon->setContextMenu(m_pMenu);
@@ -58,8 +63,27 @@ bool CTrayIcon::IsShown() const {
     return m_pIcon->isVisible();
 }
 
+bool CTrayIcon::HasStatusNotifierHost() {
+    static const bool bHost = [] {
+        const QString strWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+        const QDBusConnection bus = QDBusConnection::sessionBus();
+        if (!bus.isConnected() || !bus.interface()->isServiceRegistered(strWatcher))
+            return false;
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            strWatcher, QStringLiteral("/StatusNotifierWatcher"),
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        call << strWatcher << QStringLiteral("IsStatusNotifierHostRegistered");
+        const QDBusMessage reply = bus.call(call, QDBus::Block, 2000);
+        return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+               reply.arguments().first().value<QDBusVariant>().variant().toBool();
+    }();
+    return bHost;
+}
+
 bool CTrayIcon::HandleTrayMessage(QSystemTrayIcon::ActivationReason reason) {
-    if (reason != QSystemTrayIcon::DoubleClick)
+    const bool bActivated =
+        reason == QSystemTrayIcon::DoubleClick || (reason == QSystemTrayIcon::Trigger && m_bOpenOnTrigger);
+    if (!bActivated)
         return false;
     m_pOpen->trigger();
     return true;

@@ -9,7 +9,7 @@ class QAction;
 class QMenu;
 
 // Pellavo's icon in the notification area: the way back to the window after Close
-// has hidden it. Its menu offers Open (the default, also run by a double click),
+// has hidden it. Its menu offers Open (the default, also run by activating the icon),
 // About and Exit; what they do is the owner's business, told through the signals.
 class CTrayIcon : public QObject {
     Q_OBJECT
@@ -32,10 +32,15 @@ public:
     void RemoveIcon();
     bool IsShown() const;
 
-    // The reaction to a mouse action on the icon: a double click runs Open; everything
-    // else is left alone (the right button's menu is shown by the desktop).
-    // Returns true when it acted.
+    // The reaction to a mouse action on the icon: the host's activation runs Open, which
+    // is a double click on the old XEmbed tray (a single click does nothing there) and a
+    // Trigger on a StatusNotifierItem host, which reports no double clicks; everything else
+    // is left alone (the desktop shows the menu). Returns true when it acted.
     bool HandleTrayMessage(QSystemTrayIcon::ActivationReason reason);
+
+    // True when Qt puts the icon on a StatusNotifierItem host: the session bus has a
+    // watcher with a host registered. Asked once, as Qt does.
+    static bool HasStatusNotifierHost();
 
     QString ToolTip() const;
     QMenu* Menu() const { return m_pMenu; }
@@ -52,4 +57,5 @@ private:
     QSystemTrayIcon* m_pIcon = nullptr;
     QMenu* m_pMenu = nullptr;
     QAction* m_pOpen = nullptr;
+    bool m_bOpenOnTrigger = false;
 };

@@ -151,9 +151,8 @@ std::optional<SendTarget> ReadSendToEntry(const QString& strFile, const ISendTar
     if (!command || command->isEmpty() || target.strName.isEmpty())
         return std::nullopt;
     target.lstCommand = *command;
+    // Without an Icon key %i expands to nothing; the menu draws a picture of its own.
     target.strIcon = Localized(*keys, QStringLiteral("Icon"));
-    if (target.strIcon.isEmpty())
-        target.strIcon = QStringLiteral("application-x-executable");
     target.strWorkDir = keys->value(QStringLiteral("Path"));
     target.strEntryFile = strFile;
     return target;

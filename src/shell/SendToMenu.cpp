@@ -4,24 +4,31 @@
 #include "shell/WarningBox.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QIcon>
 #include <QMenu>
+#include <QPointer>
 #include <QProcess>
 #include <QProgressDialog>
-#include <QSaveFile>
+#include <QRandomGenerator>
 #include <QStyle>
 #include <QTimer>
+#include <QUrl>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -75,14 +82,109 @@ void ShowError(QWidget* pOwner, const QString& strText) {
     ShowWarningBox(QStringLiteral("Error"), strText, pOwner);
 }
 
-// Copies the file into a folder under its own name, replacing what is there only once
-// the new copy is complete where the folder allows it. Runs on a worker thread: it
-// counts what it copied in `copied` and stops when `cancel` is raised.
-bool CopyInto(const QString& strFile, const QString& strFolder, const std::atomic_bool& cancel,
-              std::atomic<qint64>& copied, QString* pError) {
+// What a copy's worker and the window share. The worker writes `bCopied` and `strError`
+// before it raises `done`.
+struct CopyJob {
+    std::atomic_bool cancel{false};
+    std::atomic_bool done{false};
+    std::atomic<qint64> copied{0};
+    bool bCopied = false;
+    QString strError;
+};
+
+QString ErrnoText(int nError) {
+    return QString::fromLocal8Bit(std::strerror(nError));
+}
+
+// The unfinished copy beside the target, removed again unless it was put in place.
+class CopyBeside {
+public:
+    // Creates a hidden file of its own next to `strDest`, with the permissions a new file
+    // gets there, or those of the copy it replaces.
+    explicit CopyBeside(const QString& strDest) {
+        const QByteArray dest = QFile::encodeName(strDest);
+        const QByteArray folder = QFile::encodeName(QFileInfo(strDest).path());
+        const QByteArray name = QFile::encodeName(QFileInfo(strDest).fileName());
+        for (int nTry = 0; nTry < 10 && m_fd < 0; ++nTry) {
+            m_path =
+                folder + "/." + name + "." + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+            m_fd = ::open(m_path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (m_fd < 0 && errno != EEXIST)
+                break;
+        }
+        if (m_fd < 0) {
+            m_nError = errno;
+            return;
+        }
+        struct stat st {};
+        if (::stat(dest.constData(), &st) == 0)
+            ::fchmod(m_fd, st.st_mode & 07777);
+    }
+    ~CopyBeside() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        if (!m_bPlaced && !m_path.isEmpty())
+            ::unlink(m_path.constData());
+    }
+    CopyBeside(const CopyBeside&) = delete;
+    CopyBeside& operator=(const CopyBeside&) = delete;
+
+    int Handle() const { return m_fd; }
+    int Error() const { return m_nError; }
+    const QByteArray& Path() const { return m_path; }
+    // Flushes the copy to the device and closes it; the error number, or 0.
+    int Finish() {
+        // Some phone and network file systems have no fsync of their own; they save on close.
+        if (::fsync(m_fd) != 0 && errno != EINVAL && errno != ENOTSUP && errno != ENOSYS)
+            return errno;
+        const int fd = m_fd;
+        m_fd = -1;
+        return ::close(fd) == 0 ? 0 : errno;
+    }
+    void SetPlaced() { m_bPlaced = true; }
+
+private:
+    QByteArray m_path;
+    int m_fd = -1;
+    int m_nError = 0;
+    bool m_bPlaced = false;
+};
+
+// Renames the finished copy over the target's old one. A phone reached through GVFS may
+// not rename onto a file that exists: there the old copy is moved aside first and removed
+// only once the new one is in its place, so that a failure leaves the target as it was.
+bool PutInPlace(const QByteArray& from, const QString& strDest, QString* pError) {
+    const QByteArray dest = QFile::encodeName(strDest);
+    if (::rename(from.constData(), dest.constData()) == 0)
+        return true;
+    const int nFirst = errno;
+    const QByteArray aside = from + ".old";
+    struct stat st {};
+    if (::lstat(dest.constData(), &st) != 0 || ::rename(dest.constData(), aside.constData()) != 0) {
+        *pError = QStringLiteral("This target cannot take a copy written beside the old one and renamed "
+                                 "into its place (%1). It was left as it was.")
+                      .arg(ErrnoText(nFirst));
+        return false;
+    }
+    if (::rename(from.constData(), dest.constData()) != 0) {
+        const int nError = errno;
+        ::rename(aside.constData(), dest.constData());
+        *pError = QStringLiteral("This target cannot take a copy written beside the old one and renamed "
+                                 "into its place (%1). It was left as it was.")
+                      .arg(ErrnoText(nError));
+        return false;
+    }
+    ::unlink(aside.constData());
+    return true;
+}
+
+// Copies the file into a folder under its own name. The copy is written beside the target
+// and renamed into place only once it is whole, so the target keeps its old copy until
+// then. Runs on a worker thread: it counts what it copied and stops when asked to.
+bool CopyInto(const QString& strFile, const QString& strFolder, CopyJob& job) {
     FeedFileReader reader(strFile);
     if (!reader.IsOpen()) {
-        *pError = reader.Error();
+        job.strError = reader.Error();
         return false;
     }
     const QFileInfo source(strFile);
@@ -90,39 +192,55 @@ bool CopyInto(const QString& strFile, const QString& strFolder, const std::atomi
     // Sending the file to its own folder: it is already there.
     if (QFileInfo(strDest).canonicalFilePath() == source.canonicalFilePath())
         return true;
-    QFile in;
-    if (!in.open(reader.Handle(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
-        *pError = in.errorString();
+    CopyBeside out(strDest);
+    if (out.Handle() < 0) {
+        job.strError = QDir(strFolder).exists()
+                           ? QStringLiteral("This target does not let a new file be written there (%1).")
+                                 .arg(ErrnoText(out.Error()))
+                           : ErrnoText(out.Error());
         return false;
     }
-    QSaveFile out(strDest);
-    // Phones mounted through GVFS cannot always rename: write in place there.
-    out.setDirectWriteFallback(true);
-    if (!out.open(QIODevice::WriteOnly)) {
-        *pError = out.errorString();
+    QFile in;
+    QFile copy;
+    if (!in.open(reader.Handle(), QIODevice::ReadOnly | QIODevice::Unbuffered,
+                 QFileDevice::DontCloseHandle) ||
+        !copy.open(out.Handle(), QIODevice::WriteOnly | QIODevice::Unbuffered,
+                   QFileDevice::DontCloseHandle)) {
+        job.strError = in.isOpen() ? copy.errorString() : in.errorString();
         return false;
     }
     constexpr qint64 kChunk = 64 * 1024;
-    while (!in.atEnd()) {
-        if (cancel.load()) {
-            out.cancelWriting();
+    qint64 nWritten = 0;
+    for (;;) {
+        if (job.cancel.load())
             return false;
-        }
         const QByteArray chunk = in.read(kChunk);
-        if (chunk.isEmpty() && in.error() != QFileDevice::NoError) {
-            *pError = in.errorString();
-            out.cancelWriting();
+        if (chunk.isEmpty()) {
+            if (in.error() == QFileDevice::NoError)
+                break;
+            job.strError = in.errorString();
             return false;
         }
-        if (out.write(chunk) != chunk.size()) {
-            *pError = out.errorString();
-            out.cancelWriting();
+        if (copy.write(chunk) != chunk.size()) {
+            job.strError = copy.errorString();
             return false;
         }
-        copied += chunk.size();
+        nWritten += chunk.size();
+        job.copied = nWritten;
     }
-    if (!out.commit()) {
-        *pError = out.errorString();
+    copy.close();
+    if (const int nError = out.Finish()) {
+        job.strError = ErrnoText(nError);
+        return false;
+    }
+    if (job.cancel.load() || !PutInPlace(out.Path(), strDest, &job.strError))
+        return false;
+    out.SetPlaced();
+    // A device that drops part of a file while reporting success is caught here.
+    const qint64 nOnTarget = QFileInfo(strDest).size();
+    if (nOnTarget != nWritten) {
+        job.strError =
+            QStringLiteral("The target kept %1 of the file's %2 bytes.").arg(nOnTarget).arg(nWritten);
         return false;
     }
     return true;
@@ -130,43 +248,78 @@ bool CopyInto(const QString& strFile, const QString& strFolder, const std::atomi
 
 enum class CopyResult { Copied, Failed, Cancelled };
 
+// The progress box of the copy under way, if any: one copy at a time.
+QPointer<QProgressDialog> g_pCopyUnderWay;
+
+// How long a copy that was told to stop may take to tidy up before the window, or the end
+// of the program, goes on without it.
+constexpr std::chrono::milliseconds kStopGrace{500};
+
 // A phone or a slow stick can take many seconds to take the file, and the window must
 // keep painting and answering meanwhile: the copy runs on a thread of its own, and a
-// progress box with Cancel appears when it takes longer than a moment.
+// progress box with Cancel appears when it takes longer than a moment. The worker owns
+// its share of the job, so that one stuck on a dead device holds up nothing.
 CopyResult CopyWithProgress(const QString& strFile, const QString& strFolder, const QString& strTargetName,
                             QWidget* pOwner, QString* pError) {
-    std::atomic_bool cancel{false};
-    std::atomic<qint64> copied{0};
+    auto job = std::make_shared<CopyJob>();
+    try {
+        std::thread([job, strFile, strFolder] {
+            job->bCopied = CopyInto(strFile, strFolder, *job);
+            job->done = true;
+        }).detach();
+    } catch (const std::system_error& error) {
+        *pError = QString::fromLocal8Bit(error.what());
+        return CopyResult::Failed;
+    }
     const qint64 total = QFileInfo(strFile).size();
-    QEventLoop loop;
-    bool bCopied = false;
-    std::thread worker([&] {
-        bCopied = CopyInto(strFile, strFolder, cancel, copied, pError);
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
     constexpr int kSteps = 1000;
     QProgressDialog progress(QStringLiteral("Sending the news feed file to %1...").arg(strTargetName),
                              QStringLiteral("Cancel"), 0, kSteps, pOwner);
     progress.setObjectName(QStringLiteral("sendToProgress"));
     progress.setWindowTitle(QStringLiteral("Send To"));
-    progress.setWindowModality(Qt::WindowModal);
+    // The window stays usable meanwhile, File Exit included; an update refuses to write the
+    // file while it is being read, and a second Send To goes to this box.
+    progress.setWindowModality(Qt::NonModal);
     progress.setMinimumDuration(500);
+    g_pCopyUnderWay = &progress;
     progress.setAutoClose(false);
     progress.setAutoReset(false);
+    QEventLoop loop;
+    QTimer giveUp;
+    giveUp.setSingleShot(true);
+    QObject::connect(&giveUp, &QTimer::timeout, &loop, &QEventLoop::quit);
     // The Cancel button, the window's close button and Escape all stop the copy.
-    QObject::connect(&progress, &QProgressDialog::canceled, [&cancel] { cancel = true; });
-    QObject::connect(&progress, &QDialog::rejected, [&cancel] { cancel = true; });
+    auto cancel = [&job, &giveUp] {
+        job->cancel = true;
+        if (!giveUp.isActive())
+            giveUp.start(kStopGrace);
+    };
+    QObject::connect(&progress, &QProgressDialog::canceled, cancel);
+    QObject::connect(&progress, &QDialog::rejected, cancel);
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, [&] {
-        if (!progress.wasCanceled())
-            progress.setValue(total > 0 ? int(qMin(copied.load(), total) * kSteps / total) : 0);
+        if (job->done.load())
+            loop.quit();
+        else if (!progress.wasCanceled())
+            progress.setValue(total > 0 ? int(qMin(job->copied.load(), total) * kSteps / total) : 0);
     });
-    tick.start(100);
+    tick.start(20);
+    // Also ends when the program does (Exit while the copy runs).
     loop.exec();
-    worker.join();
-    if (bCopied)
+    if (!job->done.load()) {
+        job->cancel = true;
+        const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
+        while (!job->done.load() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (!job->done.load())
+            return CopyResult::Cancelled;
+    }
+    if (job->bCopied)
         return CopyResult::Copied;
-    return cancel.load() ? CopyResult::Cancelled : CopyResult::Failed;
+    if (job->cancel.load())
+        return CopyResult::Cancelled;
+    *pError = job->strError;
+    return CopyResult::Failed;
 }
 
 bool StartDetached(const QStringList& lstCommand, const QString& strWorkDir, QString* pError) {
@@ -190,7 +343,7 @@ bool StartDetached(const QStringList& lstCommand, const QString& strWorkDir, QSt
 QIcon TargetIcon(const SendTarget& target) {
     if (QFileInfo(target.strIcon).isAbsolute() && QFileInfo::exists(target.strIcon))
         return QIcon(target.strIcon);
-    if (QIcon::hasThemeIcon(target.strIcon))
+    if (!target.strIcon.isEmpty() && QIcon::hasThemeIcon(target.strIcon))
         return QIcon::fromTheme(target.strIcon);
     QStyle::StandardPixmap fallback = QStyle::SP_FileIcon;
     switch (target.kind) {
@@ -200,12 +353,19 @@ QIcon TargetIcon(const SendTarget& target) {
     case SendTarget::Kind::ChooseFolder:
         fallback = QStyle::SP_DirIcon;
         break;
+    case SendTarget::Kind::KdeConnect:
+        fallback = QStyle::SP_DriveNetIcon;
+        break;
     case SendTarget::Kind::Run:
-        fallback = target.strEntryFile.isEmpty() ? QStyle::SP_DriveNetIcon : QStyle::SP_FileIcon;
+        fallback = QStyle::SP_FileIcon;
         break;
     }
     return QApplication::style()->standardIcon(fallback);
 }
+
+// The desktop's answers that come within this time are in the menu that opens now; the
+// menu still opens at once.
+constexpr std::chrono::milliseconds kFreshAnswersWait{50};
 
 QString MenuText(const QString& strName) {
     QString strText = strName;
@@ -214,9 +374,9 @@ QString MenuText(const QString& strName) {
 
 } // namespace
 
-SendToMenu::SendToMenu() : SendToMenu(std::make_unique<SystemSendTargets>()) {}
+SendToMenu::SendToMenu() : SendToMenu(SendTargetFinder::ForThisDesktop()) {}
 
-SendToMenu::SendToMenu(std::unique_ptr<ISendTargetSource> source) : m_source(std::move(source)) {}
+SendToMenu::SendToMenu(std::shared_ptr<SendTargetFinder> finder) : m_finder(std::move(finder)) {}
 
 SendToMenu::~SendToMenu() = default;
 
@@ -225,6 +385,12 @@ bool SendToMenu::IsFeedFileReady(const QString& strFeedFile) {
 }
 
 bool SendToMenu::Run(const QString& strFeedFile, QWidget* pOwner, const QPoint& ptMenu) {
+    if (g_pCopyUnderWay) {
+        g_pCopyUnderWay->show();
+        g_pCopyUnderWay->raise();
+        g_pCopyUnderWay->activateWindow();
+        return false;
+    }
     if (!IsFeedFileReady(strFeedFile)) {
         ShowWarningBox(QStringLiteral("Warning"), kMissingFileText, pOwner);
         return false;
@@ -238,7 +404,7 @@ void SendToMenu::SetTargetPath(const QString& strPath) {
 }
 
 bool SendToMenu::ShowSendTo(QWidget* pOwner, const QPoint& ptScreen) {
-    const QList<SendTarget> lstTargets = CollectSendTargets(*m_source);
+    const QList<SendTarget> lstTargets = m_finder->Targets(kFreshAnswersWait);
     QMenu menu(pOwner);
     menu.setObjectName(QStringLiteral("sendToMenu"));
     for (qsizetype i = 0; i < lstTargets.size(); ++i) {
@@ -267,6 +433,30 @@ bool SendToMenu::Copy(const QString& strFolder, const QString& strShownName, QWi
     return false;
 }
 
+bool SendToMenu::ShareWithKdeConnect(const SendTarget& target, QWidget* pOwner) {
+    constexpr int kTimeoutMs = 10000;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.kde.kdeconnect"),
+        QStringLiteral("/modules/kdeconnect/devices/%1/share").arg(target.strDevice),
+        QStringLiteral("org.kde.kdeconnect.device.share"), QStringLiteral("shareUrl"));
+    call << QUrl::fromLocalFile(m_strTargetPath).toString();
+    call.setAutoStartService(false);
+    // The window goes on answering while the daemon takes the file.
+    QDBusPendingCallWatcher reply(QDBusConnection::sessionBus().asyncCall(call, kTimeoutMs));
+    QEventLoop loop;
+    QObject::connect(&reply, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+    if (!reply.isFinished())
+        loop.exec();
+    // Not finished: the program is ending.
+    if (!reply.isFinished())
+        return false;
+    if (!reply.isError())
+        return true;
+    ShowError(pOwner, QStringLiteral("Could not send the news feed file to \"%1\".\n\n%2")
+                          .arg(target.strName, reply.error().message()));
+    return false;
+}
+
 bool SendToMenu::SendTo(const SendTarget& target, QWidget* pOwner) {
     QString strError;
     switch (target.kind) {
@@ -279,6 +469,8 @@ bool SendToMenu::SendTo(const SendTarget& target, QWidget* pOwner) {
     }
     case SendTarget::Kind::Copy:
         return Copy(target.strFolder, target.strName, pOwner);
+    case SendTarget::Kind::KdeConnect:
+        return ShareWithKdeConnect(target, pOwner);
     case SendTarget::Kind::Run:
         if (StartDetached(DesktopEntry::ExpandCommand(target, m_strTargetPath), target.strWorkDir, &strError))
             return true;

@@ -11,12 +11,13 @@ class QWidget;
 
 // The Send To command: hands the news feed file to one of the targets this desktop
 // offers (removable drives and phones, send-to desktop entries, KDE Connect devices,
-// a mail message, a folder). One object serves one command.
+// a mail message, a folder). One object serves one command; the finder, which keeps what
+// the desktop answered, outlives it.
 class SendToMenu {
 public:
     // The targets of this machine.
     SendToMenu();
-    explicit SendToMenu(std::unique_ptr<ISendTargetSource> source);
+    explicit SendToMenu(std::shared_ptr<SendTargetFinder> finder);
     ~SendToMenu();
 
     // The whole command: warns and stops when the file is missing or an update is
@@ -31,7 +32,8 @@ public:
     // Shows the menu at a screen point; true when the chosen target was carried out,
     // false when it failed (after saying why) or the menu was closed without a choice.
     bool ShowSendTo(QWidget* pOwner, const QPoint& ptScreen);
-    // Carries out one target, with an "Error" box when it fails.
+    // Carries out one target, with an "Error" box when it fails. A copy ends early, the
+    // target left as it was, when the user cancels it or the program ends.
     bool SendTo(const SendTarget& target, QWidget* pOwner);
 
     static const QString kMissingFileText;
@@ -40,7 +42,8 @@ private:
     // Copies the file into a folder, named to the user as `strShownName`; says why when
     // it fails, and nothing when the user cancels it.
     bool Copy(const QString& strFolder, const QString& strShownName, QWidget* pOwner);
+    bool ShareWithKdeConnect(const SendTarget& target, QWidget* pOwner);
 
-    std::unique_ptr<ISendTargetSource> m_source;
+    std::shared_ptr<SendTargetFinder> m_finder;
     QString m_strTargetPath;
 };

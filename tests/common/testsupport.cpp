@@ -31,6 +31,10 @@ void prepareEnvironment() {
     setenv("TMPDIR", temp.constData(), 1);
     for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
         unsetenv(name);
+    // Nothing listens at these bus addresses unless a test starts a daemon of its own there, so
+    // no test talks to the desktop services of the user's session.
+    setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + runtime + "/session_bus").constData(), 1);
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + runtime + "/system_bus").constData(), 1);
     std::atexit([] { QDir(QString::fromLocal8Bit(root)).removeRecursively(); });
 }
 

@@ -2,17 +2,22 @@
 #include "shell/SendTargets.h"
 #include "shell/SendToMenu.h"
 
+#include "PrivateBus.h"
 #include "testsupport.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
+#include <QUrl>
 
 #include <fcntl.h>
 #include <functional>
@@ -21,35 +26,75 @@
 
 namespace {
 
+using pellavo::test::readFile;
+
+// Writes a file, its folders made first.
 void WriteFile(const QString& strPath, const QByteArray& data, bool bExecutable = false) {
     QDir().mkpath(QFileInfo(strPath).path());
-    QFile file(strPath);
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(strPath));
-    file.write(data);
-    file.close();
+    pellavo::test::writeFile(strPath, data);
     if (bExecutable)
-        file.setPermissions(file.permissions() | QFile::ExeOwner | QFile::ExeUser);
+        QFile::setPermissions(strPath, QFile::permissions(strPath) | QFile::ExeOwner | QFile::ExeUser);
 }
 
-QByteArray ReadFile(const QString& strPath) {
-    QFile file(strPath);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Volumes, data folders and programs of a made-up desktop; KDE Connect is asked the
-// real way, through whatever kdeconnect-cli the test installs in its bin folder.
+// Volumes, data folders and programs of a made-up desktop; KDE Connect is asked the real
+// way, over the test's own session bus. Its volumes can be made to hang, as a dead mount does.
 class FakeDesktop : public SystemSendTargets {
 public:
     QList<SendVolume> lstVolumes;
     QStringList lstDataFolders;
     QString strBinFolder;
+    std::atomic_bool bHangVolumes{false};
+    QSemaphore answerVolumes;
 
-    QList<SendVolume> Volumes() const override { return lstVolumes; }
+    QList<SendVolume> Volumes() const override {
+        if (bHangVolumes)
+            const_cast<QSemaphore&>(answerVolumes).acquire();
+        return Only(false);
+    }
+    QList<SendVolume> Phones() const override { return Only(true); }
     QStringList DataFolders() const override { return lstDataFolders; }
     QString FindProgram(const QString& strName) const override {
         const QFileInfo info(strBinFolder + u'/' + strName);
         return info.isExecutable() ? info.filePath() : QString();
     }
+
+private:
+    QList<SendVolume> Only(bool bPhones) const {
+        QList<SendVolume> lst;
+        for (const SendVolume& volume : lstVolumes) {
+            if (volume.bPhone == bPhones)
+                lst << volume;
+        }
+        return lst;
+    }
+};
+
+// KDE Connect's daemon with one paired phone in reach, answering on a thread of its own as
+// the real one answers from its own process.
+class FakeKdeConnect : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.kdeconnect.daemon")
+public slots:
+    QStringList devices(bool bOnlyReachable, bool bOnlyPaired) const {
+        return bOnlyReachable && bOnlyPaired ? QStringList{"id_1"} : QStringList{"id_1", "id_gone"};
+    }
+};
+
+class FakeKdeConnectDevice : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.kdeconnect.device")
+    Q_PROPERTY(QString name READ name)
+public:
+    QString name() const { return QStringLiteral("My Phone"); }
+};
+
+class FakeKdeConnectShare : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.kdeconnect.device.share")
+public:
+    QStringList lstShared;
+public slots:
+    void shareUrl(const QString& strUrl) { lstShared << strUrl; }
 };
 
 // Watchers belong to the running test and go with it.
@@ -123,14 +168,55 @@ QByteArray DesktopEntryText(const QByteArray& name, const QByteArray& exec, cons
 class TestSendTo : public QObject {
     Q_OBJECT
 
+    std::unique_ptr<PrivateBus> m_pBus;
     std::unique_ptr<QTemporaryDir> m_pDir;
     QString m_strFeedFile;
     QString m_strOut;
     FakeDesktop* m_pDesktop = nullptr;
+    std::shared_ptr<SendTargetFinder> m_pFinder;
     std::unique_ptr<SendToMenu> m_pSendTo;
     std::unique_ptr<QWidget> m_pOwner;
 
     QString Path(const QString& strRel) const { return m_pDir->filePath(strRel); }
+
+    // A sysfs with an internal disk and eMMC, a USB stick, a USB disk that says it is fixed
+    // and an SD card.
+    QString FakeSysfs() {
+        const QString sys = Path("sys");
+        auto disk = [&](const QString& path, const QString& name, const QByteArray& flag, const QString& part,
+                        const QByteArray& type = {}) {
+            const QString dir = sys + "/devices/" + path + "/block/" + name;
+            WriteFile(dir + "/removable", flag);
+            if (!type.isEmpty())
+                WriteFile(dir + "/device/type", type);
+            QDir().mkpath(sys + "/class/block");
+            QFile::link(dir, sys + "/class/block/" + name);
+            if (!part.isEmpty()) {
+                WriteFile(dir + "/" + part + "/partition", "1");
+                QFile::link(dir + "/" + part, sys + "/class/block/" + part);
+            }
+        };
+        disk("pci0000:00/0000:00:17.0/ata1/host0", "sda", "0\n", "sda2");
+        disk("pci0000:00/0000:00:14.0/usb1/1-1/host1", "sdb", "1\n", "sdb1");
+        disk("pci0000:00/0000:00:14.0/usb2/2-3/host2", "sdc", "0\n", "sdc1");
+        disk("platform/mmc_host/mmc0/mmc0:0001", "mmcblk0", "0\n", "mmcblk0p1", "MMC\n");
+        disk("platform/mmc_host/mmc1/mmc1:aaaa", "mmcblk1", "0\n", "mmcblk1p1", "SD\n");
+        return sys;
+    }
+
+    // Every target, once the made-up desktop has answered every question.
+    QList<SendTarget> AllTargets() { return m_pFinder->Targets(std::chrono::seconds(10)); }
+    static QStringList Names(const QList<SendTarget>& targets) {
+        QStringList lst;
+        for (const SendTarget& target : targets)
+            lst << target.strName;
+        return lst;
+    }
+    // Send To as the user starts it, the desktop's answers in.
+    bool RunSendTo(const QPoint& ptMenu = {0, 70}) {
+        AllTargets();
+        return m_pSendTo->Run(m_strFeedFile, m_pOwner.get(), ptMenu);
+    }
     QString Home() const { return Path(QStringLiteral("home-data")); }
     QString System() const { return Path(QStringLiteral("system-data")); }
 
@@ -154,6 +240,12 @@ class TestSendTo : public QObject {
     }
 
 private slots:
+    void initTestCase() {
+        m_pBus = std::make_unique<PrivateBus>();
+        QVERIFY(m_pBus->IsRunning());
+    }
+    void cleanupTestCase() { m_pBus.reset(); }
+
     void init() {
         g_pWatchers = new QObject;
         m_pDir = std::make_unique<QTemporaryDir>();
@@ -166,7 +258,8 @@ private slots:
         pDesktop->strBinFolder = Path(QStringLiteral("bin"));
         QDir().mkpath(pDesktop->strBinFolder);
         m_pDesktop = pDesktop.get();
-        m_pSendTo = std::make_unique<SendToMenu>(std::move(pDesktop));
+        m_pFinder = std::make_shared<SendTargetFinder>(std::move(pDesktop));
+        m_pSendTo = std::make_unique<SendToMenu>(m_pFinder);
         m_pOwner = std::make_unique<QWidget>();
         m_pOwner->resize(300, 300);
         m_pOwner->show();
@@ -175,7 +268,9 @@ private slots:
     void cleanup() {
         delete g_pWatchers;
         g_pWatchers = nullptr;
+        m_pDesktop->answerVolumes.release(100);
         m_pSendTo.reset();
+        m_pFinder.reset();
         m_pOwner.reset();
         m_pDir.reset();
     }
@@ -235,7 +330,7 @@ private slots:
         WriteFile(Home() + "/Thunar/sendto/shadowed.desktop", "[Desktop Entry]\nHidden=true\n");
         WriteFile(System() + "/Thunar/sendto/shadowed.desktop", DesktopEntryText("Shadowed", "true %f"));
         WriteFile(System() + "/Thunar/sendto/bluetooth.desktop",
-                  DesktopEntryText("Bluetooth Device", "true %F",
+                  DesktopEntryText("Bluetooth Device", "true %i %F",
                                    "Name[de]=Bluetooth-Gerät\nTryExec=" + strScript.toUtf8() + "\n"));
         WriteFile(System() + "/Thunar/sendto/archive.desktop",
                   DesktopEntryText("Archive\\sand Mail", "\"true\" %F"));
@@ -254,43 +349,48 @@ private slots:
         WriteFile(System() + "/Thunar/sendto/readme.txt", DesktopEntryText("Not an entry", "true"));
         m_pDesktop->lstVolumes = {{"USB STICK", Path("stick"), false}, {"Pixel 7", Path("phone"), true}};
 
-        auto names = [](const QList<SendTarget>& targets) {
-            QStringList lst;
-            for (const SendTarget& t : targets)
-                lst << t.strName;
-            return lst;
-        };
         QStringList expected{"USB STICK",        "Pixel 7",      "Archive and Mail",
                              "Bluetooth Device", "Phone Upload", "Folder..."};
-        QCOMPARE(names(CollectSendTargets(*m_pDesktop)), expected);
+        QCOMPARE(Names(AllTargets()), expected);
 
-        WriteFile(Path("bin/kdeconnect-cli"),
-                  "#!/bin/sh\n[ \"$1\" = --list-available ] && printf 'a1b2 Galaxy S9\\nc3d4\\n'\n", true);
         WriteFile(Path("bin/xdg-email"), "#!/bin/sh\n", true);
-        expected.insert(5, "Galaxy S9 (KDE Connect)");
-        expected.insert(6, "c3d4 (KDE Connect)");
-        expected.insert(7, "Mail Recipient");
-        const QList<SendTarget> targets = CollectSendTargets(*m_pDesktop);
-        QCOMPARE(names(targets), expected);
+        expected.insert(5, "Mail Recipient");
+        const QList<SendTarget> targets = AllTargets();
+        QCOMPARE(Names(targets), expected);
         QCOMPARE(targets[0].strIcon, QStringLiteral("drive-removable-media"));
         QCOMPARE(targets[1].strIcon, QStringLiteral("phone"));
         QCOMPARE(targets[4].strIcon, QStringLiteral("phone"));
-        QCOMPARE(targets[5].lstCommand,
-                 (QStringList{Path("bin/kdeconnect-cli"), "--device", "a1b2", "--share", "%f"}));
-        QCOMPARE(targets[7].lstCommand, (QStringList{Path("bin/xdg-email"), "--attach", "%f"}));
+        QCOMPARE(targets[5].lstCommand, (QStringList{Path("bin/xdg-email"), "--attach", "%f"}));
+        // An entry without an Icon key gives %i nothing to expand to.
+        QCOMPARE(DesktopEntry::ExpandCommand(targets[3], "/n.nff"), (QStringList{"true", "/n.nff"}));
 
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-        const QStringList german = names(CollectSendTargets(*m_pDesktop));
+        const QStringList german = Names(AllTargets());
         QLocale::setDefault(QLocale::c());
         QVERIFY(german.contains("Bluetooth-Gerät"));
     }
 
-    void kdeConnectThatHangsIsGivenUp() {
-        WriteFile(Path("bin/kdeconnect-cli"), "#!/bin/sh\nexec sleep 30\n", true);
+    // A question the desktop never answers (a dead network mount, a hung daemon): the menu
+    // opens at once all the same, and what the answer brings is in the next opening.
+    void menuOpensWhileASourceHangs() {
+        m_pDesktop->lstVolumes = {{"USB STICK", Path("stick"), false}};
+        m_pDesktop->bHangVolumes = true;
         QElapsedTimer timer;
+        qint64 nShownMs = -1;
+        WhenShown<QMenu>([&](QMenu* pMenu) {
+            nShownMs = timer.elapsed();
+            QTest::keyClick(pMenu, Qt::Key_Escape);
+        });
         timer.start();
-        QCOMPARE(CollectSendTargets(*m_pDesktop).size(), 1);
-        QVERIFY(timer.elapsed() < 10000);
+        QVERIFY(!m_pSendTo->Run(m_strFeedFile, m_pOwner.get(), {0, 70}));
+        QVERIFY2(nShownMs >= 0 && nShownMs < 1000, qPrintable(QString::number(nShownMs)));
+        QVERIFY(!Names(m_pFinder->Targets(std::chrono::milliseconds(0))).contains("USB STICK"));
+
+        m_pDesktop->bHangVolumes = false;
+        m_pDesktop->answerVolumes.release();
+        const auto pOffered = ChooseFromMenu(QString());
+        QVERIFY(!RunSendTo());
+        QCOMPARE(pOffered->first(), QStringLiteral("USB STICK"));
     }
 
     void gvfsPhonesAndCameras() {
@@ -303,7 +403,7 @@ private slots:
         QDir().mkpath(gvfs + "/smb-share:server=nas,share=x");
         const SystemSendTargets system(Path("sys"), gvfs);
         QStringList lst;
-        for (const SendVolume& v : system.GvfsVolumes()) {
+        for (const SendVolume& v : system.Phones()) {
             QVERIFY(v.bPhone);
             QVERIFY(QFileInfo(v.strFolder).isDir());
             lst << v.strName + " -> " + QDir(gvfs).relativeFilePath(v.strFolder);
@@ -329,26 +429,25 @@ private slots:
     void removableBlockDevices() {
         QFETCH(QString, device);
         QFETCH(bool, removable);
-        const QString sys = Path("sys");
-        auto disk = [&](const QString& path, const QString& name, const QByteArray& flag, const QString& part,
-                        const QByteArray& type = {}) {
-            const QString dir = sys + "/devices/" + path + "/block/" + name;
-            WriteFile(dir + "/removable", flag);
-            if (!type.isEmpty())
-                WriteFile(dir + "/device/type", type);
-            QDir().mkpath(sys + "/class/block");
-            QFile::link(dir, sys + "/class/block/" + name);
-            if (!part.isEmpty()) {
-                WriteFile(dir + "/" + part + "/partition", "1");
-                QFile::link(dir + "/" + part, sys + "/class/block/" + part);
-            }
-        };
-        disk("pci0000:00/0000:00:17.0/ata1/host0", "sda", "0\n", "sda2");
-        disk("pci0000:00/0000:00:14.0/usb1/1-1/host1", "sdb", "1\n", "sdb1");
-        disk("pci0000:00/0000:00:14.0/usb2/2-3/host2", "sdc", "0\n", "sdc1");
-        disk("platform/mmc_host/mmc0/mmc0:0001", "mmcblk0", "0\n", "mmcblk0p1", "MMC\n");
-        disk("platform/mmc_host/mmc1/mmc1:aaaa", "mmcblk1", "0\n", "mmcblk1p1", "SD\n");
-        QCOMPARE(SystemSendTargets(sys, Path("gvfs")).IsRemovableBlockDevice(device), removable);
+        QCOMPARE(SystemSendTargets(FakeSysfs(), Path("gvfs")).IsRemovableBlockDevice(device), removable);
+    }
+
+    // Without UDisks2 the mount table tells the volumes; its line alone decides, so that no
+    // network or FUSE file system is ever asked anything.
+    void removableVolumesFromTheMountTable() {
+        WriteFile(Path("mounts"), "/dev/sda2 / ext4 rw,relatime 0 0\n"
+                                  "/dev/sdb1 /media/me/MY\\040STICK vfat rw,nosuid 0 0\n"
+                                  "/dev/sdc1 /media/me/NTFS fuseblk rw 0 0\n"
+                                  "/dev/mmcblk1p1 /media/me/CARD exfat ro,nosuid 0 0\n"
+                                  "nas:/export /mnt/nas nfs4 rw 0 0\n"
+                                  "me@host: /home/me/remote fuse.sshfs rw 0 0\n"
+                                  "/dev/sdb1 /run/user/0/doc fuse.portal rw 0 0\n"
+                                  "tmpfs /run tmpfs rw 0 0\n");
+        const SystemSendTargets system(FakeSysfs(), Path("gvfs"), Path("mounts"));
+        QStringList lst;
+        for (const SendVolume& volume : system.MountTableVolumes())
+            lst << volume.strName + " -> " + volume.strFolder;
+        QCOMPARE(lst, (QStringList{"MY STICK -> /media/me/MY STICK", "NTFS -> /media/me/NTFS"}));
     }
 
     void missingOrLockedFileWarns() {
@@ -384,7 +483,7 @@ private slots:
                   DesktopEntryText("Recorder", Path("bin/recorder").toUtf8() + " %f"));
         QPoint ptMenu;
         const auto pOffered = ChooseFromMenu(QString(), &ptMenu);
-        QVERIFY(!m_pSendTo->Run(m_strFeedFile, m_pOwner.get(), {0, 70}));
+        QVERIFY(!RunSendTo());
         QCOMPARE(*pOffered, (QStringList{"Recorder", "Folder..."}));
         QCOMPARE(ptMenu, m_pOwner->mapToGlobal(QPoint(0, 70)));
         QTest::qWait(200);
@@ -397,19 +496,32 @@ private slots:
             Home() + "/pellavo/sendto/rec.desktop",
             DesktopEntryText("Phone & Tablet", '"' + Path("bin/recorder").toUtf8() + "\" --to=phone %F"));
         ChooseFromMenu(QStringLiteral("Phone && Tablet"));
-        QVERIFY(m_pSendTo->Run(m_strFeedFile, m_pOwner.get(), {26, 185}));
-        QTRY_COMPARE(ReadFile(m_strOut), QByteArray("--to=phone\n") + m_strFeedFile.toUtf8() + "\n");
+        QVERIFY(RunSendTo({26, 185}));
+        QTRY_COMPARE(readFile(m_strOut), QByteArray("--to=phone\n") + m_strFeedFile.toUtf8() + "\n");
     }
 
+    // The reachable, paired devices come from KDE Connect's daemon, which takes the file too.
     void kdeConnectSharesTheFile() {
-        WriteFile(Path("bin/kdeconnect-cli"),
-                  "#!/bin/sh\nif [ \"$1\" = --list-available ]; then echo 'id1 My Phone'; exit 0; fi\n"
-                  "printf '%s\\n' \"$@\" > '" +
-                      m_strOut.toUtf8() + "'\n",
-                  true);
-        ChooseFromMenu(QStringLiteral("My Phone (KDE Connect)"));
-        QVERIFY(m_pSendTo->Run(m_strFeedFile, m_pOwner.get(), {0, 70}));
-        QTRY_COMPARE(ReadFile(m_strOut), "--device\nid1\n--share\n" + m_strFeedFile.toUtf8() + "\n");
+        QThread daemonThread;
+        FakeKdeConnect daemon;
+        FakeKdeConnectDevice device;
+        FakeKdeConnectShare share;
+        for (QObject* pObject : std::initializer_list<QObject*>{&daemon, &device, &share})
+            pObject->moveToThread(&daemonThread);
+        daemonThread.start();
+        QDBusConnection bus = QDBusConnection::connectToBus(m_pBus->Address(), QStringLiteral("kdeconnect"));
+        bus.registerObject("/modules/kdeconnect", &daemon, QDBusConnection::ExportAllSlots);
+        bus.registerObject("/modules/kdeconnect/devices/id_1", &device, QDBusConnection::ExportAllProperties);
+        bus.registerObject("/modules/kdeconnect/devices/id_1/share", &share, QDBusConnection::ExportAllSlots);
+        QVERIFY(bus.registerService(QStringLiteral("org.kde.kdeconnect")));
+        const auto pOffered = ChooseFromMenu(QStringLiteral("My Phone (KDE Connect)"));
+        const bool bSent = RunSendTo();
+        QDBusConnection::disconnectFromBus(QStringLiteral("kdeconnect"));
+        daemonThread.quit();
+        daemonThread.wait();
+        QCOMPARE(*pOffered, (QStringList{"My Phone (KDE Connect)", "Folder..."}));
+        QVERIFY(bSent);
+        QCOMPARE(share.lstShared, QStringList{QUrl::fromLocalFile(m_strFeedFile).toString()});
     }
 
     void programThatCannotStartIsReported() {
@@ -417,7 +529,7 @@ private slots:
                   DesktopEntryText("Gone Tool", "/no/such/dir/tool %f"));
         ChooseFromMenu(QStringLiteral("Gone Tool"));
         const auto pBox = ExpectMessageBox();
-        QVERIFY(!m_pSendTo->Run(m_strFeedFile, m_pOwner.get(), {0, 70}));
+        QVERIFY(!RunSendTo());
         QVERIFY(pBox->bSeen);
         QCOMPARE(pBox->strCaption, QStringLiteral("Error"));
         QVERIFY2(pBox->strText.contains("\"Gone Tool\"") && pBox->strText.contains("No such file"),
@@ -436,8 +548,8 @@ private slots:
             WriteFile(Path("stick/news.nff"), "old contents that are longer than nothing");
         m_pDesktop->lstVolumes = {{"USB STICK", Path("stick"), false}};
         ChooseFromMenu(QStringLiteral("USB STICK"));
-        QVERIFY(m_pSendTo->Run(m_strFeedFile, m_pOwner.get(), {0, 70}));
-        QCOMPARE(ReadFile(Path("stick/news.nff")), ReadFile(m_strFeedFile));
+        QVERIFY(RunSendTo());
+        QCOMPARE(readFile(Path("stick/news.nff")), readFile(m_strFeedFile));
         QCOMPARE(QDir(Path("stick")).entryList(QDir::Files | QDir::Hidden), QStringList{"news.nff"});
     }
 
@@ -445,7 +557,7 @@ private slots:
         m_pDesktop->lstVolumes = {{"Gone Stick", Path("unplugged/stick"), false}};
         ChooseFromMenu(QStringLiteral("Gone Stick"));
         const auto pBox = ExpectMessageBox();
-        QVERIFY(!m_pSendTo->Run(m_strFeedFile, m_pOwner.get(), {0, 70}));
+        QVERIFY(!RunSendTo());
         QVERIFY(pBox->bSeen);
         QCOMPARE(pBox->strCaption, QStringLiteral("Error"));
         QVERIFY2(pBox->strText.contains("\"Gone Stick\""), qPrintable(pBox->strText));
@@ -453,14 +565,14 @@ private slots:
     }
 
     void copyIntoItsOwnFolderKeepsTheFile() {
-        const QByteArray before = ReadFile(m_strFeedFile);
+        const QByteArray before = readFile(m_strFeedFile);
         SendTarget target;
         target.kind = SendTarget::Kind::Copy;
         target.strName = QStringLiteral("Documents");
         target.strFolder = QFileInfo(m_strFeedFile).path();
         m_pSendTo->SetTargetPath(m_strFeedFile);
         QVERIFY(m_pSendTo->SendTo(target, m_pOwner.get()));
-        QCOMPARE(ReadFile(m_strFeedFile), before);
+        QCOMPARE(readFile(m_strFeedFile), before);
     }
 
     // A phone or a slow stick takes its time: the window goes on answering meanwhile,
@@ -474,7 +586,7 @@ private slots:
         tick.start(0);
         QVERIFY(m_pSendTo->SendTo(target, m_pOwner.get()));
         QVERIFY(nTicks > 0);
-        QVERIFY(ReadFile(strFolder + "/news.nff") == ReadFile(m_strFeedFile));
+        QVERIFY(readFile(strFolder + "/news.nff") == readFile(m_strFeedFile));
         QCOMPARE(QDir(strFolder).entryList(QDir::Files | QDir::Hidden), QStringList{"news.nff"});
     }
 
@@ -506,7 +618,36 @@ private slots:
         QVERIFY(!m_pSendTo->SendTo(target, m_pOwner.get()));
         QVERIFY(!cancel.isActive());
         QVERIFY(!pSeen->bSeen);
-        QCOMPARE(ReadFile(strFolder + "/news.nff"), QByteArray("yesterday's news"));
+        QCOMPARE(readFile(strFolder + "/news.nff"), QByteArray("yesterday's news"));
+        QCOMPARE(QDir(strFolder).entryList(QDir::Files | QDir::Hidden), QStringList{"news.nff"});
+    }
+
+    // Exit (tray or File menu) while a copy runs ends the program's main loop: the copy
+    // stops, the target keeps what it had, and the program ends at once.
+    void exitDuringACopy() {
+        const SendTarget target = SlowStick();
+        const QString strFolder = target.strFolder;
+        WriteFile(strFolder + "/news.nff", "yesterday's news");
+        bool bSent = true;
+        qint64 nEndedMs = -1;
+        QElapsedTimer sinceExit;
+        QTimer exitWhileCopying;
+        connect(&exitWhileCopying, &QTimer::timeout, [&] {
+            if (m_pOwner->findChild<QProgressDialog*>(QStringLiteral("sendToProgress"))) {
+                exitWhileCopying.stop();
+                sinceExit.start();
+                QCoreApplication::quit();
+            }
+        });
+        QTimer::singleShot(0, [&] {
+            exitWhileCopying.start(0);
+            bSent = m_pSendTo->SendTo(target, m_pOwner.get());
+            nEndedMs = sinceExit.elapsed();
+        });
+        QCoreApplication::exec();
+        QVERIFY(!bSent);
+        QVERIFY2(nEndedMs >= 0 && nEndedMs < 1000, qPrintable(QString::number(nEndedMs)));
+        QCOMPARE(readFile(strFolder + "/news.nff"), QByteArray("yesterday's news"));
         QCOMPARE(QDir(strFolder).entryList(QDir::Files | QDir::Hidden), QStringList{"news.nff"});
     }
 
@@ -521,8 +662,8 @@ private slots:
             pEdit->setText(strFolder);
             QTest::keyClick(pEdit, Qt::Key_Return);
         });
-        QVERIFY(m_pSendTo->Run(m_strFeedFile, m_pOwner.get(), {0, 70}));
-        QCOMPARE(ReadFile(strFolder + "/news.nff"), ReadFile(m_strFeedFile));
+        QVERIFY(RunSendTo());
+        QCOMPARE(readFile(strFolder + "/news.nff"), readFile(m_strFeedFile));
     }
 };
 

@@ -1,9 +1,34 @@
 #include "shell/CTrayIcon.h"
+
+#include "PrivateBus.h"
 #include "testsupport.h"
 
 #include <QAction>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingReply>
+#include <QDir>
 #include <QMenu>
 #include <QSignalSpy>
+
+// The watcher of a notification area that hosts StatusNotifierItems, as a panel runs it.
+class FakeWatcher : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(QStringList RegisteredStatusNotifierItems MEMBER m_lstItems)
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ IsStatusNotifierHostRegistered)
+    Q_PROPERTY(int ProtocolVersion READ ProtocolVersion)
+public:
+    QStringList m_lstItems;
+    bool IsStatusNotifierHostRegistered() const { return true; }
+    int ProtocolVersion() const { return 0; }
+public slots:
+    // An item names its service, or its object path on the caller's connection.
+    void RegisterStatusNotifierItem(const QString& strItem, const QDBusMessage& message) {
+        m_lstItems << (strItem.startsWith(u'/') ? message.service() : strItem);
+    }
+    void RegisterStatusNotifierHost(const QString&) {}
+};
 
 class TestTrayIcon : public QObject {
     Q_OBJECT
@@ -16,6 +41,7 @@ private slots:
     void tipFromString_data();
     void tipFromString();
     void showAndRemove();
+    void hostActivationOpens();
 };
 
 void TestTrayIcon::menuAndTip() {
@@ -108,6 +134,57 @@ void TestTrayIcon::showAndRemove() {
     QVERIFY(tray.IsShown());
     tray.RemoveIcon();
     QVERIFY(!tray.IsShown());
+}
+
+// On a StatusNotifierItem host a click on the icon reaches the program as the item's
+// Activate call, which Qt reports as a Trigger: that opens the window.
+void TestTrayIcon::hostActivationOpens() {
+    // Qt puts its icon on such a host only on a real display: an X server of the test's own.
+    QProcess xserver;
+    xserver.start(QStringLiteral("Xvfb"),
+                  {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
+    QVERIFY2(xserver.waitForReadyRead(10000), "Xvfb did not start");
+    const QString strDisplay = u':' + QString::fromLatin1(xserver.readLine().trimmed());
+    const QString strAddress =
+        QStringLiteral("unix:path=") + QDir::temp().filePath(QStringLiteral("tray_bus"));
+    std::optional<PrivateBus> bus(std::in_place, strAddress);
+    QVERIFY(bus->IsRunning());
+    FakeWatcher watcher;
+    {
+        QDBusConnection host = QDBusConnection::connectToBus(strAddress, QStringLiteral("host"));
+        QVERIFY(host.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
+                                    QDBusConnection::ExportAllContents));
+        QVERIFY(host.registerService(QStringLiteral("org.kde.StatusNotifierWatcher")));
+
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("DISPLAY"), strDisplay);
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), strAddress);
+        program.setProcessEnvironment(env);
+        QByteArray output;
+        connect(&program, &QProcess::readyReadStandardOutput,
+                [&] { output += program.readAllStandardOutput(); });
+        program.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tray_probe"));
+        QTRY_VERIFY_WITH_TIMEOUT(output.contains("STATUS-NOTIFIER\n"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.m_lstItems.size(), 1, 10000);
+        QVERIFY(!output.contains("OPENED"));
+
+        QDBusMessage activate = QDBusMessage::createMethodCall(
+            watcher.m_lstItems.first(), QStringLiteral("/StatusNotifierItem"),
+            QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Activate"));
+        activate << 0 << 0;
+        const QDBusPendingReply<> reply = host.asyncCall(activate);
+        QTRY_VERIFY_WITH_TIMEOUT(reply.isFinished(), 10000);
+        QVERIFY2(!reply.isError(), qPrintable(reply.error().message()));
+        QTRY_VERIFY_WITH_TIMEOUT(output.contains("OPENED\n"), 10000);
+        program.kill();
+        program.waitForFinished();
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("host"));
+    bus.reset();
+    xserver.terminate();
+    xserver.waitForFinished();
 }
 
 PELLAVO_TEST_MAIN(TestTrayIcon)

@@ -293,8 +293,8 @@ private slots:
             QVERIFY(boxes.isEmpty());
         } else {
             QCOMPARE(boxes.size(), 1);
-            QVERIFY2(boxes[0].startsWith(QStringLiteral("Error|Failed to write the e-book %1: ").arg(m_book)),
-                     qPrintable(boxes[0]));
+            QCOMPARE(boxes[0],
+                     QStringLiteral("Error|Failed to write the e-book %1: Is a directory").arg(m_book));
         }
         QVERIFY(QFileInfo(m_book + QStringLiteral("/chapters")).isDir());
         QCOMPARE(readUrls(m_output).value(0), url("/first"));
