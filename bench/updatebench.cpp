@@ -20,10 +20,10 @@
 namespace pellavo::bench {
 
 DelayedFeedServer::DelayedFeedServer(const QByteArray& body, int delayMs, bool keepAlive,
-                                     int firstRequestExtraMs)
+                                     int firstRequestExtraMs, const QByteArray& extraHeaders)
     : m_delayMs(delayMs), m_keepAlive(keepAlive), m_firstExtraMs(firstRequestExtraMs) {
-    m_response = "HTTP/1.1 200 OK\r\nContent-Type: application/rss+xml\r\nConnection: " +
-                 QByteArray(keepAlive ? "keep-alive" : "close") +
+    m_response = "HTTP/1.1 200 OK\r\nContent-Type: application/rss+xml\r\n" + extraHeaders +
+                 "Connection: " + QByteArray(keepAlive ? "keep-alive" : "close") +
                  "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
@@ -110,12 +110,15 @@ void DelayedFeedServer::Serve(int fd) {
     ::close(fd);
 }
 
-std::vector<std::unique_ptr<DelayedFeedServer>>
-StartDelayedServers(int count, const QByteArray& body, int delayMs, bool keepAlive, int firstRequestExtraMs) {
+std::vector<std::unique_ptr<DelayedFeedServer>> StartDelayedServers(int count, const QByteArray& body,
+                                                                    int delayMs, bool keepAlive,
+                                                                    int firstRequestExtraMs,
+                                                                    const QByteArray& extraHeaders) {
     std::vector<std::unique_ptr<DelayedFeedServer>> servers;
     for (int i = 0; i < count; ++i) {
         const QByteArray address = "127.0.0." + QByteArray::number(i + 1);
-        servers.push_back(std::make_unique<DelayedFeedServer>(body, delayMs, keepAlive, firstRequestExtraMs));
+        servers.push_back(
+            std::make_unique<DelayedFeedServer>(body, delayMs, keepAlive, firstRequestExtraMs, extraHeaders));
         if (!servers.back()->Listen(address.constData())) {
             std::fprintf(stderr, "cannot listen on %s\n", address.constData());
             return {};

@@ -17,10 +17,12 @@ namespace pellavo::bench {
 // Answers every GET on one loopback address with the same document after a delay, one
 // thread per connection. With keep-alive a connection serves request after request, and
 // its first request waits `firstRequestExtraMs` more (standing in for a handshake);
-// without, the connection closes after each answer.
+// without, the connection closes after each answer. `extraHeaders` ("Name: value\r\n"
+// lines) go out with every answer.
 class DelayedFeedServer {
 public:
-    DelayedFeedServer(const QByteArray& body, int delayMs, bool keepAlive, int firstRequestExtraMs = 0);
+    DelayedFeedServer(const QByteArray& body, int delayMs, bool keepAlive, int firstRequestExtraMs = 0,
+                      const QByteArray& extraHeaders = {});
     ~DelayedFeedServer();
     DelayedFeedServer(const DelayedFeedServer&) = delete;
     DelayedFeedServer& operator=(const DelayedFeedServer&) = delete;
@@ -49,7 +51,8 @@ private:
 // cannot listen (said on standard error).
 std::vector<std::unique_ptr<DelayedFeedServer>> StartDelayedServers(int count, const QByteArray& body,
                                                                     int delayMs, bool keepAlive,
-                                                                    int firstRequestExtraMs = 0);
+                                                                    int firstRequestExtraMs = 0,
+                                                                    const QByteArray& extraHeaders = {});
 
 // One update engine run of the addresses into `output` to the end, with the program's
 // agent name and the private temporary folder; false when a feed or the file failed.
