@@ -90,7 +90,8 @@ private:
         return pictures;
     }
 
-    UpdateEngine::Outcome runEngine(const QStringList& urls, QList<QList<QVariant>>* progress) {
+    UpdateEngine::Outcome runEngine(const QStringList& urls, QList<QList<QVariant>>* progress,
+                                    int maxTransfers = 8) {
         auto output = NewsFeedOutput::Open(m_output, nullptr);
         if (!output)
             return {};
@@ -101,6 +102,7 @@ private:
         job.bookPath = m_book;
         job.runTime = QDateTime::currentDateTime();
         job.pictureCache = m_pictureCache;
+        job.maxTransfers = maxTransfers;
         UpdateEngine engine(job, std::move(output));
         QSignalSpy spy(&engine, &UpdateEngine::picturesFetched);
         engine.Start();
@@ -194,6 +196,26 @@ private slots:
             const QString problem = epubCheckProblem(book);
             QVERIFY2(problem.isEmpty(), qPrintable(problem));
         }
+    }
+
+    // Once the pictures fetched fill the book, the rest are not fetched at all.
+    void budget() {
+        QByteArray large = tinyPicture("png");
+        large.append(ebook::kMaxPictureBytes - large.size(), '\0');
+        const int fits = int(ebook::kMaxBookPictureBytes / ebook::kMaxPictureBytes);
+        QByteArray images;
+        for (int i = 0; i < fits + 8; ++i) {
+            const QByteArray path = "/big/" + QByteArray::number(i) + ".png";
+            m_server.setRoute(path, HttpResponse::ok(large, "image/png"));
+            images += "&lt;img src=\"" + path + "\"&gt;";
+        }
+        m_server.setRoute("/feeds/big.xml", HttpResponse::ok(rss(item("Big", images))));
+        const qsizetype before = m_server.requests().size();
+        QList<QList<QVariant>> progress;
+        QCOMPARE(runEngine({url("/feeds/big.xml")}, &progress, 1).bookError, QString());
+        QCOMPARE(m_server.requests().mid(before).size(), 1 + fits);
+        QCOMPARE(progress.value(progress.size() - 1), (QList<QVariant>{fits + 8, fits + 8}));
+        QCOMPARE(readEpub(m_book).names.filter(QStringLiteral("EPUB/images/")).size(), fits);
     }
 
     // The dialog counts the pictures as a stage of their own and ends on the feeds alone; a
