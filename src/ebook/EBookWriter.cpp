@@ -154,7 +154,7 @@ bool EBookWriter::AddRecord(const QString& url, const QByteArray& document) {
     source.subscriptionTitle = m_subscriptionTitles.value(url);
     source.locale = m_locale;
     source.image = [&](const ImageInfo& image) {
-        if (image.source.isEmpty())
+        if (!m_bPictures || image.source.isEmpty())
             return ImageAltText(image);
         chapter.pictures = true;
         return PictureMark(image);
@@ -218,7 +218,7 @@ void EBookWriter::ChoosePictures() {
     }
 }
 
-QByteArray EBookWriter::WithPictures(QByteArrayView xhtml) const {
+QByteArray EBookWriter::PlacedPictures(QByteArrayView xhtml) const {
     QByteArray out;
     out.reserve(xhtml.size() + xhtml.size() / 8);
     qsizetype at = 0;
@@ -257,7 +257,7 @@ bool EBookWriter::PlacePictures() {
         if (!m_spool->seek(chapter.offset) || m_spool->read(xhtml.data(), chapter.size) != chapter.size)
             return Fail(QStringLiteral("cannot read the temporary file %1: %2")
                             .arg(m_spool->fileName(), m_spool->errorString()));
-        xhtml = WithPictures(xhtml);
+        xhtml = PlacedPictures(xhtml);
         chapter.offset = m_spool->size();
         chapter.size = xhtml.size();
         if (!m_spool->seek(chapter.offset) || m_spool->write(xhtml) != xhtml.size())

@@ -50,6 +50,11 @@ public:
     // soon, even while Finish compresses, and the book stays as it was.
     void SetStopFlag(const std::atomic_bool* stop) { m_stop = stop; }
 
+    // Makes the book carry the pictures its articles show, once they are fetched (Pictures,
+    // SetPictureFiles); without, every image becomes its alternative text as its chapter is
+    // made. Before the first record.
+    void EnablePictures() { m_bPictures = true; }
+
     // Makes one record into a chapter. False when the chapter could not be set aside; the
     // book then cannot be finished.
     bool AddRecord(const QString& url, const QByteArray& document);
@@ -69,8 +74,6 @@ public:
 
     QString ErrorString() const { return m_error; }
     int ChapterCount() const { return int(m_chapters.size()); }
-    // The pictures the finished book holds.
-    int PictureCount() const { return m_nStoredPictures; }
 
 private:
     struct Chapter {
@@ -104,7 +107,7 @@ private:
     bool Stopped() const { return m_stop && m_stop->load(); }
     QByteArray PictureMark(const ImageInfo& image);
     void ChoosePictures();
-    QByteArray WithPictures(QByteArrayView xhtml) const;
+    QByteArray PlacedPictures(QByteArrayView xhtml) const;
     bool PlacePictures();
 
     QString m_bookPath;
@@ -122,6 +125,7 @@ private:
     QHash<QString, QString> m_pictureFiles;
     int m_nStoredPictures = 0;
     bool m_bWebP = false;
+    bool m_bPictures = false;
     QString m_error;
     bool m_failed = false;
     bool m_finished = false;

@@ -38,6 +38,8 @@ bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, con
 
     ebook::EBookWriter book(bookPath, runTime);
     book.SetStopFlag(stop);
+    if (fetchPictures)
+        book.EnablePictures();
     if (reader.SyncFlag())
         book.SetChannelFile(reader.ChannelFile());
     NewsFeedReader::Record record;

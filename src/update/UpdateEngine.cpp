@@ -412,14 +412,15 @@ QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses
             m_nWaitingBytes -= arrived.bytes;
         }
         ++done;
-        if (arrived.result == CWebAccess::Success) {
-            if (options.cache)
-                CWebAccess::ApplyCacheUpdate(*options.cache, arrived.cacheUpdate, arrived.tempFile);
+        const bool ok = arrived.result == CWebAccess::Success;
+        if (ok && options.cache)
+            CWebAccess::ApplyCacheUpdate(*options.cache, arrived.cacheUpdate, arrived.tempFile);
+        // Only what the book can take is kept for it.
+        QFile file(arrived.tempFile);
+        if (ok && arrived.bytes <= ebook::kMaxPictureBytes && file.open(QIODevice::ReadOnly) &&
+            ebook::RecognisePicture(file.readAll()) != ebook::PictureFormat::None) {
             files.insert(addresses[index], arrived.tempFile);
-            QFile file(arrived.tempFile);
-            if (arrived.bytes <= ebook::kMaxPictureBytes && file.open(QIODevice::ReadOnly) &&
-                ebook::RecognisePicture(file.readAll()) != ebook::PictureFormat::None)
-                usable += arrived.bytes;
+            usable += arrived.bytes;
         } else {
             GiveBackTempFile(arrived.tempFile);
         }

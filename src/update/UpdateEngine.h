@@ -132,7 +132,8 @@ private:
     void CloseOutput();
     bool EBookDue() const;
     void MakeEBook();
-    // The book's pictures into temporary files of their own, by address; the caller removes them.
+    // The book's pictures into temporary files of their own: those it can take, by address.
+    // The caller removes them.
     QHash<QString, QString> FetchPictures(const QStringList& addresses);
     void Fetch();
     int NextRunnable() const;

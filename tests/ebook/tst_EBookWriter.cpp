@@ -97,6 +97,8 @@ private:
         const QString path = m_dir.filePath(name);
         EBookWriter writer(path, m_runTime, locale);
         writer.SetChannelFile(channel);
+        if (pictures)
+            writer.EnablePictures();
         for (const auto& [url, document] : records)
             if (!writer.AddRecord(url, NewsFeedFile::CleanFeedDocument(document)))
                 return QString();
