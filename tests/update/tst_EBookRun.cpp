@@ -185,6 +185,32 @@ private slots:
             QCOMPARE(seen, kMakingEBook);
     }
 
+    // Send To takes the book along only when the run that last wrote the file made it.
+    void bookOfTheSameRun_data() {
+        QTest::addColumn<int>("bookAgeSeconds"); // before the file's last write; < 0: no book
+        QTest::addColumn<bool>("goesAlong");
+        QTest::newRow("same run") << 0 << true;
+        QTest::newRow("earlier run") << 60 << false;
+        QTest::newRow("no book") << -1 << false;
+    }
+
+    void bookOfTheSameRun() {
+        QFETCH(int, bookAgeSeconds);
+        QFETCH(bool, goesAlong);
+        const QDateTime written = QDateTime::currentDateTime().addSecs(-600);
+        writeFile(m_output, "news");
+        QFile output(m_output);
+        QVERIFY(output.open(QIODevice::ReadWrite) &&
+                output.setFileTime(written, QFileDevice::FileModificationTime));
+        if (bookAgeSeconds >= 0) {
+            writeFile(m_book, "book");
+            QFile book(m_book);
+            QVERIFY(book.open(QIODevice::ReadWrite) &&
+                    book.setFileTime(written.addSecs(-bookAgeSeconds), QFileDevice::FileModificationTime));
+        }
+        QCOMPARE(EBookOfSameRun(m_output), goesAlong ? m_book : QString());
+    }
+
     // A run that fetched nothing, or one abandoned while it makes its book, leaves the
     // earlier book byte for byte and no file of its own beside it.
     void earlierBookKept_data() {
