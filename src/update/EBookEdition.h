@@ -16,6 +16,10 @@
 // one that already ends in ".epub".
 QString EBookPathFor(const QString& newsFeedFile);
 
+// The book that goes along with the news feed file when it is sent: the one beside it, if
+// the run that last wrote the file made it (it is not older than the file); else empty.
+QString EBookOfSameRun(const QString& newsFeedFile);
+
 // Reads the news feed file record by record and writes its book at `bookPath`, dated
 // `runTime`, with dates in the user's locale. The book is replaced whole or not at all:
 // on false nothing at `bookPath` has changed and `error` (when given) says why, for a
