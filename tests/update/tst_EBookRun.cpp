@@ -101,7 +101,8 @@ private:
                          [dialog, seen] { *seen = dialog->m_ctlStatus->text(); });
     }
 
-    // Answers every modal box that comes up with Return and keeps its text.
+    // Answers every modal box that comes up with Return and keeps its text, while `context`
+    // (which must not outlive `shown`) lives.
     static void answerModalBoxes(QObject* context, QStringList* shown) {
         auto* timer = new QTimer(context);
         QObject::connect(timer, &QTimer::timeout, [shown] {
@@ -157,7 +158,7 @@ private slots:
         QString seen;
         QStringList boxes;
         if (manual) {
-            answerModalBoxes(this, &boxes);
+            answerModalBoxes(update.get(), &boxes);
             update->OnUpdate([&] { return urls; });
             CDlgProgress* dialog = update->ProgressDialog();
             watchStatus(dialog, &seen);
@@ -275,7 +276,7 @@ private slots:
         auto update = controller(true, {url("/first")});
         QSignalSpy ended(update.get(), &UpdateController::runFinished);
         QStringList boxes;
-        answerModalBoxes(this, &boxes);
+        answerModalBoxes(update.get(), &boxes);
         if (how == QLatin1String("manual")) {
             update->OnUpdate([&] { return QStringList{url("/first")}; });
             CDlgProgress* dialog = update->ProgressDialog();
