@@ -4,6 +4,14 @@ namespace ebook {
 
 namespace {
 
+struct FormatNames {
+    const char* mediaType;
+    const char* suffix;
+};
+// In the order of PictureFormat.
+constexpr FormatNames kFormatNames[] = {
+    {"", ""}, {"image/jpeg", "jpg"}, {"image/png", "png"}, {"image/gif", "gif"}, {"image/webp", "webp"}};
+
 uint Byte(QByteArrayView bytes, qsizetype at) {
     return uchar(bytes[at]);
 }
@@ -144,35 +152,11 @@ PictureFormat RecognisePicture(QByteArrayView bytes) {
 }
 
 const char* PictureMediaType(PictureFormat format) {
-    switch (format) {
-    case PictureFormat::Jpeg:
-        return "image/jpeg";
-    case PictureFormat::Png:
-        return "image/png";
-    case PictureFormat::Gif:
-        return "image/gif";
-    case PictureFormat::WebP:
-        return "image/webp";
-    case PictureFormat::None:
-        break;
-    }
-    return "";
+    return kFormatNames[int(format)].mediaType;
 }
 
 const char* PictureSuffix(PictureFormat format) {
-    switch (format) {
-    case PictureFormat::Jpeg:
-        return "jpg";
-    case PictureFormat::Png:
-        return "png";
-    case PictureFormat::Gif:
-        return "gif";
-    case PictureFormat::WebP:
-        return "webp";
-    case PictureFormat::None:
-        break;
-    }
-    return "";
+    return kFormatNames[int(format)].suffix;
 }
 
 } // namespace ebook
