@@ -332,8 +332,8 @@ private:
         return std::any_of(names.begin(), names.end(), [&](const char* n) { return name == n; });
     }
     static bool IsPhrasing(const QByteArray& name) {
-        return Is(name, {"em",  "strong", "small", "s", "cite", "q", "dfn",  "abbr", "code", "var",  "samp",
-                         "kbd", "sub",    "sup",   "i", "b",    "u", "mark", "br",   "a",    "span", "img"});
+        return Is(name, {"em",  "strong", "small", "s", "cite", "q", "dfn",  "abbr", "code", "var", "samp",
+                         "kbd", "sub",    "sup",   "i", "b",    "u", "mark", "br",   "a",    "span"});
     }
     // Elements whose content must be phrasing content.
     static bool TakesPhrasing(const QByteArray& name) {
@@ -365,12 +365,12 @@ private:
     void OnStart(const XML_Char* rawName, const XML_Char** attributes) {
         const QByteArray name(rawName);
         static const QSet<QByteArray> kAllowed = {
-            "html", "head", "title",  "link",    "body",  "article",    "div", "p",   "h1",     "h2",
-            "h3",   "h4",   "h5",     "h6",      "pre",   "blockquote", "ul",  "ol",  "li",     "dl",
-            "dt",   "dd",   "table",  "caption", "tbody", "tr",         "td",  "th",  "figure", "figcaption",
-            "hr",   "em",   "strong", "small",   "s",     "cite",       "q",   "dfn", "abbr",   "code",
-            "var",  "samp", "kbd",    "sub",     "sup",   "i",          "b",   "u",   "mark",   "br",
-            "a",    "span", "nav",    "section", "img"};
+            "html", "head",   "title",      "link", "body",  "article", "div",        "p",   "h1",
+            "h2",   "h3",     "h4",         "h5",   "h6",    "pre",     "blockquote", "ul",  "ol",
+            "li",   "dl",     "dt",         "dd",   "table", "caption", "tbody",      "tr",  "td",
+            "th",   "figure", "figcaption", "hr",   "em",    "strong",  "small",      "s",   "cite",
+            "q",    "dfn",    "abbr",       "code", "var",   "samp",    "kbd",        "sub", "sup",
+            "i",    "b",      "u",          "mark", "br",    "a",       "span",       "nav", "section"};
         if (!kAllowed.contains(name))
             Problem(QStringLiteral("element %1 is not allowed").arg(QString::fromUtf8(name)));
         const QByteArray parent = m_stack.empty() ? QByteArray() : m_stack.back();
@@ -401,11 +401,8 @@ private:
         for (const XML_Char** attribute = attributes; attribute[0]; attribute += 2) {
             const QByteArray key(attribute[0]);
             const QByteArray value = QByteArray(attribute[1]).toLower();
-            if (key.toLower().startsWith("on") || key == "style" || (key == "src" && name != "img"))
+            if (key.toLower().startsWith("on") || key == "style" || key == "src")
                 Problem(QStringLiteral("attribute %1").arg(QString::fromUtf8(key)));
-            // Pictures come from the book itself, never from the web.
-            if (key == "src" && !value.startsWith("images/"))
-                Problem(QStringLiteral("a picture from %1").arg(QString::fromUtf8(value)));
             const bool web = value.startsWith("http://") || value.startsWith("https://");
             if ((key == "href" && name == "a" && !web && !value.startsWith("mailto:")) ||
                 (key == "cite" && !web))

@@ -33,10 +33,9 @@ QString CheckFeedChapter(const QByteArray& input);
 
 // What is wrong with an XHTML content document or fragment of the e-book, or an empty
 // string: it must be well-formed (by expat), hold only the elements and attributes the
-// sanitiser lets through, links only to http, https and mailto, pictures only from the
-// book itself, nothing run by a reader (no script, no on... attribute), and nest as reading
-// systems validate: no block inside phrasing content, no link inside a link, list items
-// and table parts only in their parents.
+// sanitiser lets through, links only to http, https and mailto, nothing run by a reader
+// (no script, no on... attribute), and nest as reading systems validate: no block inside
+// phrasing content, no link inside a link, list items and table parts only in their parents.
 QString XhtmlProblem(const QByteArray& xhtml);
 
 // A device over bytes that can be sequential and that hands out at most a changing

@@ -189,6 +189,13 @@ private slots:
         QVERIFY(chapter.contains("drawing.svgfake.png"));
         QVERIFY(chapter.contains("huge.pnggone.png"));
         QCOMPARE(chapter.count("src=\"images/img0002.png\""), 2);
+        // A book made without a network, as pellavo-nff makes it, keeps the words.
+        const QString plain = m_dir.filePath(QStringLiteral("plain.epub"));
+        QVERIFY(WriteEBookEdition(m_output, plain, QDateTime::currentDateTime()));
+        QVERIFY(readEpub(plain).names.filter(QStringLiteral("images/")).isEmpty());
+        QVERIFY(readEpub(plain)
+                    .files.value(QStringLiteral("EPUB/feed0001.xhtml"))
+                    .contains("photo.jpgchart.png"));
 
         if (!hasEpubCheck())
             QSKIP("EPUBCheck (java, /usr/share/java/epubcheck.jar) is not installed");
