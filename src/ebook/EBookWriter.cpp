@@ -6,9 +6,12 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryFile>
 #include <QUuid>
 
+#include <cerrno>
+#include <cstring>
 #include <zip.h>
 
 namespace ebook {
@@ -118,6 +121,8 @@ bool EBookWriter::Fail(const QString& why) {
 bool EBookWriter::AddRecord(const QString& url, const QByteArray& document) {
     if (m_failed)
         return false;
+    if (Stopped())
+        return Fail(QStringLiteral("%1: stopped").arg(m_bookPath));
     if (m_finished)
         return Fail(QStringLiteral("%1: the book is already written").arg(m_bookPath));
     if (!m_spool) {
@@ -320,11 +325,17 @@ QByteArray EBookWriter::PackageDocument(const QByteArray& language) const {
 bool EBookWriter::Finish() {
     if (m_failed)
         return false;
+    if (Stopped())
+        return Fail(QStringLiteral("%1: stopped").arg(m_bookPath));
     if (m_finished)
         return Fail(QStringLiteral("%1: the book is already written").arg(m_bookPath));
     if (m_spool && !m_spool->flush())
         return Fail(QStringLiteral("cannot write the temporary file %1: %2")
                         .arg(m_spool->fileName(), m_spool->errorString()));
+
+    // libzip would only say that the operation is not supported.
+    if (QFileInfo(m_bookPath).isDir())
+        return Fail(QStringLiteral("%1: %2").arg(m_bookPath, QString::fromLocal8Bit(std::strerror(EISDIR))));
 
     int code = 0;
     zip_t* archive = zip_open(QFile::encodeName(m_bookPath).constData(), ZIP_CREATE | ZIP_TRUNCATE, &code);
@@ -335,6 +346,12 @@ bool EBookWriter::Finish() {
         zip_error_fini(&error);
         return Fail(QStringLiteral("%1: %2").arg(m_bookPath, why));
     }
+    // Compressing a large book takes a while: a stop must not wait for it.
+    if (m_stop)
+        zip_register_cancel_callback_with_state(
+            archive,
+            [](zip_t*, void* stop) { return static_cast<const std::atomic_bool*>(stop)->load() ? 1 : 0; },
+            nullptr, const_cast<std::atomic_bool*>(m_stop));
     // libzip reads these when it closes the archive: they live until then.
     const QByteArray language = Language();
     const QByteArray documents[] = {CoverDocument(), ContentsDocument(), PackageDocument(language)};

@@ -9,6 +9,7 @@
 #include <QLocale>
 #include <QString>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -42,6 +43,10 @@ public:
     // What images become; by default their alternative text.
     void SetImageHook(ImageHook hook) { m_image = std::move(hook); }
 
+    // Once `stop` (not owned; it outlives the writer) is set, AddRecord and Finish give up
+    // soon, even while Finish compresses, and the book stays as it was.
+    void SetStopFlag(const std::atomic_bool* stop) { m_stop = stop; }
+
     // Makes one record into a chapter. False when the chapter could not be set aside; the
     // book then cannot be finished.
     bool AddRecord(const QString& url, const QByteArray& document);
@@ -68,11 +73,13 @@ private:
     QByteArray CoverDocument() const;
     QByteArray PackageDocument(const QByteArray& language) const;
     bool Fail(const QString& why);
+    bool Stopped() const { return m_stop && m_stop->load(); }
 
     QString m_bookPath;
     QDateTime m_runTime;
     QLocale m_locale;
     ImageHook m_image;
+    const std::atomic_bool* m_stop = nullptr;
     std::unique_ptr<COutlineHead> m_head;
     std::unique_ptr<COutlineItem> m_root; // the subscriptions, when the channel block parsed
     QHash<QString, QByteArray> m_subscriptionTitles;

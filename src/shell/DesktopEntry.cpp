@@ -5,6 +5,8 @@
 #include <QHash>
 #include <QLocale>
 
+#include <algorithm>
+
 namespace DesktopEntry {
 
 namespace {
@@ -95,6 +97,23 @@ bool ProgramExists(const QString& strProgram, const ISendTargetSource& source) {
     return !source.FindProgram(strProgram).isEmpty();
 }
 
+// %F or %U as an argument of its own: the program takes a list of files.
+bool IsListCode(const QString& strArg) {
+    return strArg == QLatin1String("%F") || strArg == QLatin1String("%U");
+}
+
+// Whether the argument names a file with a field code (and not "%%f", a literal "%f").
+bool NamesAFile(const QString& strArg) {
+    for (qsizetype i = 0; i + 1 < strArg.size(); ++i) {
+        if (strArg.at(i) != u'%')
+            continue;
+        const QChar code = strArg.at(++i);
+        if (code == u'f' || code == u'u' || code == u'F' || code == u'U')
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 std::optional<QStringList> SplitExec(const QString& strExec) {
@@ -158,13 +177,18 @@ std::optional<SendTarget> ReadSendToEntry(const QString& strFile, const ISendTar
     return target;
 }
 
-QStringList ExpandCommand(const SendTarget& target, const QString& strFile) {
+QStringList ExpandCommand(const SendTarget& target, const QStringList& lstFiles) {
+    const QString strFirst = lstFiles.value(0);
     QStringList lstOut;
     for (const QString& strArg : target.lstCommand) {
         // A lone %i becomes two arguments, or none without an icon.
         if (strArg == QLatin1String("%i")) {
             if (!target.strIcon.isEmpty())
                 lstOut << QStringLiteral("--icon") << target.strIcon;
+            continue;
+        }
+        if (IsListCode(strArg)) {
+            lstOut << lstFiles;
             continue;
         }
         QString strOut;
@@ -179,7 +203,7 @@ QStringList ExpandCommand(const SendTarget& target, const QString& strFile) {
             case 'F':
             case 'u':
             case 'U':
-                strOut += strFile;
+                strOut += strFirst;
                 break;
             case 'c':
                 strOut += target.strName;
@@ -203,9 +227,16 @@ QStringList ExpandCommand(const SendTarget& target, const QString& strFile) {
     return lstOut;
 }
 
-QString Literal(const QString& strArg) {
-    QString strOut = strArg;
-    return strOut.replace(u'%', QStringLiteral("%%"));
+QList<QStringList> ExpandCommands(const SendTarget& target, const QStringList& lstFiles) {
+    const QStringList& lstCommand = target.lstCommand;
+    const bool bTakesList = std::any_of(lstCommand.begin(), lstCommand.end(), IsListCode);
+    const bool bTakesOne = std::any_of(lstCommand.begin(), lstCommand.end(), NamesAFile);
+    if (bTakesList || !bTakesOne || lstFiles.size() < 2)
+        return {ExpandCommand(target, lstFiles)};
+    QList<QStringList> lstCommands;
+    for (const QString& strFile : lstFiles)
+        lstCommands << ExpandCommand(target, {strFile});
+    return lstCommands;
 }
 
 } // namespace DesktopEntry

@@ -16,10 +16,13 @@ std::optional<QStringList> SplitExec(const QString& strExec);
 // not for display or names a TryExec program that is not installed.
 std::optional<SendTarget> ReadSendToEntry(const QString& strFile, const ISendTargetSource& source);
 
-// The program and arguments of a Run target for one file, field codes replaced.
-QStringList ExpandCommand(const SendTarget& target, const QString& strFile);
+// The program and arguments of a Run target for the files, field codes replaced: %F and %U
+// standing alone give every file, each an argument of its own; otherwise the first file
+// takes the place of a file code.
+QStringList ExpandCommand(const SendTarget& target, const QStringList& lstFiles);
 
-// An argument that must reach the program exactly as given.
-QString Literal(const QString& strArg);
+// The commands that hand the files to a Run target: one when it takes a list (%F, %U) or
+// no file at all, else one per file (%f, %u).
+QList<QStringList> ExpandCommands(const SendTarget& target, const QStringList& lstFiles);
 
 } // namespace DesktopEntry

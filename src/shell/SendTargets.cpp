@@ -174,10 +174,10 @@ QList<SendTarget> MailTargets(const ISendTargetSource& source) {
     if (strMail.isEmpty())
         return {};
     SendTarget target;
-    target.kind = SendTarget::Kind::Run;
+    target.kind = SendTarget::Kind::Mail;
     target.strName = QStringLiteral("Mail Recipient");
     target.strIcon = QStringLiteral("mail-message-new");
-    target.lstCommand = {DesktopEntry::Literal(strMail), QStringLiteral("--attach"), QStringLiteral("%f")};
+    target.lstCommand = {strMail};
     return {target};
 }
 

@@ -12,9 +12,10 @@
 // One place the news feed file can be sent to, as the Send To menu offers it.
 struct SendTarget {
     enum class Kind {
-        Copy,         // copy the file into `strFolder` under its own name
-        Run,          // start `lstCommand` with the file (desktop entries, mail)
-        KdeConnect,   // share the file with the KDE Connect device `strDevice`
+        Copy,         // copy the files into `strFolder` under their own names
+        Run,          // start `lstCommand` with the files (desktop entries)
+        Mail,         // start `lstCommand` (xdg-email) with every file attached to one message
+        KdeConnect,   // share the files with the KDE Connect device `strDevice`
         ChooseFolder, // ask for a folder, then copy there
     };
     Kind kind = Kind::Copy;

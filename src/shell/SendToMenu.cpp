@@ -82,14 +82,15 @@ void ShowError(QWidget* pOwner, const QString& strText) {
     ShowWarningBox(QStringLiteral("Error"), strText, pOwner);
 }
 
-// What a copy's worker and the window share. The worker writes `bCopied` and `strError`
-// before it raises `done`.
+// What a copy's worker and the window share. The worker writes `bCopied`, `strError` and
+// `strFailedFile` before it raises `done`.
 struct CopyJob {
     std::atomic_bool cancel{false};
     std::atomic_bool done{false};
-    std::atomic<qint64> copied{0};
+    std::atomic<qint64> copied{0}; // of all the files together
     bool bCopied = false;
     QString strError;
+    QString strFailedFile;
 };
 
 QString ErrnoText(int nError) {
@@ -180,8 +181,9 @@ bool PutInPlace(const QByteArray& from, const QString& strDest, QString* pError)
 
 // Copies the file into a folder under its own name. The copy is written beside the target
 // and renamed into place only once it is whole, so the target keeps its old copy until
-// then. Runs on a worker thread: it counts what it copied and stops when asked to.
-bool CopyInto(const QString& strFile, const QString& strFolder, CopyJob& job) {
+// then. Runs on a worker thread: it counts what it copied, after the `nBefore` bytes of the
+// files before it, and stops when asked to.
+bool CopyInto(const QString& strFile, const QString& strFolder, CopyJob& job, qint64 nBefore) {
     FeedFileReader reader(strFile);
     if (!reader.IsOpen()) {
         job.strError = reader.Error();
@@ -226,7 +228,7 @@ bool CopyInto(const QString& strFile, const QString& strFolder, CopyJob& job) {
             return false;
         }
         nWritten += chunk.size();
-        job.copied = nWritten;
+        job.copied = nBefore + nWritten;
     }
     copy.close();
     if (const int nError = out.Finish()) {
@@ -246,6 +248,19 @@ bool CopyInto(const QString& strFile, const QString& strFolder, CopyJob& job) {
     return true;
 }
 
+// Copies the files one after the other, each whole or not at all.
+bool CopyAllInto(const QStringList& lstFiles, const QString& strFolder, CopyJob& job) {
+    qint64 nBefore = 0;
+    for (const QString& strFile : lstFiles) {
+        if (!CopyInto(strFile, strFolder, job, nBefore)) {
+            job.strFailedFile = strFile;
+            return false;
+        }
+        nBefore += QFileInfo(strFile).size();
+    }
+    return true;
+}
+
 enum class CopyResult { Copied, Failed, Cancelled };
 
 // The progress box of the copy under way, if any: one copy at a time.
@@ -259,19 +274,23 @@ constexpr std::chrono::milliseconds kStopGrace{500};
 // keep painting and answering meanwhile: the copy runs on a thread of its own, and a
 // progress box with Cancel appears when it takes longer than a moment. The worker owns
 // its share of the job, so that one stuck on a dead device holds up nothing.
-CopyResult CopyWithProgress(const QString& strFile, const QString& strFolder, const QString& strTargetName,
-                            QWidget* pOwner, QString* pError) {
+CopyResult CopyWithProgress(const QStringList& lstFiles, const QString& strFolder,
+                            const QString& strTargetName, QWidget* pOwner, QString* pError,
+                            QString* pFailedFile) {
     auto job = std::make_shared<CopyJob>();
     try {
-        std::thread([job, strFile, strFolder] {
-            job->bCopied = CopyInto(strFile, strFolder, *job);
+        std::thread([job, lstFiles, strFolder] {
+            job->bCopied = CopyAllInto(lstFiles, strFolder, *job);
             job->done = true;
         }).detach();
     } catch (const std::system_error& error) {
         *pError = QString::fromLocal8Bit(error.what());
+        *pFailedFile = lstFiles.value(0);
         return CopyResult::Failed;
     }
-    const qint64 total = QFileInfo(strFile).size();
+    qint64 total = 0;
+    for (const QString& strFile : lstFiles)
+        total += QFileInfo(strFile).size();
     constexpr int kSteps = 1000;
     QProgressDialog progress(QStringLiteral("Sending the news feed file to %1...").arg(strTargetName),
                              QStringLiteral("Cancel"), 0, kSteps, pOwner);
@@ -319,6 +338,7 @@ CopyResult CopyWithProgress(const QString& strFile, const QString& strFolder, co
     if (job->cancel.load())
         return CopyResult::Cancelled;
     *pError = job->strError;
+    *pFailedFile = job->strFailedFile;
     return CopyResult::Failed;
 }
 
@@ -339,6 +359,11 @@ bool StartDetached(const QStringList& lstCommand, const QString& strWorkDir, QSt
     return true;
 }
 
+bool CannotStart(const SendTarget& target, const QString& strError, QWidget* pOwner) {
+    ShowError(pOwner, QStringLiteral("Could not start \"%1\".\n\n%2").arg(target.strName, strError));
+    return false;
+}
+
 // Themes name icons; a desktop without a theme still gets a picture from the style.
 QIcon TargetIcon(const SendTarget& target) {
     if (QFileInfo(target.strIcon).isAbsolute() && QFileInfo::exists(target.strIcon))
@@ -357,6 +382,7 @@ QIcon TargetIcon(const SendTarget& target) {
         fallback = QStyle::SP_DriveNetIcon;
         break;
     case SendTarget::Kind::Run:
+    case SendTarget::Kind::Mail:
         fallback = QStyle::SP_FileIcon;
         break;
     }
@@ -384,7 +410,8 @@ bool SendToMenu::IsFeedFileReady(const QString& strFeedFile) {
     return FeedFileReader(strFeedFile).IsOpen();
 }
 
-bool SendToMenu::Run(const QString& strFeedFile, QWidget* pOwner, const QPoint& ptMenu) {
+bool SendToMenu::Run(const QString& strFeedFile, QWidget* pOwner, const QPoint& ptMenu,
+                     const QStringList& lstWith) {
     if (g_pCopyUnderWay) {
         g_pCopyUnderWay->show();
         g_pCopyUnderWay->raise();
@@ -395,12 +422,14 @@ bool SendToMenu::Run(const QString& strFeedFile, QWidget* pOwner, const QPoint& 
         ShowWarningBox(QStringLiteral("Warning"), kMissingFileText, pOwner);
         return false;
     }
-    SetTargetPath(strFeedFile);
+    SetTargetPath(strFeedFile, lstWith);
     return ShowSendTo(pOwner, pOwner ? pOwner->mapToGlobal(ptMenu) : ptMenu);
 }
 
-void SendToMenu::SetTargetPath(const QString& strPath) {
-    m_strTargetPath = QFileInfo(strPath).absoluteFilePath();
+void SendToMenu::SetTargetPath(const QString& strPath, const QStringList& lstWith) {
+    m_lstFiles = QStringList{QFileInfo(strPath).absoluteFilePath()};
+    for (const QString& strFile : lstWith)
+        m_lstFiles << QFileInfo(strFile).absoluteFilePath();
 }
 
 bool SendToMenu::ShowSendTo(QWidget* pOwner, const QPoint& ptScreen) {
@@ -419,14 +448,18 @@ bool SendToMenu::ShowSendTo(QWidget* pOwner, const QPoint& ptScreen) {
 
 bool SendToMenu::Copy(const QString& strFolder, const QString& strShownName, QWidget* pOwner) {
     QString strError;
-    switch (CopyWithProgress(m_strTargetPath, strFolder, strShownName, pOwner, &strError)) {
+    QString strFailedFile;
+    switch (CopyWithProgress(m_lstFiles, strFolder, strShownName, pOwner, &strError, &strFailedFile)) {
     case CopyResult::Copied:
         return true;
-    case CopyResult::Failed:
-        ShowError(
-            pOwner,
-            QStringLiteral("Could not copy the news feed file to \"%1\".\n\n%2").arg(strShownName, strError));
+    case CopyResult::Failed: {
+        const QString strWhat = strFailedFile == m_lstFiles.first()
+                                    ? QStringLiteral("the news feed file")
+                                    : QStringLiteral("\"%1\"").arg(QFileInfo(strFailedFile).fileName());
+        ShowError(pOwner,
+                  QStringLiteral("Could not copy %1 to \"%2\".\n\n%3").arg(strWhat, strShownName, strError));
         return false;
+    }
     case CopyResult::Cancelled:
         break;
     }
@@ -434,12 +467,20 @@ bool SendToMenu::Copy(const QString& strFolder, const QString& strShownName, QWi
 }
 
 bool SendToMenu::ShareWithKdeConnect(const SendTarget& target, QWidget* pOwner) {
+    for (const QString& strFile : m_lstFiles) {
+        if (!ShareWithKdeConnect(target, strFile, pOwner))
+            return false;
+    }
+    return true;
+}
+
+bool SendToMenu::ShareWithKdeConnect(const SendTarget& target, const QString& strFile, QWidget* pOwner) {
     constexpr int kTimeoutMs = 10000;
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.kde.kdeconnect"),
         QStringLiteral("/modules/kdeconnect/devices/%1/share").arg(target.strDevice),
         QStringLiteral("org.kde.kdeconnect.device.share"), QStringLiteral("shareUrl"));
-    call << QUrl::fromLocalFile(m_strTargetPath).toString();
+    call << QUrl::fromLocalFile(strFile).toString();
     call.setAutoStartService(false);
     // The window goes on answering while the daemon takes the file.
     QDBusPendingCallWatcher reply(QDBusConnection::sessionBus().asyncCall(call, kTimeoutMs));
@@ -462,7 +503,7 @@ bool SendToMenu::SendTo(const SendTarget& target, QWidget* pOwner) {
     switch (target.kind) {
     case SendTarget::Kind::ChooseFolder: {
         const QString strFolder = QFileDialog::getExistingDirectory(pOwner, QStringLiteral("Send To Folder"),
-                                                                    QFileInfo(m_strTargetPath).path());
+                                                                    QFileInfo(m_lstFiles.value(0)).path());
         if (strFolder.isEmpty())
             return false;
         return Copy(strFolder, QDir::toNativeSeparators(strFolder), pOwner);
@@ -472,10 +513,18 @@ bool SendToMenu::SendTo(const SendTarget& target, QWidget* pOwner) {
     case SendTarget::Kind::KdeConnect:
         return ShareWithKdeConnect(target, pOwner);
     case SendTarget::Kind::Run:
-        if (StartDetached(DesktopEntry::ExpandCommand(target, m_strTargetPath), target.strWorkDir, &strError))
-            return true;
-        ShowError(pOwner, QStringLiteral("Could not start \"%1\".\n\n%2").arg(target.strName, strError));
-        return false;
+        for (const QStringList& lstCommand : DesktopEntry::ExpandCommands(target, m_lstFiles)) {
+            if (!StartDetached(lstCommand, target.strWorkDir, &strError))
+                return CannotStart(target, strError, pOwner);
+        }
+        return true;
+    case SendTarget::Kind::Mail: {
+        QStringList lstCommand = target.lstCommand;
+        for (const QString& strFile : m_lstFiles)
+            lstCommand << QStringLiteral("--attach") << strFile;
+        return StartDetached(lstCommand, target.strWorkDir, &strError) ||
+               CannotStart(target, strError, pOwner);
+    }
     }
     return false;
 }

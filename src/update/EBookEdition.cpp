@@ -18,8 +18,18 @@ QString EBookPathFor(const QString& newsFeedFile) {
     return folder + (book == name ? name + QStringLiteral(".epub") : book);
 }
 
+QString EBookOfSameRun(const QString& newsFeedFile) {
+    const QString bookPath = EBookPathFor(newsFeedFile);
+    const QFileInfo book(bookPath);
+    const QFileInfo file(newsFeedFile);
+    // A run writes its book after its last record: an older book is that of an earlier run.
+    if (!book.isFile() || !file.isFile() || book.lastModified() < file.lastModified())
+        return QString();
+    return bookPath;
+}
+
 bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
-                       QString* error) {
+                       QString* error, const std::atomic_bool* stop) {
     const auto fail = [&](const QString& why) {
         if (error)
             *error = why;
@@ -37,6 +47,7 @@ bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, con
         return malformed();
 
     ebook::EBookWriter book(bookPath, runTime);
+    book.SetStopFlag(stop);
     if (reader.SyncFlag())
         book.SetChannelFile(reader.ChannelFile());
     NewsFeedReader::Record record;

@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include <atomic>
+
 // The e-book edition of a news feed file: an EPUB 3 book with one chapter per record and a
 // table of contents that follows the subscriptions of its channel block.
 
@@ -11,11 +13,16 @@
 // one that already ends in ".epub".
 QString EBookPathFor(const QString& newsFeedFile);
 
+// The book that goes along with the news feed file when it is sent: the one beside it, if
+// the run that last wrote the file made it (it is not older than the file); else empty.
+QString EBookOfSameRun(const QString& newsFeedFile);
+
 // Reads the news feed file record by record and writes its book at `bookPath`, dated
 // `runTime`, with dates in the user's locale. The book is replaced whole or not at all:
 // on false nothing at `bookPath` has changed and `error` (when given) says why, for a
 // damaged news feed file with the offset where it breaks ("malformed news feed file:
 // offset 1234: expected ..."). A news feed file without records gives a book with a cover
-// and nothing else; a run that fetched nothing should keep its earlier book instead.
+// and nothing else; a run that fetched nothing should keep its earlier book instead. Once
+// `stop` (when given) is set, the writing gives up soon and the earlier book stays.
 bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
-                       QString* error = nullptr);
+                       QString* error = nullptr, const std::atomic_bool* stop = nullptr);

@@ -1,5 +1,6 @@
 #include "update/UpdateEngine.h"
 
+#include "update/EBookEdition.h"
 #include "update/FeedAddress.h"
 #include "update/FeedCache.h"
 #include "update/FetchLoop.h"
@@ -58,7 +59,7 @@ UpdateEngine::UpdateEngine(UpdateJob job, std::unique_ptr<NewsFeedOutput> output
 }
 
 UpdateEngine::~UpdateEngine() {
-    Cancel();
+    Abandon();
     Wait();
 }
 
@@ -75,6 +76,11 @@ void UpdateEngine::Cancel() {
     std::lock_guard lock(m_mutex);
     m_written.notify_all();
     WakeFetcherLocked();
+}
+
+void UpdateEngine::Abandon() {
+    m_abandoned.store(true);
+    Cancel();
 }
 
 void UpdateEngine::Wait() {
@@ -300,7 +306,9 @@ void UpdateEngine::Coordinate() {
         }
         if (m_outcome.failure != Failure::None)
             break;
-        if (!ok)
+        if (ok)
+            ++m_outcome.writtenFeeds;
+        else
             ++m_outcome.failedFeeds;
         emit feedDone(index, ok, reason);
     }
@@ -309,12 +317,32 @@ void UpdateEngine::Coordinate() {
 
 void UpdateEngine::EndRun() {
     StopFetching();
+    CloseOutput();
+    if (EBookDue())
+        MakeEBook();
+    m_outcome.cancelled = m_cancelled.load();
+    m_done.store(true);
+    emit finished();
+}
+
+void UpdateEngine::CloseOutput() {
     QString closeError;
     if (!m_output->Close(&closeError) && m_outcome.failure == Failure::None) {
         m_outcome.failure = Failure::Write;
         m_outcome.reason = closeError;
     }
-    m_outcome.cancelled = m_cancelled.load();
-    m_done.store(true);
-    emit finished();
+}
+
+bool UpdateEngine::EBookDue() const {
+    // A run that wrote no record keeps the earlier book, so a failed morning never empties
+    // the phone's reading; nor is a book made from a file that could not be written whole.
+    return !m_job.bookPath.isEmpty() && m_outcome.writtenFeeds > 0 && m_outcome.failure == Failure::None &&
+           !m_abandoned.load();
+}
+
+void UpdateEngine::MakeEBook() {
+    emit makingEBook();
+    QString error;
+    if (!WriteEBookEdition(m_strOutputPath, m_job.bookPath, m_job.runTime, &error, &m_abandoned))
+        m_outcome.bookError = error;
 }

@@ -2,6 +2,7 @@
 
 #include "update/CWebAccess.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QStringList>
 
@@ -32,12 +33,17 @@ struct UpdateJob {
     QString tempFolder;
     // Its cache, if any, gives the last good copies to ask servers about.
     CWebAccess::Options webOptions;
+    // Where the e-book edition of the file goes once the file is closed; empty for none.
+    QString bookPath;
+    QDateTime runTime; // dates the book
 };
 
 // One update run: downloads the job's feeds several at once on a thread of its own, all
 // through one FetchLoop, and writes the news feed file on another, record by record in list
 // order, so the file is byte for byte the one a one-at-a-time run writes. It never touches
 // the user interface: everything it has to say goes out through queued signals, in list order.
+// Once the file is closed, the run makes what it makes from it (the e-book edition) before
+// it tells its end.
 class UpdateEngine : public QObject {
     Q_OBJECT
 public:
@@ -48,14 +54,16 @@ public:
     // How the run ended; complete once finished() has been emitted.
     struct Outcome {
         int failedFeeds = 0;
+        int writtenFeeds = 0; // records in the file
         bool cancelled = false;
         Failure failure = Failure::None;
-        QString reason; // the system's words for the failure
+        QString reason;    // the system's words for the failure
+        QString bookError; // why the e-book was not made when it was due; the earlier one stays
     };
 
     // Takes the open, locked output file; the run closes it before it reports the end.
     UpdateEngine(UpdateJob job, std::unique_ptr<NewsFeedOutput> output, QObject* parent = nullptr);
-    // Cancels the run and waits until the file is closed.
+    // Abandons the run and waits until the file is closed.
     ~UpdateEngine() override;
 
     UpdateEngine(const UpdateEngine&) = delete;
@@ -67,7 +75,11 @@ public:
     void Start();
     // Stops the run without letting the downloads in flight finish. Returns at once;
     // finished() follows once the file ends after its last complete record and is closed.
+    // A cancelled run still makes the e-book of the records it wrote.
     void Cancel();
+    // Cancels the run and drops what is still to be made from the file, an e-book under
+    // way included: the earlier e-book stays. For a run that nobody waits for any more.
+    void Abandon();
     // Blocks until the run has ended and its file is closed.
     void Wait();
     bool IsRunning() const { return m_coordinator.joinable() && !m_done.load(); }
@@ -77,6 +89,8 @@ public:
 signals:
     // One per feed, in list order: its record is in the file (ok) or it failed, and why.
     void feedDone(int index, bool ok, const QString& reason);
+    // The file is closed and its e-book is being made; finished() follows when it is done.
+    void makingEBook();
     // The run has ended and the file is closed; see GetOutcome().
     void finished();
 
@@ -94,8 +108,12 @@ private:
 
     void Coordinate();
     // The one place for what follows the last record (or a stop), before the end is told:
-    // the downloads are stopped and their files gone, the news feed file is closed.
+    // the downloads are stopped and their files gone, the news feed file is closed, and
+    // what is made from the file is made.
     void EndRun();
+    void CloseOutput();
+    bool EBookDue() const;
+    void MakeEBook();
     void Fetch();
     int NextRunnable() const;
     bool LookAheadFullLocked() const;
@@ -131,6 +149,7 @@ private:
     std::vector<QString> m_freeTempFiles;
     std::atomic_bool m_stop{false};
     std::atomic_bool m_cancelled{false};
+    std::atomic_bool m_abandoned{false};
     std::atomic_bool m_done{false};
 
     std::thread m_fetcher;

@@ -4,6 +4,7 @@
 
 #include "shell/SendToMenu.h"
 #include "update/AppPaths.h"
+#include "update/EBookEdition.h"
 #include "update/ui/UpdateController.h"
 
 #include <QDesktopServices>
@@ -87,7 +88,9 @@ void CPellavoView::OnSendTo() {
 }
 
 void CPellavoView::SendTo(QWidget* owner, const QPoint& pos) {
-    SendToMenu().Run(FeedFile(), owner, pos);
+    const QString feedFile = FeedFile();
+    const QString book = EBookOfSameRun(feedFile);
+    SendToMenu().Run(feedFile, owner, pos, book.isEmpty() ? QStringList() : QStringList{book});
 }
 
 void CPellavoView::OnHelpContents() {

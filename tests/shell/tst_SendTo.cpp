@@ -299,27 +299,39 @@ private slots:
 
     void fieldCodes_data() {
         QTest::addColumn<QStringList>("command");
-        QTest::addColumn<QStringList>("expanded");
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QList<QStringList>>("expanded");
         const QString f = QStringLiteral("/tmp/a b/news.nff");
-        QTest::newRow("file codes") << QStringList{"p", "%f", "%F", "%u", "%U"}
-                                    << QStringList{"p", f, f, f, f};
-        QTest::newRow("inline") << QStringList{"p", "--file=%f"} << QStringList{"p", "--file=" + f};
-        QTest::newRow("percent") << QStringList{"p", "100%%", "%%f"} << QStringList{"p", "100%", "%f"};
+        const QString e = QStringLiteral("/tmp/a b/news.epub");
+        QTest::newRow("file codes") << QStringList{"p", "%f", "%F", "%u", "%U"} << QStringList{f}
+                                    << QList<QStringList>{{"p", f, f, f, f}};
+        QTest::newRow("inline") << QStringList{"p", "--file=%f"} << QStringList{f}
+                                << QList<QStringList>{{"p", "--file=" + f}};
+        QTest::newRow("percent") << QStringList{"p", "100%%", "%%f"} << QStringList{f}
+                                 << QList<QStringList>{{"p", "100%", "%f"}};
         QTest::newRow("icon, name, entry")
-            << QStringList{"p", "%i", "%c", "%k"} << QStringList{"p", "--icon", "ico", "Phone", "/e.desktop"};
-        QTest::newRow("deprecated dropped")
-            << QStringList{"p", "%d", "%m", "x%vy", "%f"} << QStringList{"p", "xy", f};
+            << QStringList{"p", "%i", "%c", "%k"} << QStringList{f}
+            << QList<QStringList>{{"p", "--icon", "ico", "Phone", "/e.desktop"}};
+        QTest::newRow("deprecated dropped") << QStringList{"p", "%d", "%m", "x%vy", "%f"} << QStringList{f}
+                                            << QList<QStringList>{{"p", "xy", f}};
+        QTest::newRow("a list takes both files")
+            << QStringList{"p", "-a", "%F"} << QStringList{f, e} << QList<QStringList>{{"p", "-a", f, e}};
+        QTest::newRow("one run per file") << QStringList{"p", "--to=%u"} << QStringList{f, e}
+                                          << QList<QStringList>{{"p", "--to=" + f}, {"p", "--to=" + e}};
+        QTest::newRow("no file code, one run")
+            << QStringList{"p", "%%f"} << QStringList{f, e} << QList<QStringList>{{"p", "%f"}};
     }
     void fieldCodes() {
         QFETCH(QStringList, command);
-        QFETCH(QStringList, expanded);
+        QFETCH(QStringList, files);
+        QFETCH(QList<QStringList>, expanded);
         SendTarget target;
         target.kind = SendTarget::Kind::Run;
         target.strName = QStringLiteral("Phone");
         target.strIcon = QStringLiteral("ico");
         target.strEntryFile = QStringLiteral("/e.desktop");
         target.lstCommand = command;
-        QCOMPARE(DesktopEntry::ExpandCommand(target, QStringLiteral("/tmp/a b/news.nff")), expanded);
+        QCOMPARE(DesktopEntry::ExpandCommands(target, files), expanded);
     }
 
     void targetsInMenuOrder() {
@@ -360,9 +372,10 @@ private slots:
         QCOMPARE(targets[0].strIcon, QStringLiteral("drive-removable-media"));
         QCOMPARE(targets[1].strIcon, QStringLiteral("phone"));
         QCOMPARE(targets[4].strIcon, QStringLiteral("phone"));
-        QCOMPARE(targets[5].lstCommand, (QStringList{Path("bin/xdg-email"), "--attach", "%f"}));
+        QCOMPARE(targets[5].kind, SendTarget::Kind::Mail);
+        QCOMPARE(targets[5].lstCommand, QStringList{Path("bin/xdg-email")});
         // An entry without an Icon key gives %i nothing to expand to.
-        QCOMPARE(DesktopEntry::ExpandCommand(targets[3], "/n.nff"), (QStringList{"true", "/n.nff"}));
+        QCOMPARE(DesktopEntry::ExpandCommand(targets[3], {"/n.nff"}), (QStringList{"true", "/n.nff"}));
 
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
         const QStringList german = Names(AllTargets());
@@ -515,13 +528,17 @@ private slots:
         bus.registerObject("/modules/kdeconnect/devices/id_1/share", &share, QDBusConnection::ExportAllSlots);
         QVERIFY(bus.registerService(QStringLiteral("org.kde.kdeconnect")));
         const auto pOffered = ChooseFromMenu(QStringLiteral("My Phone (KDE Connect)"));
-        const bool bSent = RunSendTo();
+        const QString strBook = Path(QStringLiteral("my docs/news.epub"));
+        WriteFile(strBook, "PK book");
+        AllTargets();
+        const bool bSent = m_pSendTo->Run(m_strFeedFile, m_pOwner.get(), {0, 70}, {strBook});
         QDBusConnection::disconnectFromBus(QStringLiteral("kdeconnect"));
         daemonThread.quit();
         daemonThread.wait();
         QCOMPARE(*pOffered, (QStringList{"My Phone (KDE Connect)", "Folder..."}));
         QVERIFY(bSent);
-        QCOMPARE(share.lstShared, QStringList{QUrl::fromLocalFile(m_strFeedFile).toString()});
+        QCOMPARE(share.lstShared, (QStringList{QUrl::fromLocalFile(m_strFeedFile).toString(),
+                                               QUrl::fromLocalFile(strBook).toString()}));
     }
 
     void programThatCannotStartIsReported() {
@@ -649,6 +666,51 @@ private slots:
         QVERIFY2(nEndedMs >= 0 && nEndedMs < 1000, qPrintable(QString::number(nEndedMs)));
         QCOMPARE(readFile(strFolder + "/news.nff"), QByteArray("yesterday's news"));
         QCOMPARE(QDir(strFolder).entryList(QDir::Files | QDir::Hidden), QStringList{"news.nff"});
+    }
+
+    // The e-book of the same run goes along with the news feed file to every kind of target.
+    void bookGoesAlong_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<QString>("received");
+        QTest::newRow("volume") << int(SendTarget::Kind::Copy) << QStringList() << QString();
+        QTest::newRow("mail") << int(SendTarget::Kind::Mail) << QStringList() << "--attach\nF\n--attach\nB\n";
+        QTest::newRow("entry with %F") << int(SendTarget::Kind::Run) << QStringList{"%F"} << "F\nB\n";
+        QTest::newRow("entry with %f, one run each")
+            << int(SendTarget::Kind::Run) << QStringList{"%f"} << "F\nB\n";
+    }
+    void bookGoesAlong() {
+        QFETCH(int, kind);
+        QFETCH(QStringList, command);
+        QFETCH(QString, received);
+        const QString strBook = Path(QStringLiteral("my docs/news.epub"));
+        WriteFile(strBook, "PK book");
+        // Records each run's arguments, one a line.
+        const QString strScript = Path(QStringLiteral("bin/append"));
+        WriteFile(strScript, "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" + m_strOut.toUtf8() + "'\n", true);
+        SendTarget target;
+        target.kind = SendTarget::Kind(kind);
+        target.strName = QStringLiteral("Target");
+        target.strFolder = Path(QStringLiteral("stick"));
+        QDir().mkpath(target.strFolder);
+        target.lstCommand = QStringList{strScript} + command;
+        m_pSendTo->SetTargetPath(m_strFeedFile, {strBook});
+        QVERIFY(m_pSendTo->SendTo(target, m_pOwner.get()));
+        if (received.isEmpty()) {
+            QCOMPARE(readFile(Path("stick/news.nff")), readFile(m_strFeedFile));
+            QCOMPARE(readFile(Path("stick/news.epub")), QByteArray("PK book"));
+            QCOMPARE(QDir(Path("stick")).entryList(QDir::Files | QDir::Hidden),
+                     (QStringList{"news.epub", "news.nff"}));
+            return;
+        }
+        // Two runs may write in either order.
+        const auto sorted = [](const QString& strLines) {
+            QStringList lst = strLines.split(u'\n');
+            lst.sort();
+            return lst;
+        };
+        const QString expected = received.replace("F", m_strFeedFile).replace("B", strBook);
+        QTRY_COMPARE(sorted(QString::fromUtf8(readFile(m_strOut))), sorted(expected));
     }
 
     void folderChoiceCopiesThere() {

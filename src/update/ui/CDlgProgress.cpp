@@ -23,6 +23,7 @@ namespace {
 const QString kFinished = QStringLiteral("Finished.");
 const QString kFinishedFailed =
     QStringLiteral("Finished. Failed to get one or more feeds, which will not be updated on your phone.");
+const QString kMakingEBook = QStringLiteral("Making the e-book...");
 } // namespace
 
 CDlgProgress::CDlgProgress(const QStringList* pUrlList, UpdateEngine* pEngine, QWidget* parent)
@@ -94,12 +95,21 @@ CDlgProgress::CDlgProgress(const QStringList* pUrlList, UpdateEngine* pEngine, Q
     m_btnCancel->setDefault(true);
 
     connect(m_pEngine, &UpdateEngine::feedDone, this, &CDlgProgress::OnFeedDone);
+    connect(m_pEngine, &UpdateEngine::makingEBook, this, &CDlgProgress::OnMakingEBook);
     connect(m_pEngine, &UpdateEngine::finished, this, &CDlgProgress::OnEngineFinished);
 }
 
 QString CDlgProgress::FailureText(const QString& url) {
     return QStringLiteral("Failed to download %1, please check the URL and the Internet connection.")
         .arg(url);
+}
+
+QString CDlgProgress::EBookFailureText(const QString& bookPath, const QString& reason) {
+    const QString path = QDir::toNativeSeparators(bookPath);
+    // The writer's reasons often begin with the book's path; once is enough.
+    const QString prefix = path + QStringLiteral(": ");
+    return QStringLiteral("Failed to write the e-book %1: %2")
+        .arg(path, reason.startsWith(prefix) ? reason.mid(prefix.size()) : reason);
 }
 
 QString CDlgProgress::FailedFeedsText() const {
@@ -132,6 +142,15 @@ void CDlgProgress::OnFeedDone(int index, bool ok, const QString& reason) {
     Present();
 }
 
+void CDlgProgress::OnMakingEBook() {
+    m_bMakingEBook = true;
+    // A cancelled run still makes the book of what it wrote: say why the dialog stays.
+    if (m_bClosing)
+        SetStatus(kMakingEBook);
+    else
+        Present();
+}
+
 void CDlgProgress::OnEngineFinished() {
     m_bEngineDone = true;
     if (m_bClosing) {
@@ -156,8 +175,12 @@ void CDlgProgress::Present() {
         }
         Advance();
     }
-    if (!m_pBox && m_pending.empty() && m_bEngineDone && !m_bFinished && !m_bClosing)
+    if (m_pBox || !m_pending.empty() || m_bFinished || m_bClosing)
+        return;
+    if (m_bEngineDone)
         Finish();
+    else if (m_bMakingEBook)
+        SetStatus(kMakingEBook);
 }
 
 void CDlgProgress::Advance() {
@@ -210,6 +233,8 @@ void CDlgProgress::Finish() {
     if (outcome.failure == UpdateEngine::Failure::Write)
         ShowBox(QStringLiteral("Failed to write %1: %2\nThe update was stopped.")
                     .arg(QDir::toNativeSeparators(m_pEngine->OutputPath()), outcome.reason));
+    else if (!outcome.bookError.isEmpty())
+        ShowBox(EBookFailureText(m_pEngine->Job().bookPath, outcome.bookError));
 }
 
 void CDlgProgress::ShowFailedFeeds() {

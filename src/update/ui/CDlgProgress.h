@@ -21,7 +21,9 @@ class QTreeWidget;
 // order, and a failed feed's "Error" box, with the reason beneath, comes when its turn comes.
 // While that box is up the story waits for it, the downloads behind it go on, and this
 // dialog stays usable. A run that ends with failures lists them all (title, address and
-// reason) in the dialog, ready to be copied.
+// reason) in the dialog, ready to be copied. When the run makes an e-book, the status line
+// says so once the feeds are told, and a book that could not be made gets its "Error" box
+// after the end text.
 class CDlgProgress : public QDialog {
     Q_OBJECT
 public:
@@ -36,6 +38,7 @@ public:
     void reject() override;
 
     static QString FailureText(const QString& url);
+    static QString EBookFailureText(const QString& bookPath, const QString& reason);
     // The failed feeds, one line each: title, address and reason, separated by tabs.
     QString FailedFeedsText() const;
 
@@ -57,6 +60,7 @@ protected:
 
 private:
     void OnFeedDone(int index, bool ok, const QString& reason);
+    void OnMakingEBook();
     void OnEngineFinished();
     void Present();
     void Advance();
@@ -77,6 +81,7 @@ private:
     int m_nPresented = 0;
     bool m_bStarted = false;
     bool m_bFailed = false;
+    bool m_bMakingEBook = false;
     bool m_bEngineDone = false;
     bool m_bFinished = false;
     bool m_bClosing = false;

@@ -2,6 +2,7 @@
 
 #include "shell/WarningBox.h"
 #include "update/AppPaths.h"
+#include "update/EBookEdition.h"
 #include "update/FeedCache.h"
 #include "update/NewsFeedOutput.h"
 #include "update/Settings.h"
@@ -17,7 +18,7 @@ const QString kScheduledAgent = QStringLiteral("RSS Reader");
 } // namespace
 
 UpdateController::UpdateController(Settings& settings, const Clock& clock, QObject* parent)
-    : QObject(parent), m_settings(settings), m_check(clock) {
+    : QObject(parent), m_settings(settings), m_clock(clock), m_check(clock) {
     const QString cacheFolder = AppPaths::FeedCacheFolder();
     if (!cacheFolder.isEmpty())
         m_pCache = std::make_shared<FeedCache>(cacheFolder);
@@ -38,6 +39,7 @@ void UpdateController::Attach(Sources sources, QWidget* dialogParent) {
 
 void UpdateController::LoadSettings() {
     m_strFeedFile = m_settings.FeedFile();
+    m_bEBook = m_settings.EBook();
     m_nInterval = m_settings.Interval();
     m_nHour = m_settings.Hour();
     m_nMinute = m_settings.Minute();
@@ -48,7 +50,7 @@ void UpdateController::StartTimer() {
     m_nUpdateTimer.start();
 }
 
-UpdateJob UpdateController::MakeJob(const QStringList& urls, const QString& agentName,
+UpdateJob UpdateController::MakeJob(const QStringList& urls, const QString& path, const QString& agentName,
                                     const QString& tempFolder) const {
     UpdateJob job;
     job.urls = urls;
@@ -57,6 +59,9 @@ UpdateJob UpdateController::MakeJob(const QStringList& urls, const QString& agen
     job.channelFile = m_sources.channelFile ? m_sources.channelFile() : AppPaths::ChannelFile();
     job.tempFolder = tempFolder;
     job.webOptions.cache = m_pCache;
+    if (m_bEBook)
+        job.bookPath = EBookPathFor(path);
+    job.runTime = m_clock.LocalNow();
     return job;
 }
 
@@ -97,7 +102,8 @@ int UpdateController::RunUpdate(const QStringList& urls, const QString& path) {
                        m_pDialogParent);
         return -1;
     }
-    m_pManual = std::make_unique<UpdateEngine>(MakeJob(urls, kManualAgent, tempFolder), std::move(output));
+    m_pManual =
+        std::make_unique<UpdateEngine>(MakeJob(urls, path, kManualAgent, tempFolder), std::move(output));
     m_pProgress = new CDlgProgress(&m_pManual->Job().urls, m_pManual.get(), m_pDialogParent);
     m_pProgress->m_titleOf = m_sources.titleOf;
     connect(m_pProgress, &QDialog::finished, this, &UpdateController::OnManualRunClosed);
@@ -107,6 +113,10 @@ int UpdateController::RunUpdate(const QStringList& urls, const QString& path) {
 }
 
 void UpdateController::OnManualRunClosed() {
+    // A dialog that finished has told the e-book's failure itself; a cancelled one has not.
+    const bool told = m_pProgress && m_pProgress->IsFinished();
+    const QString bookError = m_pManual ? m_pManual->GetOutcome().bookError : QString();
+    const QString bookPath = m_pManual ? m_pManual->Job().bookPath : QString();
     if (m_pProgress)
         m_pProgress->deleteLater();
     m_pProgress = nullptr;
@@ -115,12 +125,15 @@ void UpdateController::OnManualRunClosed() {
         m_pManual.release()->deleteLater();
     m_bUpdating.store(false);
     emit runFinished(true);
+    if (!told && !bookError.isEmpty())
+        ShowWarningBox(QStringLiteral("Error"), CDlgProgress::EBookFailureText(bookPath, bookError),
+                       m_pDialogParent);
 }
 
 void UpdateController::OnOptions() {
     CDlgOptions dialog(m_pDialogParent);
     dialog.m_strFeedFile = m_strFeedFile;
-    dialog.m_bEBook = m_settings.EBook();
+    dialog.m_bEBook = m_bEBook;
     dialog.m_nHour = m_nHour;
     dialog.m_nMinute = m_nMinute;
     dialog.m_nIntervalChoice = Schedule::IntervalToChoice(m_nInterval);
@@ -132,8 +145,9 @@ void UpdateController::OnOptions() {
         m_nHour = dialog.m_nHour;
         m_nMinute = dialog.m_nMinute;
     }
+    m_bEBook = dialog.m_bEBook;
     m_settings.SetFeedFile(m_strFeedFile);
-    m_settings.SetEBook(dialog.m_bEBook);
+    m_settings.SetEBook(m_bEBook);
     m_settings.SetSchedule(m_nInterval, m_nHour, m_nMinute);
     m_settings.Sync();
 }
@@ -156,8 +170,8 @@ bool UpdateController::StartScheduledRun() {
         m_bUpdating.store(false);
         return false;
     }
-    m_pScheduled =
-        std::make_unique<UpdateEngine>(MakeJob(urls, kScheduledAgent, tempFolder), std::move(output));
+    m_pScheduled = std::make_unique<UpdateEngine>(MakeJob(urls, m_strFeedFile, kScheduledAgent, tempFolder),
+                                                  std::move(output));
     UpdateEngine* engine = m_pScheduled.get();
     // The engine is the context: abandoning it drops whatever it had still queued for us.
     connect(engine, &UpdateEngine::finished, engine, [this] {
@@ -172,7 +186,8 @@ bool UpdateController::StartScheduledRun() {
 void UpdateController::AbandonScheduledRun() {
     if (!m_pScheduled)
         return;
-    m_pScheduled->Cancel();
+    // The manual run that follows, or the exit, makes its own book: this one's is dropped.
+    m_pScheduled->Abandon();
     m_pScheduled->Wait();
     m_pScheduled.reset();
     m_bUpdating.store(false);

@@ -42,7 +42,8 @@ public:
     // the dialogs and boxes (null: none).
     void Attach(Sources sources, QWidget* dialogParent);
 
-    // Reads the output path and the schedule (once, when the view first initialises).
+    // Reads the output path, the e-book switch and the schedule (once, when the view first
+    // initialises).
     void LoadSettings();
     // Starts the one-second schedule timer; it runs until the controller goes.
     void StartTimer();
@@ -65,6 +66,8 @@ public:
     void AbandonScheduledRun();
 
     QString FeedFile() const { return m_strFeedFile; }
+    // Whether every run also makes the e-book edition beside the news feed file.
+    bool EBook() const { return m_bEBook; }
     int Interval() const { return m_nInterval; }
     int Hour() const { return m_nHour; }
     int Minute() const { return m_nMinute; }
@@ -82,16 +85,19 @@ signals:
     void runFinished(bool manual);
 
 private:
-    UpdateJob MakeJob(const QStringList& urls, const QString& agentName, const QString& tempFolder) const;
+    UpdateJob MakeJob(const QStringList& urls, const QString& path, const QString& agentName,
+                      const QString& tempFolder) const;
     void OnManualRunClosed();
 
     Settings& m_settings;
+    const Clock& m_clock;
     Sources m_sources;
     QWidget* m_pDialogParent = nullptr;
     ScheduleCheck m_check;
     std::shared_ptr<FeedCache> m_pCache;
 
     QString m_strFeedFile;
+    bool m_bEBook = false;
     int m_nInterval = 1;
     int m_nHour = 6;
     int m_nMinute = 0;
