@@ -709,8 +709,11 @@ private slots:
             lst.sort();
             return lst;
         };
-        const QString expected = received.replace("F", m_strFeedFile).replace("B", strBook);
-        QTRY_COMPARE(sorted(QString::fromUtf8(readFile(m_strOut))), sorted(expected));
+        // Line by line, so that a temporary folder's name holding an F or a B stays as it is.
+        QStringList expected = received.split(u'\n');
+        for (QString& line : expected)
+            line = line == u"F" ? m_strFeedFile : line == u"B" ? strBook : line;
+        QTRY_COMPARE(sorted(QString::fromUtf8(readFile(m_strOut))), sorted(expected.join(u'\n')));
     }
 
     void folderChoiceCopiesThere() {

@@ -166,8 +166,8 @@ void TestTrayIcon::hostActivationOpens() {
         connect(&program, &QProcess::readyReadStandardOutput,
                 [&] { output += program.readAllStandardOutput(); });
         program.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tray_probe"));
-        QTRY_VERIFY_WITH_TIMEOUT(output.contains("STATUS-NOTIFIER\n"), 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(watcher.m_lstItems.size(), 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(output.contains("STATUS-NOTIFIER\n"), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.m_lstItems.size(), 1, 30000);
         QVERIFY(!output.contains("OPENED"));
 
         QDBusMessage activate = QDBusMessage::createMethodCall(

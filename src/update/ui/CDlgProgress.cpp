@@ -14,8 +14,10 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace {
 const QString kFinished = QStringLiteral("Finished.");
@@ -218,7 +220,20 @@ void CDlgProgress::ShowBox(const QString& text, const QString& reason) {
         Present();
     });
     m_pBox = box;
+    ShowWhenDialogIsUp(box);
+}
+
+// A box mapped before the window manager has put the dialog itself on screen is not
+// stacked over it (the first feed can fail within milliseconds), and Return would then
+// press the dialog's Cancel: the box waits until the dialog is up.
+void CDlgProgress::ShowWhenDialogIsUp(QMessageBox* box) {
+    if (!windowHandle() || !windowHandle()->isExposed()) {
+        QTimer::singleShot(20, box, [this, box] { ShowWhenDialogIsUp(box); });
+        return;
+    }
     box->show();
+    box->raise();
+    box->activateWindow();
 }
 
 void CDlgProgress::Finish() {

@@ -69,6 +69,7 @@ private:
     void Finish();
     void SetStatus(const QString& text);
     void ShowBox(const QString& text, const QString& reason = QString());
+    void ShowWhenDialogIsUp(QMessageBox* box);
     void ShowFailedFeeds();
     QString TitleOf(const QString& url) const { return m_titleOf ? m_titleOf(url) : QString(); }
 
