@@ -134,13 +134,19 @@ bool EBookWriter::Fail(const QString& why) {
     return false;
 }
 
-bool EBookWriter::AddRecord(const QString& url, const QByteArray& document) {
+bool EBookWriter::CanGoOn() {
     if (m_failed)
         return false;
     if (Stopped())
         return Fail(QStringLiteral("%1: stopped").arg(m_bookPath));
     if (m_finished)
         return Fail(QStringLiteral("%1: the book is already written").arg(m_bookPath));
+    return true;
+}
+
+bool EBookWriter::AddRecord(const QString& url, const QByteArray& document) {
+    if (!CanGoOn())
+        return false;
     if (!m_spool) {
         m_spool =
             std::make_unique<QTemporaryFile>(QDir::temp().filePath(QStringLiteral("pellavo-ebook-XXXXXX")));
@@ -461,12 +467,8 @@ QByteArray EBookWriter::PackageDocument(const QByteArray& language) const {
 }
 
 bool EBookWriter::Finish() {
-    if (m_failed)
+    if (!CanGoOn())
         return false;
-    if (Stopped())
-        return Fail(QStringLiteral("%1: stopped").arg(m_bookPath));
-    if (m_finished)
-        return Fail(QStringLiteral("%1: the book is already written").arg(m_bookPath));
     if (m_spool && !PlacePictures())
         return false;
     if (m_spool && !m_spool->flush())

@@ -103,6 +103,8 @@ private:
     void AppendContentsEntry(QByteArray& out, int chapter) const;
     QByteArray CoverDocument() const;
     QByteArray PackageDocument(const QByteArray& language) const;
+    // False once the writer has failed, been stopped or finished, saying why where it is new.
+    bool CanGoOn();
     bool Fail(const QString& why);
     bool Stopped() const { return m_stop && m_stop->load(); }
     QByteArray PictureMark(const ImageInfo& image);
