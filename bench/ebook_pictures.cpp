@@ -6,7 +6,7 @@
 #include "TestHttpServer.h"
 #include "benchsupport.h"
 #include "testsupport.h"
-#include "update/AppPaths.h"
+#include "base/AppPaths.h"
 #include "update/FeedCache.h"
 #include "update/NewsFeedOutput.h"
 #include "update/UpdateEngine.h"

@@ -1,6 +1,6 @@
 #include "updatebench.h"
 
-#include "update/AppPaths.h"
+#include "base/AppPaths.h"
 #include "update/NewsFeedOutput.h"
 #include "update/UpdateEngine.h"
 

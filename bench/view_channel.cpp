@@ -5,7 +5,7 @@
 #include "model/PellavoDoc.h"
 #include "opmlbaselines.h"
 #include "testsupport.h"
-#include "update/AppPaths.h"
+#include "base/AppPaths.h"
 #include "view/CPellavoView.h"
 
 #include <QApplication>

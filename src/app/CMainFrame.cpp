@@ -3,7 +3,7 @@
 #include "shell/BCMenu.h"
 #include "shell/CTaskBar.h"
 #include "shell/CTrayIcon.h"
-#include "update/Settings.h"
+#include "base/Settings.h"
 #include "view/CPellavoView.h"
 #include "view/Commands.h"
 

@@ -6,7 +6,7 @@
 #include "shell/CAboutDlg.h"
 #include "shell/CDlgSplash.h"
 #include "update/Schedule.h"
-#include "update/Settings.h"
+#include "base/Settings.h"
 #include "update/ui/UpdateController.h"
 #include "view/CPellavoView.h"
 

@@ -1,4 +1,4 @@
-#include "update/FeedAddress.h"
+#include "base/FeedAddress.h"
 
 namespace {
 
@@ -53,6 +53,11 @@ QByteArray RequestUrl(const QString& url) {
     if (split.host.isEmpty())
         return QByteArray();
     return split.scheme.toLatin1() + "://" + split.host.toUtf8() + '/' + EncodeObject(split.object);
+}
+
+QUrl DocumentUrl(const QString& url) {
+    const QByteArray wire = RequestUrl(url);
+    return wire.isEmpty() ? QUrl() : QUrl::fromEncoded(wire, QUrl::TolerantMode);
 }
 
 QByteArray CacheKey(const QString& url) {

@@ -2,10 +2,11 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QUrl>
 
 // How a feed address from the subscriptions is understood, in one place: what goes out on
-// the wire, what the feed cache files a document under, and which server the limit per
-// host counts it against.
+// the wire, what the e-book resolves the feed's links against, what the feed cache files a
+// document under, and which server the limit per host counts it against.
 namespace FeedAddress {
 
 // "http://" and "https://" in any letter case, "feed://" (http), "feed:http://",
@@ -21,6 +22,10 @@ SplitAddress SplitUrl(const QString& url);
 // The address as libcurl gets it, or an empty array when it has no host. Blanks and
 // non-ASCII characters in the object are percent-encoded, as libcurl refuses them raw.
 QByteArray RequestUrl(const QString& url);
+
+// The document the address is fetched as, for resolving the feed's relative links; an
+// empty address when it has no host.
+QUrl DocumentUrl(const QString& url);
 
 // The address as it goes out on the wire without what follows a '#', which the client
 // never sends: addresses that differ only there are one document.

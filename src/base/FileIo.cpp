@@ -1,4 +1,4 @@
-#include "update/FileIo.h"
+#include "base/FileIo.h"
 
 #include <cerrno>
 #include <unistd.h>

@@ -1,6 +1,6 @@
-#include "update/Settings.h"
+#include "base/Settings.h"
 
-#include "update/AppPaths.h"
+#include "base/AppPaths.h"
 
 namespace {
 const char* const kOrganization = "Local AppWizard-Generated Applications";

@@ -1,15 +1,104 @@
-#include "ebook/XmlText.h"
+#include "base/XmlText.h"
 
-namespace ebook {
+#include <algorithm>
+#include <array>
+#include <cstring>
 
 namespace {
 
-bool IsXmlChar(int c) {
-    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
-           (c >= 0x10000 && c <= 0x10FFFF);
+// What the escaping does with each byte: copy it, replace or drop it (an ASCII byte that
+// needs an entity or that XML forbids), or check the UTF-8 sequence it starts.
+enum ByteClass : unsigned char { Copy, Ascii, Lead };
+
+constexpr std::array<ByteClass, 256> MakeByteClasses(XmlEscaping how) {
+    std::array<ByteClass, 256> classes{};
+    for (int c = 0; c < 256; ++c)
+        classes[c] = c < 0x20 ? Ascii : c < 0x80 ? Copy : Lead;
+    for (char c : {'&', '"', '<', '>'})
+        classes[static_cast<unsigned char>(c)] = Ascii;
+    if (how == XmlEscaping::Text) {
+        for (char c : {'\t', '\n', '\r'})
+            classes[static_cast<unsigned char>(c)] = Copy;
+    } else {
+        classes['\''] = Ascii;
+    }
+    return classes;
+}
+constexpr std::array<ByteClass, 256> kTextClasses = MakeByteClasses(XmlEscaping::Text);
+constexpr std::array<ByteClass, 256> kExactClasses = MakeByteClasses(XmlEscaping::ExactAttribute);
+
+std::string_view AsciiReplacement(unsigned char c) {
+    switch (c) {
+    case '&':
+        return "&amp;";
+    case '"':
+        return "&quot;";
+    case '\'':
+        return "&apos;";
+    case '<':
+        return "&lt;";
+    case '>':
+        return "&gt;";
+    case '\t':
+        return "&#9;";
+    case '\n':
+        return "&#10;";
+    case '\r':
+        return "&#13;";
+    default:
+        // The other control characters cannot appear in XML 1.0 at all, not even as references.
+        return "";
+    }
+}
+
+// Walks `utf8` and hands `put` the runs to copy and the replacements between them.
+template <typename Put> void Escape(std::string_view utf8, XmlEscaping how, Put put) {
+    const std::array<ByteClass, 256>& classes = how == XmlEscaping::Text ? kTextClasses : kExactClasses;
+    const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
+    const size_t size = utf8.size();
+    size_t run = 0;
+    for (size_t i = 0; i < size;) {
+        const ByteClass byteClass = classes[s[i]];
+        if (byteClass == Copy) {
+            ++i;
+            continue;
+        }
+        int length = 1;
+        std::string_view replacement = ""; // the non-characters are dropped
+        if (byteClass == Ascii) {
+            replacement = AsciiReplacement(s[i]);
+        } else {
+            const int codePoint = DecodeUtf8(QByteArrayView(utf8.data(), qsizetype(size)), qsizetype(i), length);
+            if (codePoint < 0) {
+                replacement = "\xEF\xBF\xBD";
+            } else if (codePoint != 0xFFFE && codePoint != 0xFFFF) {
+                i += size_t(length);
+                continue;
+            }
+        }
+        put(std::string_view(utf8.data() + run, i - run));
+        put(replacement);
+        i += size_t(length);
+        run = i;
+    }
+    put(std::string_view(utf8.data() + run, size - run));
 }
 
 } // namespace
+
+void AppendXmlEscaped(QByteArray& out, QByteArrayView utf8, XmlEscaping how) {
+    out.reserve(out.size() + utf8.size() + utf8.size() / 8);
+    Escape(std::string_view(utf8.data(), size_t(utf8.size())), how,
+           [&out](std::string_view part) { out.append(part.data(), qsizetype(part.size())); });
+}
+
+char* EscapeXmlInto(char* out, std::string_view utf8, XmlEscaping how) {
+    Escape(utf8, how, [&out](std::string_view part) {
+        std::memcpy(out, part.data(), part.size());
+        out += part.size();
+    });
+    return out;
+}
 
 int DecodeUtf8(QByteArrayView utf8, qsizetype at, int& length) {
     const auto byte = [&](qsizetype i) { return i < utf8.size() ? uchar(utf8[i]) : 0u; };
@@ -55,50 +144,155 @@ void AppendUtf8(QByteArray& out, char32_t c) {
     }
 }
 
-void AppendXmlEscaped(QByteArray& out, QByteArrayView utf8) {
-    out.reserve(out.size() + utf8.size() + utf8.size() / 8);
-    qsizetype plain = 0; // start of the bytes that go out as they are
-    const auto flush = [&](qsizetype to) { out.append(utf8.data() + plain, to - plain); };
-    for (qsizetype i = 0; i < utf8.size();) {
-        const char c = utf8[i];
-        const char* entity = nullptr;
-        switch (c) {
-        case '&':
-            entity = "&amp;";
-            break;
-        case '<':
-            entity = "&lt;";
-            break;
-        case '>':
-            entity = "&gt;";
-            break;
-        case '"':
-            entity = "&quot;";
-            break;
-        default:
-            break;
+namespace {
+
+// Reads the XML as a sequence of code units: bytes, or 16-bit units of UTF-16.
+class UnitView {
+public:
+    explicit UnitView(const QByteArray& bytes) : m_bytes(bytes) {
+        const auto byte = [&](qsizetype i) { return i < bytes.size() ? uchar(bytes[i]) : 0x100; };
+        if ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == '<' && byte(1) == 0))
+            m_width = 2, m_bigEndian = false;
+        else if ((byte(0) == 0xFE && byte(1) == 0xFF) || (byte(0) == 0 && byte(1) == '<'))
+            m_width = 2, m_bigEndian = true;
+    }
+    qsizetype Count() const { return m_bytes.size() / m_width; }
+    uint At(qsizetype i) const {
+        if (m_width == 1)
+            return uchar(m_bytes[i]);
+        const uint first = uchar(m_bytes[2 * i]), second = uchar(m_bytes[2 * i + 1]);
+        return m_bigEndian ? first << 8 | second : second << 8 | first;
+    }
+    bool HasAt(qsizetype i, std::string_view ascii) const {
+        if (i + qsizetype(ascii.size()) > Count())
+            return false;
+        for (const char c : ascii) {
+            if (At(i++) != uchar(c))
+                return false;
         }
-        if (entity) {
-            flush(i);
-            out.append(entity);
-            plain = ++i;
-            continue;
+        return true;
+    }
+    // Where `ascii` next starts at or after `from`, or Count().
+    qsizetype Find(std::string_view ascii, qsizetype from) const {
+        for (qsizetype i = from; i < Count(); ++i) {
+            if (HasAt(i, ascii))
+                return i;
         }
-        if (uchar(c) >= 0x20 && uchar(c) < 0x80) {
+        return Count();
+    }
+    void Append(QByteArray& out, QByteArrayView ascii) const {
+        if (m_width == 1) {
+            out.append(ascii);
+            return;
+        }
+        for (const char c : ascii) {
+            if (m_bigEndian)
+                out.append('\0').append(c);
+            else
+                out.append(c).append('\0');
+        }
+    }
+    QByteArrayView Bytes(qsizetype from, qsizetype to) const {
+        return QByteArrayView(m_bytes).sliced(from * m_width, (to - from) * m_width);
+    }
+    qsizetype Width() const { return m_width; }
+
+private:
+    const QByteArray& m_bytes;
+    qsizetype m_width = 1;
+    bool m_bigEndian = false;
+};
+
+bool IsNameUnit(uint c, bool first) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80)
+        return true;
+    return !first && ((c >= '0' && c <= '9') || c == '.' || c == '-');
+}
+
+bool IsDigit(uint c, bool hex) {
+    return (c >= '0' && c <= '9') || (hex && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')));
+}
+
+// The end (past the ';') of the character reference at `at` (an '&'), or 0 when there is none.
+qsizetype CharacterReferenceEnd(const UnitView& units, qsizetype at) {
+    qsizetype i = at + 1;
+    if (i >= units.Count() || units.At(i) != '#')
+        return 0;
+    const bool hex = ++i < units.Count() && units.At(i) == 'x';
+    if (hex)
+        ++i;
+    const qsizetype digits = i;
+    while (i < units.Count() && IsDigit(units.At(i), hex))
+        ++i;
+    return i > digits && i < units.Count() && units.At(i) == ';' ? i + 1 : 0;
+}
+
+// The same for an entity reference ("&name;").
+qsizetype NamedReferenceEnd(const UnitView& units, qsizetype at) {
+    const qsizetype name = at + 1;
+    qsizetype i = name;
+    while (i < units.Count() && IsNameUnit(units.At(i), i == name))
+        ++i;
+    return i > name && i < units.Count() && units.At(i) == ';' ? i + 1 : 0;
+}
+
+} // namespace
+
+bool MendBareAmpersands(QByteArray& xml,
+                        const std::function<std::optional<QByteArray>(QByteArrayView reference)>& named) {
+    const UnitView units(xml);
+    QByteArray out;
+    qsizetype copied = 0; // in units
+    bool changed = false;
+    const auto replace = [&](qsizetype at, qsizetype end, QByteArrayView with) {
+        if (!changed)
+            out.reserve(xml.size() + xml.size() / 16);
+        changed = true;
+        out.append(units.Bytes(copied, at));
+        units.Append(out, with);
+        copied = end;
+    };
+    for (qsizetype i = 0; i < units.Count();) {
+        const uint c = units.At(i);
+        if (c == '<') {
+            const char* close = units.HasAt(i, "<![CDATA[") ? "]]>"
+                                : units.HasAt(i, "<!--")    ? "-->"
+                                : units.HasAt(i, "<?")      ? "?>"
+                                                            : nullptr;
+            if (close) {
+                i = std::min(units.Count(), units.Find(close, i + 2) + qsizetype(std::strlen(close)));
+                continue;
+            }
+        }
+        if (c != '&') {
             ++i;
             continue;
         }
-        int length;
-        const int codePoint = DecodeUtf8(utf8, i, length);
-        if (codePoint >= 0 && IsXmlChar(codePoint)) {
-            i += length;
+        if (const qsizetype end = CharacterReferenceEnd(units, i)) {
+            i = end;
             continue;
         }
-        flush(i);
-        i += length;
-        plain = i;
+        if (const qsizetype end = NamedReferenceEnd(units, i)) {
+            if (!named || units.Width() != 1) {
+                i = end;
+                continue;
+            }
+            const QByteArrayView reference = units.Bytes(i, end);
+            if (const std::optional<QByteArray> with = named(reference)) {
+                if (*with != reference)
+                    replace(i, end, *with);
+                i = end;
+                continue;
+            }
+        }
+        replace(i, i + 1, "&amp;");
+        ++i;
     }
-    flush(utf8.size());
+    if (!changed)
+        return false;
+    out.append(units.Bytes(copied, units.Count()));
+    // An odd byte at the end of UTF-16 is no unit, but it is the document's.
+    out.append(QByteArrayView(xml).sliced(units.Count() * units.Width()));
+    xml = std::move(out);
+    return true;
 }
-
-} // namespace ebook

@@ -1,7 +1,7 @@
 #include "ebook/Chapter.h"
 
 #include "ebook/FeedDates.h"
-#include "ebook/XmlText.h"
+#include "base/XmlText.h"
 
 namespace ebook {
 

@@ -1,7 +1,7 @@
 #include "ebook/DocumentEncoding.h"
 
+#include "base/XmlText.h"
 #include "ebook/HtmlSanitizer.h"
-#include "ebook/XmlText.h"
 
 #include <QByteArrayView>
 #include <QHash>
@@ -160,99 +160,28 @@ QByteArray DocumentToUtf8(const QByteArray& document) {
     return converter.Ok() ? converter.Convert(bytes) : MendUtf8(bytes);
 }
 
-namespace {
-
-bool IsNameChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
-
-// Whether the reference at `at` (an '&') is one XML reads by itself, with its length.
-bool IsXmlReference(QByteArrayView text, qsizetype at, qsizetype& length) {
-    static const char* const kPredefined[] = {"&amp;", "&lt;", "&gt;", "&quot;", "&apos;"};
-    for (const char* entity : kPredefined) {
-        if (text.sliced(at).startsWith(entity)) {
-            length = qsizetype(strlen(entity));
-            return true;
-        }
-    }
-    qsizetype i = at + 1;
-    if (i >= text.size() || text[i] != '#')
-        return false;
-    const bool hex = ++i < text.size() && (text[i] == 'x');
-    if (hex)
-        ++i;
-    const qsizetype digits = i;
-    while (i < text.size() && (hex ? isxdigit(uchar(text[i])) : isdigit(uchar(text[i]))))
-        ++i;
-    length = i + 1 - at;
-    return i > digits && i < text.size() && text[i] == ';';
-}
-
-} // namespace
-
 bool MendReferences(QByteArray& utf8) {
-    const QByteArrayView text(utf8);
-    QByteArray out;
-    qsizetype copied = 0;
     QHash<QByteArray, QByteArray> decoded;
-    const auto replace = [&](qsizetype at, qsizetype length, const QByteArray& with) {
-        out.append(text.sliced(copied, at - copied)).append(with);
-        copied = at + length;
-    };
-    for (qsizetype i = 0; i < text.size();) {
-        const char c = text[i];
-        if (c == '<') {
-            const QByteArrayView rest = text.sliced(i);
-            const char* close = rest.startsWith("<![CDATA[") ? "]]>"
-                                : rest.startsWith("<!--")    ? "-->"
-                                : rest.startsWith("<?")      ? "?>"
-                                                             : nullptr;
-            if (close) {
-                const qsizetype end = text.indexOf(close, i + 2);
-                i = end < 0 ? text.size() : end + qsizetype(strlen(close));
-                continue;
+    return MendBareAmpersands(utf8, [&decoded](QByteArrayView reference) -> std::optional<QByteArray> {
+        static const char* const kPredefined[] = {"&amp;", "&lt;", "&gt;", "&quot;", "&apos;"};
+        for (const char* entity : kPredefined) {
+            if (reference == entity)
+                return reference.toByteArray();
+        }
+        auto found = decoded.constFind(reference.toByteArray());
+        if (found == decoded.constEnd()) {
+            const QByteArray value = DecodeCharacterReferences(reference);
+            QByteArray references;
+            if (value != reference) {
+                for (const char32_t codePoint : QString::fromUtf8(value).toUcs4())
+                    references += "&#" + QByteArray::number(uint(codePoint)) + ';';
             }
+            found = decoded.insert(reference.toByteArray(), references);
         }
-        if (c != '&') {
-            ++i;
-            continue;
-        }
-        qsizetype length = 0;
-        if (IsXmlReference(text, i, length)) {
-            i += length;
-            continue;
-        }
-        qsizetype end = i + 1;
-        while (end < text.size() && end - i < 40 && IsNameChar(text[end]))
-            ++end;
-        QByteArray numeric = "&amp;";
-        if (end > i + 1 && end < text.size() && text[end] == ';') {
-            const QByteArray name = text.sliced(i, end + 1 - i).toByteArray();
-            auto found = decoded.find(name);
-            if (found == decoded.end()) {
-                const QByteArray value = DecodeCharacterReferences(name);
-                QByteArray references;
-                if (value != name) {
-                    const QString characters = QString::fromUtf8(value);
-                    for (const char32_t codePoint : characters.toUcs4())
-                        references += "&#" + QByteArray::number(uint(codePoint)) + ';';
-                }
-                found = decoded.insert(name, references);
-            }
-            if (!found->isEmpty()) {
-                replace(i, end + 1 - i, *found);
-                i = end + 1;
-                continue;
-            }
-        }
-        replace(i, 1, numeric);
-        ++i;
-    }
-    if (copied == 0)
-        return false;
-    out.append(text.sliced(copied));
-    utf8 = std::move(out);
-    return true;
+        if (found->isEmpty())
+            return std::nullopt;
+        return *found;
+    });
 }
 
 } // namespace ebook

@@ -1,6 +1,7 @@
 #include "ebook/EBookWriter.h"
 
-#include "ebook/XmlText.h"
+#include "base/FeedAddress.h"
+#include "base/XmlText.h"
 #include "model/OpmlReader.h"
 #include "model/OutlineItem.h"
 
@@ -166,7 +167,7 @@ bool EBookWriter::AddRecord(const QString& url, const QByteArray& document) {
         return PictureMark(image);
     };
     const QByteArray xhtml =
-        WriteChapter(ReadFeedDocument(document, DocumentUrl(url)), source, &chapter.outline);
+        WriteChapter(ReadFeedDocument(document, FeedAddress::DocumentUrl(url)), source, &chapter.outline);
     chapter.offset = m_spool->pos();
     chapter.size = xhtml.size();
     if (m_spool->write(xhtml) != xhtml.size())

@@ -1,7 +1,7 @@
 #include "ebook/FeedDocument.h"
 
 #include "ebook/DocumentEncoding.h"
-#include "ebook/XmlText.h"
+#include "base/XmlText.h"
 #include "model/ExpatImpl.h"
 
 #include <cstring>
@@ -596,18 +596,6 @@ Feed Read(const QByteArray& utf8, const QUrl& documentUrl) {
 }
 
 } // namespace
-
-QUrl DocumentUrl(const QString& address) {
-    QString text = address.trimmed();
-    if (text.startsWith(QLatin1String("feed:"), Qt::CaseInsensitive)) {
-        text = text.mid(5);
-        if (text.startsWith(QLatin1String("//")))
-            text = QLatin1String("http:") + text;
-    }
-    const QUrl url(text, QUrl::TolerantMode);
-    const QString scheme = url.scheme().toLower();
-    return scheme == QLatin1String("http") || scheme == QLatin1String("https") ? url : QUrl();
-}
 
 Feed ReadFeedDocument(const QByteArray& document, const QUrl& documentUrl) {
     QByteArray utf8 = DocumentToUtf8(document);

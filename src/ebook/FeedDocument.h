@@ -45,10 +45,6 @@ struct Feed {
     bool complete = true; // false when the document broke off; what came before is here
 };
 
-// Where the feed at `address` lives, for resolving its relative links: feed:// and
-// feed:http:// addresses are the http(s) addresses they stand for.
-QUrl DocumentUrl(const QString& address);
-
 // Reads a feed document as a news feed file stores it (so perhaps without its document
 // type declaration and its first default namespace): RSS 0.91, 0.92, 2.0, RSS 1.0 and 0.90
 // (RDF), Atom 0.3 and 1.0, with the content, Dublin Core, Atom and Media RSS namespaces

@@ -1,6 +1,6 @@
 #include "ebook/HtmlSanitizer.h"
 
-#include "ebook/XmlText.h"
+#include "base/XmlText.h"
 
 #include <gumbo.h>
 

@@ -1,5 +1,6 @@
 #include "model/OpmlReader.h"
 
+#include "base/XmlText.h"
 #include "model/ExpatImpl.h"
 
 #include <QBuffer>
@@ -155,93 +156,6 @@ private:
     bool m_bTrace;
 };
 
-// Reads the XML as a sequence of code units: bytes, or 16-bit units of UTF-16.
-class UnitView {
-public:
-    explicit UnitView(const QByteArray& bytes) : m_bytes(bytes) {
-        const auto byte = [&](qsizetype i) { return i < bytes.size() ? uchar(bytes[i]) : 0x100; };
-        if ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == '<' && byte(1) == 0))
-            m_width = 2, m_bigEndian = false;
-        else if ((byte(0) == 0xFE && byte(1) == 0xFF) || (byte(0) == 0 && byte(1) == '<'))
-            m_width = 2, m_bigEndian = true;
-    }
-    qsizetype Count() const { return m_bytes.size() / m_width; }
-    uint At(qsizetype i) const {
-        if (m_width == 1)
-            return uchar(m_bytes[i]);
-        const uint first = uchar(m_bytes[2 * i]), second = uchar(m_bytes[2 * i + 1]);
-        return m_bigEndian ? first << 8 | second : second << 8 | first;
-    }
-    void Append(QByteArray& out, char ascii) const {
-        if (m_width == 1)
-            out.append(ascii);
-        else if (m_bigEndian)
-            out.append('\0').append(ascii);
-        else
-            out.append(ascii).append('\0');
-    }
-    qsizetype Width() const { return m_width; }
-
-private:
-    const QByteArray& m_bytes;
-    qsizetype m_width = 1;
-    bool m_bigEndian = false;
-};
-
-bool IsNameUnit(uint c, bool first) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80)
-        return true;
-    return !first && ((c >= '0' && c <= '9') || c == '.' || c == '-');
-}
-
-// Whether the ampersand at `at` starts an entity or character reference.
-bool StartsReference(const UnitView& units, qsizetype at) {
-    const qsizetype count = units.Count();
-    qsizetype i = at + 1;
-    if (i < count && units.At(i) == '#') {
-        ++i;
-        const bool hex = i < count && units.At(i) == 'x';
-        if (hex)
-            ++i;
-        const qsizetype digits = i;
-        for (; i < count; ++i) {
-            const uint c = units.At(i);
-            const bool digit =
-                (c >= '0' && c <= '9') || (hex && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')));
-            if (!digit)
-                break;
-        }
-        return i > digits && i < count && units.At(i) == ';';
-    }
-    const qsizetype name = i;
-    while (i < count && IsNameUnit(units.At(i), i == name))
-        ++i;
-    return i > name && i < count && units.At(i) == ';';
-}
-
-// Many files in the wild carry addresses like "?a=1&b=2" unescaped. Returns true
-// when it found and escaped such ampersands.
-bool EscapeBareAmpersands(QByteArray& bytes) {
-    const UnitView units(bytes);
-    QByteArray out;
-    qsizetype copied = 0;
-    for (qsizetype i = 0; i < units.Count(); ++i) {
-        if (units.At(i) != '&' || StartsReference(units, i))
-            continue;
-        if (out.isEmpty())
-            out.reserve(bytes.size() + bytes.size() / 16);
-        out.append(bytes.constData() + copied * units.Width(), (i - copied) * units.Width());
-        for (char c : {'&', 'a', 'm', 'p', ';'})
-            units.Append(out, c);
-        copied = i + 1;
-    }
-    if (out.isEmpty())
-        return false;
-    out.append(bytes.constData() + copied * units.Width(), bytes.size() - copied * units.Width());
-    bytes = std::move(out);
-    return true;
-}
-
 void NewModel(std::unique_ptr<COutlineHead>& head, std::unique_ptr<COutlineItem>& root) {
     head.reset();
     root.reset();
@@ -270,7 +184,8 @@ bool ParseOutline(QIODevice& in, std::unique_ptr<COutlineHead>& head, std::uniqu
     QByteArray bytes;
     for (QByteArray piece; !(piece = in.readAll()).isEmpty();)
         bytes += piece;
-    if (!EscapeBareAmpersands(bytes))
+    // Many files in the wild carry addresses like "?a=1&b=2" unescaped.
+    if (!MendBareAmpersands(bytes))
         return false;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);

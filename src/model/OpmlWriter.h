@@ -4,8 +4,6 @@
 
 #include <QString>
 
-#include <string>
-
 class QIODevice;
 
 // A read-only tree of nodes in display order. The tree view implements it over its
@@ -49,7 +47,3 @@ bool WriteOpml(QIODevice& out, const OutlineTree& tree, OpmlForm form = OpmlForm
 // Writes one node with its subtree, but not its following siblings; false when a write fails.
 bool WriteOutline(QIODevice& out, const OutlineTree& tree, OutlineTree::Node node,
                   OpmlForm form = OpmlForm::Channel);
-
-// Escapes &, ", ', <, > and the line-breaking characters, and drops the control
-// characters that XML 1.0 forbids.
-void EscapeXml(std::string& value);

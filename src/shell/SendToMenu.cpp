@@ -1,5 +1,6 @@
 #include "shell/SendToMenu.h"
 
+#include "base/AtomicFile.h"
 #include "shell/DesktopEntry.h"
 #include "shell/WarningBox.h"
 
@@ -16,7 +17,6 @@
 #include <QPointer>
 #include <QProcess>
 #include <QProgressDialog>
-#include <QRandomGenerator>
 #include <QStyle>
 #include <QTimer>
 #include <QUrl>
@@ -97,88 +97,6 @@ QString ErrnoText(int nError) {
     return QString::fromLocal8Bit(std::strerror(nError));
 }
 
-// The unfinished copy beside the target, removed again unless it was put in place.
-class CopyBeside {
-public:
-    // Creates a hidden file of its own next to `strDest`, with the permissions a new file
-    // gets there, or those of the copy it replaces.
-    explicit CopyBeside(const QString& strDest) {
-        const QByteArray dest = QFile::encodeName(strDest);
-        const QByteArray folder = QFile::encodeName(QFileInfo(strDest).path());
-        const QByteArray name = QFile::encodeName(QFileInfo(strDest).fileName());
-        for (int nTry = 0; nTry < 10 && m_fd < 0; ++nTry) {
-            m_path =
-                folder + "/." + name + "." + QByteArray::number(QRandomGenerator::global()->generate(), 36);
-            m_fd = ::open(m_path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (m_fd < 0 && errno != EEXIST)
-                break;
-        }
-        if (m_fd < 0) {
-            m_nError = errno;
-            return;
-        }
-        struct stat st {};
-        if (::stat(dest.constData(), &st) == 0)
-            ::fchmod(m_fd, st.st_mode & 07777);
-    }
-    ~CopyBeside() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        if (!m_bPlaced && !m_path.isEmpty())
-            ::unlink(m_path.constData());
-    }
-    CopyBeside(const CopyBeside&) = delete;
-    CopyBeside& operator=(const CopyBeside&) = delete;
-
-    int Handle() const { return m_fd; }
-    int Error() const { return m_nError; }
-    const QByteArray& Path() const { return m_path; }
-    // Flushes the copy to the device and closes it; the error number, or 0.
-    int Finish() {
-        // Some phone and network file systems have no fsync of their own; they save on close.
-        if (::fsync(m_fd) != 0 && errno != EINVAL && errno != ENOTSUP && errno != ENOSYS)
-            return errno;
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0 ? 0 : errno;
-    }
-    void SetPlaced() { m_bPlaced = true; }
-
-private:
-    QByteArray m_path;
-    int m_fd = -1;
-    int m_nError = 0;
-    bool m_bPlaced = false;
-};
-
-// Renames the finished copy over the target's old one. A phone reached through GVFS may
-// not rename onto a file that exists: there the old copy is moved aside first and removed
-// only once the new one is in its place, so that a failure leaves the target as it was.
-bool PutInPlace(const QByteArray& from, const QString& strDest, QString* pError) {
-    const QByteArray dest = QFile::encodeName(strDest);
-    if (::rename(from.constData(), dest.constData()) == 0)
-        return true;
-    const int nFirst = errno;
-    const QByteArray aside = from + ".old";
-    struct stat st {};
-    if (::lstat(dest.constData(), &st) != 0 || ::rename(dest.constData(), aside.constData()) != 0) {
-        *pError = QStringLiteral("This target cannot take a copy written beside the old one and renamed "
-                                 "into its place (%1). It was left as it was.")
-                      .arg(ErrnoText(nFirst));
-        return false;
-    }
-    if (::rename(from.constData(), dest.constData()) != 0) {
-        const int nError = errno;
-        ::rename(aside.constData(), dest.constData());
-        *pError = QStringLiteral("This target cannot take a copy written beside the old one and renamed "
-                                 "into its place (%1). It was left as it was.")
-                      .arg(ErrnoText(nError));
-        return false;
-    }
-    ::unlink(aside.constData());
-    return true;
-}
-
 // Copies the file into a folder under its own name. The copy is written beside the target
 // and renamed into place only once it is whole, so the target keeps its old copy until
 // then. Runs on a worker thread: it counts what it copied, after the `nBefore` bytes of the
@@ -194,8 +112,9 @@ bool CopyInto(const QString& strFile, const QString& strFolder, CopyJob& job, qi
     // Sending the file to its own folder: it is already there.
     if (QFileInfo(strDest).canonicalFilePath() == source.canonicalFilePath())
         return true;
-    CopyBeside out(strDest);
-    if (out.Handle() < 0) {
+    // A phone reached through GVFS may not rename onto a file that exists.
+    AtomicFile out(strDest, AtomicFile::MoveOldAside);
+    if (!out.Open()) {
         job.strError = QDir(strFolder).exists()
                            ? QStringLiteral("This target does not let a new file be written there (%1).")
                                  .arg(ErrnoText(out.Error()))
@@ -231,13 +150,18 @@ bool CopyInto(const QString& strFile, const QString& strFolder, CopyJob& job, qi
         job.copied = nBefore + nWritten;
     }
     copy.close();
-    if (const int nError = out.Finish()) {
-        job.strError = ErrnoText(nError);
+    if (!out.Close()) {
+        job.strError = out.ErrorString();
         return false;
     }
-    if (job.cancel.load() || !PutInPlace(out.Path(), strDest, &job.strError))
+    if (job.cancel.load())
         return false;
-    out.SetPlaced();
+    if (!out.Commit()) {
+        job.strError = QStringLiteral("This target cannot take a copy written beside the old one and renamed "
+                                      "into its place (%1). It was left as it was.")
+                           .arg(out.ErrorString());
+        return false;
+    }
     // A device that drops part of a file while reporting success is caught here.
     const qint64 nOnTarget = QFileInfo(strDest).size();
     if (nOnTarget != nWritten) {

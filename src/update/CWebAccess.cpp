@@ -1,8 +1,8 @@
 #include "update/CWebAccess.h"
 
-#include "update/FeedAddress.h"
+#include "base/FeedAddress.h"
 #include "update/FetchLoop.h"
-#include "update/FileIo.h"
+#include "base/FileIo.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,6 +1,7 @@
 #include "update/FeedCache.h"
 
-#include "update/FileIo.h"
+#include "base/AtomicFile.h"
+#include "base/FileIo.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -11,8 +12,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,7 +29,6 @@ constexpr qsizetype ChecksumBytes = 20;
 constexpr qsizetype CopyBlock = 256 * 1024;
 
 const QLatin1StringView EntrySuffix(".feed");
-const QLatin1StringView PartialPrefix("partial-");
 constexpr qsizetype EntryNameLength = 2 * ChecksumBytes + 5;
 // A half-written entry older than this belongs to a writer that died.
 constexpr qint64 StalePartialMs = 60 * 60 * 1000;
@@ -211,25 +209,17 @@ bool FeedCache::StoreDocument(const QByteArray& key, QByteArrayView document, co
     QCryptographicHash checksum(ChecksumAlgorithm);
     checksum.addData(entry);
     entry.append(checksum.resultView());
-    QByteArray partial =
-        QFile::encodeName(m_strFolder + QLatin1Char('/') + PartialPrefix + QStringLiteral("XXXXXX"));
-    int fd = ::mkstemp(partial.data());
+    // Entries check themselves, so a power failure costs at most a download: no syncs.
+    AtomicFile file(m_strFolder + QLatin1Char('/') + name, AtomicFile::NoSync);
     // Someone cleared the cache folder while the program ran.
-    if (fd < 0 && errno == ENOENT && QDir().mkpath(m_strFolder)) {
-        partial =
-            QFile::encodeName(m_strFolder + QLatin1Char('/') + PartialPrefix + QStringLiteral("XXXXXX"));
-        fd = ::mkstemp(partial.data());
-    }
-    if (fd < 0)
+    if (!file.Open() && !(file.Error() == ENOENT && QDir().mkpath(m_strFolder) && file.Open()))
         return false;
-    const bool whole = FileIo::WriteFully(fd, entry.constData(), entry.size());
-    const bool written = ::close(fd) == 0 && whole;
+    if (!file.Write(entry))
+        return false;
 
     std::lock_guard lock(m_mutex);
-    if (!written || ::rename(partial.constData(), PathOf(name).constData()) != 0) {
-        ::unlink(partial.constData());
+    if (!file.Commit())
         return false;
-    }
     Usage& usage = m_usage[name];
     m_nTotalBytes += bytes - usage.bytes;
     usage = {bytes, NextUseLocked()};
@@ -292,7 +282,7 @@ bool FeedCache::LoadLocked() {
         const QFileInfo info = it.fileInfo();
         const QString name = info.fileName();
         const qint64 modified = info.lastModified().toMSecsSinceEpoch();
-        if (name.startsWith(PartialPrefix) && now - modified > StalePartialMs) {
+        if (AtomicFile::IsUnfinished(name) && now - modified > StalePartialMs) {
             QFile::remove(info.filePath());
         } else if (name.size() == EntryNameLength && name.endsWith(EntrySuffix)) {
             m_usage.insert(name, {info.size(), modified * 1000});

@@ -1,6 +1,6 @@
 #include "update/NewsFeedOutput.h"
 
-#include "update/AppPaths.h"
+#include "base/AppPaths.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,7 @@
 
 #include "ebook/Pictures.h"
 #include "update/EBookEdition.h"
-#include "update/FeedAddress.h"
+#include "base/FeedAddress.h"
 #include "update/FeedCache.h"
 #include "update/FetchLoop.h"
 #include "update/NewsFeedFile.h"

@@ -8,7 +8,7 @@
 #include "model/OpmlReader.h"
 #include "model/OpmlWriter.h"
 #include "model/PellavoDoc.h"
-#include "update/AppPaths.h"
+#include "base/AppPaths.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -3,7 +3,7 @@
 #include "view/CPellavoView.h"
 
 #include "shell/SendToMenu.h"
-#include "update/AppPaths.h"
+#include "base/AppPaths.h"
 #include "update/EBookEdition.h"
 #include "update/ui/UpdateController.h"
 

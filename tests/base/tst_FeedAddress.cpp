@@ -1,5 +1,5 @@
 #include "testsupport.h"
-#include "update/FeedAddress.h"
+#include "base/FeedAddress.h"
 
 class TestFeedAddress : public QObject {
     Q_OBJECT

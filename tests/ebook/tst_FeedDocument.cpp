@@ -1,5 +1,6 @@
 // Feed documents as publishers write them, read the way the news feed file stores them.
 #include "FeedSamples.h"
+#include "base/FeedAddress.h"
 #include "ebook/Chapter.h"
 #include "ebook/FeedDates.h"
 #include "ebook/FeedDocument.h"
@@ -15,7 +16,7 @@ namespace {
 
 Feed Read(const QByteArray& document, const char* address = "https://example.com/feed") {
     return ReadFeedDocument(NewsFeedFile::CleanFeedDocument(document),
-                            DocumentUrl(QString::fromUtf8(address)));
+                            FeedAddress::DocumentUrl(QString::fromUtf8(address)));
 }
 
 QByteArray Encoded(const char* encoding, const QString& text) {
@@ -132,6 +133,27 @@ private slots:
                                item + "</item></channel></rss>");
         QCOMPARE(int(feed.articles.size()), 1);
         QTEST(feed.articles[0].picture.toString(), "picture");
+    }
+
+    // A feed's relative links resolve against the address it is fetched from, however the
+    // subscription spells it.
+    void relativeLinks_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("link");
+        QTest::newRow("no scheme") << "example.com/news/rss" << "http://example.com/news/story.html";
+        QTest::newRow("feed://") << "feed://example.com/news/rss" << "http://example.com/news/story.html";
+        QTest::newRow("feed:https://") << "feed:https://example.com/news/rss"
+                                       << "https://example.com/news/story.html";
+        QTest::newRow("upper-case scheme") << "HTTPS://example.com/news/rss"
+                                           << "https://example.com/news/story.html";
+    }
+    void relativeLinks() {
+        QFETCH(QString, address);
+        const Feed feed = Read("<rss version=\"2.0\"><channel><item><title>t</title><link>story.html</link>"
+                               "</item></channel></rss>",
+                               address.toUtf8().constData());
+        QCOMPARE(int(feed.articles.size()), 1);
+        QTEST(feed.articles[0].link.toString(), "link");
     }
 
     // The first body in this order wins: content:encoded, Atom content, description, summary.

@@ -1,5 +1,6 @@
 #include "FuzzChecks.h"
 
+#include "base/FeedAddress.h"
 #include "ebook/Chapter.h"
 #include "ebook/FeedDocument.h"
 #include "model/OpmlReader.h"
@@ -434,7 +435,7 @@ QString CheckFeedChapter(const QByteArray& input) {
     const QString address = QStringLiteral("https://fuzz.example/feed");
     ebook::Feed feed;
     if (uchar(input[0]) % 2 == 0) {
-        feed = ebook::ReadFeedDocument(rest, ebook::DocumentUrl(address));
+        feed = ebook::ReadFeedDocument(rest, FeedAddress::DocumentUrl(address));
     } else {
         feed.format = ebook::FeedFormat::Rss;
         ebook::Article article;

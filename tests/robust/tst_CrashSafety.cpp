@@ -8,7 +8,7 @@
 #include "model/ChannelStore.h"
 #include "model/OpmlWriter.h"
 #include "testsupport.h"
-#include "update/AppPaths.h"
+#include "base/AppPaths.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -3,7 +3,7 @@
 // and leaves no download behind.
 #include "TestHttpServer.h"
 #include "testsupport.h"
-#include "update/AppPaths.h"
+#include "base/AppPaths.h"
 #include "update/CWebAccess.h"
 #include "update/NewsFeedFile.h"
 #include "update/NewsFeedOutput.h"

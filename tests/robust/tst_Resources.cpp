@@ -6,7 +6,7 @@
 #include "model/OpmlWriter.h"
 #include "model/OutlineItem.h"
 #include "testsupport.h"
-#include "update/AppPaths.h"
+#include "base/AppPaths.h"
 #include "update/NewsFeedOutput.h"
 #include "update/UpdateEngine.h"
 

@@ -1,10 +1,10 @@
 #include "TestHttpServer.h"
 #include "testsupport.h"
-#include "update/AppPaths.h"
+#include "base/AppPaths.h"
 #include "update/FeedCache.h"
 #include "update/NewsFeedFile.h"
 #include "update/NewsFeedOutput.h"
-#include "update/Settings.h"
+#include "base/Settings.h"
 #include "update/UpdateEngine.h"
 #include "update/ui/UpdateController.h"
 

@@ -1,5 +1,5 @@
 #include "testsupport.h"
-#include "update/FeedAddress.h"
+#include "base/FeedAddress.h"
 #include "update/FeedCache.h"
 
 #include <QDateTime>
@@ -254,8 +254,8 @@ private slots:
     // Writers that died left half-written files: old ones are swept, fresh ones are not.
     void leftoversOfDeadWriters() {
         QVERIFY(QDir().mkpath(m_folder));
-        const QString stale = QDir(m_folder).filePath(QStringLiteral("partial-abcdef"));
-        const QString fresh = QDir(m_folder).filePath(QStringLiteral("partial-123456"));
+        const QString stale = QDir(m_folder).filePath(QStringLiteral(".0123.feed.unfinished-abcdef"));
+        const QString fresh = QDir(m_folder).filePath(QStringLiteral(".0123.feed.unfinished-123456"));
         writeFile(stale, "half");
         writeFile(fresh, "half");
         QFile old(stale);

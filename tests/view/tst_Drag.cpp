@@ -2,7 +2,7 @@
 #include "testsupport.h"
 
 #include "model/PellavoDoc.h"
-#include "update/AppPaths.h"
+#include "base/AppPaths.h"
 
 #include <QDir>
 #include <QElapsedTimer>

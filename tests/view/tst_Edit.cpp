@@ -3,7 +3,7 @@
 #include "testsupport.h"
 
 #include "model/PellavoDoc.h"
-#include "update/AppPaths.h"
+#include "base/AppPaths.h"
 #include "view/Commands.h"
 
 #include <QDir>

@@ -4,7 +4,7 @@
 
 #include "model/OpmlWriter.h"
 #include "model/PellavoDoc.h"
-#include "update/AppPaths.h"
+#include "base/AppPaths.h"
 #include "view/Commands.h"
 #include "view/TreeOutline.h"
 

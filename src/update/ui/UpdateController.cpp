@@ -1,11 +1,11 @@
 #include "update/ui/UpdateController.h"
 
 #include "shell/WarningBox.h"
-#include "update/AppPaths.h"
+#include "base/AppPaths.h"
 #include "update/EBookEdition.h"
 #include "update/FeedCache.h"
 #include "update/NewsFeedOutput.h"
-#include "update/Settings.h"
+#include "base/Settings.h"
 #include "update/UpdateEngine.h"
 #include "update/ui/CDlgOptions.h"
 #include "update/ui/CDlgProgress.h"
