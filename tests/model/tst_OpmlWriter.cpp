@@ -111,35 +111,6 @@ private slots:
         QVERIFY(one.data().endsWith("/>\r\n</outline>\r\n"));
     }
 
-    void escapeXml_data() {
-        QTest::addColumn<QByteArray>("value");
-        QTest::addColumn<QByteArray>("escaped");
-        QTest::newRow("plain") << QByteArray("News 24") << QByteArray("News 24");
-        QTest::newRow("markup") << QByteArray("a&b\"c'd<e>f")
-                                << QByteArray("a&amp;b&quot;c&apos;d&lt;e&gt;f");
-        QTest::newRow("entity kept literal") << QByteArray("&amp;") << QByteArray("&amp;amp;");
-        QTest::newRow("line breaks") << QByteArray("a\tb\nc\r\n") << QByteArray("a&#9;b&#10;c&#13;&#10;");
-        QTest::newRow("forbidden controls") << QByteArray("a\x01\x08\x0B\x0C\x1F"
-                                                          "b\x7F")
-                                            << QByteArray("ab\x7F");
-        QTest::newRow("non-ascii") << QByteArray("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80")
-                                   << QByteArray("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
-        QTest::newRow("broken utf-8")
-            << QByteArray("a\xC3(\xFF\xED\xA0\x80z")
-            << QByteArray("a\xEF\xBF\xBD(\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDz");
-        QTest::newRow("truncated sequence")
-            << QByteArray("a\xE2\x82") << QByteArray("a\xEF\xBF\xBD\xEF\xBF\xBD");
-        QTest::newRow("non-characters")
-            << QByteArray("a\xEF\xBF\xBE\xEF\xBF\xBF\xEF\xBF\xBD") << QByteArray("a\xEF\xBF\xBD");
-    }
-    void escapeXml() {
-        QFETCH(QByteArray, value);
-        std::string text = value.toStdString();
-        EscapeXml(text);
-        QFETCH(QByteArray, escaped);
-        QCOMPARE(QByteArray::fromStdString(text), escaped);
-    }
-
     // Whatever the writer accepts must come back unchanged from the reader.
     void awkwardValuesSurviveAReload() {
         std::unique_ptr<COutlineItem> root(makeItem("My Subscriptions"));
