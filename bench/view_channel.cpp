@@ -99,10 +99,8 @@ int main(int argc, char** argv) {
         save.push_back(timeMs(1, [&] { view.SaveChannel(); }).median);
         single.push_back(timeMs(1, [&] { ok = WriteOnce(baseline, bytes) && ok; }).median);
     }
-    view.m_lstFeedUrls.clear();
-    view.CollectFeeds(view.RootNode());
     QFile saved(channel);
-    if (!ok || view.m_lstFeedUrls.size() != kGroups * kFeedsPerGroup || !saved.open(QIODevice::ReadOnly) ||
+    if (!ok || view.CollectRunFeeds(view.RootNode()).size() != kGroups * kFeedsPerGroup || !saved.open(QIODevice::ReadOnly) ||
         saved.readAll() != bytes) {
         std::fprintf(stderr, "the channel file did not load or save back unchanged\n");
         return 1;

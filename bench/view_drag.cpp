@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QThread>
 
 #include <cstdio>
 #include <vector>
@@ -88,12 +89,12 @@ int main(int argc, char** argv) {
         ok = target != nullptr;
         if (!ok)
             break;
-        // The press was long enough ago to count as a drag.
+        // A press held long enough to count as a drag.
         view.OnLButtonDown();
-        view.m_dwButtonDownTime -= 1000;
+        QThread::msleep(100);
         view.OnTreeBeginDrag(moved, view.visualItemRect(view.RootNode()).center());
         view.OnMouseMove(view.visualItemRect(target).center());
-        ok = view.m_bDragging && view.m_hDropTarget == target;
+        ok = view.IsDragging() && view.DropTarget() == target;
         drop.push_back(timeMs(1, [&] { view.OnLButtonUp(); }).median);
         moved = target->child(target->childCount() - 1);
         ok = ok && moved->childCount() == kMovedFeeds;
@@ -102,9 +103,7 @@ int main(int argc, char** argv) {
         QCoreApplication::processEvents();
         save.push_back(timeMs(1, [&] { view.SaveChannel(); }).median);
     }
-    view.m_lstFeedUrls.clear();
-    view.CollectFeeds(view.RootNode());
-    if (!ok || view.m_lstFeedUrls.size() != kMovedFeeds + kOtherGroups * kFeedsPerOtherGroup) {
+    if (!ok || view.CollectRunFeeds(view.RootNode()).size() != kMovedFeeds + kOtherGroups * kFeedsPerOtherGroup) {
         std::fprintf(stderr, "the drops did not move the group whole\n");
         return 1;
     }

@@ -86,7 +86,7 @@ void CMainFrame::ConnectTaskBar() {
             [this] { m_pView->RunSendTo(m_pTaskBar, m_pTaskBar->SendToMenuPos()); });
     connect(m_pTaskBar, &CTaskBar::syncToggled, m_pView, &CPellavoView::SetSyncChannels);
     connect(m_pView, &CPellavoView::syncChannelsChanged, m_pTaskBar, &CTaskBar::UpdateSyncButtons);
-    m_pTaskBar->UpdateSyncButtons(m_pView->m_bSyncChannels);
+    m_pTaskBar->UpdateSyncButtons(m_pView->SyncChannels());
     // The buttons keep Tab and Return; every other key goes to the tree.
     m_pTaskBar->SetKeyTarget(m_pView);
 }

@@ -145,26 +145,19 @@ public:
     void ReloadChannel(const QString& path);
     void SetSyncChannels(bool on);
 
+    // What the main frame, the tests and the benchmarks see of the view's state.
     // The node that the context-menu commands and Properties act on.
-    QTreeWidgetItem* m_hCurrentItem = nullptr;
-    // The internal clipboard: a deep copy of an item, or null.
-    std::unique_ptr<COutlineItem> m_pClipItem;
-    // The feed addresses (UTF-8) of the current update run.
-    QList<QByteArray> m_lstFeedUrls;
-    // The number of the newest backup of this run, which is the number of Undo steps left.
-    quint32 m_nBackupCount = 0;
-    // "Synchronize Channels": while set, update runs carry the channel file.
-    bool m_bSyncChannels = false;
-    // Milliseconds on a steady clock of the last left-button press in the tree.
-    quint32 m_dwButtonDownTime = 0;
-    bool m_bDragging = false;
-    QTreeWidgetItem* m_hDragItem = nullptr;
-    // Where a drop would go now, or null for nowhere.
-    QTreeWidgetItem* m_hDropTarget = nullptr;
-    // The pointer's last position during a drag.
-    QPoint m_ptLastMouse;
-    // Auto-scroll ticks since the view was made; the scroll periods are counted in them.
-    quint32 m_nScrollTicks = 0;
+    QTreeWidgetItem* CommandNode() const { return m_hCurrentItem; }
+    void SetCommandNode(QTreeWidgetItem* node) { m_hCurrentItem = node; }
+    // The internal clipboard, or null.
+    const COutlineItem* ClipItem() const { return m_pClipItem.get(); }
+    // The number of Undo steps left.
+    quint32 BackupCount() const { return m_nBackupCount; }
+    bool SyncChannels() const { return m_bSyncChannels; }
+    // The drag under way: whether there is one, its node, and where it would drop now.
+    bool IsDragging() const { return m_bDragging; }
+    QTreeWidgetItem* DragItem() const { return m_hDragItem; }
+    QTreeWidgetItem* DropTarget() const { return m_hDropTarget; }
 
 signals:
     void syncChannelsChanged(bool on);
@@ -240,4 +233,25 @@ private:
     QPersistentModelIndex m_dropHighlight;
     QTimer m_nHoverTimer;
     QTimer m_nScrollTimer;
+
+    // The node that the context-menu commands and Properties act on.
+    QTreeWidgetItem* m_hCurrentItem = nullptr;
+    // The internal clipboard: a deep copy of an item, or null.
+    std::unique_ptr<COutlineItem> m_pClipItem;
+    // The feed addresses (UTF-8) of the current update run.
+    QList<QByteArray> m_lstFeedUrls;
+    // The number of the newest backup of this run, which is the number of Undo steps left.
+    quint32 m_nBackupCount = 0;
+    // "Synchronize Channels": while set, update runs carry the channel file.
+    bool m_bSyncChannels = false;
+    // Milliseconds on a steady clock of the last left-button press in the tree.
+    quint32 m_dwButtonDownTime = 0;
+    bool m_bDragging = false;
+    QTreeWidgetItem* m_hDragItem = nullptr;
+    // Where a drop would go now, or null for nowhere.
+    QTreeWidgetItem* m_hDropTarget = nullptr;
+    // The pointer's last position during a drag.
+    QPoint m_ptLastMouse;
+    // Auto-scroll ticks since the view was made; the scroll periods are counted in them.
+    quint32 m_nScrollTicks = 0;
 };

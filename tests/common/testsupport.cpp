@@ -55,4 +55,17 @@ QString writeFile(const QString& path, const QByteArray& bytes) {
     return path;
 }
 
+QByteArray rssFeed(const QByteArray& title, int items, const QByteArray& description) {
+    QByteArray body = "<?xml version=\"1.0\"?>\n<!DOCTYPE rss [<!ENTITY a \"b\">]>\n"
+                      "<rss version=\"2.0\" xmlns=\"http://backend.userland.com/rss2\"><channel><title>" +
+                      title + "</title>\n";
+    for (int i = 0; i < items; ++i) {
+        body += "<item><title>" + title + ' ' + QByteArray::number(i) + "</title>";
+        if (!description.isEmpty())
+            body += "<description>" + description + "</description>";
+        body += "</item>\n";
+    }
+    return body + "</channel></rss>\n";
+}
+
 } // namespace pellavo::test

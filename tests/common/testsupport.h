@@ -21,6 +21,11 @@ QByteArray readFile(const QString& path);
 // even set up ends the test program.
 QString writeFile(const QString& path, const QByteArray& bytes);
 
+// An RSS 2.0 feed titled `title` with `items` items titled "<title> 0", "<title> 1", ...,
+// each with `description` when it is not empty. It declares a document type and the old
+// RSS 2.0 namespace, as many feeds still do, which the news feed file's cleaning removes.
+QByteArray rssFeed(const QByteArray& title, int items = 3, const QByteArray& description = {});
+
 // A device that accepts `limit` bytes and then fails, like a disk that fills up.
 class FailingBuffer : public QBuffer {
 public:

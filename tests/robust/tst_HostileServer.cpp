@@ -1,6 +1,7 @@
 // Update runs against servers that misbehave in every way we know of: each run ends
 // within the download limits, writes a well-formed news feed file with the good feeds,
 // and leaves no download behind.
+#include "RunTestUtil.h"
 #include "TestHttpServer.h"
 #include "testsupport.h"
 #include "base/AppPaths.h"
@@ -23,12 +24,6 @@ using namespace std::chrono_literals;
 Q_DECLARE_METATYPE(HttpResponse)
 
 namespace {
-
-QByteArray Feed(const QByteArray& title) {
-    return "<?xml version=\"1.0\"?>\n<rss version=\"2.0\" xmlns=\"http://backend.userland.com/rss2\">"
-           "<channel><title>" +
-           title + "</title><item><title>" + title + " 1</title></item></channel></rss>\n";
-}
 
 HttpResponse Raw(const QByteArray& bytes) {
     HttpResponse response;
@@ -69,8 +64,8 @@ private slots:
         qputenv("TMPDIR", QFile::encodeName(m_dir.path()));
         QVERIFY(QDir::tempPath().startsWith(m_dir.path()));
         QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
-        m_server.setRoute("/good1", HttpResponse::ok(Feed("one")));
-        m_server.setRoute("/good2", HttpResponse::ok(Feed("two")));
+        m_server.setRoute("/good1", HttpResponse::ok(rssFeed("one", 1)));
+        m_server.setRoute("/good2", HttpResponse::ok(rssFeed("two", 1)));
     }
 
     void cleanupTestCase() { m_server.stop(); }
@@ -78,15 +73,15 @@ private slots:
     void hostile_data() {
         QTest::addColumn<HttpResponse>("response");
 
-        HttpResponse stall = HttpResponse::ok(Feed("stalled"));
+        HttpResponse stall = HttpResponse::ok(rssFeed("stalled", 1));
         stall.stallAfterHeadersMs = -1;
         QTest::newRow("stall after the headers") << stall;
 
-        HttpResponse silent = HttpResponse::ok(Feed("silent"));
+        HttpResponse silent = HttpResponse::ok(rssFeed("silent", 1));
         silent.delayMs = 60000;
         QTest::newRow("no answer at all") << silent;
 
-        HttpResponse dribble = HttpResponse::ok(Feed("dribbled"));
+        HttpResponse dribble = HttpResponse::ok(rssFeed("dribbled", 1));
         dribble.dribbleBytes = 1;
         dribble.dribbleIntervalMs = 1000;
         QTest::newRow("one byte a second") << dribble;
@@ -103,23 +98,23 @@ private slots:
         bomb.gzip = true;
         QTest::newRow("gzip bomb") << bomb;
 
-        HttpResponse brokenGzip = HttpResponse::ok(Feed("zipped"));
+        HttpResponse brokenGzip = HttpResponse::ok(rssFeed("zipped", 1));
         brokenGzip.gzip = true;
         brokenGzip.headers.append(qMakePair(QByteArray("Content-Length"), QByteArray("40")));
         QTest::newRow("gzip cut short") << brokenGzip;
 
         QTest::newRow("close mid-body")
-            << Raw("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + Feed("cut").left(60));
+            << Raw("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + rssFeed("cut", 1).left(60));
         QTest::newRow("close mid-chunk")
-            << Raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1000\r\n" + Feed("cut").left(60));
+            << Raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1000\r\n" + rssFeed("cut", 1).left(60));
         HttpResponse closed;
         closed.closeWithoutAnswer = true;
         QTest::newRow("close without a byte") << closed;
-        QTest::newRow("status line without a code") << Raw("HTTP/1.1 OK\r\n\r\n" + Feed("x"));
-        QTest::newRow("status code out of range") << Raw("HTTP/1.1 2000000000000 OK\r\n\r\n" + Feed("x"));
-        QTest::newRow("not HTTP") << Raw(Feed("x"));
+        QTest::newRow("status line without a code") << Raw("HTTP/1.1 OK\r\n\r\n" + rssFeed("x", 1));
+        QTest::newRow("status code out of range") << Raw("HTTP/1.1 2000000000000 OK\r\n\r\n" + rssFeed("x", 1));
+        QTest::newRow("not HTTP") << Raw(rssFeed("x", 1));
         QTest::newRow("endless header line")
-            << Raw("HTTP/1.1 200 OK\r\nX-Pad: " + QByteArray(512 * 1024, 'a') + "\r\n\r\n" + Feed("x"));
+            << Raw("HTTP/1.1 200 OK\r\nX-Pad: " + QByteArray(512 * 1024, 'a') + "\r\n\r\n" + rssFeed("x", 1));
     }
 
     void hostile() {
@@ -153,20 +148,11 @@ private slots:
         QCOMPARE(outcome.failedFeeds, 1);
         QVERIFY(!outcome.cancelled);
 
-        QFile written(output);
-        QVERIFY(written.open(QIODevice::ReadOnly));
-        NewsFeedReader reader(written);
-        QVERIFY2(reader.ReadHeader(), qPrintable(reader.ErrorString()));
-        QStringList urls;
-        QList<QByteArray> contents;
-        for (NewsFeedReader::Record record; reader.ReadNext(record);) {
-            urls << record.url;
-            contents << record.content;
-        }
-        QVERIFY2(reader.AtEnd() && !reader.HasError(), qPrintable(reader.ErrorString()));
-        QCOMPARE(urls, QStringList({job.urls[0], job.urls[2]}));
-        QCOMPARE(contents, QList<QByteArray>({NewsFeedFile::CleanFeedDocument(Feed("one")),
-                                              NewsFeedFile::CleanFeedDocument(Feed("two"))}));
+        const NffContent written = readNff(output);
+        QVERIFY(written.valid);
+        QCOMPARE(written.urls, QStringList({job.urls[0], job.urls[2]}));
+        QCOMPARE(written.contents, QList<QByteArray>({NewsFeedFile::CleanFeedDocument(rssFeed("one", 1)),
+                                                      NewsFeedFile::CleanFeedDocument(rssFeed("two", 1))}));
         QCOMPARE(Downloads(), QStringList());
     }
 };

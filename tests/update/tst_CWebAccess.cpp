@@ -15,16 +15,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
+const QByteArray kText = "Lorem ipsum dolor sit amet";
 const QByteArray Previous = "what was there before";
-
-QByteArray feed(int items) {
-    QByteArray body = "<?xml version=\"1.0\"?>\n<rss version=\"2.0\"><channel><title>T</title>\n";
-    for (int i = 0; i < items; ++i)
-        body += "<item><title>Item " + QByteArray::number(i) +
-                "</title><description>Lorem ipsum dolor sit amet "
-                "</description></item>\n";
-    return body + "</channel></rss>\n";
-}
 
 } // namespace
 
@@ -57,14 +49,14 @@ private slots:
         QTest::addColumn<HttpResponse>("response");
         QTest::addColumn<int>("result");
         QTest::addColumn<QByteArray>("target");
-        const QByteArray body = feed(3);
+        const QByteArray body = rssFeed("T", 3, kText);
         QTest::newRow("200") << HttpResponse::ok(body) << 1 << body;
         QTest::newRow("200 empty") << HttpResponse::ok(QByteArray()) << 1 << QByteArray("");
         QTest::newRow("404") << HttpResponse::withStatus(404) << 404 << QByteArray();
         QTest::newRow("500") << HttpResponse::withStatus(500) << 500 << QByteArray();
         QTest::newRow("204") << HttpResponse::withStatus(204) << 204 << QByteArray();
-        QTest::newRow("redirect") << HttpResponse::redirect("/ok") << 1 << feed(1);
-        QTest::newRow("redirect chain") << HttpResponse::redirect("/chain2", 301) << 1 << feed(1);
+        QTest::newRow("redirect") << HttpResponse::redirect("/ok") << 1 << rssFeed("T", 1, kText);
+        QTest::newRow("redirect chain") << HttpResponse::redirect("/chain2", 301) << 1 << rssFeed("T", 1, kText);
         QTest::newRow("redirect to 404") << HttpResponse::redirect("/missing", 307) << 404 << QByteArray();
         QTest::newRow("redirect loop") << HttpResponse::redirect("/loop") << -20 << QByteArray();
         QTest::newRow("redirect elsewhere than http")
@@ -78,31 +70,31 @@ private slots:
         HttpResponse truncated;
         truncated.raw = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789";
         QTest::newRow("body cut short") << truncated << -22 << QByteArray("");
-        HttpResponse gzip = HttpResponse::ok(feed(500));
+        HttpResponse gzip = HttpResponse::ok(rssFeed("T", 500, kText));
         gzip.gzip = true;
-        QTest::newRow("gzip") << gzip << 1 << feed(500);
-        HttpResponse chunked = HttpResponse::ok(feed(200));
+        QTest::newRow("gzip") << gzip << 1 << rssFeed("T", 500, kText);
+        HttpResponse chunked = HttpResponse::ok(rssFeed("T", 200, kText));
         chunked.chunked = true;
         chunked.dribbleBytes = 1000;
-        QTest::newRow("chunked") << chunked << 1 << feed(200);
+        QTest::newRow("chunked") << chunked << 1 << rssFeed("T", 200, kText);
         HttpResponse both = chunked;
         both.gzip = true;
-        QTest::newRow("chunked gzip") << both << 1 << feed(200);
+        QTest::newRow("chunked gzip") << both << 1 << rssFeed("T", 200, kText);
         QByteArray large(5 * 1024 * 1024 + 17, '\0');
         for (qsizetype i = 0; i < large.size(); ++i)
             large[i] = char(i * 7 % 251);
         QTest::newRow("5 MiB binary") << HttpResponse::ok(large) << 1 << large;
-        HttpResponse slow = HttpResponse::ok(feed(2));
+        HttpResponse slow = HttpResponse::ok(rssFeed("T", 2, kText));
         slow.dribbleBytes = 40;
         slow.dribbleIntervalMs = 5;
-        QTest::newRow("slow but steady") << slow << 1 << feed(2);
+        QTest::newRow("slow but steady") << slow << 1 << rssFeed("T", 2, kText);
     }
 
     void results() {
         QFETCH(HttpResponse, response);
         QFETCH(int, result);
         QFETCH(QByteArray, target);
-        m_server.setRoute("/ok", HttpResponse::ok(feed(1)));
+        m_server.setRoute("/ok", HttpResponse::ok(rssFeed("T", 1, kText)));
         m_server.setRoute("/chain2", HttpResponse::redirect(m_server.url("/ok").toLatin1(), 308));
         m_server.setRoute("/loop", HttpResponse::redirect("/loop"));
         m_server.setRoute("/case", response);
@@ -279,17 +271,17 @@ private slots:
         lowSpeed.lowSpeedTime = 1s;
         CWebAccess::Options total;
         total.totalTimeout = 700ms;
-        HttpResponse stall = HttpResponse::ok(feed(2));
+        HttpResponse stall = HttpResponse::ok(rssFeed("T", 2, kText));
         stall.stallAfterHeadersMs = -1;
         QTest::newRow("stall after headers") << stall << lowSpeed;
-        HttpResponse silent = HttpResponse::ok(feed(2));
+        HttpResponse silent = HttpResponse::ok(rssFeed("T", 2, kText));
         silent.delayMs = -1;
         QTest::newRow("never answers") << silent << lowSpeed;
-        HttpResponse trickle = HttpResponse::ok(feed(20));
+        HttpResponse trickle = HttpResponse::ok(rssFeed("T", 20, kText));
         trickle.dribbleBytes = 1;
         trickle.dribbleIntervalMs = 250;
         QTest::newRow("under 10 bytes a second") << trickle << lowSpeed;
-        HttpResponse steady = HttpResponse::ok(feed(50));
+        HttpResponse steady = HttpResponse::ok(rssFeed("T", 50, kText));
         steady.dribbleBytes = 100;
         steady.dribbleIntervalMs = 20;
         QTest::newRow("over the total time") << steady << total;
@@ -359,10 +351,10 @@ private slots:
         HttpResponse silent = HttpResponse::ok("x");
         silent.delayMs = -1;
         QTest::newRow("waiting for the answer") << silent;
-        HttpResponse stall = HttpResponse::ok(feed(1));
+        HttpResponse stall = HttpResponse::ok(rssFeed("T", 1, kText));
         stall.stallAfterHeadersMs = -1;
         QTest::newRow("stalled after headers") << stall;
-        HttpResponse trickle = HttpResponse::ok(feed(100));
+        HttpResponse trickle = HttpResponse::ok(rssFeed("T", 100, kText));
         trickle.dribbleBytes = 100;
         trickle.dribbleIntervalMs = 50;
         QTest::newRow("in the body") << trickle;
@@ -398,7 +390,7 @@ private slots:
     }
 
     void concurrentSessions() {
-        const QByteArray body = feed(2000);
+        const QByteArray body = rssFeed("T", 2000, kText);
         m_server.setRoute("/shared", HttpResponse::ok(body));
         std::vector<std::thread> threads;
         std::atomic_int successes{0};
@@ -458,7 +450,7 @@ private slots:
         TestHttpServer server;
         QVERIFY2(server.startTls(certificates.serverCertFile(), certificates.serverKeyFile()),
                  qPrintable(server.errorString()));
-        const QByteArray body = feed(10);
+        const QByteArray body = rssFeed("T", 10, kText);
         server.setRoute("/secure", HttpResponse::ok(body));
 
         CWebAccess web(QStringLiteral("Corvantis RSS Reader"));

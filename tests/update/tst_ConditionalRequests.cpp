@@ -1,3 +1,4 @@
+#include "RunTestUtil.h"
 #include "TestHttpServer.h"
 #include "testsupport.h"
 #include "base/AppPaths.h"
@@ -8,6 +9,7 @@
 #include "update/UpdateEngine.h"
 #include "update/ui/UpdateController.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
@@ -22,15 +24,8 @@ const QByteArray EtagOne = "\"one\"";
 const QByteArray EtagTwo = "\"two\"";
 const QByteArray Monday = "Mon, 06 May 2024 08:00:00 GMT";
 
-QByteArray feed(const QByteArray& title, int bytes = 40 * 1024) {
-    QByteArray body =
-        "<?xml version=\"1.0\"?>\n<rss version=\"2.0\" xmlns=\"http://backend.userland.com/rss2\">"
-        "<channel><title>" +
-        title + "</title>\n";
-    for (int i = 0; body.size() < bytes - 40; ++i)
-        body += "<item><title>" + title + " " + QByteArray::number(i) + "</title></item>\n";
-    return body + "</channel></rss>\n";
-}
+// Some 40 KB, so that a document sent again is worth saving.
+constexpr int kItems = 1100;
 
 // A feed whose server sends the given validators and answers 304 when they come back.
 HttpResponse cacheable(const QByteArray& body, const QByteArray& etag, const QByteArray& lastModified = {},
@@ -44,25 +39,11 @@ HttpResponse cacheable(const QByteArray& body, const QByteArray& etag, const QBy
     return response;
 }
 
-struct Records {
-    QStringList urls;
-    QList<QByteArray> contents;
-};
-
-Records readRecords(const QByteArray& nff) {
-    Records records;
+NffContent readRecords(const QByteArray& nff) {
     QBuffer buffer;
     buffer.setData(nff);
     buffer.open(QIODevice::ReadOnly);
-    NewsFeedReader reader(buffer);
-    if (!reader.ReadHeader())
-        return records;
-    NewsFeedReader::Record record;
-    while (reader.ReadNext(record)) {
-        records.urls << record.url;
-        records.contents << record.content;
-    }
-    return records;
+    return readNff(buffer);
 }
 
 bool isConditional(const HttpRequestRecord& request) {
@@ -150,15 +131,15 @@ private slots:
     // Unchanged feeds: the second run asks with the validators, gets "not modified" for
     // each, moves a few hundred bytes instead of the documents, and writes the same file.
     void secondRunRevalidates() {
-        m_server.setRoute("/same/etag", cacheable(feed("etag"), EtagOne));
-        m_server.setRoute("/same/date", cacheable(feed("date"), {}, Monday));
-        m_server.setRoute("/same/both", cacheable(feed("both"), EtagTwo, Monday));
-        m_server.setRoute("/same/weak", cacheable(feed("weak"), "W/\"w1\""));
-        HttpResponse zipped = cacheable(feed("zipped"), "\"z\"");
+        m_server.setRoute("/same/etag", cacheable(rssFeed("etag", kItems), EtagOne));
+        m_server.setRoute("/same/date", cacheable(rssFeed("date", kItems), {}, Monday));
+        m_server.setRoute("/same/both", cacheable(rssFeed("both", kItems), EtagTwo, Monday));
+        m_server.setRoute("/same/weak", cacheable(rssFeed("weak", kItems), "W/\"w1\""));
+        HttpResponse zipped = cacheable(rssFeed("zipped", kItems), "\"z\"");
         zipped.gzip = true;
         m_server.setRoute("/same/zipped", zipped);
         m_server.setRoute("/same/moved", HttpResponse::redirect("/same/target"));
-        m_server.setRoute("/same/target", cacheable(feed("target"), "\"t\""));
+        m_server.setRoute("/same/target", cacheable(rssFeed("target", kItems), "\"t\""));
         const QStringList urls = {url("/same/etag"), url("/same/date"),   url("/same/both"),
                                   url("/same/weak"), url("/same/zipped"), url("/same/moved")};
 
@@ -172,10 +153,10 @@ private slots:
 
         QVERIFY(!first.isEmpty());
         QCOMPARE(second, first);
-        const Records records = readRecords(second);
+        const NffContent records = readRecords(second);
         QCOMPARE(records.urls, urls);
-        QCOMPARE(records.contents[0], NewsFeedFile::CleanFeedDocument(feed("etag")));
-        QCOMPARE(records.contents[5], NewsFeedFile::CleanFeedDocument(feed("target")));
+        QCOMPARE(records.contents[0], NewsFeedFile::CleanFeedDocument(rssFeed("etag", kItems)));
+        QCOMPARE(records.contents[5], NewsFeedFile::CleanFeedDocument(rssFeed("target", kItems)));
 
         QCOMPARE(describe(secondRequests, true), QStringLiteral("C302 C304 C304 C304 C304 C304 C304"));
         const HttpRequestRecord etag = requestFor(secondRequests, "/same/etag");
@@ -213,21 +194,21 @@ private slots:
         QTest::addColumn<QString>("requests");
         QTest::addColumn<QByteArray>("content");
         QTest::newRow("feed changed") << "changed"
-                                      << "C200" << feed("new");
+                                      << "C200" << rssFeed("new", kItems);
         QTest::newRow("server ignores validators") << "ignoring"
-                                                   << "C200" << feed("old");
+                                                   << "C200" << rssFeed("old", kItems);
         QTest::newRow("server sends no validators") << "none"
-                                                    << "U200" << feed("old");
+                                                    << "U200" << rssFeed("old", kItems);
         QTest::newRow("damaged document in the cache") << "damaged-document"
-                                                       << "C304 U200" << feed("old");
+                                                       << "C304 U200" << rssFeed("old", kItems);
         QTest::newRow("damaged header in the cache") << "damaged-header"
-                                                     << "U200" << feed("old");
+                                                     << "U200" << rssFeed("old", kItems);
         QTest::newRow("cache cleared") << "cleared"
-                                       << "U200" << feed("old");
+                                       << "U200" << rssFeed("old", kItems);
         QTest::newRow("redirect leads elsewhere") << "redirected"
-                                                  << "C302 C304 U302 U200" << feed("elsewhere");
+                                                  << "C302 C304 U302 U200" << rssFeed("elsewhere", kItems);
         QTest::newRow("new validators with a 304") << "revalidated"
-                                                   << "C304" << feed("old");
+                                                   << "C304" << rssFeed("old", kItems);
     }
 
     void changesBetweenRuns() {
@@ -241,22 +222,22 @@ private slots:
         const QByteArray date = change == "none" || change == "redirected" ? QByteArray() : Monday;
         if (change == "redirected") {
             // Both targets carry the same date, so only the address tells them apart.
-            m_server.setRoute(base + "/a", cacheable(feed("old"), {}, Monday));
-            m_server.setRoute(base + "/b", cacheable(feed("elsewhere"), {}, Monday));
+            m_server.setRoute(base + "/a", cacheable(rssFeed("old", kItems), {}, Monday));
+            m_server.setRoute(base + "/b", cacheable(rssFeed("elsewhere", kItems), {}, Monday));
             m_server.setRoute(path, HttpResponse::redirect(base + "/a"));
         } else {
-            m_server.setRoute(path, cacheable(feed("old"), etag, date, honour));
+            m_server.setRoute(path, cacheable(rssFeed("old", kItems), etag, date, honour));
         }
         const QStringList urls = {url(QString::fromLatin1(path))};
         QVERIFY(!runEngine(urls, m_cache).isEmpty());
 
         if (change == "changed") {
-            m_server.setRoute(path, cacheable(feed("new"), EtagTwo, date));
+            m_server.setRoute(path, cacheable(rssFeed("new", kItems), EtagTwo, date));
         } else if (change == "redirected") {
             m_server.setRoute(path, HttpResponse::redirect(base + "/b"));
         } else if (change == "revalidated") {
             // Answers "not modified" to the old tag, with a new one for next time.
-            HttpResponse response = cacheable(feed("old"), EtagTwo, {});
+            HttpResponse response = cacheable(rssFeed("old", kItems), EtagTwo, {});
             response.honourValidators = false;
             response.status = 304;
             response.body.clear();
@@ -278,14 +259,14 @@ private slots:
 
         const qsizetype before = m_server.requests().size();
         int failed = -1;
-        const Records records = readRecords(runEngine(urls, m_cache, &failed));
+        const NffContent records = readRecords(runEngine(urls, m_cache, &failed));
         QCOMPARE(failed, 0);
         QCOMPARE(describe(requestsSince(before, base)), requests);
         QCOMPARE(records.contents.value(0), NewsFeedFile::CleanFeedDocument(content));
 
         // Whatever the second run fetched is what a third run gets "not modified" for.
         if (change == "revalidated") {
-            m_server.setRoute(path, cacheable(feed("old"), EtagTwo));
+            m_server.setRoute(path, cacheable(rssFeed("old", kItems), EtagTwo));
             requests = QStringLiteral("C304");
         } else if (change == "redirected") {
             requests = QStringLiteral("C302 C304");
@@ -309,7 +290,7 @@ private slots:
         m_server.setRoute("/always304", response);
         const qsizetype before = m_server.requests().size();
         int failed = -1;
-        const Records records = readRecords(runEngine({url("/always304")}, m_cache, &failed));
+        const NffContent records = readRecords(runEngine({url("/always304")}, m_cache, &failed));
         QCOMPARE(failed, 1);
         QVERIFY(records.urls.isEmpty());
         QCOMPARE(describe(requestsSince(before, "/always304")), QStringLiteral("U304"));
@@ -319,19 +300,19 @@ private slots:
     // The same document under several addresses, all fetched at once: every record holds it,
     // in both runs, from one entry that stays whole.
     void sameDocumentManyAddresses() {
-        m_server.setRoute("/shared", cacheable(feed("shared"), EtagOne));
-        m_server.setRoute("/single", cacheable(feed("single"), EtagTwo));
+        m_server.setRoute("/shared", cacheable(rssFeed("shared", kItems), EtagOne));
+        m_server.setRoute("/single", cacheable(rssFeed("single", kItems), EtagTwo));
         const QStringList urls = {url("/shared"),     url("/shared#one"), url("/shared#two"), url("/single"),
                                   url("/shared#one"), url("/shared"),     url("/shared#two"), url("/shared")};
         const QByteArray first = runEngine(urls, m_cache);
         const qsizetype before = m_server.requests().size();
         const QByteArray second = runEngine(urls, m_cache);
         QCOMPARE(second, first);
-        const Records records = readRecords(second);
+        const NffContent records = readRecords(second);
         QCOMPARE(records.urls, urls);
         for (int i = 0; i < urls.size(); ++i)
             QCOMPARE(records.contents[i],
-                     NewsFeedFile::CleanFeedDocument(feed(i == 3 ? "single" : "shared")));
+                     NewsFeedFile::CleanFeedDocument(rssFeed(i == 3 ? "single" : "shared", kItems)));
         // The fragment never goes out, so one entry serves them all.
         for (const HttpRequestRecord& request : requestsSince(before)) {
             QVERIFY(!request.target.contains('#'));
@@ -340,15 +321,15 @@ private slots:
         QCOMPARE(entryFiles().size(), 2);
         QCOMPARE(QDir(m_cache->Folder()).entryList(QDir::Files).size(), 2);
 
-        m_server.setRoute("/shared", cacheable(feed("changed"), EtagTwo));
-        const Records changed = readRecords(runEngine(urls, m_cache));
-        QCOMPARE(changed.contents[7], NewsFeedFile::CleanFeedDocument(feed("changed")));
-        QCOMPARE(changed.contents[1], NewsFeedFile::CleanFeedDocument(feed("changed")));
+        m_server.setRoute("/shared", cacheable(rssFeed("changed", kItems), EtagTwo));
+        const NffContent changed = readRecords(runEngine(urls, m_cache));
+        QCOMPARE(changed.contents[7], NewsFeedFile::CleanFeedDocument(rssFeed("changed", kItems)));
+        QCOMPARE(changed.contents[1], NewsFeedFile::CleanFeedDocument(rssFeed("changed", kItems)));
     }
 
     // Manual and scheduled runs get the user's cache from the update service.
     void userCacheByDefault() {
-        m_server.setRoute("/user", cacheable(feed("user"), EtagOne));
+        m_server.setRoute("/user", cacheable(rssFeed("user", kItems), EtagOne));
         const QStringList urls = {url("/user")};
         Settings settings(m_dir.filePath(QStringLiteral("settings.ini")));
         settings.SetFeedFile(m_output);

@@ -1,5 +1,6 @@
 // The e-book edition as update runs make it: beside the news feed file, after the last
 // record, whole or not at all, and never in place of a good book by a run that fetched nothing.
+#include "RunTestUtil.h"
 #include "TestClock.h"
 #include "TestHttpServer.h"
 #include "testsupport.h"
@@ -28,12 +29,6 @@ namespace {
 
 const QString kMakingEBook = QStringLiteral("Making the e-book...");
 
-QByteArray feed(const QByteArray& title) {
-    return "<?xml version=\"1.0\"?>\n<rss version=\"2.0\"><channel><title>" + title +
-           "</title><item><title>" + title + " 1</title><description>Text</description></item>" +
-           "</channel></rss>\n";
-}
-
 // The chapters of the book, in order, or {"no book"} when it is no zip archive with the
 // "mimetype" entry first.
 QStringList chapters(const QString& path) {
@@ -48,24 +43,6 @@ QStringList chapters(const QString& path) {
     if (names.value(0) != QLatin1String("mimetype"))
         return {QStringLiteral("no book")};
     return names.filter(QStringLiteral("EPUB/feed"));
-}
-
-QStringList readUrls(const QString& path) {
-    QFile file(path);
-    QStringList urls;
-    if (!file.open(QIODevice::ReadOnly))
-        return urls;
-    NewsFeedReader reader(file);
-    NewsFeedReader::Record record;
-    if (reader.ReadHeader())
-        while (reader.ReadNext(record))
-            urls << record.url;
-    return urls;
-}
-
-bool anyWindowShown() {
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    return std::any_of(windows.begin(), windows.end(), [](QWidget* w) { return w->isVisible(); });
 }
 
 } // namespace
@@ -122,11 +99,11 @@ private slots:
         m_output = m_dir.filePath(QStringLiteral("news.nff"));
         m_book = m_dir.filePath(QStringLiteral("news.epub"));
         QCOMPARE(EBookPathFor(m_output), m_book);
-        HttpResponse slow = HttpResponse::ok(feed("Second"));
+        HttpResponse slow = HttpResponse::ok(rssFeed("Second", 1, "Text"));
         slow.delayMs = 200;
-        m_server.setRoute("/first", HttpResponse::ok(feed("First")));
+        m_server.setRoute("/first", HttpResponse::ok(rssFeed("First", 1, "Text")));
         m_server.setRoute("/second", slow);
-        HttpResponse stalled = HttpResponse::ok(feed("Stalled"));
+        HttpResponse stalled = HttpResponse::ok(rssFeed("Stalled", 1, "Text"));
         stalled.delayMs = 20000;
         m_server.setRoute("/stalled", stalled);
     }
@@ -173,7 +150,7 @@ private slots:
         }
         QTRY_COMPARE(ended.size(), 1);
         QVERIFY(boxes.isEmpty());
-        QCOMPARE(readUrls(m_output), (QStringList{url("/first"), url("/second")}));
+        QCOMPARE(readNff(m_output).urls, (QStringList{url("/first"), url("/second")}));
         // Send To takes along only a book that the run which last wrote the file made.
         QCOMPARE(EBookOfSameRun(m_output), ebook ? m_book : QString());
         if (!ebook) {
@@ -254,7 +231,7 @@ private slots:
             QVERIFY(dialog->isVisible());
             seen = dialog->m_ctlStatus->text();
         });
-        QTRY_COMPARE(readUrls(m_output), QStringList{url("/first")});
+        QTRY_COMPARE(readNff(m_output).urls, QStringList{url("/first")});
         dialog->m_btnCancel->click();
         QTRY_COMPARE(ended.size(), 1);
         QCOMPARE(seen, kMakingEBook);
@@ -289,7 +266,7 @@ private slots:
             QTest::keyClick(dialog, Qt::Key_Return);
         } else if (how == QLatin1String("cancelled")) {
             update->OnUpdate([&] { return QStringList{url("/first"), url("/stalled")}; });
-            QTRY_COMPARE(readUrls(m_output), QStringList{url("/first")});
+            QTRY_COMPARE(readNff(m_output).urls, QStringList{url("/first")});
             update->ProgressDialog()->m_btnCancel->click();
         } else {
             QVERIFY(update->StartScheduledRun());
@@ -306,7 +283,7 @@ private slots:
                      QStringLiteral("Error|Failed to write the e-book %1: Is a directory").arg(m_book));
         }
         QVERIFY(QFileInfo(m_book + QStringLiteral("/chapters")).isDir());
-        QCOMPARE(readUrls(m_output).value(0), url("/first"));
+        QCOMPARE(readNff(m_output).urls.value(0), url("/first"));
     }
 };
 

@@ -1,3 +1,4 @@
+#include "RunTestUtil.h"
 #include "TestClock.h"
 #include "TestHttpServer.h"
 #include "testsupport.h"
@@ -35,42 +36,6 @@ const QString kFinished = QStringLiteral("Finished.");
 const QString kFinishedFailed =
     QStringLiteral("Finished. Failed to get one or more feeds, which will not be updated on your phone.");
 
-QByteArray feed(const QByteArray& title, int items = 3) {
-    QByteArray body = "<?xml version=\"1.0\"?>\n<!DOCTYPE rss [<!ENTITY a \"b\">]>\n"
-                      "<rss version=\"2.0\" xmlns=\"http://backend.userland.com/rss2\"><channel><title>" +
-                      title + "</title>\n";
-    for (int i = 0; i < items; ++i)
-        body += "<item><title>" + title + " " + QByteArray::number(i) + "</title></item>\n";
-    return body + "</channel></rss>\n";
-}
-
-struct NffFile {
-    bool valid = false;
-    bool sync = false;
-    QByteArray channel;
-    QStringList urls;
-    QList<QByteArray> contents;
-};
-
-NffFile readNff(const QString& path) {
-    NffFile nff;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return nff;
-    NewsFeedReader reader(file);
-    if (!reader.ReadHeader())
-        return nff;
-    nff.sync = reader.SyncFlag();
-    nff.channel = reader.ChannelFile();
-    NewsFeedReader::Record record;
-    while (reader.ReadNext(record)) {
-        nff.urls << record.url;
-        nff.contents << record.content;
-    }
-    nff.valid = reader.AtEnd() && !reader.HasError();
-    return nff;
-}
-
 // Whether another program could lock the file for reading now, as Send To does.
 bool lockableForReading(const QString& path) {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
@@ -79,11 +44,6 @@ bool lockableForReading(const QString& path) {
     const bool locked = ::flock(fd, LOCK_SH | LOCK_NB) == 0;
     ::close(fd);
     return locked;
-}
-
-bool anyWindowShown() {
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    return std::any_of(windows.begin(), windows.end(), [](QWidget* w) { return w->isVisible(); });
 }
 
 } // namespace
@@ -187,13 +147,13 @@ private slots:
     // Downloads end in another order than the list's, some fail: the file is still byte for
     // byte the one a one-at-a-time run writes, with the records in list order.
     void concurrentFileEqualsOneAtATime() {
-        HttpResponse slow = HttpResponse::ok(feed("slow"));
+        HttpResponse slow = HttpResponse::ok(rssFeed("slow"));
         slow.delayMs = 400;
-        HttpResponse zipped = HttpResponse::ok(feed("zipped", 50));
+        HttpResponse zipped = HttpResponse::ok(rssFeed("zipped", 50));
         zipped.gzip = true;
         zipped.delayMs = 150;
         m_server.setRoute("/slow", slow);
-        m_server.setRoute("/fast", HttpResponse::ok(feed("fast")));
+        m_server.setRoute("/fast", HttpResponse::ok(rssFeed("fast")));
         m_server.setRoute("/zipped", zipped);
         m_server.setRoute("/moved", HttpResponse::redirect("/fast"));
         m_server.setRoute("/empty", HttpResponse::ok(QByteArray()));
@@ -210,15 +170,15 @@ private slots:
         QCOMPARE(failedConcurrent, 2);
         QCOMPARE(failedSequential, 2);
 
-        const NffFile nff = readNff(m_output);
+        const NffContent nff = readNff(m_output);
         QVERIFY(nff.valid);
         QVERIFY(nff.sync);
         QCOMPARE(nff.channel, m_channelBytes);
         QCOMPARE(nff.urls, (QStringList{url("/slow"), url("/fast"), url("/zipped"), other, url("/moved"),
                                         url("/slow"), url("/fast")}));
-        QCOMPARE(nff.contents[0], NewsFeedFile::CleanFeedDocument(feed("slow")));
-        QCOMPARE(nff.contents[2], NewsFeedFile::CleanFeedDocument(feed("zipped", 50)));
-        QCOMPARE(nff.contents[4], NewsFeedFile::CleanFeedDocument(feed("fast")));
+        QCOMPARE(nff.contents[0], NewsFeedFile::CleanFeedDocument(rssFeed("slow")));
+        QCOMPARE(nff.contents[2], NewsFeedFile::CleanFeedDocument(rssFeed("zipped", 50)));
+        QCOMPARE(nff.contents[4], NewsFeedFile::CleanFeedDocument(rssFeed("fast")));
     }
 
     void transferLimits_data() {
@@ -237,7 +197,7 @@ private slots:
         QFETCH(int, maxPerHost);
         QFETCH(bool, twoHosts);
         QFETCH(int, waves);
-        HttpResponse slow = HttpResponse::ok(feed("slow"));
+        HttpResponse slow = HttpResponse::ok(rssFeed("slow"));
         slow.delayMs = 250;
         m_server.setRoute("/quarter", slow);
         QStringList urls;
@@ -264,10 +224,10 @@ private slots:
     void boundedLookAhead() {
         QFETCH(qint64, maxWaitingBytes);
         QFETCH(int, started);
-        HttpResponse stalled = HttpResponse::ok(feed("stalled"));
+        HttpResponse stalled = HttpResponse::ok(rssFeed("stalled"));
         stalled.delayMs = 1500;
         m_server.setRoute("/stalled", stalled);
-        m_server.setRoute("/fast", HttpResponse::ok(feed("fast")));
+        m_server.setRoute("/fast", HttpResponse::ok(rssFeed("fast")));
         QStringList urls = {url("/stalled")};
         for (int i = 0; i < 40; ++i)
             urls << url("/fast") + QStringLiteral("?%1").arg(i);
@@ -322,9 +282,9 @@ private slots:
     // The second of three feeds fails: one box when its turn comes, the downloads behind
     // it go on, then progress 3 of 3, the failure end text, records for the first and third.
     void failedFeedInTheMiddle() {
-        HttpResponse third = HttpResponse::ok(feed("third"));
+        HttpResponse third = HttpResponse::ok(rssFeed("third"));
         third.delayMs = 100;
-        m_server.setRoute("/first", HttpResponse::ok(feed("first")));
+        m_server.setRoute("/first", HttpResponse::ok(rssFeed("first")));
         m_server.setRoute("/third", third);
         auto update = controller();
         QSignalSpy ended(update.get(), &UpdateController::runFinished);
@@ -382,7 +342,7 @@ private slots:
         QVERIFY(!update->IsUpdating());
         QCOMPARE(dialog->result(), int(QDialog::Accepted));
 
-        const NffFile nff = readNff(m_output);
+        const NffContent nff = readNff(m_output);
         QVERIFY(nff.valid);
         QCOMPARE(nff.urls, (QStringList{url("/first"), url("/third")}));
         const auto agents = m_server.requests();
@@ -390,7 +350,7 @@ private slots:
     }
 
     void allFeedsFine() {
-        m_server.setRoute("/first", HttpResponse::ok(feed("first")));
+        m_server.setRoute("/first", HttpResponse::ok(rssFeed("first")));
         auto update = controller();
         QSignalSpy ended(update.get(), &UpdateController::runFinished);
         update->OnUpdate([&] { return QStringList{url("/first"), url("/first")}; });
@@ -408,10 +368,10 @@ private slots:
     // Cancel during the first download: the dialog closes at once, the file holds the
     // signature and the channel block only, and it is unlocked by then.
     void cancelDuringFirstDownload() {
-        HttpResponse stalled = HttpResponse::ok(feed("stalled"));
+        HttpResponse stalled = HttpResponse::ok(rssFeed("stalled"));
         stalled.delayMs = 20000;
         m_server.setRoute("/stalled", stalled);
-        m_server.setRoute("/first", HttpResponse::ok(feed("first")));
+        m_server.setRoute("/first", HttpResponse::ok(rssFeed("first")));
         auto update = controller();
         QSignalSpy ended(update.get(), &UpdateController::runFinished);
         const int before = m_server.requests().size();
@@ -429,7 +389,7 @@ private slots:
         QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
         QVERIFY(!update->IsUpdating());
         QVERIFY(lockableForReading(m_output));
-        const NffFile nff = readNff(m_output);
+        const NffContent nff = readNff(m_output);
         QVERIFY(nff.valid);
         QCOMPARE(nff.channel, m_channelBytes);
         QVERIFY(nff.urls.isEmpty());
@@ -481,9 +441,9 @@ private slots:
     // The file cannot take the second record (a full disk): the run stops, says so in an
     // "Error" box and ends with the failure text; the file ends after the first record.
     void writeErrorStopsTheRun() {
-        m_server.setRoute("/big", HttpResponse::ok(feed("big", 40)));
+        m_server.setRoute("/big", HttpResponse::ok(rssFeed("big", 40)));
         const qint64 oneRecord = 8 + 4 + m_channelBytes.size() + 4 + 2 * url("/big").size() + 4 +
-                                 NewsFeedFile::CleanFeedDocument(feed("big", 40)).size();
+                                 NewsFeedFile::CleanFeedDocument(rssFeed("big", 40)).size();
         // Files of this process may grow no further than one record past the header.
         std::signal(SIGXFSZ, SIG_IGN);
         rlimit saved{};
@@ -507,7 +467,7 @@ private slots:
         QTest::keyClick(box, Qt::Key_Return);
         QTest::keyClick(dialog, Qt::Key_Return);
         QTRY_COMPARE(ended.size(), 1);
-        const NffFile nff = readNff(m_output);
+        const NffContent nff = readNff(m_output);
         QVERIFY(nff.valid);
         QCOMPARE(nff.urls, QStringList{url("/big")});
         QCOMPARE(QFileInfo(m_output).size(), oneRecord);
@@ -516,11 +476,11 @@ private slots:
     // "Update All" while a scheduled run writes: the scheduled run stops with its file
     // closed, and the manual run then writes the file anew.
     void manualCommandAbandonsScheduledRun() {
-        HttpResponse stalled = HttpResponse::ok(feed("stalled"));
+        HttpResponse stalled = HttpResponse::ok(rssFeed("stalled"));
         stalled.delayMs = 20000;
         m_server.setRoute("/stalled", stalled);
-        m_server.setRoute("/first", HttpResponse::ok(feed("first")));
-        m_server.setRoute("/second", HttpResponse::ok(feed("second")));
+        m_server.setRoute("/first", HttpResponse::ok(rssFeed("first")));
+        m_server.setRoute("/second", HttpResponse::ok(rssFeed("second")));
         auto update = controller({url("/first"), url("/stalled")});
         QSignalSpy ended(update.get(), &UpdateController::runFinished);
         const int before = m_server.requests().size();
@@ -545,8 +505,8 @@ private slots:
     // With the defaults, the timer starts a run at the next full hour: every feed, the
     // "RSS Reader" agent, no window. A due time while a manual run's dialog is up is skipped.
     void scheduledRunFromTheTimer() {
-        m_server.setRoute("/first", HttpResponse::ok(feed("first")));
-        m_server.setRoute("/second", HttpResponse::ok(feed("second")));
+        m_server.setRoute("/first", HttpResponse::ok(rssFeed("first")));
+        m_server.setRoute("/second", HttpResponse::ok(rssFeed("second")));
         auto update = controller({url("/first"), url("/second")});
         QCOMPARE(update->Interval(), 1);
         QSignalSpy ended(update.get(), &UpdateController::runFinished);
@@ -563,7 +523,7 @@ private slots:
         QCOMPARE(ended[0][0].toBool(), false);
         QVERIFY(!update->IsUpdating());
         QVERIFY(!anyWindowShown());
-        const NffFile nff = readNff(m_output);
+        const NffContent nff = readNff(m_output);
         QVERIFY(nff.valid);
         QCOMPARE(nff.urls, (QStringList{url("/first"), url("/second")}));
         const QList<HttpRequestRecord> requests = m_server.requests().mid(before);

@@ -2,6 +2,7 @@
 #include "ViewFixture.h"
 #include "testsupport.h"
 
+#include "model/ChannelStore.h"
 #include "model/OpmlReader.h"
 #include "model/OpmlWriter.h"
 #include "model/PellavoDoc.h"
@@ -147,7 +148,7 @@ void TestChannel::savesAndUndos() {
     QTest::mouseDClick(m_view->viewport(), Qt::LeftButton, {}, anna);
     QTest::mouseRelease(m_view->viewport(), Qt::LeftButton, {}, anna);
     QVERIFY2(script.finished(), qPrintable(script.report()));
-    QCOMPARE(m_view->m_nBackupCount, 3u);
+    QCOMPARE(m_view->BackupCount(), 3u);
     QVERIFY(pellavo::test::readFile(AppPaths::ChannelFile()).contains("title=\"Anna K.\""));
 
     QVERIFY(QFileInfo::exists(fixture::backupPath(1)));
@@ -156,7 +157,7 @@ void TestChannel::savesAndUndos() {
     QCOMPARE(pellavo::test::readFile(fixture::backupPath(3)), channel2);
     QCOMPARE(sync.count(), 1);
     QCOMPARE(sync.first().first().toBool(), true);
-    QVERIFY(m_view->m_bSyncChannels);
+    QVERIFY(m_view->SyncChannels());
 
     const QList<QByteArray> restored{channel2, channel1, QByteArray()};
     const QList<QStringList> trees{{"My Subscriptions", "  Blogs", "    Anna", "    Ben"},
@@ -170,7 +171,7 @@ void TestChannel::savesAndUndos() {
         m_view->UpdateCommandUI();
         QVERIFY(m_view->Action(ID_EDIT_UNDO)->isEnabled());
         QTest::keyClick(m_view.get(), Qt::Key_Z, Qt::ControlModifier);
-        QCOMPARE(m_view->m_nBackupCount, 2u - step);
+        QCOMPARE(m_view->BackupCount(), 2u - step);
         QVERIFY(QFileInfo::exists(AppPaths::ChannelFile()));
         QCOMPARE(pellavo::test::readFile(AppPaths::ChannelFile()), restored[step]);
         m_view->expandAll();
@@ -180,16 +181,17 @@ void TestChannel::savesAndUndos() {
     }
     QVERIFY(!m_view->Action(ID_EDIT_UNDO)->isEnabled());
     QTest::keyClick(m_view.get(), Qt::Key_Backspace, Qt::AltModifier);
-    QCOMPARE(m_view->m_nBackupCount, 0u);
+    QCOMPARE(m_view->BackupCount(), 0u);
     // Undo leaves the switch alone; a save that finds it off turns it on again.
-    QVERIFY(m_view->m_bSyncChannels);
+    QVERIFY(m_view->SyncChannels());
     m_view->SetSyncChannels(false);
     m_view->SaveChannel();
     QCOMPARE(sync.count(), 3);
     QCOMPARE(sync.last().first().toBool(), true);
     // The save after the Undos reuses number 1; from 1000 on the names grow a digit.
-    m_view->m_nBackupCount = 999;
-    m_view->SaveChannel();
+    QCOMPARE(m_view->BackupCount(), 1u);
+    QString error;
+    QVERIFY2(ChannelStore(AppPaths::ChannelFile(), AppPaths::BackupFile).Backup(1000, &error), qPrintable(error));
     QVERIFY(QFileInfo::exists(AppPaths::PrivateTempFolder() + QStringLiteral("/nchnlbak1000.cbf")));
 }
 
@@ -284,12 +286,12 @@ void TestChannel::import() {
     }
     const bool replaced = tree.size() != 4 || tree[1] != QLatin1String("  News");
     if (!replaced) {
-        QCOMPARE(m_view->m_nBackupCount, 1u);
+        QCOMPARE(m_view->BackupCount(), 1u);
         QCOMPARE(pellavo::test::readFile(AppPaths::ChannelFile()), channelBefore);
         QCOMPARE(fixture::marks(*m_view), before);
         return;
     }
-    QCOMPARE(m_view->m_nBackupCount, 2u);
+    QCOMPARE(m_view->BackupCount(), 2u);
     QCOMPARE(fixture::marks(*m_view), QString(tree.size(), QLatin1Char(' ')));
     QCOMPARE(m_view->SelectedNode(), m_view->RootNode());
     QCOMPARE(pellavo::test::readFile(AppPaths::ChannelFile()), writtenForm(input, OpmlForm::Channel));
@@ -340,7 +342,7 @@ void TestChannel::importThenExportThroughTheWindow() {
             .then(steps::typeFileName(input))
             .then(steps::pressReturn());
     });
-    QCOMPARE(view->m_nBackupCount, 1u);
+    QCOMPARE(view->BackupCount(), 1u);
     drive(Qt::Key_F, [&](ModalScript& script) {
         script.then([](QWidget* menu) { QTest::keyClick(menu, Qt::Key_E); })
             .then(steps::typeFileName(exported));
@@ -356,7 +358,7 @@ void TestChannel::importThenExportThroughTheWindow() {
     // Edit > Undo from the menu brings back the empty list.
     drive(Qt::Key_E,
           [](ModalScript& script) { script.then([](QWidget* menu) { QTest::keyClick(menu, Qt::Key_U); }); });
-    QCOMPARE(view->m_nBackupCount, 0u);
+    QCOMPARE(view->BackupCount(), 0u);
     QCOMPARE(fixture::labels(*view), QStringList{"My Subscriptions"});
 }
 
@@ -427,7 +429,7 @@ void TestChannel::backupFolderUnusable() {
     QVERIFY2(saveMessage.text.contains(QDir::toNativeSeparators(folder)), qPrintable(saveMessage.text));
     QCOMPARE(undoMessage.caption, QStringLiteral("Error"));
     QCOMPARE(pellavo::test::readFile(AppPaths::ChannelFile()), saved);
-    QCOMPARE(m_view->m_nBackupCount, 0u);
+    QCOMPARE(m_view->BackupCount(), 0u);
     QFile::remove(folder);
 }
 

@@ -179,7 +179,7 @@ void TestDrag::drops() {
         to.setX(x);
     moveTo(to);
     QTest::mouseRelease(m_view->viewport(), Qt::LeftButton, {}, to);
-    QVERIFY(!m_view->m_bDragging);
+    QVERIFY(!m_view->IsDragging());
     QVERIFY(!m_view->DragImage());
     QVERIFY(!m_view->DropHighlight());
 
@@ -195,7 +195,7 @@ void TestDrag::drops() {
     QCOMPARE(fixture::modelLabels(m_doc->m_pRoot.get()), tree);
     QCOMPARE(fixture::marks(*m_view), marks);
     const bool moved = tree != kTree;
-    QCOMPARE(m_view->m_nBackupCount, moved ? 1u : 0u);
+    QCOMPARE(m_view->BackupCount(), moved ? 1u : 0u);
     QCOMPARE(pellavo::test::readFile(AppPaths::ChannelFile()),
              moved ? fixture::channelFromTree(*m_view) : m_channel);
 }
@@ -206,8 +206,8 @@ void TestDrag::drops() {
 void TestDrag::feedback() {
     start(kBody);
     beginDrag("Anna");
-    QVERIFY(m_view->m_bDragging);
-    QCOMPARE(m_view->m_hDragItem, fixture::node(*m_view, "Anna"));
+    QVERIFY(m_view->IsDragging());
+    QCOMPARE(m_view->DragItem(), fixture::node(*m_view, "Anna"));
     const QWidget* image = m_view->DragImage();
     QVERIFY(image && image->isVisible());
     QVERIFY(image->width() > 16);
@@ -216,21 +216,21 @@ void TestDrag::feedback() {
     moveTo(overBen);
     QCOMPARE(image->pos(), m_view->viewport()->mapTo(m_view.get(), overBen) - QPoint(8, 8));
     QCOMPARE(m_view->DropHighlight(), fixture::node(*m_view, "Ben"));
-    QCOMPARE(m_view->m_hDropTarget, fixture::node(*m_view, "Ben"));
+    QCOMPARE(m_view->DropTarget(), fixture::node(*m_view, "Ben"));
 
     const QPoint margin(19, labelPoint("Solo").y());
     moveTo(margin);
     QCOMPARE(m_view->DropHighlight(), fixture::node(*m_view, "Solo"));
-    QVERIFY(!m_view->m_hDropTarget);
+    QVERIFY(!m_view->DropTarget());
     moveTo(QPoint(20, margin.y()));
-    QCOMPARE(m_view->m_hDropTarget, fixture::node(*m_view, "Solo"));
+    QCOMPARE(m_view->DropTarget(), fixture::node(*m_view, "Solo"));
     moveTo(QPoint(150, m_view->viewport()->height() - 5));
-    QCOMPARE(m_view->m_hDropTarget, fixture::node(*m_view, "Solo"));
+    QCOMPARE(m_view->DropTarget(), fixture::node(*m_view, "Solo"));
     QCOMPARE(m_view->DropHighlight(), fixture::node(*m_view, "Solo"));
 
     // The other buttons and the context menu do nothing while dragging.
     QTest::mouseClick(m_view->viewport(), Qt::RightButton, {}, labelPoint("World"));
-    QVERIFY(m_view->m_bDragging);
+    QVERIFY(m_view->IsDragging());
     QTest::mouseRelease(m_view->viewport(), Qt::LeftButton, {},
                         QPoint(150, m_view->viewport()->height() - 5));
     QVERIFY(!m_view->DragImage());
@@ -256,10 +256,10 @@ void TestDrag::hoverExpands() {
     QTRY_VERIFY(tech->isExpanded());
     QVERIFY(resting.elapsed() >= 200);
     QCOMPARE(m_view->SelectedNode(), tech);
-    QVERIFY(m_view->m_bDragging);
+    QVERIFY(m_view->IsDragging());
     QTest::mouseRelease(m_view->viewport(), Qt::LeftButton, {}, labelPoint("Tech"));
     QCOMPARE(tech->child(tech->childCount() - 1)->text(0), QStringLiteral("Solo"));
-    QCOMPARE(m_view->m_nBackupCount, 1u);
+    QCOMPARE(m_view->BackupCount(), 1u);
 }
 
 void TestDrag::interrupted_data() {
@@ -280,7 +280,7 @@ void TestDrag::interrupted() {
     beginDrag("World");
     const QPoint overBlogs = labelPoint("Blogs");
     moveTo(overBlogs);
-    QCOMPARE(m_view->m_hDropTarget, fixture::node(*m_view, "Blogs"));
+    QCOMPARE(m_view->DropTarget(), fixture::node(*m_view, "Blogs"));
     QWidget other;
     QMenu popup;
     if (how == QLatin1String("escape")) {
@@ -293,12 +293,12 @@ void TestDrag::interrupted() {
         other.show();
         QVERIFY(QTest::qWaitForWindowExposed(&other));
         other.grabMouse();
-        QTRY_VERIFY(!m_view->m_bDragging);
+        QTRY_VERIFY(!m_view->IsDragging());
         other.releaseMouse();
     } else if (how == QLatin1String("popup")) {
         popup.addAction(QStringLiteral("x"));
         popup.popup(m_view->mapToGlobal(QPoint(0, 0)));
-        QTRY_VERIFY(!m_view->m_bDragging);
+        QTRY_VERIFY(!m_view->IsDragging());
         popup.close();
     } else if (how == QLatin1String("move")) {
         // The release went to another window.
@@ -309,7 +309,7 @@ void TestDrag::interrupted() {
         // So did this one, and the button goes down again.
         QTest::mousePress(m_view->viewport(), Qt::LeftButton, {}, overBlogs);
     }
-    QVERIFY(!m_view->m_bDragging);
+    QVERIFY(!m_view->IsDragging());
     QVERIFY(!m_view->DragImage());
     QVERIFY(!m_view->DropHighlight());
     QCOMPARE(QWidget::mouseGrabber(), nullptr);
@@ -319,7 +319,7 @@ void TestDrag::interrupted() {
     m_view->expandAll();
     QCOMPARE(fixture::labels(*m_view), kTree);
     QCOMPARE(fixture::modelLabels(m_doc->m_pRoot.get()), kTree);
-    QCOMPARE(m_view->m_nBackupCount, 0u);
+    QCOMPARE(m_view->BackupCount(), 0u);
     QCOMPARE(pellavo::test::readFile(AppPaths::ChannelFile()), m_channel);
 }
 
@@ -358,7 +358,7 @@ void TestDrag::autoScroll() {
     const int height = m_view->viewport()->height();
     const QString label = m_view->itemAt(QPoint(60, height / 2))->text(0);
     beginDrag(label);
-    QVERIFY(m_view->m_bDragging);
+    QVERIFY(m_view->IsDragging());
     // An edge's own coordinate: 0 at the top, the height at the bottom.
     const int y = top ? -outside : height + outside;
     moveTo(QPoint(60, y));
@@ -369,8 +369,8 @@ void TestDrag::autoScroll() {
     if (lines) {
         const int rowHeight = m_view->visualItemRect(m_view->RootNode()).height();
         const int row = top ? 1 : height / rowHeight - 2;
-        QCOMPARE(m_view->m_hDropTarget, m_view->itemAt(QPoint(60, row * rowHeight + rowHeight / 2)));
-        QCOMPARE(m_view->DropHighlight(), m_view->m_hDropTarget);
+        QCOMPARE(m_view->DropTarget(), m_view->itemAt(QPoint(60, row * rowHeight + rowHeight / 2)));
+        QCOMPARE(m_view->DropHighlight(), m_view->DropTarget());
     }
     if (outside == 90) {
         // The timer itself keeps it going.
@@ -379,7 +379,7 @@ void TestDrag::autoScroll() {
     }
     QTest::keyClick(m_view.get(), Qt::Key_Escape);
     QTest::mouseRelease(m_view->viewport(), Qt::LeftButton, {}, QPoint(60, y));
-    QCOMPARE(m_view->m_nBackupCount, 0u);
+    QCOMPARE(m_view->BackupCount(), 0u);
 }
 
 PELLAVO_TEST_MAIN(TestDrag)

@@ -133,7 +133,7 @@ void TestEdit::select(const QString& label) {
 
 void TestEdit::checkTreeModelFile(unsigned saves) {
     QCOMPARE(fixture::modelLabels(m_doc->m_pRoot.get()), fixture::labels(*m_view));
-    QCOMPARE(m_view->m_nBackupCount, saves);
+    QCOMPARE(m_view->BackupCount(), saves);
     const QByteArray channel = pellavo::test::readFile(AppPaths::ChannelFile());
     if (saves)
         QCOMPARE(channel, fixture::channelFromTree(*m_view));
@@ -262,7 +262,7 @@ void TestEdit::clipboard() {
     start(kBody);
     fromMenu("World", {Qt::Key_C});
     checkTreeModelFile(0);
-    QVERIFY(m_view->m_pClipItem);
+    QVERIFY(m_view->ClipItem());
     fromMenu("World", {Qt::Key_I}, {fillAndClose({"Welt", "", "", "changed"}, Qt::Key_Return)});
     checkTreeModelFile(1);
 
@@ -274,7 +274,7 @@ void TestEdit::clipboard() {
                           "      Code", "      World", "      World", "  Solo"}));
     const COutlineItem* first = CPellavoView::ItemOf(tech->child(2));
     const COutlineItem* second = CPellavoView::ItemOf(tech->child(3));
-    QVERIFY(first != second && first != m_view->m_pClipItem.get());
+    QVERIFY(first != second && first != m_view->ClipItem());
     QCOMPARE(str(first->m_pszDescription), QStringLiteral("world news"));
     QCOMPARE(str(second->m_pszXmlUrl), QStringLiteral("http://w/rss"));
     // The node pasted last has the selection.
@@ -283,8 +283,8 @@ void TestEdit::clipboard() {
     QCOMPARE(fixture::marks(*m_view), QString(10, QLatin1Char(' ')));
     checkTreeModelFile(3);
     // The clipboard is a copy of its own: the model's edits never reach it.
-    QCOMPARE(str(m_view->m_pClipItem->m_pszTitle), QStringLiteral("World"));
-    QVERIFY(!m_view->m_pClipItem->m_pParent && !m_view->m_pClipItem->m_pNext);
+    QCOMPARE(str(m_view->ClipItem()->m_pszTitle), QStringLiteral("World"));
+    QVERIFY(!m_view->ClipItem()->m_pParent && !m_view->ClipItem()->m_pNext);
 }
 
 // Ctrl+X cuts the selected group whole and saves; Undo brings it back while the
@@ -296,20 +296,20 @@ void TestEdit::cutThenUndo() {
     QTest::keyClick(m_view.get(), Qt::Key_X, Qt::ControlModifier);
     QCOMPARE(fixture::labels(*m_view),
              (QStringList{"My Subscriptions", "  News", "    World", "    Local", "  Solo"}));
-    QVERIFY(!m_view->m_hCurrentItem);
+    QVERIFY(!m_view->CommandNode());
     checkTreeModelFile(1);
-    QCOMPARE(fixture::modelLabels(m_view->m_pClipItem.get()), (QStringList{"Tech", "  Gadgets", "  Code"}));
+    QCOMPARE(fixture::modelLabels(m_view->ClipItem()), (QStringList{"Tech", "  Gadgets", "  Code"}));
 
     QTest::keyClick(m_view.get(), Qt::Key_Z, Qt::ControlModifier);
     m_view->expandAll();
     QCOMPARE(fixture::labels(*m_view), kTree);
-    QCOMPARE(m_view->m_nBackupCount, 0u);
-    QCOMPARE(fixture::modelLabels(m_view->m_pClipItem.get()), (QStringList{"Tech", "  Gadgets", "  Code"}));
+    QCOMPARE(m_view->BackupCount(), 0u);
+    QCOMPARE(fixture::modelLabels(m_view->ClipItem()), (QStringList{"Tech", "  Gadgets", "  Code"}));
 
     ModalScript nothing;
     select("Local");
     QTest::keyClick(m_view.get(), Qt::Key_Delete, Qt::ShiftModifier);
-    QCOMPARE(fixture::modelLabels(m_view->m_pClipItem.get()), QStringList{"Local"});
+    QCOMPARE(fixture::modelLabels(m_view->ClipItem()), QStringList{"Local"});
     select("My Subscriptions");
     QTest::keyClick(m_view.get(), Qt::Key_Insert, Qt::ShiftModifier);
     QTest::qWait(50);
@@ -335,11 +335,11 @@ void TestEdit::editKeysFollowTheRules() {
     keys({{Qt::Key_X, Qt::ControlModifier},
           {Qt::Key_C, Qt::ControlModifier},
           {Qt::Key_Insert, Qt::ControlModifier}});
-    QVERIFY(!m_view->m_pClipItem);
+    QVERIFY(!m_view->ClipItem());
 
     select("World");
     keys({{Qt::Key_Insert, Qt::ControlModifier}});
-    QCOMPARE(fixture::modelLabels(m_view->m_pClipItem.get()), QStringList{"World"});
+    QCOMPARE(fixture::modelLabels(m_view->ClipItem()), QStringList{"World"});
     select("Solo");
     keys({{Qt::Key_V, Qt::ControlModifier}, {Qt::Key_Insert, Qt::ShiftModifier}});
     m_view->setCurrentItem(nullptr);
@@ -450,14 +450,14 @@ void TestEdit::deleteKey() {
     checkTreeModelFile(0);
 
     fromMenu("Gadgets", {Qt::Key_Escape});
-    QCOMPARE(m_view->m_hCurrentItem, fixture::node(*m_view, "Gadgets"));
+    QCOMPARE(m_view->CommandNode(), fixture::node(*m_view, "Gadgets"));
     select("News");
     ModalScript script;
     script.then([](QWidget* dialog) { QTest::keyClick(dialog->focusWidget(), Qt::Key_Return); });
     QTest::keyClick(m_view.get(), Qt::Key_Delete);
     QVERIFY2(script.finished(), qPrintable(script.report()));
     QCOMPARE(fixture::labels(*m_view), (QStringList{"My Subscriptions", "  Solo"}));
-    QVERIFY(!m_view->m_hCurrentItem);
+    QVERIFY(!m_view->CommandNode());
     m_view->RunCommand(ID_PROPERTIES);
     m_view->RunCommand(ID_TREE_PASTE);
     checkTreeModelFile(1);
@@ -502,7 +502,7 @@ void TestEdit::sortByName() {
     QCOMPARE(fixture::labels(*m_view), tree);
     QCOMPARE(fixture::node(*m_view, "Echo"), echo);
     QCOMPARE(fixture::modelLabels(m_doc->m_pRoot.get()), before);
-    QCOMPARE(m_view->m_nBackupCount, 1u);
+    QCOMPARE(m_view->BackupCount(), 1u);
     QCOMPARE(pellavo::test::readFile(AppPaths::ChannelFile()), fixture::channelFromTree(*m_view));
 }
 

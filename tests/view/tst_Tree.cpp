@@ -177,15 +177,7 @@ void TestTree::walkers() {
     m_view->expandAll();
     for (const QString& label : clicks)
         click(label);
-    m_view->m_lstFeedUrls.clear();
-    if (markedOnly)
-        m_view->CollectMarkedFeeds(fixture::node(*m_view, start));
-    else
-        m_view->CollectFeeds(fixture::node(*m_view, start));
-    QStringList got;
-    for (const QByteArray& url : m_view->m_lstFeedUrls)
-        got.append(QString::fromUtf8(url));
-    QCOMPARE(got, expected);
+    QCOMPARE(m_view->CollectRunFeeds(fixture::node(*m_view, start), markedOnly), expected);
 }
 
 void TestTree::contextMenus_data() {
@@ -264,7 +256,7 @@ void TestTree::contextMenus() {
         QCOMPARE(texts, (QStringList{"&New", "&Group", "&Feed"}));
     }
     QCOMPARE(enabledTexts, enabled);
-    QCOMPARE(m_view->m_hCurrentItem ? m_view->m_hCurrentItem->text(0) : QString(), current);
+    QCOMPARE(m_view->CommandNode() ? m_view->CommandNode()->text(0) : QString(), current);
     QCOMPARE(m_view->SelectedNode() ? m_view->SelectedNode()->text(0) : QString(), selected);
 }
 
@@ -305,7 +297,7 @@ void TestTree::contextMenuFromKeyboard() {
     QTest::keyClick(m_view->windowHandle(), Qt::Key_F10, Qt::ShiftModifier);
     QVERIFY2(script.finished(), qPrintable(script.report()));
     QCOMPARE(shownMenu, menu);
-    QCOMPARE(m_view->m_hCurrentItem ? m_view->m_hCurrentItem->text(0) : QString(), current);
+    QCOMPARE(m_view->CommandNode() ? m_view->CommandNode()->text(0) : QString(), current);
     if (!selected.isEmpty()) {
         const QRect row = m_view->visualItemRect(fixture::node(*m_view, selected));
         QCOMPARE(shownAt.topLeft(), m_view->viewport()->mapToGlobal(row.center()));
@@ -340,9 +332,11 @@ void TestTree::enablingRules() {
     QFETCH(QList<int>, allowed);
     QTreeWidgetItem* node = label.isEmpty() ? nullptr : fixture::node(*m_view, label);
     m_view->setCurrentItem(node);
-    m_view->m_hCurrentItem = node;
-    if (clipboard)
-        m_view->m_pClipItem.reset(CPellavoView::ItemOf(fixture::node(*m_view, "Tech"))->Clone());
+    if (clipboard) {
+        m_view->SetCommandNode(fixture::node(*m_view, "Tech"));
+        m_view->OnTreeCopy();
+    }
+    m_view->SetCommandNode(node);
     const QList<int> ruled{ID_NEW_GROUP, ID_NEW_FEED,   ID_SORT_BY_NAME, ID_TREE_CUT,
                            ID_TREE_COPY, ID_TREE_PASTE, ID_TREE_DELETE,  ID_PROPERTIES,
                            ID_EDIT_CUT,  ID_EDIT_COPY,  ID_EDIT_PASTE,   ID_EDIT_UNDO};
@@ -397,7 +391,7 @@ void TestTree::doubleClick() {
     QCOMPARE(opened, dialog);
     QCOMPARE(fixture::marks(*m_view), marks);
     QCOMPARE(node->isExpanded() != expanded, toggles);
-    QCOMPARE(m_view->m_nBackupCount, 0u);
+    QCOMPARE(m_view->BackupCount(), 0u);
 }
 
 void TestTree::properties_data() {
@@ -469,8 +463,8 @@ void TestTree::properties() {
                                 : QStringList{str(item->m_pszTitle), str(item->m_pszDescription)};
     QCOMPARE(now, stored);
     const bool accepted = close == Qt::Key_Return;
-    QCOMPARE(m_view->m_nBackupCount, accepted ? 1u : 0u);
-    QCOMPARE(m_view->m_bSyncChannels, accepted);
+    QCOMPARE(m_view->BackupCount(), accepted ? 1u : 0u);
+    QCOMPARE(m_view->SyncChannels(), accepted);
     const QByteArray channel = pellavo::test::readFile(AppPaths::ChannelFile());
     if (accepted)
         QVERIFY(channel.contains(stored.first().toUtf8().replace("&", "&amp;")));
@@ -514,10 +508,10 @@ void TestTree::deepAndWide() {
 
     m_view = std::make_unique<CPellavoView>(m_doc.get());
     m_view->PopulateTree();
-    m_view->CollectFeeds(m_view->RootNode());
-    QCOMPARE(m_view->m_lstFeedUrls.size(), width + 1);
-    QCOMPARE(m_view->m_lstFeedUrls.first(), QByteArray("http://deep/"));
-    QCOMPARE(m_view->m_lstFeedUrls.last(), QByteArray("http://f/29999"));
+    const QStringList feeds = m_view->CollectRunFeeds(m_view->RootNode());
+    QCOMPARE(feeds.size(), width + 1);
+    QCOMPARE(feeds.first(), QStringLiteral("http://deep/"));
+    QCOMPARE(feeds.last(), QStringLiteral("http://f/29999"));
 
     QBuffer written;
     written.open(QIODevice::WriteOnly);
