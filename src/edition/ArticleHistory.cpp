@@ -92,40 +92,41 @@ bool ArticleHistory::Open(const QString& path) {
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return Fail(QStringLiteral("cannot create the folder %1").arg(QFileInfo(path).absolutePath()));
     m_connection = NewConnectionName();
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-    db.setDatabaseName(path);
-    // A run that meets the Options dialog's Forget waits for it rather than failing.
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
-    if (!db.open()) {
-        const QString why = db.lastError().text();
-        Close();
-        return Fail(why);
-    }
-    QSqlQuery check(db);
-    bool ok = Exec(QStringLiteral("PRAGMA journal_mode=WAL")) &&
-              Exec(QStringLiteral("PRAGMA synchronous=FULL")) &&
-              check.exec(QStringLiteral("PRAGMA quick_check")) && check.next();
-    if (ok && check.value(0).toString() != QLatin1String("ok"))
-        ok = Fail(check.value(0).toString());
-    else if (!ok && m_error.isEmpty())
-        m_error = check.lastError().text();
-    check.finish();
-    QSqlQuery version(db);
-    ok = ok && version.exec(QStringLiteral("PRAGMA user_version")) && version.next();
-    const int found = ok ? version.value(0).toInt() : 0;
-    version.finish();
-    if (ok && found > kSchemaVersion)
-        ok = Fail(QStringLiteral("made by a later version of Pellavo"));
-    for (const char* statement : kSchema)
-        ok = ok && Exec(QString::fromLatin1(statement));
-    ok = ok && Exec(QStringLiteral("PRAGMA user_version=%1").arg(kSchemaVersion));
+    m_error.clear();
+    // The handles go before the connection is closed on failure.
+    const bool ok = [&] {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+        db.setDatabaseName(path);
+        // A run that meets the Options dialog's Forget waits for it rather than failing.
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+        if (!db.open())
+            return Fail(db.lastError().text());
+        if (!Exec(QStringLiteral("PRAGMA journal_mode=WAL")) ||
+            !Exec(QStringLiteral("PRAGMA synchronous=FULL")))
+            return false;
+        QSqlQuery query(db);
+        if (!query.exec(QStringLiteral("PRAGMA quick_check")) || !query.next())
+            return Fail(query.lastError().text());
+        if (query.value(0).toString() != QLatin1String("ok"))
+            return Fail(query.value(0).toString());
+        if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next())
+            return Fail(query.lastError().text());
+        if (query.value(0).toInt() > kSchemaVersion)
+            return Fail(QStringLiteral("made by a later version of Pellavo"));
+        query.finish();
+        for (const char* statement : kSchema) {
+            if (!Exec(QString::fromLatin1(statement)))
+                return false;
+        }
+        return Exec(QStringLiteral("PRAGMA user_version=%1").arg(kSchemaVersion));
+    }();
     if (!ok) {
         const QString why = m_error;
         Close();
         return Fail(why);
     }
     Settle();
-    return IsOpen();
+    return true;
 }
 
 // The damaged file is kept as it was, with its journal, under a name of its own.
@@ -285,19 +286,26 @@ bool ArticleHistory::PublishEdition(const Edition& edition, const QString& unfin
     // The book's bytes are on the disk before anything says it exists.
     if (!SyncPath(unfinished, O_RDONLY))
         return fail(QStringLiteral("%1: %2").arg(unfinished, SystemError()));
-    if (!IsOpen()) {
-        // Without a history the book still goes in place; there is nothing to record.
+    // Without a history the book still goes in place, and its articles come again next time:
+    // an edition is never lost for want of its record.
+    const auto placeUnrecorded = [&](const QString& why) {
         if (std::rename(QFile::encodeName(unfinished).constData(),
                         QFile::encodeName(edition.path).constData()) != 0)
             return fail(QStringLiteral("%1: %2").arg(edition.path, SystemError()));
         SyncPath(QFileInfo(edition.path).absolutePath(), O_RDONLY | O_DIRECTORY);
+        if (!why.isEmpty())
+            m_note = QStringLiteral("The articles of this edition could not be recorded in the article "
+                                    "history (%1), so the next edition brings them again.")
+                         .arg(why);
         return true;
-    }
+    };
+    if (!IsOpen())
+        return placeUnrecorded(QString());
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     // 1. The articles, as an edition not yet finished: a process that dies from here on
     //    leaves them to the next opening, which keeps them only if the book is in place.
     if (!db.transaction())
-        return fail(db.lastError().text());
+        return placeUnrecorded(db.lastError().text());
     QSqlQuery insert(db);
     insert.prepare(QStringLiteral("INSERT INTO editions (number, file, made, articles, feeds, finished) "
                                   "VALUES (?, ?, ?, ?, ?, 0)"));
@@ -310,7 +318,7 @@ bool ArticleHistory::PublishEdition(const Edition& edition, const QString& unfin
         const QString why = m_error.isEmpty() ? db.lastError().text() : m_error;
         db.rollback();
         m_feedIds.clear();
-        return fail(why);
+        return placeUnrecorded(why);
     }
     // 2. The book in place, and its name on the disk.
     if (std::rename(QFile::encodeName(unfinished).constData(), QFile::encodeName(edition.path).constData()) !=

@@ -67,7 +67,9 @@ public:
 
     // Puts the finished book at `unfinished` in place at `edition.path` and records the
     // changes with it, so that the articles are recorded if and only if the book is in place.
-    // False, with nothing recorded and the unfinished book removed, when it could not.
+    // False, with nothing recorded and the unfinished book removed, when the book could not
+    // be put in place. A book whose articles cannot be recorded still goes in place; Note()
+    // then says that the next edition brings them again.
     bool PublishEdition(const Edition& edition, const QString& unfinished, const Changes& changes);
     // Records changes that go with no book.
     bool Record(const Changes& changes);

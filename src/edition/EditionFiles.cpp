@@ -35,7 +35,7 @@ QString NewEditionPath(const QString& newsFeedFile, const QDateTime& runTime) {
     const QString stem =
         Stem(newsFeedFile) + runTime.toLocalTime().toString(QStringLiteral("-yyyy-MM-dd-HHmm"));
     QString path = folder.filePath(stem + QStringLiteral(".epub"));
-    for (int n = 2; QFileInfo::exists(path) || QFileInfo::exists(UnfinishedEditionPath(path)); ++n)
+    for (int n = 2; QFileInfo::exists(path); ++n)
         path = folder.filePath(stem + QStringLiteral("-%1.epub").arg(n));
     return path;
 }

@@ -91,6 +91,7 @@ bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const 
             *error = why;
         return false;
     };
+    edition::RemoveUnfinishedEditions(newsFeedFile);
     EditionResult done;
     done.path = edition::NewEditionPath(newsFeedFile, runTime);
     const auto finish = [&](bool ok) {
@@ -98,7 +99,6 @@ bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const 
             *result = done;
         return ok;
     };
-    edition::RemoveUnfinishedEditions(newsFeedFile);
     edition::ArticleHistory history(job.historyFile);
     if (!history.Note().isEmpty())
         done.notes << history.Note();
@@ -151,11 +151,15 @@ bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const 
         return finish(true);
     }
     FetchPictures(book, fetchPictures);
+    // The user knows the edition by its name, not by the one it is written under.
     if (!book.Finish())
-        return finish(fail(book.ErrorString()));
+        return finish(fail(book.ErrorString().replace(unfinished, done.path)));
     const edition::ArticleHistory::Edition edition{number, done.path, runTime, book.ArticleCount(),
                                                    book.ChapterCount()};
-    if (!history.PublishEdition(edition, unfinished, changes))
+    const bool placed = history.PublishEdition(edition, unfinished, changes);
+    if (!history.Note().isEmpty() && !done.notes.contains(history.Note()))
+        done.notes << history.Note();
+    if (!placed)
         return finish(fail(history.ErrorString()));
     edition::RemoveOldEditions(newsFeedFile, job.keep);
     return finish(true);
