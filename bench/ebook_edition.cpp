@@ -333,7 +333,8 @@ int main(int argc, char** argv) {
     std::printf("editions: first %.1f MB, second %.3f MB\n", firstBytes / 1e6, secondBytes / 1e6);
     bench::printFigure(QStringLiteral("edition_first_run"), firstRun, QStringLiteral("ms"));
     bench::printRatio(QStringLiteral("edition_first_run"), firstRun.median / floor.median,
-                      QStringLiteral("first edition with the history"), QStringLiteral("expat parse + zlib level 6"));
+                      QStringLiteral("first edition with the history"),
+                      QStringLiteral("expat parse + zlib level 6"));
     bench::printFigure(QStringLiteral("edition_second_run"), secondRun, QStringLiteral("ms"));
     bench::printFigure(QStringLiteral("book_of_300_new_articles"), justNewBook, QStringLiteral("ms"));
     bench::printRatio(QStringLiteral("edition_second_run"), secondRun.median / justNewBook.median,
