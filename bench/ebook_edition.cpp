@@ -3,15 +3,24 @@
 // zlib compressing the chapters the book holds, at the book's level. Peak memory is
 // measured for two numbers of feeds in a process of its own each: chapters are written one
 // at a time, so it must not grow with the number of feeds.
+//
+// Editions, with the article history: the first edition of the same file (everything new,
+// no limits) against the same floor; the second, when each feed has one new item, against
+// the book of just those 300 articles; the history's lookups against the second run; and
+// the history's size after 60 days of 300 feeds publishing 5 items a day each.
 
 #include "benchsupport.h"
 #include "ebook/Chapter.h"
 #include "ebook/FeedDocument.h"
+#include "edition/ArticleHistory.h"
+#include "edition/EditionChoice.h"
 #include "testsupport.h"
 #include "update/EBookEdition.h"
 #include "update/NewsFeedFile.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -64,14 +73,14 @@ QByteArray Item(int feed, int item) {
            "</description><content:encoded><![CDATA[" + html + "]]></content:encoded></item>\n";
 }
 
-QByteArray Document(int feed) {
+QByteArray Document(int feed, int first = 0, int count = kItems) {
     QByteArray document = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\" "
                           "xmlns:content=\"http://purl.org/rss/1.0/modules/content/\" "
                           "xmlns:dc=\"http://purl.org/dc/elements/1.1/\">"
                           "<channel><title>News " +
                           QByteArray::number(feed) + "</title><link>https://news" + QByteArray::number(feed) +
                           ".example/</link><description>Local news</description><language>en-gb</language>\n";
-    for (int item = 0; item < kItems; ++item)
+    for (int item = first; item < first + count; ++item)
         document += Item(feed, item);
     return document + "</channel></rss>\n";
 }
@@ -80,8 +89,9 @@ QString Url(int feed) {
     return QStringLiteral("https://news%1.example/feed.xml").arg(feed);
 }
 
-// A news feed file of `feeds` records, the subscriptions in groups of ten.
-bool WriteNewsFeedFile(const QString& path, int feeds) {
+// A news feed file of `feeds` records, the subscriptions in groups of ten; each feed carries
+// `count` items from item `first` on, newest first.
+bool WriteNewsFeedFile(const QString& path, int feeds, int first = 0, int count = kItems) {
     QByteArray opml = "<?xml version=\"1.0\"?><opml version=\"1.0\"><head/><body>";
     for (int feed = 0; feed < feeds; ++feed) {
         if (feed % 10 == 0)
@@ -97,7 +107,7 @@ bool WriteNewsFeedFile(const QString& path, int feeds) {
     NewsFeedWriter writer(file);
     bool ok = writer.WriteHeader(true, opml);
     for (int feed = 0; ok && feed < feeds; ++feed)
-        ok = writer.AppendRecord(Url(feed), NewsFeedFile::CleanFeedDocument(Document(feed)));
+        ok = writer.AppendRecord(Url(feed), NewsFeedFile::CleanFeedDocument(Document(feed, first, count)));
     return ok;
 }
 
@@ -141,6 +151,63 @@ int Child(const QString& newsFeedFile, const QString& book) {
         return 1;
     std::printf("%.1f\n", PeakRssMiB());
     return 0;
+}
+
+void RemoveHistory(const QString& path) {
+    for (const char* suffix : {"", "-wal", "-shm"})
+        QFile::remove(path + QLatin1String(suffix));
+}
+
+bool CopyHistory(const QString& from, const QString& to) {
+    RemoveHistory(to);
+    return QFile::copy(from, to);
+}
+
+void RemoveEditions(const QString& folder) {
+    for (const QString& name : QDir(folder).entryList({QStringLiteral("edition-*.epub")}, QDir::Files))
+        QFile::remove(folder + QLatin1Char('/') + name);
+}
+
+// 60 days of 300 feeds that publish 5 items a day and carry their last 30, one edition a
+// day, through the history's own steps; the size of its file once closed.
+qint64 SimulatedHistoryBytes(const QString& folder) {
+    const QString path = folder + QStringLiteral("/simulated.sqlite");
+    RemoveHistory(path);
+    constexpr int kDays = 60, kPerDay = 5;
+    const QDateTime start(QDate(2026, 10, 1), QTime(6, 30));
+    const auto key = [](int feed, int item) {
+        ebook::Article article;
+        article.id = "https://news" + QByteArray::number(feed) + ".example/?p=" + QByteArray::number(item);
+        return edition::ArticleKey(article);
+    };
+    {
+        edition::ArticleHistory history(path);
+        for (int day = 0; day < kDays; ++day) {
+            edition::ArticleHistory::Changes changes;
+            changes.day = start.addDays(day).date().toJulianDay();
+            for (int feed = 0; feed < 300; ++feed) {
+                const int newest = kItems + day * kPerDay;
+                for (int item = newest - kItems; item < newest; ++item) {
+                    if (day == 0 || item >= newest - kPerDay)
+                        changes.added.push_back({Url(feed), key(feed, item), true});
+                    else
+                        changes.seenAgain.emplace_back(Url(feed), key(feed, item));
+                }
+            }
+            const QString book = folder + QStringLiteral("/simulated-%1.epub").arg(day);
+            const QString unfinished = book + QStringLiteral(".part");
+            QFile file(unfinished);
+            if (!file.open(QIODevice::WriteOnly) || !file.write("book"))
+                return -1;
+            file.close();
+            const edition::ArticleHistory::Edition edition{day + 1, book, start.addDays(day),
+                                                           int(changes.added.size()), 300};
+            if (!history.PublishEdition(edition, unfinished, changes))
+                return -1;
+            QFile::remove(book);
+        }
+    }
+    return QFileInfo(path).size() + QFileInfo(path + QStringLiteral("-wal")).size();
 }
 
 } // namespace
@@ -190,6 +257,57 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // Editions. The first run finds everything new and, without limits, makes the whole book.
+    const QString history = dir.filePath(QStringLiteral("history.sqlite"));
+    const QString afterFirst = dir.filePath(QStringLiteral("after-first.sqlite"));
+    const QString editionFile = dir.filePath(QStringLiteral("edition.nff"));
+    const QString second = dir.filePath(QStringLiteral("second.nff"));
+    const QString justNew = dir.filePath(QStringLiteral("just-new.nff"));
+    // Item -1 is the one new item of every feed on the second run.
+    ok = ok && QFile::copy(large, editionFile) && WriteNewsFeedFile(second, 300, -1, kItems + 1) &&
+         WriteNewsFeedFile(justNew, 300, -1, 1);
+    EditionJob job;
+    job.historyFile = history;
+    job.limits = {true, 0, 0};
+    job.keep = 0;
+    QDateTime runTime = QDateTime::currentDateTime();
+    EditionResult result;
+    std::vector<double> firstRuns, secondRuns;
+    for (int run = 0; ok && run < kRuns; ++run) {
+        RemoveHistory(history);
+        RemoveEditions(dir.path());
+        QElapsedTimer timer;
+        timer.start();
+        ok = WriteNewsEdition(editionFile, job, runTime, &result) && !result.nothingNew;
+        firstRuns.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    const qint64 firstBytes = QFileInfo(result.path).size();
+    ok = ok && QFile::copy(history, afterFirst);
+    ok = ok && QFile::remove(editionFile) && QFile::copy(second, editionFile);
+    for (int run = 0; ok && run < kRuns; ++run) {
+        ok = CopyHistory(afterFirst, history);
+        QElapsedTimer timer;
+        timer.start();
+        ok = ok && WriteNewsEdition(editionFile, job, runTime.addSecs(60 * (run + 1)), &result) &&
+             !result.nothingNew;
+        secondRuns.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    const qint64 secondBytes = QFileInfo(result.path).size();
+    const bench::Figure justNewBook = bench::timeMs(
+        kRuns, [&] { ok = ok && WriteEBookEdition(justNew, book, QDateTime::currentDateTime()); });
+    // The lookups a second run makes: every feed's known articles.
+    ok = ok && CopyHistory(afterFirst, history);
+    edition::ArticleHistory lookups(history);
+    const bench::Figure lookup = bench::timeMs(kRuns, [&] {
+        for (int feed = 0; feed < 300; ++feed)
+            ok = ok && lookups.Known(Url(feed)).size() == kItems;
+    });
+    const qint64 simulated = SimulatedHistoryBytes(dir.path());
+    if (!ok || simulated <= 0) {
+        std::fprintf(stderr, "the editions failed\n");
+        return 1;
+    }
+
     const auto peak = [&](const QString& newsFeedFile) {
         QProcess child;
         child.start(QCoreApplication::applicationFilePath(),
@@ -210,6 +328,23 @@ int main(int argc, char** argv) {
     bench::printFigure(QStringLiteral("floor_expat_and_zlib"), floor, QStringLiteral("ms"));
     bench::printRatio(QStringLiteral("ebook_300_feeds"), edition.median / floor.median,
                       QStringLiteral("WriteEBookEdition"), QStringLiteral("expat parse + zlib level 6"));
+    const bench::Figure firstRun = bench::summarise(firstRuns);
+    const bench::Figure secondRun = bench::summarise(secondRuns);
+    std::printf("editions: first %.1f MB, second %.3f MB\n", firstBytes / 1e6, secondBytes / 1e6);
+    bench::printFigure(QStringLiteral("edition_first_run"), firstRun, QStringLiteral("ms"));
+    bench::printRatio(QStringLiteral("edition_first_run"), firstRun.median / floor.median,
+                      QStringLiteral("first edition with the history"),
+                      QStringLiteral("expat parse + zlib level 6"));
+    bench::printFigure(QStringLiteral("edition_second_run"), secondRun, QStringLiteral("ms"));
+    bench::printFigure(QStringLiteral("book_of_300_new_articles"), justNewBook, QStringLiteral("ms"));
+    bench::printRatio(QStringLiteral("edition_second_run"), secondRun.median / justNewBook.median,
+                      QStringLiteral("second edition, 1 new item per feed"),
+                      QStringLiteral("book of just those 300 articles"));
+    bench::printFigure(QStringLiteral("history_lookups_300_feeds"), lookup, QStringLiteral("ms"));
+    bench::printRatio(QStringLiteral("history_lookups"), lookup.median / secondRun.median,
+                      QStringLiteral("lookups of 300 feeds"), QStringLiteral("second edition"));
+    bench::printFigure(QStringLiteral("history_after_60_days"), bench::summarise({simulated / 1024.0}),
+                       QStringLiteral("KiB"));
     bench::printFigure(QStringLiteral("peak_rss_100_feeds"), bench::summarise({peakSmall}),
                        QStringLiteral("MiB"));
     bench::printFigure(QStringLiteral("peak_rss_300_feeds"), bench::summarise({peakLarge}),

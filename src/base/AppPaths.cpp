@@ -16,6 +16,10 @@ QString ChannelFile() {
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/Pellavo.Cha");
 }
 
+QString HistoryFile() {
+    return QFileInfo(ChannelFile()).dir().filePath(QStringLiteral("history.sqlite"));
+}
+
 QString PrivateTempFolder(QString* error) {
     const QString path = QDir::tempPath() + QStringLiteral("/pellavo-") + QString::number(getuid());
     const QByteArray native = QFile::encodeName(path);

@@ -10,6 +10,9 @@ namespace AppPaths {
 // "Pellavo.Cha" in the per-user data folder, which the first save creates.
 QString ChannelFile();
 
+// "history.sqlite", the e-book's article history, beside the channel file.
+QString HistoryFile();
+
 // The private per-user temporary folder "pellavo-<uid>" under the system's temporary
 // folder, created with mode 0700. Returns an empty string, and says why in `error`
 // ("<folder>: <reason>"), when it cannot be created, when what is there is a link, not a

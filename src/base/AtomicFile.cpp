@@ -41,6 +41,22 @@ bool SyncFailed(int fd) {
     return ::fsync(fd) != 0 && errno != EINVAL && errno != ENOTSUP && errno != ENOSYS;
 }
 
+void SyncFolder(const QByteArray& folder) {
+    // Some file systems cannot sync a folder; the file itself is whole all the same.
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+bool SetError(QString* error, const QString& path) {
+    if (error)
+        *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path),
+                                              QString::fromLocal8Bit(std::strerror(errno)));
+    return false;
+}
+
 } // namespace
 
 QFileInfo AtomicFile::Resolved(const QString& target) {
@@ -52,7 +68,8 @@ AtomicFile::AtomicFile(const QString& target, int options) : m_options(options) 
     const QFileInfo resolved = Resolved(target);
     m_target = QFile::encodeName(resolved.absoluteFilePath());
     m_folder = QFile::encodeName(resolved.absolutePath());
-    m_prefix = QFile::encodeName(resolved.absolutePath() + QLatin1Char('/') + UnfinishedPrefix(resolved.fileName()));
+    m_prefix =
+        QFile::encodeName(resolved.absolutePath() + QLatin1Char('/') + UnfinishedPrefix(resolved.fileName()));
 }
 
 AtomicFile::~AtomicFile() {
@@ -107,15 +124,9 @@ bool AtomicFile::Commit() {
     if ((m_fd >= 0 && !Close()) || m_beside.isEmpty() || !PutInPlace())
         return false;
     m_bPlaced = true;
-    if (m_options & NoSync)
-        return true;
-    // The rename lasts a power failure only once the folder is on the disk too. Some file
-    // systems cannot sync a folder; the file itself is whole all the same.
-    const int folder = ::open(m_folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
-    }
+    // The rename lasts a power failure only once the folder is on the disk too.
+    if (!(m_options & NoSync))
+        SyncFolder(m_folder);
     return true;
 }
 
@@ -188,4 +199,22 @@ bool WriteFileAtomically(const QString& path, const std::function<bool(QIODevice
     if (error)
         *error = file.ErrorString();
     return false;
+}
+
+bool SyncFile(const QString& path, QString* error) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return SetError(error, path);
+    const bool failed = SyncFailed(fd);
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return !failed || SetError(error, path);
+}
+
+bool RenameDurably(const QString& from, const QString& to, QString* error) {
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
+        return SetError(error, to);
+    SyncFolder(QFile::encodeName(QFileInfo(to).absolutePath()));
+    return true;
 }

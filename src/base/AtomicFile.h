@@ -78,3 +78,10 @@ bool WriteFileAtomically(const QString& path, QByteArrayView bytes, QString* err
 // The same with what `fill` writes to the device; `fill` returns false when a write failed.
 bool WriteFileAtomically(const QString& path, const std::function<bool(QIODevice&)>& fill,
                          QString* error = nullptr);
+
+// For files that a library writes whole to a path of its own (a book through libzip, a
+// database through SQLite): takes the file's bytes to the disk.
+bool SyncFile(const QString& path, QString* error = nullptr);
+// Renames `from` over `to` (both in one folder) and takes the folder to the disk, so the new
+// name lasts a power failure.
+bool RenameDurably(const QString& from, const QString& to, QString* error = nullptr);

@@ -11,6 +11,10 @@ const QString kEBook = QStringLiteral("Path/EBook");
 const QString kInterval = QStringLiteral("Update/Interval");
 const QString kHour = QStringLiteral("Update/Hour");
 const QString kMinute = QStringLiteral("Update/Minute");
+const QString kOnlyNew = QStringLiteral("Edition/OnlyNew");
+const QString kMaxArticles = QStringLiteral("Edition/MaxArticles");
+const QString kMaxAgeDays = QStringLiteral("Edition/MaxAgeDays");
+const QString kKeep = QStringLiteral("Edition/Keep");
 const QString kX = QStringLiteral("WinPos/x");
 const QString kY = QStringLiteral("WinPos/y");
 const QString kCx = QStringLiteral("WinPos/cx");
@@ -61,6 +65,25 @@ void Settings::SetSchedule(int interval, int hour, int minute) {
     m_settings->setValue(kInterval, interval);
     m_settings->setValue(kHour, hour);
     m_settings->setValue(kMinute, minute);
+}
+
+Settings::Edition Settings::EditionOptions() const {
+    const Edition defaults;
+    // A count below zero means nothing sensible: it is taken as the default.
+    const auto count = [&](const QString& key, int fallback) {
+        const int value = readInt(*m_settings, key, fallback);
+        return value < 0 ? fallback : value;
+    };
+    return {readInt(*m_settings, kOnlyNew, defaults.onlyNew ? 1 : 0) != 0,
+            count(kMaxArticles, defaults.maxArticles), count(kMaxAgeDays, defaults.maxAgeDays),
+            count(kKeep, defaults.keep)};
+}
+
+void Settings::SetEditionOptions(const Edition& edition) {
+    m_settings->setValue(kOnlyNew, edition.onlyNew ? 1 : 0);
+    m_settings->setValue(kMaxArticles, edition.maxArticles);
+    m_settings->setValue(kMaxAgeDays, edition.maxAgeDays);
+    m_settings->setValue(kKeep, edition.keep);
 }
 
 Settings::WinPos Settings::WindowPosition() const {

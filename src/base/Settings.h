@@ -24,6 +24,16 @@ public:
     void SetEBook(bool on);
     void SetSchedule(int interval, int hour, int minute);
 
+    // What each edition of the e-book brings, and how many are kept.
+    struct Edition {
+        bool onlyNew = true;
+        int maxArticles = 25; // per feed; 0: no limit
+        int maxAgeDays = 7;   // 0: no limit
+        int keep = 7;         // 0: all
+    };
+    Edition EditionOptions() const;
+    void SetEditionOptions(const Edition& edition);
+
     struct WinPos {
         int x = 10;
         int y = 10;

@@ -166,8 +166,10 @@ bool EBookWriter::AddRecord(const QString& url, const QByteArray& document) {
         chapter.pictures = true;
         return PictureMark(image);
     };
-    const QByteArray xhtml =
-        WriteChapter(ReadFeedDocument(document, FeedAddress::DocumentUrl(url)), source, &chapter.outline);
+    Feed feed = ReadFeedDocument(document, FeedAddress::DocumentUrl(url));
+    if (m_filter && !m_filter(url, feed))
+        return true;
+    const QByteArray xhtml = WriteChapter(feed, source, &chapter.outline);
     chapter.offset = m_spool->pos();
     chapter.size = xhtml.size();
     if (m_spool->write(xhtml) != xhtml.size())
@@ -277,8 +279,19 @@ bool EBookWriter::PlacePictures() {
 }
 
 QByteArray EBookWriter::Title() const {
-    return "Pellavo News \xE2\x80\x93 " +
-           m_locale.toString(m_runTime.toLocalTime().date(), QLocale::LongFormat).toUtf8();
+    const QDateTime local = m_runTime.toLocalTime();
+    QString when = m_locale.toString(local.date(), QLocale::LongFormat);
+    // Editions come several a day.
+    if (m_bEdition)
+        when += QStringLiteral(", ") + m_locale.toString(local.time(), QLocale::ShortFormat);
+    return "Pellavo News \xE2\x80\x93 " + when.toUtf8();
+}
+
+int EBookWriter::ArticleCount() const {
+    size_t articles = 0;
+    for (const Chapter& chapter : m_chapters)
+        articles += chapter.outline.articles.size();
+    return int(articles);
 }
 
 QByteArray EBookWriter::Language() const {
@@ -399,19 +412,29 @@ QByteArray EBookWriter::ContentsDocument() const {
 
 QByteArray EBookWriter::CoverDocument() const {
     int feeds = 0;
-    size_t articles = 0;
-    for (const Chapter& chapter : m_chapters) {
+    for (const Chapter& chapter : m_chapters)
         feeds += chapter.outline.isFeed ? 1 : 0;
-        articles += chapter.outline.articles.size();
-    }
-    QByteArray out = DocumentStart(Title(), Language(), false);
+    const int articles = ArticleCount();
+    const QByteArray title = Title();
+    QByteArray out = DocumentStart(title, Language(), false);
     out.append("<body class=\"cover\">\n<h1>Pellavo News</h1>\n<p>");
-    AppendXmlEscaped(out, m_locale.toString(m_runTime.toLocalTime().date(), QLocale::LongFormat).toUtf8());
-    out.append("</p>\n<p class=\"meta\">");
-    out.append(QByteArray::number(feeds)).append(feeds == 1 ? " feed" : " feeds");
-    out.append(" \xC2\xB7 ")
-        .append(QByteArray::number(qulonglong(articles)))
-        .append(articles == 1 ? " article" : " articles");
+    // What follows the dash in the title: the date, and an edition's time.
+    AppendXmlEscaped(out, title.mid(title.indexOf("\xE2\x80\x93") + 4));
+    out.append("</p>\n");
+    if (m_nEdition > 0)
+        out.append("<p>Edition ").append(QByteArray::number(m_nEdition)).append("</p>\n");
+    out.append("<p class=\"meta\">");
+    if (m_bEdition)
+        out.append(QByteArray::number(articles))
+            .append(articles == 1 ? " new article from " : " new articles from ")
+            .append(QByteArray::number(feeds))
+            .append(feeds == 1 ? " feed" : " feeds");
+    else
+        out.append(QByteArray::number(feeds))
+            .append(feeds == 1 ? " feed" : " feeds")
+            .append(" \xC2\xB7 ")
+            .append(QByteArray::number(articles))
+            .append(articles == 1 ? " article" : " articles");
     out.append("</p>\n</body>\n</html>\n");
     return out;
 }
@@ -427,9 +450,21 @@ QByteArray EBookWriter::PackageDocument(const QByteArray& language) const {
     AppendXmlEscaped(out, Title());
     out.append("</dc:title>\n<dc:language>").append(language).append("</dc:language>\n");
     out.append("<dc:creator>Pellavo</dc:creator>\n<dc:date>").append(modified).append("</dc:date>\n");
-    out.append("<meta property=\"dcterms:modified\">")
-        .append(modified)
-        .append("</meta>\n</metadata>\n<manifest>\n");
+    out.append("<meta property=\"dcterms:modified\">").append(modified).append("</meta>\n");
+    if (m_nEdition > 0) {
+        // Readers group the editions by these: EPUB 3's collection, and Calibre's names that
+        // many readers know only.
+        const QByteArray number = QByteArray::number(m_nEdition);
+        out.append("<meta property=\"belongs-to-collection\" id=\"series\">Pellavo News</meta>\n"
+                   "<meta refines=\"#series\" property=\"collection-type\">series</meta>\n"
+                   "<meta refines=\"#series\" property=\"group-position\">")
+            .append(number)
+            .append("</meta>\n<meta name=\"calibre:series\" content=\"Pellavo News\"/>\n"
+                    "<meta name=\"calibre:series_index\" content=\"")
+            .append(number)
+            .append("\"/>\n");
+    }
+    out.append("</metadata>\n<manifest>\n");
     out.append(
         "<item id=\"nav\" href=\"nav.xhtml\" media-type=\"application/xhtml+xml\" properties=\"nav\"/>\n"
         "<item id=\"cover\" href=\"cover.xhtml\" media-type=\"application/xhtml+xml\"/>\n"

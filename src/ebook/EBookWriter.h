@@ -12,6 +12,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -55,6 +56,20 @@ public:
     // made. Before the first record.
     void EnablePictures() { m_bPictures = true; }
 
+    // Decides which of a record's articles the book carries, before its chapter is made: it
+    // may remove and reorder them; false leaves the record out of the book. Before the first
+    // record.
+    using ArticleFilter = std::function<bool(const QString& url, Feed& feed)>;
+    void SetArticleFilter(ArticleFilter filter) { m_filter = std::move(filter); }
+
+    // Makes the book an edition of the series "Pellavo News": its title gives the time of the
+    // run as well as the date, and the series metadata and the cover carry `number` (none
+    // when 0) and the count of new articles and feeds.
+    void SetEdition(int number) {
+        m_bEdition = true;
+        m_nEdition = number;
+    }
+
     // Makes one record into a chapter. False when the chapter could not be set aside; the
     // book then cannot be finished.
     bool AddRecord(const QString& url, const QByteArray& document);
@@ -74,6 +89,7 @@ public:
 
     QString ErrorString() const { return m_error; }
     int ChapterCount() const { return int(m_chapters.size()); }
+    int ArticleCount() const;
 
 private:
     struct Chapter {
@@ -128,6 +144,9 @@ private:
     int m_nStoredPictures = 0;
     bool m_bWebP = false;
     bool m_bPictures = false;
+    ArticleFilter m_filter;
+    bool m_bEdition = false;
+    int m_nEdition = 0;
     QString m_error;
     bool m_failed = false;
     bool m_finished = false;

@@ -65,6 +65,8 @@ enum class Field {
     Title,
     Link,
     Guid,
+    PlainGuid, // a guid that is no permalink: an identity only
+    Id,
     Description,
     Encoded,
     Content,
@@ -391,8 +393,10 @@ private:
                     field = Field::Link;
             } else if (local == "guid" && parent == Role::Item) {
                 field = AttributeValue(attributes, "isPermaLink").trimmed().toLower() == "false"
-                            ? Field::None
+                            ? Field::PlainGuid
                             : Field::Guid;
+            } else if (local == "id" && parent == Role::Item && atom) {
+                field = Field::Id;
             } else if (local == "description") {
                 field = Field::Description;
                 m_capture.kind = FeedText::Kind::Html;
@@ -500,6 +504,11 @@ private:
             break;
         case Field::Guid:
             m_item.guidLink = WebLink(QUrl(), m_text);
+            m_item.article.id = m_text.trimmed();
+            break;
+        case Field::PlainGuid:
+        case Field::Id:
+            m_item.article.id = m_text.trimmed();
             break;
         case Field::OrigLink:
             m_item.origLink = WebLink(frame.base, m_text);

@@ -28,6 +28,7 @@ struct Article {
     FeedText title;
     QUrl link;       // on the web: the link, else a guid that is a permalink; http(s) only
     QByteArray date; // as the feed gives it
+    QByteArray id;   // the guid or Atom id as the feed gives it, trimmed; may be empty
     QByteArray author;
     FeedText body; // the richest the item offers
     // A picture the item offers beside its body: an image enclosure, else a media:content

@@ -1,10 +1,13 @@
 #include "update/EBookEdition.h"
 
 #include "ebook/EBookWriter.h"
+#include "edition/ArticleHistory.h"
+#include "edition/EditionFiles.h"
 #include "update/NewsFeedFile.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 QString EBookPathFor(const QString& newsFeedFile) {
     const QFileInfo info(newsFeedFile);
@@ -19,17 +22,14 @@ QString EBookPathFor(const QString& newsFeedFile) {
 }
 
 QString EBookOfSameRun(const QString& newsFeedFile) {
-    const QString bookPath = EBookPathFor(newsFeedFile);
-    const QFileInfo book(bookPath);
-    const QFileInfo file(newsFeedFile);
-    // A run writes its book after its last record: an older book is that of an earlier run.
-    if (!book.isFile() || !file.isFile() || book.lastModified() < file.lastModified())
-        return QString();
-    return bookPath;
+    return edition::EditionOfSameRun(newsFeedFile);
 }
 
-bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
-                       QString* error, const std::atomic_bool* stop, const PictureFetcher& fetchPictures) {
+namespace {
+
+// Makes every record of the news feed file into the book's chapters and fetches their
+// pictures; the book is then ready to finish.
+bool ReadRecords(const QString& newsFeedFile, ebook::EBookWriter& book, QString* error, bool pictures) {
     const auto fail = [&](const QString& why) {
         if (error)
             *error = why;
@@ -45,10 +45,7 @@ bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, con
     };
     if (!reader.ReadHeader())
         return malformed();
-
-    ebook::EBookWriter book(bookPath, runTime);
-    book.SetStopFlag(stop);
-    if (fetchPictures)
+    if (pictures)
         book.EnablePictures();
     if (reader.SyncFlag())
         book.SetChannelFile(reader.ChannelFile());
@@ -59,10 +56,111 @@ bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, con
     }
     if (reader.HasError())
         return malformed();
-    if (fetchPictures) {
-        const QStringList pictures = book.Pictures();
-        if (!pictures.isEmpty())
-            book.SetPictureFiles(fetchPictures(pictures));
+    return true;
+}
+
+void FetchPictures(ebook::EBookWriter& book, const PictureFetcher& fetchPictures) {
+    if (!fetchPictures)
+        return;
+    const QStringList pictures = book.Pictures();
+    if (!pictures.isEmpty())
+        book.SetPictureFiles(fetchPictures(pictures));
+}
+
+} // namespace
+
+bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
+                       QString* error, const std::atomic_bool* stop, const PictureFetcher& fetchPictures) {
+    ebook::EBookWriter book(bookPath, runTime);
+    book.SetStopFlag(stop);
+    if (!ReadRecords(newsFeedFile, book, error, bool(fetchPictures)))
+        return false;
+    FetchPictures(book, fetchPictures);
+    if (book.Finish())
+        return true;
+    if (error)
+        *error = book.ErrorString();
+    return false;
+}
+
+bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const QDateTime& runTime,
+                      EditionResult* result, QString* error, const std::atomic_bool* stop,
+                      const PictureFetcher& fetchPictures) {
+    const auto fail = [&](const QString& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    edition::RemoveUnfinishedEditions(newsFeedFile);
+    EditionResult done;
+    done.path = edition::NewEditionPath(newsFeedFile, runTime);
+    const auto finish = [&](bool ok) {
+        if (result)
+            *result = done;
+        return ok;
+    };
+    edition::ArticleHistory history(job.historyFile);
+    if (!history.Note().isEmpty())
+        done.notes << history.Note();
+
+    const QString unfinished = edition::UnfinishedEditionPath(done.path);
+    const int number = history.NextEditionNumber();
+    ebook::EBookWriter book(unfinished, runTime);
+    book.SetStopFlag(stop);
+    book.SetEdition(number);
+    edition::ArticleHistory::Changes changes;
+    changes.day = runTime.toLocalTime().date().toJulianDay();
+    book.SetArticleFilter([&](const QString& url, ebook::Feed& feed) {
+        const QHash<QByteArray, qint64> known = history.Known(url);
+        std::vector<ebook::Article> articles;
+        std::vector<QByteArray> keys;
+        std::vector<bool> isKnown;
+        QSet<QByteArray> inDocument;
+        for (ebook::Article& article : feed.articles) {
+            QByteArray key = edition::ArticleKey(article);
+            // A feed that lists an article twice shows it once.
+            if (inDocument.contains(key))
+                continue;
+            inDocument.insert(key);
+            const auto it = known.constFind(key);
+            if (it != known.constEnd() && it.value() != changes.day)
+                changes.seenAgain.emplace_back(url, key);
+            isKnown.push_back(it != known.constEnd());
+            keys.push_back(std::move(key));
+            articles.push_back(std::move(article));
+        }
+        const edition::Choice choice = edition::ChooseArticles(articles, isKnown, job.limits, runTime);
+        for (const int i : choice.passedOver)
+            changes.added.push_back({url, keys[size_t(i)], false});
+        feed.articles.clear();
+        for (const int i : choice.chosen) {
+            if (!isKnown[size_t(i)])
+                changes.added.push_back({url, keys[size_t(i)], true});
+            feed.articles.push_back(std::move(articles[size_t(i)]));
+        }
+        return !feed.articles.empty();
+    });
+    if (!ReadRecords(newsFeedFile, book, error, bool(fetchPictures)))
+        return finish(false);
+    if (book.ChapterCount() == 0) {
+        // The earlier editions stay as they are; what the limits left out is still recorded.
+        done.nothingNew = true;
+        done.notes << QStringLiteral("Nothing new for the e-book.");
+        if (!changes.added.empty() || !changes.seenAgain.empty())
+            history.Record(changes);
+        return finish(true);
     }
-    return book.Finish() || fail(book.ErrorString());
+    FetchPictures(book, fetchPictures);
+    // The user knows the edition by its name, not by the one it is written under.
+    if (!book.Finish())
+        return finish(fail(book.ErrorString().replace(unfinished, done.path)));
+    const edition::ArticleHistory::Edition edition{number, done.path, runTime, book.ArticleCount(),
+                                                   book.ChapterCount()};
+    const bool placed = history.PublishEdition(edition, unfinished, changes);
+    if (!history.Note().isEmpty() && !done.notes.contains(history.Note()))
+        done.notes << history.Note();
+    if (!placed)
+        return finish(fail(history.ErrorString()));
+    edition::RemoveOldEditions(newsFeedFile, job.keep);
+    return finish(true);
 }

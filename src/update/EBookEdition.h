@@ -1,5 +1,7 @@
 #pragma once
 
+#include "edition/EditionChoice.h"
+
 #include <QDateTime>
 #include <QHash>
 #include <QString>
@@ -16,8 +18,8 @@
 // one that already ends in ".epub".
 QString EBookPathFor(const QString& newsFeedFile);
 
-// The book that goes along with the news feed file when it is sent: the one beside it, if
-// the run that last wrote the file made it (it is not older than the file); else empty.
+// The book that goes along with the news feed file when it is sent: the newest edition
+// beside it, if the run that last wrote the file made it; else empty.
 QString EBookOfSameRun(const QString& newsFeedFile);
 
 // Reads the news feed file record by record and writes its book at `bookPath`, dated
@@ -36,3 +38,26 @@ using PictureFetcher = std::function<QHash<QString, QString>(const QStringList& 
 bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
                        QString* error = nullptr, const std::atomic_bool* stop = nullptr,
                        const PictureFetcher& fetchPictures = {});
+
+// An edition of the news: a book of what is new since the last one.
+struct EditionJob {
+    QString historyFile; // the article history
+    edition::Limits limits;
+    int keep = 7; // editions kept beside the news feed file; 0: all
+};
+struct EditionResult {
+    QString path; // the edition, or where it was to go
+    bool nothingNew = false;
+    QStringList notes; // lines for the run's end text
+};
+
+// Writes the edition of the news feed file beside it (edition::NewEditionPath): of each
+// record, the articles the history does not know (with `job.limits`), in a book whose title
+// and cover say which edition it is. The articles are recorded in the history in the step that
+// puts the book in place, and what the limits leave out with them. With nothing new no book is
+// written and true comes back with `nothingNew` set. Then all but the last `job.keep` editions
+// are removed. On false nothing is recorded, no book is in place and `error` says why; a
+// history that cannot be used never stops the edition, `notes` says so.
+bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const QDateTime& runTime,
+                      EditionResult* result, QString* error = nullptr, const std::atomic_bool* stop = nullptr,
+                      const PictureFetcher& fetchPictures = {});

@@ -354,8 +354,8 @@ void UpdateEngine::CloseOutput() {
 bool UpdateEngine::EBookDue() const {
     // A run that wrote no record keeps the earlier book, so a failed morning never empties
     // the phone's reading; nor is a book made from a file that could not be written whole.
-    return !m_job.bookPath.isEmpty() && m_outcome.writtenFeeds > 0 && m_outcome.failure == Failure::None &&
-           !m_abandoned.load();
+    return (!m_job.bookPath.isEmpty() || m_job.edition) && m_outcome.writtenFeeds > 0 &&
+           m_outcome.failure == Failure::None && !m_abandoned.load();
 }
 
 void UpdateEngine::MakeEBook() {
@@ -370,8 +370,18 @@ void UpdateEngine::MakeEBook() {
         };
     }
     QString error;
-    if (!WriteEBookEdition(m_strOutputPath, m_job.bookPath, m_job.runTime, &error, &m_abandoned, fetch))
-        m_outcome.bookError = error;
+    if (m_job.edition) {
+        EditionResult edition;
+        if (!WriteNewsEdition(m_strOutputPath, *m_job.edition, m_job.runTime, &edition, &error, &m_abandoned,
+                              fetch))
+            m_outcome.bookError = error;
+        m_outcome.bookPath = edition.path;
+        m_outcome.bookNotes = edition.notes;
+    } else {
+        m_outcome.bookPath = m_job.bookPath;
+        if (!WriteEBookEdition(m_strOutputPath, m_job.bookPath, m_job.runTime, &error, &m_abandoned, fetch))
+            m_outcome.bookError = error;
+    }
     for (const QString& file : std::as_const(pictures))
         QFile::remove(file);
 }

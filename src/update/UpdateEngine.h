@@ -1,6 +1,7 @@
 #pragma once
 
 #include "update/CWebAccess.h"
+#include "update/EBookEdition.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -11,6 +12,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -34,8 +36,10 @@ struct UpdateJob {
     QString tempFolder;
     // Its cache, if any, gives the last good copies to ask servers about.
     CWebAccess::Options webOptions;
-    // Where the e-book edition of the file goes once the file is closed; empty for none.
+    // Where the e-book of the whole file goes once the file is closed; empty for none.
     QString bookPath;
+    // Or, once the file is closed, the edition of what is new in it goes beside it.
+    std::optional<EditionJob> edition;
     QDateTime runTime; // dates the book
     // The last good copies of the book's pictures to ask servers about, if any.
     std::shared_ptr<FeedCache> pictureCache;
@@ -62,8 +66,10 @@ public:
         int writtenFeeds = 0; // records in the file
         bool cancelled = false;
         Failure failure = Failure::None;
-        QString reason;    // the system's words for the failure
-        QString bookError; // why the e-book was not made when it was due; the earlier one stays
+        QString reason;        // the system's words for the failure
+        QString bookError;     // why the e-book was not made when it was due; the earlier one stays
+        QString bookPath;      // the e-book made, or where it was to go
+        QStringList bookNotes; // more to say of the e-book in the end text
     };
 
     // Takes the open, locked output file; the run closes it before it reports the end.

@@ -97,8 +97,8 @@ private slots:
         qputenv("TMPDIR", QFile::encodeName(m_dir.path()));
         QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
         m_output = m_dir.filePath(QStringLiteral("news.nff"));
-        m_book = m_dir.filePath(QStringLiteral("news.epub"));
-        QCOMPARE(EBookPathFor(m_output), m_book);
+        // The edition of a run at the test clock's time.
+        m_book = m_dir.filePath(QStringLiteral("news-2024-05-10-0600.epub"));
         HttpResponse slow = HttpResponse::ok(rssFeed("Second", 1, "Text"));
         slow.delayMs = 200;
         m_server.setRoute("/first", HttpResponse::ok(rssFeed("First", 1, "Text")));
@@ -108,9 +108,17 @@ private slots:
         m_server.setRoute("/stalled", stalled);
     }
 
+    // No editions and no history: every run's articles are new.
     void init() {
-        QFile::remove(m_book);
-        QDir(m_book).removeRecursively();
+        for (const QFileInfo& book :
+             QDir(m_dir.path()).entryInfoList({QStringLiteral("*.epub*")}, QDir::AllEntries | QDir::Hidden)) {
+            if (book.isDir())
+                QDir(book.filePath()).removeRecursively();
+            else
+                QFile::remove(book.filePath());
+        }
+        for (const char* suffix : {"", "-wal", "-shm"})
+            QFile::remove(AppPaths::HistoryFile() + QLatin1String(suffix));
     }
 
     void cleanup() { QVERIFY(!anyWindowShown()); }
@@ -221,7 +229,6 @@ private slots:
     // Cancel after the first record: the dialog says why it stays, and the book holds what
     // the run fetched.
     void cancelledRunMakesBookOfWhatItFetched() {
-        writeFile(m_book, "an earlier book");
         auto update = controller(true);
         QSignalSpy ended(update.get(), &UpdateController::runFinished);
         update->OnUpdate([&] { return QStringList{url("/first"), url("/stalled")}; });
@@ -249,7 +256,9 @@ private slots:
 
     void unwritableBook() {
         QFETCH(QString, how);
-        QVERIFY(QDir().mkpath(m_book + QStringLiteral("/chapters")));
+        // Where the edition is written before it is put in place.
+        const QString unfinished = m_dir.filePath(QStringLiteral(".news-2024-05-10-0600.epub.part"));
+        QVERIFY(QDir().mkpath(unfinished + QStringLiteral("/chapters")));
         auto update = controller(true, {url("/first")});
         QSignalSpy ended(update.get(), &UpdateController::runFinished);
         QStringList boxes;
@@ -282,7 +291,8 @@ private slots:
             QCOMPARE(boxes[0],
                      QStringLiteral("Error|Failed to write the e-book %1: Is a directory").arg(m_book));
         }
-        QVERIFY(QFileInfo(m_book + QStringLiteral("/chapters")).isDir());
+        QVERIFY(QFileInfo(unfinished + QStringLiteral("/chapters")).isDir());
+        QVERIFY(!QFileInfo::exists(m_book));
         QCOMPARE(readNff(m_output).urls.value(0), url("/first"));
     }
 };

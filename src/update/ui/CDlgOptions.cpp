@@ -1,5 +1,7 @@
 #include "update/ui/CDlgOptions.h"
 
+#include "shell/WarningBox.h"
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -12,10 +14,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShowEvent>
+#include <QSpinBox>
 #include <QTimeEdit>
 #include <QVBoxLayout>
 
@@ -39,10 +43,52 @@ CDlgOptions::CDlgOptions(QWidget* parent) : QDialog(parent) {
     m_chkEBook =
         new QCheckBox(QStringLiteral("Also make an e-book for the phone's reader (EPUB)"), outputBox);
     m_chkEBook->setObjectName(QStringLiteral("ebook"));
+
+    // The editions' controls sit under the box that makes the e-book, indented, and are
+    // greyed while it is clear.
+    m_editionControls = new QWidget(outputBox);
+    m_chkOnlyNew = new QCheckBox(QStringLiteral("Only articles &not in an earlier book"), m_editionControls);
+    m_chkOnlyNew->setObjectName(QStringLiteral("onlyNew"));
+    const auto spinBox = [&](const char* name, int maximum) {
+        auto* spin = new QSpinBox(m_editionControls);
+        spin->setObjectName(QLatin1String(name));
+        spin->setRange(0, maximum);
+        spin->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        return spin;
+    };
+    m_spinMaxArticles = spinBox("maxArticles", 9999);
+    m_spinMaxArticles->setSpecialValueText(QStringLiteral("no limit"));
+    m_spinMaxAgeDays = spinBox("maxAgeDays", 3650);
+    m_spinMaxAgeDays->setSpecialValueText(QStringLiteral("no limit"));
+    m_spinKeep = spinBox("keep", 9999);
+    m_spinKeep->setSpecialValueText(QStringLiteral("all"));
+    m_btnForget = new QPushButton(QStringLiteral("&Forget Delivered Articles..."), m_editionControls);
+    m_btnForget->setObjectName(QStringLiteral("forget"));
+    m_btnForget->setAutoDefault(false);
+    connect(m_btnForget, &QPushButton::clicked, this, &CDlgOptions::OnForget);
+    auto* editionLayout = new QGridLayout(m_editionControls);
+    editionLayout->setContentsMargins(20, 0, 0, 0);
+    editionLayout->addWidget(m_chkOnlyNew, 0, 0, 1, 3);
+    // A sentence around each spin box; the label before it carries the mnemonic.
+    const auto addLine = [&](int row, const QString& before, QSpinBox* spin, const QString& after) {
+        auto* label = new QLabel(before, m_editionControls);
+        label->setBuddy(spin);
+        editionLayout->addWidget(label, row, 0);
+        editionLayout->addWidget(spin, row, 1);
+        editionLayout->addWidget(new QLabel(after, m_editionControls), row, 2);
+    };
+    addLine(1, QStringLiteral("At &most"), m_spinMaxArticles, QStringLiteral("articles per feed"));
+    addLine(2, QStringLiteral("Leave out articles o&lder than"), m_spinMaxAgeDays, QStringLiteral("days"));
+    addLine(3, QStringLiteral("&Keep the last"), m_spinKeep, QStringLiteral("books"));
+    editionLayout->addWidget(m_btnForget, 4, 0, 1, 3, Qt::AlignLeft);
+    editionLayout->setColumnStretch(2, 1);
+    connect(m_chkEBook, &QCheckBox::toggled, m_editionControls, &QWidget::setEnabled);
+
     auto* outputLayout = new QGridLayout(outputBox);
     outputLayout->addWidget(m_editFeedFile, 0, 0);
     outputLayout->addWidget(browse, 0, 1);
     outputLayout->addWidget(m_chkEBook, 1, 0, 1, 2);
+    outputLayout->addWidget(m_editionControls, 2, 0, 1, 2);
     outputLayout->setColumnStretch(0, 1);
     connect(browse, &QPushButton::clicked, this, &CDlgOptions::OnBrowse);
 
@@ -93,6 +139,12 @@ void CDlgOptions::showEvent(QShowEvent* event) {
 void CDlgOptions::TransferToControls() {
     m_editFeedFile->setText(QDir::toNativeSeparators(m_strFeedFile));
     m_chkEBook->setChecked(m_bEBook);
+    m_editionControls->setEnabled(m_bEBook);
+    m_chkOnlyNew->setChecked(m_bOnlyNew);
+    m_spinMaxArticles->setValue(m_nMaxArticles);
+    m_spinMaxAgeDays->setValue(m_nMaxAgeDays);
+    m_spinKeep->setValue(m_nKeep);
+    m_btnForget->setEnabled(bool(m_forgetArticles));
     if (QAbstractButton* radio = m_grpInterval->button(std::clamp(m_nIntervalChoice, 0, int(DailyChoice))))
         radio->setChecked(true);
     // The picker cannot show a stored time out of range; it shows the nearest it can.
@@ -118,9 +170,28 @@ void CDlgOptions::OnBrowse() {
     m_editFeedFile->setText(QDir::toNativeSeparators(m_strFeedFile));
 }
 
+void CDlgOptions::OnForget() {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"),
+                    QStringLiteral("Forget every article the e-books have carried? The next e-book then "
+                                   "brings again everything the limits allow."),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    // Forgetting cannot be undone: Return keeps the history.
+    box.setDefaultButton(QMessageBox::No);
+    if (box.exec() != QMessageBox::Yes)
+        return;
+    QString error;
+    if (!m_forgetArticles(&error))
+        ShowWarningBox(QStringLiteral("Error"),
+                       QStringLiteral("Failed to forget the delivered articles: %1").arg(error), this);
+}
+
 void CDlgOptions::accept() {
     m_strFeedFile = QDir::fromNativeSeparators(m_editFeedFile->text());
     m_bEBook = m_chkEBook->isChecked();
+    m_bOnlyNew = m_chkOnlyNew->isChecked();
+    m_nMaxArticles = m_spinMaxArticles->value();
+    m_nMaxAgeDays = m_spinMaxAgeDays->value();
+    m_nKeep = m_spinKeep->value();
     m_nIntervalChoice = m_grpInterval->checkedId();
     const QTime time = m_ctlTime->time();
     m_nHour = time.isValid() ? time.hour() : -1;

@@ -247,13 +247,14 @@ void CDlgProgress::Finish() {
     m_ctlProgress->setRange(0, static_cast<int>(m_pUrlList->size()));
     m_ctlProgress->setValue(m_nPresented);
     const bool stopped = outcome.failure != UpdateEngine::Failure::None;
-    SetStatus(m_bFailed || stopped ? kFinishedFailed : kFinished);
+    QStringList status{m_bFailed || stopped ? kFinishedFailed : kFinished};
+    SetStatus((status + outcome.bookNotes).join(QLatin1Char('\n')));
     ShowFailedFeeds();
     if (outcome.failure == UpdateEngine::Failure::Write)
         ShowBox(QStringLiteral("Failed to write %1: %2\nThe update was stopped.")
                     .arg(QDir::toNativeSeparators(m_pEngine->OutputPath()), outcome.reason));
     else if (!outcome.bookError.isEmpty())
-        ShowBox(EBookFailureText(m_pEngine->Job().bookPath, outcome.bookError));
+        ShowBox(EBookFailureText(outcome.bookPath, outcome.bookError));
 }
 
 void CDlgProgress::ShowFailedFeeds() {

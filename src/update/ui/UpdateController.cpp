@@ -1,5 +1,6 @@
 #include "update/ui/UpdateController.h"
 
+#include "edition/ArticleHistory.h"
 #include "shell/WarningBox.h"
 #include "base/AppPaths.h"
 #include "update/EBookEdition.h"
@@ -53,7 +54,7 @@ void UpdateController::StartTimer() {
     m_nUpdateTimer.start();
 }
 
-UpdateJob UpdateController::MakeJob(const QStringList& urls, const QString& path, const QString& agentName,
+UpdateJob UpdateController::MakeJob(const QStringList& urls, const QString& agentName,
                                     const QString& tempFolder) const {
     UpdateJob job;
     job.urls = urls;
@@ -63,8 +64,12 @@ UpdateJob UpdateController::MakeJob(const QStringList& urls, const QString& path
     job.tempFolder = tempFolder;
     job.webOptions.cache = m_pCache;
     job.pictureCache = m_pPictureCache;
-    if (m_bEBook)
-        job.bookPath = EBookPathFor(path);
+    if (m_bEBook) {
+        const Settings::Edition edition = m_settings.EditionOptions();
+        job.edition = EditionJob{AppPaths::HistoryFile(),
+                                 {edition.onlyNew, edition.maxArticles, edition.maxAgeDays},
+                                 edition.keep};
+    }
     job.runTime = m_clock.LocalNow();
     return job;
 }
@@ -106,8 +111,7 @@ int UpdateController::RunUpdate(const QStringList& urls, const QString& path) {
                        m_pDialogParent);
         return -1;
     }
-    m_pManual =
-        std::make_unique<UpdateEngine>(MakeJob(urls, path, kManualAgent, tempFolder), std::move(output));
+    m_pManual = std::make_unique<UpdateEngine>(MakeJob(urls, kManualAgent, tempFolder), std::move(output));
     m_pProgress = new CDlgProgress(&m_pManual->Job().urls, m_pManual.get(), m_pDialogParent);
     m_pProgress->m_titleOf = m_sources.titleOf;
     connect(m_pProgress, &QDialog::finished, this, &UpdateController::OnManualRunClosed);
@@ -120,7 +124,7 @@ void UpdateController::OnManualRunClosed() {
     // A dialog that finished has told the e-book's failure itself; a cancelled one has not.
     const bool told = m_pProgress && m_pProgress->IsFinished();
     const QString bookError = m_pManual ? m_pManual->GetOutcome().bookError : QString();
-    const QString bookPath = m_pManual ? m_pManual->Job().bookPath : QString();
+    const QString bookPath = m_pManual ? m_pManual->GetOutcome().bookPath : QString();
     if (m_pProgress)
         m_pProgress->deleteLater();
     m_pProgress = nullptr;
@@ -138,6 +142,18 @@ void UpdateController::OnOptions() {
     CDlgOptions dialog(m_pDialogParent);
     dialog.m_strFeedFile = m_strFeedFile;
     dialog.m_bEBook = m_bEBook;
+    const Settings::Edition edition = m_settings.EditionOptions();
+    dialog.m_bOnlyNew = edition.onlyNew;
+    dialog.m_nMaxArticles = edition.maxArticles;
+    dialog.m_nMaxAgeDays = edition.maxAgeDays;
+    dialog.m_nKeep = edition.keep;
+    dialog.m_forgetArticles = [](QString* error) {
+        edition::ArticleHistory history(AppPaths::HistoryFile());
+        if (history.Forget())
+            return true;
+        *error = history.Note().isEmpty() ? history.ErrorString() : history.Note();
+        return false;
+    };
     dialog.m_nHour = m_nHour;
     dialog.m_nMinute = m_nMinute;
     dialog.m_nIntervalChoice = Schedule::IntervalToChoice(m_nInterval);
@@ -152,6 +168,8 @@ void UpdateController::OnOptions() {
     m_bEBook = dialog.m_bEBook;
     m_settings.SetFeedFile(m_strFeedFile);
     m_settings.SetEBook(m_bEBook);
+    m_settings.SetEditionOptions(
+        {dialog.m_bOnlyNew, dialog.m_nMaxArticles, dialog.m_nMaxAgeDays, dialog.m_nKeep});
     m_settings.SetSchedule(m_nInterval, m_nHour, m_nMinute);
     m_settings.Sync();
 }
@@ -174,8 +192,8 @@ bool UpdateController::StartScheduledRun() {
         m_bUpdating.store(false);
         return false;
     }
-    m_pScheduled = std::make_unique<UpdateEngine>(MakeJob(urls, m_strFeedFile, kScheduledAgent, tempFolder),
-                                                  std::move(output));
+    m_pScheduled =
+        std::make_unique<UpdateEngine>(MakeJob(urls, kScheduledAgent, tempFolder), std::move(output));
     UpdateEngine* engine = m_pScheduled.get();
     // The engine is the context: abandoning it drops whatever it had still queued for us.
     connect(engine, &UpdateEngine::finished, engine, [this] {

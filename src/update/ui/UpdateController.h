@@ -85,8 +85,7 @@ signals:
     void runFinished(bool manual);
 
 private:
-    UpdateJob MakeJob(const QStringList& urls, const QString& path, const QString& agentName,
-                      const QString& tempFolder) const;
+    UpdateJob MakeJob(const QStringList& urls, const QString& agentName, const QString& tempFolder) const;
     void OnManualRunClosed();
 
     Settings& m_settings;

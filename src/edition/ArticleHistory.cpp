@@ -1,0 +1,330 @@
+#include "edition/ArticleHistory.h"
+
+#include "base/AtomicFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <atomic>
+
+namespace edition {
+
+namespace {
+
+constexpr int kSchemaVersion = 1;
+
+const char* const kSchema[] = {
+    "CREATE TABLE IF NOT EXISTS editions (number INTEGER PRIMARY KEY, file TEXT NOT NULL, "
+    "made INTEGER NOT NULL, articles INTEGER NOT NULL, feeds INTEGER NOT NULL, "
+    "finished INTEGER NOT NULL DEFAULT 0)",
+    "CREATE TABLE IF NOT EXISTS feeds (id INTEGER PRIMARY KEY, address TEXT NOT NULL UNIQUE)",
+    // edition: the edition whose run recorded the article (NULL: a run without a book);
+    // delivered: whether that edition carries it or a limit left it out; seen: the Julian
+    // day a run last found it in its feed.
+    "CREATE TABLE IF NOT EXISTS articles (feed INTEGER NOT NULL, key BLOB NOT NULL, edition INTEGER, "
+    "delivered INTEGER NOT NULL, seen INTEGER NOT NULL, PRIMARY KEY (feed, key)) WITHOUT ROWID",
+};
+
+QString NewConnectionName() {
+    static std::atomic_int counter{0};
+    return QStringLiteral("pellavo-history-%1").arg(++counter);
+}
+
+} // namespace
+
+ArticleHistory::ArticleHistory(const QString& path) : m_path(path) {
+    if (Open(path))
+        return;
+    const QString why = m_error;
+    if (!QFileInfo::exists(path) || !SetAside(why) || !Open(path))
+        m_note = QStringLiteral("The article history %1 cannot be used (%2), so this edition brings every "
+                                "article the limits allow.")
+                     .arg(QDir::toNativeSeparators(path), m_error.isEmpty() ? why : m_error);
+}
+
+ArticleHistory::~ArticleHistory() {
+    Close();
+}
+
+void ArticleHistory::Close() {
+    if (m_connection.isEmpty())
+        return;
+    QSqlDatabase::database(m_connection, false).close();
+    QSqlDatabase::removeDatabase(m_connection);
+    m_connection.clear();
+    m_feedIds.clear();
+}
+
+bool ArticleHistory::Fail(const QString& why) {
+    m_error = why;
+    return false;
+}
+
+bool ArticleHistory::Exec(const QString& statement) {
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    return query.exec(statement) || Fail(query.lastError().text());
+}
+
+bool ArticleHistory::Open(const QString& path) {
+    Close();
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return Fail(QStringLiteral("cannot create the folder %1").arg(QFileInfo(path).absolutePath()));
+    m_connection = NewConnectionName();
+    m_error.clear();
+    // The handles go before the connection is closed on failure.
+    const bool ok = [&] {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+        db.setDatabaseName(path);
+        // A run that meets the Options dialog's Forget waits for it rather than failing.
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+        if (!db.open())
+            return Fail(db.lastError().text());
+        if (!Exec(QStringLiteral("PRAGMA journal_mode=WAL")) ||
+            !Exec(QStringLiteral("PRAGMA synchronous=FULL")))
+            return false;
+        QSqlQuery query(db);
+        if (!query.exec(QStringLiteral("PRAGMA quick_check")) || !query.next())
+            return Fail(query.lastError().text());
+        if (query.value(0).toString() != QLatin1String("ok"))
+            return Fail(query.value(0).toString());
+        if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next())
+            return Fail(query.lastError().text());
+        if (query.value(0).toInt() > kSchemaVersion)
+            return Fail(QStringLiteral("made by a later version of Pellavo"));
+        query.finish();
+        for (const char* statement : kSchema) {
+            if (!Exec(QString::fromLatin1(statement)))
+                return false;
+        }
+        return Exec(QStringLiteral("PRAGMA user_version=%1").arg(kSchemaVersion));
+    }();
+    if (!ok) {
+        const QString why = m_error;
+        Close();
+        return Fail(why);
+    }
+    Settle();
+    return true;
+}
+
+// The damaged file is kept as it was, with its journal, under a name of its own.
+bool ArticleHistory::SetAside(const QString& why) {
+    Close();
+    const QString stem = m_path + QStringLiteral(".damaged-") +
+                         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString copy = stem;
+    for (int n = 2; QFileInfo::exists(copy); ++n)
+        copy = stem + QLatin1Char('-') + QString::number(n);
+    QString error;
+    if (!RenameDurably(m_path, copy, &error))
+        return Fail(error);
+    for (const char* suffix : {"-wal", "-shm"}) {
+        if (QFileInfo::exists(m_path + QLatin1String(suffix)))
+            RenameDurably(m_path + QLatin1String(suffix), copy + QLatin1String(suffix));
+    }
+    m_note = QStringLiteral("The article history could not be read (%1). It is kept as %2, and a new one "
+                            "is started: this edition brings every article the limits allow.")
+                 .arg(why, QDir::toNativeSeparators(copy));
+    return true;
+}
+
+void ArticleHistory::Settle() {
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT number, file FROM editions WHERE finished = 0")))
+        return;
+    std::vector<std::pair<int, QString>> unfinished;
+    while (query.next())
+        unfinished.emplace_back(query.value(0).toInt(), query.value(1).toString());
+    query.finish();
+    for (const auto& [number, file] : unfinished) {
+        QSqlQuery settle(db);
+        if (QFileInfo::exists(file)) {
+            settle.prepare(QStringLiteral("UPDATE editions SET finished = 1 WHERE number = ?"));
+            settle.addBindValue(number);
+            settle.exec();
+            continue;
+        }
+        db.transaction();
+        settle.prepare(QStringLiteral("DELETE FROM articles WHERE edition = ?"));
+        settle.addBindValue(number);
+        bool ok = settle.exec();
+        settle.prepare(QStringLiteral("DELETE FROM editions WHERE number = ?"));
+        settle.addBindValue(number);
+        ok = ok && settle.exec();
+        ok ? db.commit() : db.rollback();
+    }
+}
+
+int ArticleHistory::FeedId(const QString& feed, bool create) {
+    if (const auto it = m_feedIds.constFind(feed); it != m_feedIds.constEnd())
+        return it.value();
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    query.prepare(QStringLiteral("SELECT id FROM feeds WHERE address = ?"));
+    query.addBindValue(feed);
+    int id = 0;
+    if (query.exec() && query.next()) {
+        id = query.value(0).toInt();
+    } else if (create) {
+        query.prepare(QStringLiteral("INSERT INTO feeds (address) VALUES (?)"));
+        query.addBindValue(feed);
+        if (query.exec())
+            id = query.lastInsertId().toInt();
+    }
+    if (id)
+        m_feedIds.insert(feed, id);
+    return id;
+}
+
+QHash<QByteArray, qint64> ArticleHistory::Known(const QString& feed) {
+    QHash<QByteArray, qint64> known;
+    const int id = IsOpen() ? FeedId(feed, false) : 0;
+    if (!id)
+        return known;
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT key, seen FROM articles WHERE feed = ?"));
+    query.addBindValue(id);
+    if (!query.exec())
+        return known;
+    while (query.next())
+        known.insert(query.value(0).toByteArray(), query.value(1).toLongLong());
+    return known;
+}
+
+int ArticleHistory::NextEditionNumber() {
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    if (!IsOpen() || !query.exec(QStringLiteral("SELECT MAX(number) FROM editions")) || !query.next())
+        return 0;
+    return query.value(0).toInt() + 1;
+}
+
+bool ArticleHistory::WriteChanges(const Changes& changes, int edition) {
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery insert(db);
+    insert.prepare(QStringLiteral("INSERT OR REPLACE INTO articles (feed, key, edition, delivered, seen) "
+                                  "VALUES (?, ?, ?, ?, ?)"));
+    for (const Entry& entry : changes.added) {
+        const int feed = FeedId(entry.feed, true);
+        if (!feed)
+            return Fail(db.lastError().text());
+        insert.bindValue(0, feed);
+        insert.bindValue(1, entry.key);
+        insert.bindValue(2, edition > 0 ? QVariant(edition) : QVariant(QMetaType(QMetaType::Int)));
+        insert.bindValue(3, entry.delivered ? 1 : 0);
+        insert.bindValue(4, changes.day);
+        if (!insert.exec())
+            return Fail(insert.lastError().text());
+    }
+    QSqlQuery seen(db);
+    seen.prepare(QStringLiteral("UPDATE articles SET seen = ? WHERE feed = ? AND key = ?"));
+    for (const auto& [feed, key] : changes.seenAgain) {
+        seen.bindValue(0, changes.day);
+        seen.bindValue(1, FeedId(feed, false));
+        seen.bindValue(2, key);
+        if (!seen.exec())
+            return Fail(seen.lastError().text());
+    }
+    QSqlQuery prune(db);
+    prune.prepare(QStringLiteral("DELETE FROM articles WHERE seen < ?"));
+    prune.addBindValue(changes.day - kPruneDays);
+    if (!prune.exec())
+        return Fail(prune.lastError().text());
+    if (prune.numRowsAffected() > 0) {
+        if (!prune.exec(QStringLiteral("DELETE FROM feeds WHERE id NOT IN (SELECT feed FROM articles)")))
+            return Fail(prune.lastError().text());
+        // Ids of pruned feeds may be given again.
+        m_feedIds.clear();
+    }
+    return true;
+}
+
+bool ArticleHistory::Record(const Changes& changes) {
+    if (!IsOpen())
+        return false;
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (!db.transaction())
+        return Fail(db.lastError().text());
+    if (!WriteChanges(changes, 0) || !db.commit()) {
+        if (m_error.isEmpty())
+            m_error = db.lastError().text();
+        db.rollback();
+        m_feedIds.clear();
+        return false;
+    }
+    return true;
+}
+
+bool ArticleHistory::PublishEdition(const Edition& edition, const QString& unfinished,
+                                    const Changes& changes) {
+    const auto fail = [&](const QString& why) {
+        QFile::remove(unfinished);
+        return Fail(why);
+    };
+    // The book's bytes are on the disk before anything says it exists.
+    QString error;
+    if (!SyncFile(unfinished, &error))
+        return fail(error);
+    // Without a history the book still goes in place, and its articles come again next time:
+    // an edition is never lost for want of its record.
+    const auto placeUnrecorded = [&](const QString& why) {
+        if (!RenameDurably(unfinished, edition.path, &error))
+            return fail(error);
+        if (!why.isEmpty())
+            m_note = QStringLiteral("The articles of this edition could not be recorded in the article "
+                                    "history (%1), so the next edition brings them again.")
+                         .arg(why);
+        return true;
+    };
+    if (!IsOpen())
+        return placeUnrecorded(QString());
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    // 1. The articles, as an edition not yet finished: a process that dies from here on
+    //    leaves them to the next opening, which keeps them only if the book is in place.
+    if (!db.transaction())
+        return placeUnrecorded(db.lastError().text());
+    QSqlQuery insert(db);
+    insert.prepare(QStringLiteral("INSERT INTO editions (number, file, made, articles, feeds, finished) "
+                                  "VALUES (?, ?, ?, ?, ?, 0)"));
+    insert.addBindValue(edition.number);
+    insert.addBindValue(edition.path);
+    insert.addBindValue(edition.made.toSecsSinceEpoch());
+    insert.addBindValue(edition.articles);
+    insert.addBindValue(edition.feeds);
+    if (!insert.exec() || !WriteChanges(changes, edition.number) || !db.commit()) {
+        const QString why = m_error.isEmpty() ? db.lastError().text() : m_error;
+        db.rollback();
+        m_feedIds.clear();
+        return placeUnrecorded(why);
+    }
+    // 2. The book in place, and its name on the disk.
+    if (!RenameDurably(unfinished, edition.path, &error)) {
+        Settle();
+        return fail(error);
+    }
+    // 3. The edition finished. Should this not reach the disk, the next opening finishes it.
+    QSqlQuery finish(db);
+    finish.prepare(QStringLiteral("UPDATE editions SET finished = 1 WHERE number = ?"));
+    finish.addBindValue(edition.number);
+    finish.exec();
+    return true;
+}
+
+bool ArticleHistory::Forget() {
+    if (!IsOpen())
+        return false;
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    const bool ok = db.transaction() && Exec(QStringLiteral("DELETE FROM articles")) &&
+                    Exec(QStringLiteral("DELETE FROM feeds")) && db.commit();
+    if (!ok)
+        db.rollback();
+    m_feedIds.clear();
+    return ok;
+}
+
+} // namespace edition

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QHash>
+#include <QString>
+
+#include <vector>
+
+namespace edition {
+
+// What Pellavo remembers of the articles its editions carried, and of those the limits left
+// out, in a SQLite database (WAL journal). An article is known by its feed's address and its
+// key (ArticleKey); an entry that no run has seen for kPruneDays days is dropped.
+//
+// An edition's articles are recorded in the step that puts its book in place
+// (PublishEdition): they are written as belonging to an unfinished edition, the book is
+// renamed into place, and the edition is marked finished. Whoever opens the history next
+// settles an edition left unfinished by a process that died in between: its book in place
+// finishes it; without the book its articles are forgotten, so the next edition brings them.
+//
+// The history is used from one thread, the one that made it.
+class ArticleHistory {
+public:
+    static constexpr int kPruneDays = 90;
+
+    // Opens the history at `path`, creating it and its folder. A file that cannot be opened or
+    // is damaged is set aside beside it ("history.sqlite.damaged-20261208-063000") and a new
+    // history started; Note() says so. When even that fails, IsOpen() is false.
+    explicit ArticleHistory(const QString& path);
+    ~ArticleHistory();
+
+    ArticleHistory(const ArticleHistory&) = delete;
+    ArticleHistory& operator=(const ArticleHistory&) = delete;
+
+    bool IsOpen() const { return !m_connection.isEmpty(); }
+    // A line for the run's end text when the history was set aside or cannot be used.
+    QString Note() const { return m_note; }
+    QString ErrorString() const { return m_error; }
+
+    // The keys of the articles of `feed` that the history knows, with the day (Julian day
+    // number) a run last saw each.
+    QHash<QByteArray, qint64> Known(const QString& feed);
+
+    // The number the next edition gets: one more than the last one's, from 1.
+    int NextEditionNumber();
+
+    // What a run learnt: articles new to the history, with whether its edition carries them,
+    // and known articles seen again on `day`.
+    struct Entry {
+        QString feed;
+        QByteArray key;
+        bool delivered = false;
+    };
+    struct Changes {
+        qint64 day = 0;
+        std::vector<Entry> added;
+        std::vector<std::pair<QString, QByteArray>> seenAgain;
+    };
+    struct Edition {
+        int number = 0;
+        QString path;
+        QDateTime made;
+        int articles = 0;
+        int feeds = 0;
+    };
+
+    // Puts the finished book at `unfinished` in place at `edition.path` and records the
+    // changes with it, so that the articles are recorded if and only if the book is in place.
+    // False, with nothing recorded and the unfinished book removed, when the book could not
+    // be put in place. A book whose articles cannot be recorded still goes in place; Note()
+    // then says that the next edition brings them again.
+    bool PublishEdition(const Edition& edition, const QString& unfinished, const Changes& changes);
+    // Records changes that go with no book.
+    bool Record(const Changes& changes);
+    // Forgets every article, so the next edition brings all that the limits allow; the
+    // editions keep their numbers.
+    bool Forget();
+
+private:
+    bool Open(const QString& path);
+    void Close();
+    bool SetAside(const QString& why);
+    bool Exec(const QString& statement);
+    bool Fail(const QString& why);
+    int FeedId(const QString& feed, bool create);
+    bool WriteChanges(const Changes& changes, int edition);
+    void Settle();
+
+    QString m_path;
+    QString m_connection;
+    QString m_note;
+    QString m_error;
+    QHash<QString, int> m_feedIds;
+};
+
+} // namespace edition

@@ -1,0 +1,61 @@
+#include "edition/EditionChoice.h"
+
+#include "ebook/Chapter.h"
+#include "ebook/FeedDates.h"
+
+#include <QCryptographicHash>
+
+#include <algorithm>
+
+namespace edition {
+
+namespace {
+constexpr qsizetype kKeyBytes = 16;
+} // namespace
+
+QByteArray ArticleKey(const ebook::Article& article) {
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    // The kind goes first, so a guid never meets a link or a title of the same text.
+    if (!article.id.isEmpty()) {
+        hash.addData("id\n");
+        hash.addData(article.id);
+    } else if (!article.link.isEmpty()) {
+        hash.addData("link\n");
+        hash.addData(article.link.toEncoded());
+    } else {
+        hash.addData("title\n");
+        hash.addData(ebook::PlainText(article.title));
+        hash.addData("\n");
+        hash.addData(article.date);
+    }
+    return hash.result().left(kKeyBytes);
+}
+
+Choice ChooseArticles(const std::vector<ebook::Article>& articles, const std::vector<bool>& known,
+                      const Limits& limits, const QDateTime& now) {
+    struct Candidate {
+        int index;
+        QDateTime date;
+    };
+    std::vector<Candidate> dated, undated;
+    for (int i = 0; i < int(articles.size()); ++i) {
+        if (limits.onlyNew && known[size_t(i)])
+            continue;
+        const QDateTime date = ebook::ParseFeedDate(articles[size_t(i)].date);
+        (date.isValid() ? dated : undated).push_back({i, date});
+    }
+    std::stable_sort(dated.begin(), dated.end(),
+                     [](const Candidate& a, const Candidate& b) { return a.date > b.date; });
+    dated.insert(dated.end(), undated.begin(), undated.end());
+
+    const QDateTime oldest = limits.maxAgeDays > 0 ? now.addDays(-limits.maxAgeDays) : QDateTime();
+    Choice choice;
+    for (const Candidate& candidate : dated) {
+        const bool tooOld = oldest.isValid() && candidate.date.isValid() && candidate.date < oldest;
+        const bool full = limits.maxArticles > 0 && int(choice.chosen.size()) >= limits.maxArticles;
+        (tooOld || full ? choice.passedOver : choice.chosen).push_back(candidate.index);
+    }
+    return choice;
+}
+
+} // namespace edition
