@@ -52,7 +52,8 @@ AtomicFile::AtomicFile(const QString& target, int options) : m_options(options) 
     const QFileInfo resolved = Resolved(target);
     m_target = QFile::encodeName(resolved.absoluteFilePath());
     m_folder = QFile::encodeName(resolved.absolutePath());
-    m_prefix = QFile::encodeName(resolved.absolutePath() + QLatin1Char('/') + UnfinishedPrefix(resolved.fileName()));
+    m_prefix =
+        QFile::encodeName(resolved.absolutePath() + QLatin1Char('/') + UnfinishedPrefix(resolved.fileName()));
 }
 
 AtomicFile::~AtomicFile() {

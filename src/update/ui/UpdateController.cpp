@@ -1,11 +1,11 @@
 #include "update/ui/UpdateController.h"
 
-#include "shell/WarningBox.h"
 #include "base/AppPaths.h"
+#include "base/Settings.h"
+#include "shell/WarningBox.h"
 #include "update/EBookEdition.h"
 #include "update/FeedCache.h"
 #include "update/NewsFeedOutput.h"
-#include "base/Settings.h"
 #include "update/UpdateEngine.h"
 #include "update/ui/CDlgOptions.h"
 #include "update/ui/CDlgProgress.h"
