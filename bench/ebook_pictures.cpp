@@ -4,9 +4,9 @@
 // against curl's parallel mode fetching the same addresses 8 at once, in the same run.
 
 #include "TestHttpServer.h"
+#include "base/AppPaths.h"
 #include "benchsupport.h"
 #include "testsupport.h"
-#include "base/AppPaths.h"
 #include "update/FeedCache.h"
 #include "update/NewsFeedOutput.h"
 #include "update/UpdateEngine.h"

@@ -1,11 +1,11 @@
 // Loads a 10,000-feed channel file into the model and the tree view, and saves it
 // from the tree, against a bare expat parse and one write of the same bytes.
 #include "ModelTestUtil.h"
+#include "base/AppPaths.h"
 #include "benchsupport.h"
 #include "model/PellavoDoc.h"
 #include "opmlbaselines.h"
 #include "testsupport.h"
-#include "base/AppPaths.h"
 #include "view/CPellavoView.h"
 
 #include <QApplication>
@@ -100,8 +100,8 @@ int main(int argc, char** argv) {
         single.push_back(timeMs(1, [&] { ok = WriteOnce(baseline, bytes) && ok; }).median);
     }
     QFile saved(channel);
-    if (!ok || view.CollectRunFeeds(view.RootNode()).size() != kGroups * kFeedsPerGroup || !saved.open(QIODevice::ReadOnly) ||
-        saved.readAll() != bytes) {
+    if (!ok || view.CollectRunFeeds(view.RootNode()).size() != kGroups * kFeedsPerGroup ||
+        !saved.open(QIODevice::ReadOnly) || saved.readAll() != bytes) {
         std::fprintf(stderr, "the channel file did not load or save back unchanged\n");
         return 1;
     }

@@ -1,11 +1,11 @@
 // Drops a group of 200 feeds onto another group in a 1,000-feed tree, through the
 // view's drag handlers, against the one save of the channel file that every drop ends with.
 #include "ModelTestUtil.h"
+#include "base/AppPaths.h"
 #include "benchsupport.h"
 #include "model/PellavoDoc.h"
 #include "opmlbaselines.h"
 #include "testsupport.h"
-#include "base/AppPaths.h"
 #include "view/CPellavoView.h"
 
 #include <QApplication>
@@ -103,7 +103,8 @@ int main(int argc, char** argv) {
         QCoreApplication::processEvents();
         save.push_back(timeMs(1, [&] { view.SaveChannel(); }).median);
     }
-    if (!ok || view.CollectRunFeeds(view.RootNode()).size() != kMovedFeeds + kOtherGroups * kFeedsPerOtherGroup) {
+    if (!ok ||
+        view.CollectRunFeeds(view.RootNode()).size() != kMovedFeeds + kOtherGroups * kFeedsPerOtherGroup) {
         std::fprintf(stderr, "the drops did not move the group whole\n");
         return 1;
     }

@@ -1,9 +1,9 @@
 #include "app/CMainFrame.h"
 
+#include "base/Settings.h"
 #include "shell/BCMenu.h"
 #include "shell/CTaskBar.h"
 #include "shell/CTrayIcon.h"
-#include "base/Settings.h"
 #include "view/CPellavoView.h"
 #include "view/Commands.h"
 

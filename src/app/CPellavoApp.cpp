@@ -2,11 +2,11 @@
 
 #include "app/CInstanceChecker.h"
 #include "app/CMainFrame.h"
+#include "base/Settings.h"
 #include "model/PellavoDoc.h"
 #include "shell/CAboutDlg.h"
 #include "shell/CDlgSplash.h"
 #include "update/Schedule.h"
-#include "base/Settings.h"
 #include "update/ui/UpdateController.h"
 #include "view/CPellavoView.h"
 

@@ -68,7 +68,8 @@ template <typename Put> void Escape(std::string_view utf8, XmlEscaping how, Put 
         if (byteClass == Ascii) {
             replacement = AsciiReplacement(s[i]);
         } else {
-            const int codePoint = DecodeUtf8(QByteArrayView(utf8.data(), qsizetype(size)), qsizetype(i), length);
+            const int codePoint =
+                DecodeUtf8(QByteArrayView(utf8.data(), qsizetype(size)), qsizetype(i), length);
             if (codePoint < 0) {
                 replacement = "\xEF\xBF\xBD";
             } else if (codePoint != 0xFFFE && codePoint != 0xFFFF) {

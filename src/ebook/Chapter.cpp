@@ -1,7 +1,7 @@
 #include "ebook/Chapter.h"
 
-#include "ebook/FeedDates.h"
 #include "base/XmlText.h"
+#include "ebook/FeedDates.h"
 
 namespace ebook {
 

@@ -1,7 +1,7 @@
 #include "ebook/FeedDocument.h"
 
-#include "ebook/DocumentEncoding.h"
 #include "base/XmlText.h"
+#include "ebook/DocumentEncoding.h"
 #include "model/ExpatImpl.h"
 
 #include <cstring>

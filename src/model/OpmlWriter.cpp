@@ -157,5 +157,6 @@ bool WriteOpml(QIODevice& out, const OutlineTree& tree, OpmlForm form) {
 }
 
 bool WriteOpmlFile(const QString& path, const OutlineTree& tree, OpmlForm form, QString* error) {
-    return WriteFileAtomically(path, [&](QIODevice& out) { return WriteOpml(out, tree, form); }, error);
+    return WriteFileAtomically(
+        path, [&](QIODevice& out) { return WriteOpml(out, tree, form); }, error);
 }

@@ -1,8 +1,8 @@
 #include "update/CWebAccess.h"
 
 #include "base/FeedAddress.h"
-#include "update/FetchLoop.h"
 #include "base/FileIo.h"
+#include "update/FetchLoop.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,8 +1,8 @@
 #include "update/UpdateEngine.h"
 
+#include "base/FeedAddress.h"
 #include "ebook/Pictures.h"
 #include "update/EBookEdition.h"
-#include "base/FeedAddress.h"
 #include "update/FeedCache.h"
 #include "update/FetchLoop.h"
 #include "update/NewsFeedFile.h"

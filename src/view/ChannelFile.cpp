@@ -4,11 +4,11 @@
 #include "view/PropertyDialogs.h"
 #include "view/TreeOutline.h"
 
+#include "base/AppPaths.h"
 #include "model/ChannelStore.h"
 #include "model/OpmlReader.h"
 #include "model/OpmlWriter.h"
 #include "model/PellavoDoc.h"
-#include "base/AppPaths.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -2,8 +2,8 @@
 // addresses and hands everything else to the update service and the shell.
 #include "view/CPellavoView.h"
 
-#include "shell/SendToMenu.h"
 #include "base/AppPaths.h"
+#include "shell/SendToMenu.h"
 #include "update/EBookEdition.h"
 #include "update/ui/UpdateController.h"
 

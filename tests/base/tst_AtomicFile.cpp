@@ -76,15 +76,15 @@ private slots:
         QTest::newRow("sync fails") << 0 << QByteArray("fsync") << QList<int>{1} << EIO << false;
         QTest::newRow("no sync on this file system")
             << 0 << QByteArray("fsync") << QList<int>{1} << EINVAL << true;
-        QTest::newRow("no sync wanted") << int(AtomicFile::NoSync) << QByteArray("fsync") << QList<int>{1, 2}
-                                        << EIO << true;
+        QTest::newRow("no sync wanted")
+            << int(AtomicFile::NoSync) << QByteArray("fsync") << QList<int>{1, 2} << EIO << true;
         QTest::newRow("rename refused") << 0 << QByteArray("rename") << QList<int>{1} << EBUSY << false;
         QTest::newRow("rename refused, old one moved aside")
             << aside << QByteArray("rename") << QList<int>{1} << EBUSY << true;
         QTest::newRow("moved aside, new one refused too, old one back")
             << aside << QByteArray("rename") << QList<int>{1, 3} << EIO << false;
-        QTest::newRow("moved aside refused") << aside << QByteArray("rename") << QList<int>{1, 2} << EBUSY
-                                             << false;
+        QTest::newRow("moved aside refused")
+            << aside << QByteArray("rename") << QList<int>{1, 2} << EBUSY << false;
     }
     void failingSteps() {
         QFETCH(int, options);

@@ -1,5 +1,5 @@
-#include "testsupport.h"
 #include "base/FeedAddress.h"
+#include "testsupport.h"
 
 class TestFeedAddress : public QObject {
     Q_OBJECT

@@ -10,23 +10,29 @@ private slots:
         QTest::addColumn<int>("how");
         QTest::addColumn<QByteArray>("value");
         QTest::addColumn<QByteArray>("escaped");
-        QTest::newRow("plain") << int(XmlEscaping::ExactAttribute) << QByteArray("News 24") << QByteArray("News 24");
+        QTest::newRow("plain") << int(XmlEscaping::ExactAttribute) << QByteArray("News 24")
+                               << QByteArray("News 24");
         QTest::newRow("markup") << int(XmlEscaping::ExactAttribute) << QByteArray("a&b\"c'd<e>f")
                                 << QByteArray("a&amp;b&quot;c&apos;d&lt;e&gt;f");
-        QTest::newRow("entity kept literal") << int(XmlEscaping::ExactAttribute) << QByteArray("&amp;") << QByteArray("&amp;amp;");
-        QTest::newRow("line breaks") << int(XmlEscaping::ExactAttribute) << QByteArray("a\tb\nc\r\n") << QByteArray("a&#9;b&#10;c&#13;&#10;");
-        QTest::newRow("forbidden controls") << int(XmlEscaping::ExactAttribute) << QByteArray("a\x01\x08\x0B\x0C\x1F"
+        QTest::newRow("entity kept literal")
+            << int(XmlEscaping::ExactAttribute) << QByteArray("&amp;") << QByteArray("&amp;amp;");
+        QTest::newRow("line breaks") << int(XmlEscaping::ExactAttribute) << QByteArray("a\tb\nc\r\n")
+                                     << QByteArray("a&#9;b&#10;c&#13;&#10;");
+        QTest::newRow("forbidden controls") << int(XmlEscaping::ExactAttribute)
+                                            << QByteArray("a\x01\x08\x0B\x0C\x1F"
                                                           "b\x7F")
                                             << QByteArray("ab\x7F");
-        QTest::newRow("non-ascii") << int(XmlEscaping::ExactAttribute) << QByteArray("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80")
+        QTest::newRow("non-ascii") << int(XmlEscaping::ExactAttribute)
+                                   << QByteArray("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80")
                                    << QByteArray("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
-        QTest::newRow("broken utf-8") << int(XmlEscaping::ExactAttribute)
-            << QByteArray("a\xC3(\xFF\xED\xA0\x80z")
+        QTest::newRow("broken utf-8")
+            << int(XmlEscaping::ExactAttribute) << QByteArray("a\xC3(\xFF\xED\xA0\x80z")
             << QByteArray("a\xEF\xBF\xBD(\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDz");
-        QTest::newRow("truncated sequence") << int(XmlEscaping::ExactAttribute)
-            << QByteArray("a\xE2\x82") << QByteArray("a\xEF\xBF\xBD\xEF\xBF\xBD");
-        QTest::newRow("non-characters") << int(XmlEscaping::ExactAttribute)
-            << QByteArray("a\xEF\xBF\xBE\xEF\xBF\xBF\xEF\xBF\xBD") << QByteArray("a\xEF\xBF\xBD");
+        QTest::newRow("truncated sequence") << int(XmlEscaping::ExactAttribute) << QByteArray("a\xE2\x82")
+                                            << QByteArray("a\xEF\xBF\xBD\xEF\xBF\xBD");
+        QTest::newRow("non-characters")
+            << int(XmlEscaping::ExactAttribute) << QByteArray("a\xEF\xBF\xBE\xEF\xBF\xBF\xEF\xBF\xBD")
+            << QByteArray("a\xEF\xBF\xBD");
         QTest::newRow("text: blanks and apostrophe stay")
             << int(XmlEscaping::Text) << QByteArray("a\tb\nc\r 'd' \"e\" <f> & \x01")
             << QByteArray("a\tb\nc\r 'd' &quot;e&quot; &lt;f&gt; &amp; ");
@@ -39,8 +45,8 @@ private slots:
         QFETCH(QByteArray, escaped);
         QCOMPARE(XmlEscaped(value, XmlEscaping(how)), escaped);
         QByteArray buffer(value.size() * kXmlEscapedGrowth, '\0');
-        const char* end = EscapeXmlInto(buffer.data(), std::string_view(value.constData(), value.size()),
-                                        XmlEscaping(how));
+        const char* end =
+            EscapeXmlInto(buffer.data(), std::string_view(value.constData(), value.size()), XmlEscaping(how));
         QCOMPARE(QByteArray(buffer.constData(), end - buffer.constData()), escaped);
     }
 
@@ -57,13 +63,14 @@ private slots:
         QTest::newRow("cdata, comment, instruction")
             << QByteArray("<?p a&b?><a><![CDATA[a&b]]><!-- a&b -->a&b</a>") << false
             << QByteArray("<?p a&b?><a><![CDATA[a&b]]><!-- a&b -->a&amp;b</a>");
-        QTest::newRow("unclosed cdata") << QByteArray("<a><![CDATA[a&b") << false
-                                        << QByteArray("<a><![CDATA[a&b");
+        QTest::newRow("unclosed cdata")
+            << QByteArray("<a><![CDATA[a&b") << false << QByteArray("<a><![CDATA[a&b");
         QTest::newRow("named, decoded") << QByteArray("<a>&amp;&eacute;&nosuch;</a>") << true
                                         << QByteArray("<a>&amp;&#233;&amp;nosuch;</a>");
         const QString utf16 = QStringLiteral("<a>R&D &amp; &eacute;</a>");
         QTest::newRow("utf-16le, named kept")
-            << QByteArray("\xFF\xFE") + QByteArray(reinterpret_cast<const char*>(utf16.utf16()), utf16.size() * 2)
+            << QByteArray("\xFF\xFE") +
+                   QByteArray(reinterpret_cast<const char*>(utf16.utf16()), utf16.size() * 2)
             << true
             << QByteArray("\xFF\xFE") +
                    QByteArray(reinterpret_cast<const char*>(u"<a>R&amp;D &amp; &eacute;</a>"), 29 * 2);

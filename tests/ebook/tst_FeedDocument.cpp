@@ -140,8 +140,10 @@ private slots:
     void relativeLinks_data() {
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("link");
-        QTest::newRow("no scheme") << "example.com/news/rss" << "http://example.com/news/story.html";
-        QTest::newRow("feed://") << "feed://example.com/news/rss" << "http://example.com/news/story.html";
+        QTest::newRow("no scheme") << "example.com/news/rss"
+                                   << "http://example.com/news/story.html";
+        QTest::newRow("feed://") << "feed://example.com/news/rss"
+                                 << "http://example.com/news/story.html";
         QTest::newRow("feed:https://") << "feed:https://example.com/news/rss"
                                        << "https://example.com/news/story.html";
         QTest::newRow("upper-case scheme") << "HTTPS://example.com/news/rss"

@@ -5,10 +5,10 @@
 // has its backup, and what the save left beside the channel file is cleared away at
 // the next start.
 #include "ModelTestUtil.h"
+#include "base/AppPaths.h"
 #include "model/ChannelStore.h"
 #include "model/OpmlWriter.h"
 #include "testsupport.h"
-#include "base/AppPaths.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -3,8 +3,8 @@
 // and leaves no download behind.
 #include "RunTestUtil.h"
 #include "TestHttpServer.h"
-#include "testsupport.h"
 #include "base/AppPaths.h"
+#include "testsupport.h"
 #include "update/CWebAccess.h"
 #include "update/NewsFeedFile.h"
 #include "update/NewsFeedOutput.h"
@@ -105,13 +105,14 @@ private slots:
 
         QTest::newRow("close mid-body")
             << Raw("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + rssFeed("cut", 1).left(60));
-        QTest::newRow("close mid-chunk")
-            << Raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1000\r\n" + rssFeed("cut", 1).left(60));
+        QTest::newRow("close mid-chunk") << Raw(
+            "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1000\r\n" + rssFeed("cut", 1).left(60));
         HttpResponse closed;
         closed.closeWithoutAnswer = true;
         QTest::newRow("close without a byte") << closed;
         QTest::newRow("status line without a code") << Raw("HTTP/1.1 OK\r\n\r\n" + rssFeed("x", 1));
-        QTest::newRow("status code out of range") << Raw("HTTP/1.1 2000000000000 OK\r\n\r\n" + rssFeed("x", 1));
+        QTest::newRow("status code out of range")
+            << Raw("HTTP/1.1 2000000000000 OK\r\n\r\n" + rssFeed("x", 1));
         QTest::newRow("not HTTP") << Raw(rssFeed("x", 1));
         QTest::newRow("endless header line")
             << Raw("HTTP/1.1 200 OK\r\nX-Pad: " + QByteArray(512 * 1024, 'a') + "\r\n\r\n" + rssFeed("x", 1));

@@ -2,11 +2,11 @@
 // after 1,000 saves and 100 update runs in one process, the open file descriptors and
 // the memory in use are back where they started.
 #include "TestHttpServer.h"
+#include "base/AppPaths.h"
 #include "model/ChannelStore.h"
 #include "model/OpmlWriter.h"
 #include "model/OutlineItem.h"
 #include "testsupport.h"
-#include "base/AppPaths.h"
 #include "update/NewsFeedOutput.h"
 #include "update/UpdateEngine.h"
 

@@ -56,7 +56,8 @@ private slots:
         QTest::newRow("500") << HttpResponse::withStatus(500) << 500 << QByteArray();
         QTest::newRow("204") << HttpResponse::withStatus(204) << 204 << QByteArray();
         QTest::newRow("redirect") << HttpResponse::redirect("/ok") << 1 << rssFeed("T", 1, kText);
-        QTest::newRow("redirect chain") << HttpResponse::redirect("/chain2", 301) << 1 << rssFeed("T", 1, kText);
+        QTest::newRow("redirect chain")
+            << HttpResponse::redirect("/chain2", 301) << 1 << rssFeed("T", 1, kText);
         QTest::newRow("redirect to 404") << HttpResponse::redirect("/missing", 307) << 404 << QByteArray();
         QTest::newRow("redirect loop") << HttpResponse::redirect("/loop") << -20 << QByteArray();
         QTest::newRow("redirect elsewhere than http")

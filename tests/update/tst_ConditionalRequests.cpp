@@ -1,11 +1,11 @@
 #include "RunTestUtil.h"
 #include "TestHttpServer.h"
-#include "testsupport.h"
 #include "base/AppPaths.h"
+#include "base/Settings.h"
+#include "testsupport.h"
 #include "update/FeedCache.h"
 #include "update/NewsFeedFile.h"
 #include "update/NewsFeedOutput.h"
-#include "base/Settings.h"
 #include "update/UpdateEngine.h"
 #include "update/ui/UpdateController.h"
 

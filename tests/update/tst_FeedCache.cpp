@@ -1,5 +1,5 @@
-#include "testsupport.h"
 #include "base/FeedAddress.h"
+#include "testsupport.h"
 #include "update/FeedCache.h"
 
 #include <QDateTime>

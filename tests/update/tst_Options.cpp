@@ -1,5 +1,5 @@
-#include "testsupport.h"
 #include "base/Settings.h"
+#include "testsupport.h"
 #include "update/ui/CDlgOptions.h"
 #include "update/ui/UpdateController.h"
 

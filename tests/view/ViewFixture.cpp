@@ -1,7 +1,7 @@
 #include "ViewFixture.h"
 
-#include "model/OpmlWriter.h"
 #include "base/AppPaths.h"
+#include "model/OpmlWriter.h"
 #include "view/Commands.h"
 #include "view/TreeOutline.h"
 

@@ -2,11 +2,11 @@
 #include "ViewFixture.h"
 #include "testsupport.h"
 
+#include "base/AppPaths.h"
 #include "model/ChannelStore.h"
 #include "model/OpmlReader.h"
 #include "model/OpmlWriter.h"
 #include "model/PellavoDoc.h"
-#include "base/AppPaths.h"
 #include "view/Commands.h"
 
 #include <QBuffer>
@@ -191,7 +191,8 @@ void TestChannel::savesAndUndos() {
     // The save after the Undos reuses number 1; from 1000 on the names grow a digit.
     QCOMPARE(m_view->BackupCount(), 1u);
     QString error;
-    QVERIFY2(ChannelStore(AppPaths::ChannelFile(), AppPaths::BackupFile).Backup(1000, &error), qPrintable(error));
+    QVERIFY2(ChannelStore(AppPaths::ChannelFile(), AppPaths::BackupFile).Backup(1000, &error),
+             qPrintable(error));
     QVERIFY(QFileInfo::exists(AppPaths::PrivateTempFolder() + QStringLiteral("/nchnlbak1000.cbf")));
 }
 

@@ -1,8 +1,8 @@
 #include "ViewFixture.h"
 #include "testsupport.h"
 
-#include "model/PellavoDoc.h"
 #include "base/AppPaths.h"
+#include "model/PellavoDoc.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -2,8 +2,8 @@
 #include "ViewFixture.h"
 #include "testsupport.h"
 
-#include "model/PellavoDoc.h"
 #include "base/AppPaths.h"
+#include "model/PellavoDoc.h"
 #include "view/Commands.h"
 
 #include <QDir>

@@ -2,9 +2,9 @@
 #include "ViewFixture.h"
 #include "testsupport.h"
 
+#include "base/AppPaths.h"
 #include "model/OpmlWriter.h"
 #include "model/PellavoDoc.h"
-#include "base/AppPaths.h"
 #include "view/Commands.h"
 #include "view/TreeOutline.h"
 
