@@ -208,6 +208,7 @@ enum class Drop : uchar {
 struct Hint {
     Drop drop = Drop::None;
     int weight = 0;
+    bool body = false; // named as the body of an article
 };
 
 // Words that mark what is never the article, anywhere in a class or id word.
@@ -216,14 +217,15 @@ const char* const kStrongParts[] = {"comment", "share", "sharing", "social", "re
                                     "taboola", "advert", "sponsor", "paywall", "signup", "recommend",
                                     "popup", "gdpr", "byline", "dateline", "timestamp"};
 // Words that mark page furniture, anywhere in a word.
-const char* const kWeakParts[] = {"sidebar", "footer", "navbar", "navigation", "menu", "widget", "banner",
-                                  "masthead", "pagination", "toolbar", "promo", "teaser", "copyright",
-                                  "author", "login", "modal", "overlay"};
+const char* const kWeakParts[] = {"sidebar", "footer", "navbar", "navigation", "menu", "widget",
+                                  "masthead", "pagination", "toolbar", "copyright"};
+// Words that mark page furniture at the start of a word ("promo", not "promoted").
+const char* const kWeakPrefixes[] = {"promo", "teaser", "author", "login", "modal", "overlay", "banner"};
 // Short words that mark page furniture only as a whole word.
-const char* const kWeakWords[] = {"nav",   "ad",    "ads",   "header", "aside",  "meta",   "date",
-                                  "tags",  "tag",   "skip",  "print",  "credit", "credits", "hidden",
-                                  "rating", "search", "pager", "sticky", "share",  "info",  "published",
-                                  "posted", "time",  "tools", "links", "more",   "source"};
+const char* const kWeakWords[] = {"nav",   "ad",    "ads",    "header", "aside",  "meta",      "date",
+                                  "tags",  "tag",   "skip",   "print",  "credit", "credits",   "rating",
+                                  "search", "pager", "share", "info",   "published", "posted", "time",
+                                  "tools", "links", "more",   "source"};
 // Words of the article itself.
 const char* const kGoodWords[] = {"article", "content", "entry", "post", "main", "body", "text", "story",
                                   "blog", "prose", "hentry", "articlebody", "postbody", "richtext"};
@@ -236,14 +238,43 @@ void Lower(QByteArray& out, const char* value) {
         out.append(char(*p >= 'A' && *p <= 'Z' ? *p + 32 : *p));
 }
 
+// The names content management systems give the body of an article: "entry-content",
+// "post_body", "articleText", "story-body".
+bool IsBodyName(const QByteArray& words) {
+    static const char* const kWhose[] = {"article", "entry", "post", "story", "news", "blog"};
+    static const char* const kWhat[] = {"content", "body", "text"};
+    for (const char* whose : kWhose) {
+        for (qsizetype at = words.indexOf(whose); at >= 0; at = words.indexOf(whose, at + 1)) {
+            qsizetype next = at + qsizetype(strlen(whose));
+            while (next < words.size() && (words[next] == '-' || words[next] == '_'))
+                ++next;
+            for (const char* what : kWhat)
+                if (QByteArrayView(words).sliced(next).startsWith(what))
+                    return true;
+        }
+    }
+    return false;
+}
+
+bool IsTaxonomy(const QByteArray& word) {
+    static const char* const kPrefixes[] = {"tag-", "tags-", "category-", "categories-", "postid-", "has-",
+                                            "status-", "format-", "type-", "author-", "is-", "single-"};
+    for (const char* prefix : kPrefixes)
+        if (word.startsWith(prefix))
+            return true;
+    return false;
+}
+
 Hint HintOf(const GumboNode* node) {
     Hint hint;
     QByteArray words;
     Lower(words, ebook::Attribute(node, "class"));
     Lower(words, ebook::Attribute(node, "id"));
     const char* itemprop = ebook::Attribute(node, "itemprop");
-    if (itemprop && (strstr(itemprop, "articleBody") || strstr(itemprop, "text")))
+    if (itemprop && (strstr(itemprop, "articleBody") || strstr(itemprop, "text"))) {
         hint.weight += 50;
+        hint.body = true;
+    }
     QByteArray role;
     Lower(role, ebook::Attribute(node, "role"));
     role = role.trimmed();
@@ -266,7 +297,9 @@ Hint HintOf(const GumboNode* node) {
     bool good = false;
     bool bad = false;
     for (const QByteArray& word : words.split(' ')) {
-        if (word.isEmpty())
+        // Content management systems name an article's categories, tags and states in its
+        // classes ("tag-social-media"): those words say nothing about the element.
+        if (word.isEmpty() || IsTaxonomy(word))
             continue;
         for (const char* part : kStrongParts) {
             if (word.contains(part)) {
@@ -283,6 +316,12 @@ Hint HintOf(const GumboNode* node) {
         // Words of words: "post-meta", "site_header", "adBox".
         for (const QByteArray& piece : word.split('-')) {
             for (const QByteArray& part : piece.split('_')) {
+                for (const char* weak : kWeakPrefixes) {
+                    if (part.startsWith(weak)) {
+                        hint.drop = qMax(hint.drop, Drop::Weak);
+                        bad = true;
+                    }
+                }
                 for (const char* weak : kWeakWords) {
                     if (part == weak) {
                         hint.drop = qMax(hint.drop, Drop::Weak);
@@ -295,6 +334,7 @@ Hint HintOf(const GumboNode* node) {
         }
     }
     hint.weight += (good ? 25 : 0) - (bad ? 25 : 0);
+    hint.body = hint.body || (hint.drop == Drop::None && IsBodyName(words));
     return hint;
 }
 
@@ -305,6 +345,8 @@ struct Node {
     int end = 0; // past the last element of its subtree in the flat list
     Drop drop = Drop::None;
     bool dropped = false; // itself or an ancestor
+    bool body = false;    // named as an article's body
+    bool holdsBody = false; // itself or a descendant
     int weight = 0;
     // Of the element's own text nodes.
     int ownText = 0;
@@ -344,6 +386,33 @@ public:
     }
 
     QByteArray Html(const std::vector<int>& roots, const QByteArray& title) const;
+    void Debug(const char* needle, const std::vector<int>& roots) const {
+        for (size_t i = 0; i < m_nodes.size(); ++i) {
+            const GumboVector& children = m_nodes[i].element->v.element.children;
+            bool has = false;
+            for (unsigned c = 0; c < children.length; ++c) {
+                const auto* child = static_cast<const GumboNode*>(children.data[c]);
+                if (child->type == GUMBO_NODE_TEXT && strstr(child->v.text.text, needle))
+                    has = true;
+            }
+            if (!has)
+                continue;
+            for (int a = int(i); a >= 0; a = m_nodes[size_t(a)].parent) {
+                const Node& n = m_nodes[size_t(a)];
+                const char* c = ebook::Attribute(n.element, "class");
+                const char* id = ebook::Attribute(n.element, "id");
+                fprintf(stderr, "  %d %s class=%s id=%s drop=%d dropped=%d text=%d link=%d score=%.1f final=%.1f\n", a,
+                        gumbo_normalized_tagname(n.tag), c ? c : "", id ? id : "", int(n.drop), n.dropped, n.text,
+                        n.linkText, n.score, Final(a));
+            }
+            break;
+        }
+        for (int r : roots) {
+            const Node& n = m_nodes[size_t(r)];
+            const char* c = ebook::Attribute(n.element, "class");
+            fprintf(stderr, "root %d %s class=%s final=%.1f\n", r, gumbo_normalized_tagname(n.tag), c ? c : "", Final(r));
+        }
+    }
 
 private:
     void Flatten(const GumboNode* root);
@@ -451,6 +520,7 @@ void Finder::Flatten(const GumboNode* root) {
         const Hint hint = HintOf(child);
         node.drop = hint.drop;
         node.weight = hint.weight;
+        node.body = hint.body;
         switch (tag) {
         case GUMBO_TAG_NAV:
         case GUMBO_TAG_ASIDE:
@@ -484,6 +554,7 @@ void Finder::Sum(bool clean) {
         node.inlineLinkText = node.linkText;
         node.commas = out ? 0 : node.ownCommas;
         node.images = !out && node.tag == GUMBO_TAG_IMG ? 1 : 0;
+        node.holdsBody = node.body;
     }
     for (size_t i = m_nodes.size(); i-- > 1;) {
         const Node& node = m_nodes[i];
@@ -493,6 +564,7 @@ void Finder::Sum(bool clean) {
         parent.text += node.text;
         parent.linkText += node.linkText;
         parent.images += node.images;
+        parent.holdsBody = parent.holdsBody || node.holdsBody;
         if (IsInline(node.tag)) {
             parent.inlineText += node.inlineText;
             parent.inlineLinkText += node.inlineLinkText;
@@ -501,13 +573,25 @@ void Finder::Sum(bool clean) {
     }
 }
 
-// Furniture by name or tag goes, unless it holds most of the page: then the name is the
-// layout's ("page-with-sidebar"), not the furniture's.
+// Furniture by name or tag goes, unless it holds the article's body or most of the page:
+// then the name is the layout's ("content-sidebar-wrap"), not the furniture's.
 void Finder::MarkDropped() {
     const int total = qMax(1, m_nodes.front().text - m_nodes.front().linkText);
     for (size_t i = 1; i < m_nodes.size(); ++i) {
         Node& node = m_nodes[i];
-        const bool wrapper = node.drop == Drop::Weak && (node.text - node.linkText) * 3 > total * 2;
+        if (node.tag == GUMBO_TAG_ARTICLE && (node.text - node.linkText) * 4 > total)
+            node.body = true;
+    }
+    for (size_t i = m_nodes.size(); i-- > 1;) {
+        if (m_nodes[i].body)
+            m_nodes[i].holdsBody = true;
+        if (m_nodes[i].holdsBody)
+            m_nodes[size_t(m_nodes[i].parent)].holdsBody = true;
+    }
+    for (size_t i = 1; i < m_nodes.size(); ++i) {
+        Node& node = m_nodes[i];
+        const bool wrapper =
+            node.drop == Drop::Weak && (node.holdsBody || (node.text - node.linkText) * 2 > total);
         node.dropped = m_nodes[size_t(node.parent)].dropped || (node.drop != Drop::None && !wrapper);
     }
 }
@@ -812,6 +896,8 @@ std::optional<Article> FindArticle(const PageInput& page) {
     Finder finder(tree.Root());
     const std::vector<int> roots = finder.Choose();
     const PageFacts& facts = finder.Facts();
+    if (const char* needle = getenv("EXTRACT_DEBUG"))
+        finder.Debug(needle, roots);
 
     Article article;
     article.title = ebook::CollapseSpaces(facts.ogTitle.isEmpty() ? facts.title : facts.ogTitle);
