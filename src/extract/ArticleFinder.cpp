@@ -214,7 +214,7 @@ struct Hint {
 // Words that mark what is never the article, anywhere in a class or id word.
 const char* const kStrongParts[] = {"comment", "share", "sharing", "social", "related", "cookie",
                                     "consent", "newsletter", "subscri", "breadcrumb", "disqus", "outbrain",
-                                    "taboola", "advert", "sponsor", "paywall", "signup", "recommend",
+                                    "taboola", "advert", "sponsor", "signup", "recommend",
                                     "popup", "gdpr", "byline", "dateline", "timestamp"};
 // Words that mark page furniture, anywhere in a word.
 const char* const kWeakParts[] = {"sidebar", "footer", "navbar", "navigation", "menu", "widget",
@@ -573,8 +573,9 @@ void Finder::Sum(bool clean) {
     }
 }
 
-// Furniture by name or tag goes, unless it holds the article's body or most of the page:
-// then the name is the layout's ("content-sidebar-wrap"), not the furniture's.
+// Furniture by name or tag goes, unless it holds the article's body, or by a weak name
+// most of the page: then the name is the layout's ("content-sidebar-wrap", "body
+// class=cookies-not-set"), not the furniture's.
 void Finder::MarkDropped() {
     const int total = qMax(1, m_nodes.front().text - m_nodes.front().linkText);
     for (size_t i = 1; i < m_nodes.size(); ++i) {
@@ -590,8 +591,8 @@ void Finder::MarkDropped() {
     }
     for (size_t i = 1; i < m_nodes.size(); ++i) {
         Node& node = m_nodes[i];
-        const bool wrapper =
-            node.drop == Drop::Weak && (node.holdsBody || (node.text - node.linkText) * 2 > total);
+        const bool wrapper = node.tag == GUMBO_TAG_BODY || node.holdsBody ||
+                             (node.drop == Drop::Weak && (node.text - node.linkText) * 2 > total);
         node.dropped = m_nodes[size_t(node.parent)].dropped || (node.drop != Drop::None && !wrapper);
     }
 }
