@@ -217,13 +217,12 @@ const char* const kStrongParts[] = {"comment", "share", "sharing", "social", "re
                                     "taboola", "advert", "sponsor", "signup", "recommend",
                                     "popup", "gdpr", "byline", "dateline", "timestamp"};
 // Words that mark page furniture, anywhere in a word.
-const char* const kWeakParts[] = {"sidebar", "footer", "navbar", "navigation", "menu", "widget",
-                                  "masthead", "pagination", "toolbar", "copyright"};
+const char* const kWeakParts[] = {"sidebar", "footer", "navbar", "navigation", "menu", "masthead", "pagination", "toolbar", "copyright"};
 // Words that mark page furniture at the start of a word ("promo", not "promoted").
-const char* const kWeakPrefixes[] = {"promo", "teaser", "author", "login", "modal", "overlay", "banner"};
+const char* const kWeakPrefixes[] = {"teaser", "author", "login", "modal", "overlay", "banner"};
 // Short words that mark page furniture only as a whole word.
 const char* const kWeakWords[] = {"nav",   "ad",    "ads",    "header", "aside",  "meta",      "date",
-                                  "tags",  "tag",   "skip",   "print",  "credit", "credits",   "rating",
+                                  "tags",  "tag",   "skip",   "promo",  "credit", "credits",   "rating",
                                   "search", "pager", "share", "info",   "published", "posted", "time",
                                   "tools", "links", "more",   "source"};
 // Words of the article itself.
@@ -591,8 +590,9 @@ void Finder::MarkDropped() {
     }
     for (size_t i = 1; i < m_nodes.size(); ++i) {
         Node& node = m_nodes[i];
+        const int share = node.text - node.linkText;
         const bool wrapper = node.tag == GUMBO_TAG_BODY || node.holdsBody ||
-                             (node.drop == Drop::Weak && (node.text - node.linkText) * 2 > total);
+                             (node.drop == Drop::Weak && share * 2 > total) || share * 3 > total * 2;
         node.dropped = m_nodes[size_t(node.parent)].dropped || (node.drop != Drop::None && !wrapper);
     }
 }
