@@ -257,7 +257,7 @@ bool IsBodyName(const QByteArray& words) {
 
 bool IsTaxonomy(const QByteArray& word) {
     static const char* const kPrefixes[] = {"tag-", "tags-", "category-", "categories-", "postid-", "has-",
-                                            "status-", "format-", "type-", "author-", "is-", "single-"};
+                                            "status-", "format-", "type-", "is-", "single-"};
     for (const char* prefix : kPrefixes)
         if (word.startsWith(prefix))
             return true;
@@ -576,10 +576,11 @@ void Finder::Sum(bool clean) {
 // most of the page: then the name is the layout's ("content-sidebar-wrap", "body
 // class=cookies-not-set"), not the furniture's.
 void Finder::MarkDropped() {
-    const int total = qMax(1, m_nodes.front().text - m_nodes.front().linkText);
+    const auto share = [](const Node& node) { return node.text - node.linkText; };
+    const int total = qMax(1, share(m_nodes.front()));
     for (size_t i = 1; i < m_nodes.size(); ++i) {
         Node& node = m_nodes[i];
-        if (node.tag == GUMBO_TAG_ARTICLE && (node.text - node.linkText) * 4 > total)
+        if (node.tag == GUMBO_TAG_ARTICLE && share(node) * 4 > total)
             node.body = true;
     }
     for (size_t i = m_nodes.size(); i-- > 1;) {
@@ -588,12 +589,20 @@ void Finder::MarkDropped() {
         if (m_nodes[i].holdsBody)
             m_nodes[size_t(m_nodes[i].parent)].holdsBody = true;
     }
+    // The article around each element, if any: the nearest ancestor named its body.
+    std::vector<int> scope(m_nodes.size(), 0);
     for (size_t i = 1; i < m_nodes.size(); ++i) {
         Node& node = m_nodes[i];
-        const int share = node.text - node.linkText;
-        const bool wrapper = node.tag == GUMBO_TAG_BODY || node.holdsBody ||
-                             (node.drop == Drop::Weak && share * 2 > total) || share * 3 > total * 2;
-        node.dropped = m_nodes[size_t(node.parent)].dropped || (node.drop != Drop::None && !wrapper);
+        const int parent = node.parent;
+        scope[i] = m_nodes[size_t(parent)].body ? parent : scope[size_t(parent)];
+        const int around = qMax(1, share(m_nodes[size_t(scope[i])]));
+        // The header of an article holds its introduction; the page's own header goes.
+        const bool articleHeader = node.tag == GUMBO_TAG_HEADER && scope[i] > 0 && node.drop == Drop::Weak &&
+                                   HintOf(node.element).drop == Drop::None;
+        const bool wrapper = node.tag == GUMBO_TAG_BODY || node.holdsBody || articleHeader ||
+                             (node.drop == Drop::Weak && share(node) * 2 > total) ||
+                             share(node) * 3 > around * 2;
+        node.dropped = m_nodes[size_t(parent)].dropped || (node.drop != Drop::None && !wrapper);
     }
 }
 
