@@ -361,6 +361,7 @@ struct Node {
     int commas = 0;
     double score = 0;
     bool scored = false;
+    double content = 0; // the scores of all paragraphs inside, undiminished
 };
 
 struct PageFacts {
@@ -428,6 +429,9 @@ private:
         return node.text > 0 ? double(node.linkText) / node.text : 0;
     }
     bool Skipped(int i, const QByteArray& title) const;
+    bool IsInside(int inner, int outer) const {
+        return inner > outer && inner < m_nodes[size_t(outer)].end;
+    }
     void Start(QByteArray& out, int i) const;
 
     std::vector<Node> m_nodes;
@@ -617,6 +621,7 @@ std::vector<int> Finder::Candidates() {
         if (content < kParagraphMinimum)
             continue;
         const double score = 1 + block.commas + qMin(content / 100, 3);
+        m_nodes[i].content += score;
         int ancestor = block.parent;
         for (int level = 0; level < 5 && ancestor > 0; ++level, ancestor = m_nodes[size_t(ancestor)].parent) {
             Node& candidate = m_nodes[size_t(ancestor)];
@@ -669,6 +674,21 @@ std::vector<int> Finder::Candidates() {
     }
     if (top < 0)
         return {};
+    for (size_t i = m_nodes.size(); i-- > 1;)
+        m_nodes[size_t(m_nodes[i].parent)].content += m_nodes[i].content;
+    // Where the page names its article's body, that is the article, unless it holds
+    // little of what the best-scoring element holds.
+    int named = -1;
+    for (size_t i = 1; i < m_nodes.size(); ++i) {
+        const Node& node = m_nodes[i];
+        if (node.body && !node.dropped && (named < 0 || node.content > m_nodes[size_t(named)].content))
+            named = int(i);
+    }
+    if (named >= 0 && named != top) {
+        const bool around = IsInside(top, named);
+        if (around || m_nodes[size_t(named)].content * 5 >= m_nodes[size_t(top)].content * 3)
+            top = named;
+    }
     const double best = Final(top);
     const double threshold = qMax(10.0, best * 0.2);
     const int parent = m_nodes[size_t(top)].parent;
