@@ -215,14 +215,16 @@ struct Hint {
 const char* const kStrongParts[] = {"comment", "share", "sharing", "social", "related", "cookie",
                                     "consent", "newsletter", "subscri", "breadcrumb", "disqus", "outbrain",
                                     "taboola", "advert", "sponsor", "signup", "recommend",
-                                    "popup", "gdpr", "byline", "dateline", "timestamp"};
+                                    "popup", "gdpr", "byline", "dateline", "timestamp", "crumb",
+                                    "credit", "copyright", "visually-hidden", "visuallyhidden", "sr-only",
+                                    "screen-reader"};
 // Words that mark page furniture, anywhere in a word.
 const char* const kWeakParts[] = {"sidebar", "footer", "navbar", "navigation", "menu", "masthead", "pagination", "toolbar", "copyright"};
 // Words that mark page furniture at the start of a word ("promo", not "promoted").
 const char* const kWeakPrefixes[] = {"teaser", "author", "login", "modal", "overlay", "banner"};
 // Short words that mark page furniture only as a whole word.
 const char* const kWeakWords[] = {"nav",   "ad",    "ads",    "header", "aside",  "meta",      "date",
-                                  "tags",  "tag",   "skip",   "promo",  "credit", "credits",   "rating",
+                                  "tags",  "tag",   "skip",   "promo",  "rating",
                                   "search", "pager", "share", "info",   "published", "posted", "time",
                                   "tools", "links", "more",   "source"};
 // Words of the article itself.
@@ -429,6 +431,12 @@ private:
         return node.text > 0 ? double(node.linkText) / node.text : 0;
     }
     bool Skipped(int i, const QByteArray& title) const;
+    std::vector<char> Kept(const std::vector<int>& roots, const QByteArray& title) const;
+    // A heading that titles what follows; a long one is the article's introduction.
+    bool IsTitle(int i) const {
+        const Node& node = m_nodes[size_t(i)];
+        return node.tag >= GUMBO_TAG_H1 && node.tag <= GUMBO_TAG_H6 && node.text < 80;
+    }
     bool IsInside(int inner, int outer) const {
         return inner > outer && inner < m_nodes[size_t(outer)].end;
     }
@@ -806,7 +814,50 @@ void Finder::Start(QByteArray& out, int i) const {
     out.append('>');
 }
 
+std::vector<char> Finder::Kept(const std::vector<int>& roots, const QByteArray& title) const {
+    std::vector<char> kept(m_nodes.size(), 0);
+    for (const int root : roots) {
+        kept[size_t(root)] = 1;
+        for (int i = root + 1; i < m_nodes[size_t(root)].end; ++i)
+            kept[size_t(i)] = kept[size_t(m_nodes[size_t(i)].parent)] && !Skipped(i, title);
+    }
+    // What is left of the text and pictures besides headings, in each element and after it:
+    // a box that lost its content but a heading was a list of links with its title, and a
+    // heading with nothing after it heads what was left out.
+    std::vector<int> body(m_nodes.size(), 0);
+    std::vector<int> suffix(m_nodes.size() + 1, 0);
+    std::vector<char> inHeading(m_nodes.size(), 0);
+    for (const int root : roots)
+        for (int i = root + 1; i < m_nodes[size_t(root)].end; ++i)
+            inHeading[size_t(i)] = IsTitle(i) || inHeading[size_t(m_nodes[size_t(i)].parent)];
+    std::vector<char> lost(m_nodes.size(), 0);
+    for (size_t i = m_nodes.size(); i-- > 1;) {
+        const Node& node = m_nodes[i];
+        if (!kept[i] || lost[i])
+            lost[size_t(node.parent)] = 1;
+        const int own = kept[i] && !inHeading[i] ? node.ownText + (node.tag == GUMBO_TAG_IMG ? 1 : 0) : 0;
+        suffix[i] = suffix[i + 1] + own;
+        body[i] += own;
+        if (kept[i] && !IsTitle(int(i)))
+            body[size_t(node.parent)] += body[i];
+    }
+    for (const int root : roots) {
+        const int end = m_nodes[size_t(root)].end;
+        for (int i = root + 1; i < end; ++i) {
+            const Node& node = m_nodes[size_t(i)];
+            if (!kept[size_t(i)] || IsInline(node.tag))
+                continue;
+            const bool empty = IsTitle(i) ? suffix[size_t(node.end)] == suffix[size_t(end)]
+                                                   : body[size_t(i)] == 0 && lost[size_t(i)];
+            if (empty)
+                kept[size_t(i)] = 0;
+        }
+    }
+    return kept;
+}
+
 QByteArray Finder::Html(const std::vector<int>& roots, const QByteArray& title) const {
+    const std::vector<char> kept = Kept(roots, title);
     QByteArray out;
     for (const int root : roots) {
         // Gumbo's tree holds the text; the flat list, in the same order, what was found
@@ -839,7 +890,7 @@ QByteArray Finder::Html(const std::vector<int>& roots, const QByteArray& title) 
                 child->v.element.tag_namespace != GUMBO_NAMESPACE_HTML)
                 continue;
             ++index;
-            if (Skipped(index, title)) {
+            if (!kept[size_t(index)]) {
                 index = m_nodes[size_t(index)].end - 1;
                 continue;
             }
