@@ -221,7 +221,7 @@ const char* const kStrongParts[] = {"comment", "share", "sharing", "social", "re
 // Words that mark page furniture, anywhere in a word.
 const char* const kWeakParts[] = {"sidebar", "footer", "navbar", "navigation", "menu", "masthead", "pagination", "toolbar", "copyright"};
 // Words that mark page furniture at the start of a word ("promo", not "promoted").
-const char* const kWeakPrefixes[] = {"teaser", "author", "login", "modal", "overlay", "banner"};
+const char* const kWeakPrefixes[] = {"author", "login", "modal", "overlay", "banner"};
 // Short words that mark page furniture only as a whole word.
 const char* const kWeakWords[] = {"nav",   "ad",    "ads",    "header", "aside",  "meta",      "date",
                                   "tags",  "tag",   "skip",   "promo",  "rating",
@@ -719,11 +719,13 @@ std::vector<int> Finder::Candidates() {
             chosen.push_back(int(i));
             continue;
         }
-        if (node.tag == GUMBO_TAG_P) {
-            const int length = node.text;
-            const double density = LinkDensity(int(i));
-            if ((length > 80 && density < 0.25) || (length > 0 && length <= 80 && density == 0 &&
-                                                   QByteArray(TextOf(node.element)).trimmed().endsWith('.')))
+        // A paragraph, or a box with an introduction, beside the article's body.
+        const int length = node.text;
+        const double density = LinkDensity(int(i));
+        if (node.tag == GUMBO_TAG_P || node.content > 0) {
+            if ((length > 80 && density < 0.25) ||
+                (node.tag == GUMBO_TAG_P && length > 0 && length <= 80 && density == 0 &&
+                 QByteArray(TextOf(node.element)).trimmed().endsWith('.')))
                 chosen.push_back(int(i));
         }
     }
