@@ -21,6 +21,8 @@ namespace {
 constexpr int kMaxNesting = 4000;
 // A block of fewer characters than this is no paragraph of an article.
 constexpr int kParagraphMinimum = 25;
+// A header with a paragraph this long holds the article's introduction.
+constexpr int kIntroduction = 100;
 
 bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
@@ -209,6 +211,7 @@ struct Hint {
     Drop drop = Drop::None;
     int weight = 0;
     bool body = false; // named as the body of an article
+    bool header = false; // named as a header
 };
 
 // Words that mark what is never the article, anywhere in a class or id word.
@@ -323,6 +326,7 @@ Hint HintOf(const GumboNode* node) {
                         bad = true;
                     }
                 }
+                hint.header = hint.header || part == "header";
                 for (const char* weak : kWeakWords) {
                     if (part == weak) {
                         hint.drop = qMax(hint.drop, Drop::Weak);
@@ -361,6 +365,8 @@ struct Node {
     int inlineText = 0;
     int inlineLinkText = 0;
     int commas = 0;
+    int longest = 0; // the longest paragraph inside, without its links
+    bool header = false; // the head of a page or of an article
     double score = 0;
     bool scored = false;
     double content = 0; // the scores of all paragraphs inside, undiminished
@@ -532,11 +538,15 @@ void Finder::Flatten(const GumboNode* root) {
         node.drop = hint.drop;
         node.weight = hint.weight;
         node.body = hint.body;
+        node.header = hint.header;
         switch (tag) {
+        case GUMBO_TAG_HEADER:
+            node.header = true;
+            node.drop = qMax(node.drop, Drop::Weak);
+            break;
         case GUMBO_TAG_NAV:
         case GUMBO_TAG_ASIDE:
         case GUMBO_TAG_FOOTER:
-        case GUMBO_TAG_HEADER:
         case GUMBO_TAG_FORM:
             node.drop = qMax(node.drop, Drop::Weak);
             break;
@@ -566,12 +576,16 @@ void Finder::Sum(bool clean) {
         node.commas = out ? 0 : node.ownCommas;
         node.images = !out && node.tag == GUMBO_TAG_IMG ? 1 : 0;
         node.holdsBody = node.body;
+        node.longest = 0;
     }
     for (size_t i = m_nodes.size(); i-- > 1;) {
         const Node& node = m_nodes[i];
         if (clean && node.dropped)
             continue;
         Node& parent = m_nodes[size_t(node.parent)];
+        if (!IsInline(node.tag))
+            m_nodes[i].longest = qMax(node.longest, node.inlineText - node.inlineLinkText);
+        parent.longest = qMax(parent.longest, node.longest);
         parent.text += node.text;
         parent.linkText += node.linkText;
         parent.images += node.images;
@@ -609,8 +623,9 @@ void Finder::MarkDropped() {
         scope[i] = m_nodes[size_t(parent)].body ? parent : scope[size_t(parent)];
         const int around = qMax(1, share(m_nodes[size_t(scope[i])]));
         // The header of an article holds its introduction; the page's own header goes.
-        const bool articleHeader = node.tag == GUMBO_TAG_HEADER && scope[i] > 0 && node.drop == Drop::Weak &&
-                                   HintOf(node.element).drop == Drop::None;
+        const bool articleHeader =
+            node.header && node.drop == Drop::Weak &&
+            ((scope[i] > 0 && HintOf(node.element).drop == Drop::None) || node.longest >= kIntroduction);
         const bool wrapper = node.tag == GUMBO_TAG_BODY || node.holdsBody || articleHeader ||
                              (node.drop == Drop::Weak && share(node) * 2 > total) ||
                              share(node) * 3 > around * 2;
