@@ -757,8 +757,11 @@ bool Finder::Skipped(int i, const QByteArray& title) const {
         if (!heading.isEmpty() && title.contains(heading))
             return true;
     }
-    if (IsInline(node.tag) || node.tag == GUMBO_TAG_P)
+    if (IsInline(node.tag))
         return false;
+    // A paragraph that is one link is a link to another article.
+    if (node.tag == GUMBO_TAG_P)
+        return node.text > 0 && LinkDensity(i) > 0.9;
     // Lists and boxes of links: other articles, tags, pages.
     return node.text > 0 && LinkDensity(i) > 0.5;
 }
