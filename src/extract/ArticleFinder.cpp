@@ -757,6 +757,9 @@ bool Finder::Skipped(int i, const QByteArray& title) const {
         if (!heading.isEmpty() && title.contains(heading))
             return true;
     }
+    // The readings printed above East Asian characters would run into the text.
+    if (node.tag == GUMBO_TAG_RT || node.tag == GUMBO_TAG_RP)
+        return true;
     if (IsInline(node.tag))
         return false;
     // A paragraph that is one link is a link to another article.
