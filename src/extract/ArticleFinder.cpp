@@ -175,7 +175,6 @@ bool IsNeverContent(GumboTag tag) {
     switch (tag) {
     case GUMBO_TAG_SCRIPT:
     case GUMBO_TAG_STYLE:
-    case GUMBO_TAG_NOSCRIPT:
     case GUMBO_TAG_TEMPLATE:
     case GUMBO_TAG_HEAD:
     case GUMBO_TAG_IFRAME:
@@ -811,6 +810,12 @@ const char* PictureSource(const GumboNode* image, QByteArray& scratch) {
     return src;
 }
 
+// The name an element is written with. A parser without scripts reads <noscript> as
+// markup, and a page that leaves one open puts all it has inside: its content stays.
+const char* OutputName(GumboTag tag) {
+    return tag == GUMBO_TAG_NOSCRIPT ? "div" : gumbo_normalized_tagname(tag);
+}
+
 bool IsVoid(GumboTag tag) {
     return tag == GUMBO_TAG_IMG || tag == GUMBO_TAG_BR || tag == GUMBO_TAG_HR;
 }
@@ -818,7 +823,7 @@ bool IsVoid(GumboTag tag) {
 void Finder::Start(QByteArray& out, int i) const {
     static const char* const kAttributes[] = {"href", "alt", "title", "colspan", "rowspan", "start", "dir", "cite"};
     const Node& node = m_nodes[size_t(i)];
-    out.append('<').append(gumbo_normalized_tagname(node.tag));
+    out.append('<').append(OutputName(node.tag));
     if (node.tag == GUMBO_TAG_IMG) {
         QByteArray scratch;
         if (const char* src = PictureSource(node.element, scratch)) {
@@ -899,7 +904,7 @@ QByteArray Finder::Html(const std::vector<int>& roots, const QByteArray& title) 
             if (step.next == children.length) {
                 const GumboTag tag = m_nodes[size_t(step.index)].tag;
                 if (!IsVoid(tag))
-                    out.append("</").append(gumbo_normalized_tagname(tag)).append('>');
+                    out.append("</").append(OutputName(tag)).append('>');
                 steps.pop_back();
                 continue;
             }
