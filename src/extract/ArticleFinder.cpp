@@ -227,7 +227,7 @@ const char* const kWeakPrefixes[] = {"author", "login", "modal", "overlay", "ban
 // Short words that mark page furniture only as a whole word.
 const char* const kWeakWords[] = {"nav",   "ad",    "ads",    "header", "aside",  "meta",      "date",
                                   "tags",  "tag",   "skip",   "promo",  "rating",
-                                  "search", "pager", "share", "info",   "published", "posted", "time",
+                                  "search", "pager", "share", "published", "posted", "time",
                                   "tools", "links", "more",   "source"};
 // Words of the article itself.
 const char* const kGoodWords[] = {"article", "content", "entry", "post", "main", "body", "text", "story",
