@@ -1030,7 +1030,7 @@ std::optional<Article> FindArticle(const PageInput& page) {
     if (!body.isEmpty()) {
         const QByteArray bodyHtml = body.contains('<') ? body : TextAsHtml(body);
         const qsizetype bodyLength = TextLength(bodyHtml);
-        if (bodyLength > article.textLength * 2) {
+        if (bodyLength * 2 > article.textLength * 3) {
             clean = ebook::SanitizeHtml(bodyHtml, options);
             article.textLength = TextLength(clean.xhtml);
         }
