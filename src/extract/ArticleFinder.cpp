@@ -35,18 +35,19 @@ bool IsLetter(char c) {
 // The tag name at `at` (just past '<' or "</"), lower case.
 QByteArray TagName(QByteArrayView html, qsizetype at) {
     qsizetype end = at;
-    while (end < html.size() && end - at < 16 && (IsLetter(html[end]) || (html[end] >= '0' && html[end] <= '9')))
+    while (end < html.size() && end - at < 16 &&
+           (IsLetter(html[end]) || (html[end] >= '0' && html[end] <= '9')))
         ++end;
     return html.sliced(at, end - at).toByteArray().toLower();
 }
 
 // Elements that never hold others open: void elements and those the next of their kind closes.
 bool OpensNoLevel(const QByteArray& name) {
-    static const char* const kNames[] = {"area", "base",  "br",     "col",      "embed", "hr",    "img",  "input",
-                                         "link", "meta",  "param",  "source",   "track", "wbr",   "p",    "li",
-                                         "dt",   "dd",    "tr",     "td",       "th",    "option", "thead", "tbody",
-                                         "tfoot", "colgroup", "optgroup", "rb", "rt",    "rp",    "keygen", "html",
-                                         "head", "body"};
+    static const char* const kNames[] = {"area",   "base",  "br",     "col",   "embed",    "hr",       "img",
+                                         "input",  "link",  "meta",   "param", "source",   "track",    "wbr",
+                                         "p",      "li",    "dt",     "dd",    "tr",       "td",       "th",
+                                         "option", "thead", "tbody",  "tfoot", "colgroup", "optgroup", "rb",
+                                         "rt",     "rp",    "keygen", "html",  "head",     "body"};
     for (const char* known : kNames)
         if (name == known)
             return true;
@@ -209,29 +210,30 @@ enum class Drop : uchar {
 struct Hint {
     Drop drop = Drop::None;
     int weight = 0;
-    bool body = false; // named as the body of an article
+    bool body = false;   // named as the body of an article
     bool header = false; // named as a header
 };
 
 // Words that mark what is never the article, anywhere in a class or id word.
-const char* const kStrongParts[] = {"comment", "share", "sharing", "social", "related", "cookie",
-                                    "consent", "newsletter", "subscri", "breadcrumb", "disqus", "outbrain",
-                                    "taboola", "advert", "sponsor", "signup", "recommend",
-                                    "popup", "gdpr", "byline", "dateline", "timestamp", "crumb",
-                                    "credit", "copyright", "visually-hidden", "visuallyhidden", "sr-only",
-                                    "screen-reader"};
+const char* const kStrongParts[] = {
+    "comment",   "share",           "sharing",        "social",     "related",      "cookie",
+    "consent",   "newsletter",      "subscri",        "breadcrumb", "disqus",       "outbrain",
+    "taboola",   "advert",          "sponsor",        "signup",     "recommend",    "popup",
+    "gdpr",      "byline",          "dateline",       "timestamp",  "crumb",        "credit",
+    "copyright", "visually-hidden", "visuallyhidden", "sr-only",    "screen-reader"};
 // Words that mark page furniture, anywhere in a word.
-const char* const kWeakParts[] = {"sidebar", "footer", "navbar", "navigation", "menu", "masthead", "pagination", "toolbar", "copyright"};
+const char* const kWeakParts[] = {"sidebar",  "footer",     "navbar",  "navigation", "menu",
+                                  "masthead", "pagination", "toolbar", "copyright"};
 // Words that mark page furniture at the start of a word ("promo", not "promoted").
 const char* const kWeakPrefixes[] = {"author", "login", "modal", "overlay", "banner"};
 // Short words that mark page furniture only as a whole word.
-const char* const kWeakWords[] = {"nav",   "ad",    "ads",    "header", "aside",  "meta",      "date",
-                                  "tags",  "tag",   "skip",   "promo",  "rating",
-                                  "search", "pager", "share", "published", "posted", "time",
-                                  "tools", "links", "more",   "source"};
+const char* const kWeakWords[] = {
+    "nav",    "ad",     "ads",   "header", "aside",     "meta",   "date", "tags",  "tag",   "skip", "promo",
+    "rating", "search", "pager", "share",  "published", "posted", "time", "tools", "links", "more", "source"};
 // Words of the article itself.
-const char* const kGoodWords[] = {"article", "content", "entry", "post", "main", "body", "text", "story",
-                                  "blog", "prose", "hentry", "articlebody", "postbody", "richtext"};
+const char* const kGoodWords[] = {"article", "content",     "entry",    "post",    "main",
+                                  "body",    "text",        "story",    "blog",    "prose",
+                                  "hentry",  "articlebody", "postbody", "richtext"};
 
 void Lower(QByteArray& out, const char* value) {
     if (!value)
@@ -260,8 +262,9 @@ bool IsBodyName(const QByteArray& words) {
 }
 
 bool IsTaxonomy(const QByteArray& word) {
-    static const char* const kPrefixes[] = {"tag-", "tags-", "category-", "categories-", "postid-", "has-",
-                                            "status-", "format-", "type-", "is-", "single-"};
+    static const char* const kPrefixes[] = {"tag-",    "tags-", "category-", "categories-",
+                                            "postid-", "has-",  "status-",   "format-",
+                                            "type-",   "is-",   "single-"};
     for (const char* prefix : kPrefixes)
         if (word.startsWith(prefix))
             return true;
@@ -348,8 +351,8 @@ struct Node {
     GumboTag tag;
     int end = 0; // past the last element of its subtree in the flat list
     Drop drop = Drop::None;
-    bool dropped = false; // itself or an ancestor
-    bool body = false;    // named as an article's body
+    bool dropped = false;   // itself or an ancestor
+    bool body = false;      // named as an article's body
     bool holdsBody = false; // itself or a descendant
     int weight = 0;
     // Of the element's own text nodes.
@@ -364,7 +367,7 @@ struct Node {
     int inlineText = 0;
     int inlineLinkText = 0;
     int commas = 0;
-    int longest = 0; // the longest paragraph inside, without its links
+    int longest = 0;     // the longest paragraph inside, without its links
     bool header = false; // the head of a page or of an article
     double score = 0;
     bool scored = false;
@@ -393,33 +396,6 @@ public:
     }
 
     QByteArray Html(const std::vector<int>& roots, const QByteArray& title) const;
-    void Debug(const char* needle, const std::vector<int>& roots) const {
-        for (size_t i = 0; i < m_nodes.size(); ++i) {
-            const GumboVector& children = m_nodes[i].element->v.element.children;
-            bool has = false;
-            for (unsigned c = 0; c < children.length; ++c) {
-                const auto* child = static_cast<const GumboNode*>(children.data[c]);
-                if (child->type == GUMBO_NODE_TEXT && strstr(child->v.text.text, needle))
-                    has = true;
-            }
-            if (!has)
-                continue;
-            for (int a = int(i); a >= 0; a = m_nodes[size_t(a)].parent) {
-                const Node& n = m_nodes[size_t(a)];
-                const char* c = ebook::Attribute(n.element, "class");
-                const char* id = ebook::Attribute(n.element, "id");
-                fprintf(stderr, "  %d %s class=%s id=%s drop=%d dropped=%d text=%d link=%d score=%.1f final=%.1f\n", a,
-                        gumbo_normalized_tagname(n.tag), c ? c : "", id ? id : "", int(n.drop), n.dropped, n.text,
-                        n.linkText, n.score, Final(a));
-            }
-            break;
-        }
-        for (int r : roots) {
-            const Node& n = m_nodes[size_t(r)];
-            const char* c = ebook::Attribute(n.element, "class");
-            fprintf(stderr, "root %d %s class=%s final=%.1f\n", r, gumbo_normalized_tagname(n.tag), c ? c : "", Final(r));
-        }
-    }
 
 private:
     void Flatten(const GumboNode* root);
@@ -442,9 +418,7 @@ private:
         const Node& node = m_nodes[size_t(i)];
         return node.tag >= GUMBO_TAG_H1 && node.tag <= GUMBO_TAG_H6 && node.text < 80;
     }
-    bool IsInside(int inner, int outer) const {
-        return inner > outer && inner < m_nodes[size_t(outer)].end;
-    }
+    bool IsInside(int inner, int outer) const { return inner > outer && inner < m_nodes[size_t(outer)].end; }
     void Start(QByteArray& out, int i) const;
 
     std::vector<Node> m_nodes;
@@ -691,7 +665,8 @@ std::vector<int> Finder::Candidates() {
     int top = -1;
     for (size_t i = 1; i < m_nodes.size(); ++i) {
         const Node& node = m_nodes[i];
-        if (node.scored && !node.dropped && node.tag != GUMBO_TAG_BODY && (top < 0 || Final(int(i)) > Final(top)))
+        if (node.scored && !node.dropped && node.tag != GUMBO_TAG_BODY &&
+            (top < 0 || Final(int(i)) > Final(top)))
             top = int(i);
     }
     if (top < 0)
@@ -821,7 +796,8 @@ bool IsVoid(GumboTag tag) {
 }
 
 void Finder::Start(QByteArray& out, int i) const {
-    static const char* const kAttributes[] = {"href", "alt", "title", "colspan", "rowspan", "start", "dir", "cite"};
+    static const char* const kAttributes[] = {"href",    "alt",   "title", "colspan",
+                                              "rowspan", "start", "dir",   "cite"};
     const Node& node = m_nodes[size_t(i)];
     out.append('<').append(OutputName(node.tag));
     if (node.tag == GUMBO_TAG_IMG) {
@@ -876,7 +852,7 @@ std::vector<char> Finder::Kept(const std::vector<int>& roots, const QByteArray& 
             if (!kept[size_t(i)] || IsInline(node.tag))
                 continue;
             const bool empty = IsTitle(i) ? suffix[size_t(node.end)] == suffix[size_t(end)]
-                                                   : body[size_t(i)] == 0 && lost[size_t(i)];
+                                          : body[size_t(i)] == 0 && lost[size_t(i)];
             if (empty)
                 kept[size_t(i)] = 0;
         }
@@ -1005,8 +981,6 @@ std::optional<Article> FindArticle(const PageInput& page) {
     Finder finder(tree.Root());
     const std::vector<int> roots = finder.Choose();
     const PageFacts& facts = finder.Facts();
-    if (const char* needle = getenv("EXTRACT_DEBUG"))
-        finder.Debug(needle, roots);
 
     Article article;
     article.title = ebook::CollapseSpaces(facts.ogTitle.isEmpty() ? facts.title : facts.ogTitle);
@@ -1016,7 +990,8 @@ std::optional<Article> FindArticle(const PageInput& page) {
         if (!href.isEmpty())
             base = href;
     }
-    const QByteArray titles = (ebook::CollapseSpaces(facts.title) + '\n' + ebook::CollapseSpaces(facts.ogTitle)).toLower();
+    const QByteArray titles =
+        (ebook::CollapseSpaces(facts.title) + '\n' + ebook::CollapseSpaces(facts.ogTitle)).toLower();
     const QByteArray html = finder.Html(roots, titles);
 
     ebook::HtmlOptions options;

@@ -15,8 +15,8 @@ namespace extract {
 constexpr qsizetype kMaxPageBytes = qsizetype(5) << 20;
 
 struct Article {
-    QByteArray xhtml; // flow content, well-formed XHTML that passed the e-book's sanitiser
-    QByteArray title; // the page's own title (UTF-8), or empty
+    QByteArray xhtml;         // flow content, well-formed XHTML that passed the e-book's sanitiser
+    QByteArray title;         // the page's own title (UTF-8), or empty
     qsizetype textLength = 0; // characters of plain text in xhtml
 };
 

@@ -38,11 +38,24 @@ QByteArray Canonical(QByteArray name) {
         const char* label;
         const char* name;
     } kAliases[] = {
-        {"gb2312", "gb18030"},       {"gbk", "gb18030"},       {"x-gbk", "gb18030"},   {"chinese", "gb18030"},
-        {"shift_jis", "cp932"},      {"shift-jis", "cp932"},   {"sjis", "cp932"},      {"x-sjis", "cp932"},
-        {"ms_kanji", "cp932"},       {"windows-31j", "cp932"}, {"euc-kr", "cp949"},    {"ks_c_5601-1987", "cp949"},
-        {"iso-8859-9", "windows-1254"}, {"latin5", "windows-1254"}, {"tis-620", "cp874"}, {"iso-8859-11", "cp874"},
-        {"unicode", "utf-8"},        {"x-user-defined", "windows-1252"},
+        {"gb2312", "gb18030"},
+        {"gbk", "gb18030"},
+        {"x-gbk", "gb18030"},
+        {"chinese", "gb18030"},
+        {"shift_jis", "cp932"},
+        {"shift-jis", "cp932"},
+        {"sjis", "cp932"},
+        {"x-sjis", "cp932"},
+        {"ms_kanji", "cp932"},
+        {"windows-31j", "cp932"},
+        {"euc-kr", "cp949"},
+        {"ks_c_5601-1987", "cp949"},
+        {"iso-8859-9", "windows-1254"},
+        {"latin5", "windows-1254"},
+        {"tis-620", "cp874"},
+        {"iso-8859-11", "cp874"},
+        {"unicode", "utf-8"},
+        {"x-user-defined", "windows-1252"},
     };
     for (const auto& alias : kAliases)
         if (name == alias.label)
@@ -76,7 +89,8 @@ QByteArray MetaCharset(QByteArrayView page) {
 
 QByteArray PageToUtf8(QByteArrayView page, QByteArrayView contentType) {
     const QByteArray bytes = page.toByteArray();
-    const bool bom = bytes.startsWith("\xEF\xBB\xBF") || bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF");
+    const bool bom =
+        bytes.startsWith("\xEF\xBB\xBF") || bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF");
     if (bom)
         return ebook::DocumentToUtf8(bytes);
     QByteArray charset = Canonical(ContentTypeCharset(contentType));

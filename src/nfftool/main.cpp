@@ -137,7 +137,8 @@ int WriteArticle(const QString& path, const QUrl& address) {
     if (!file.open(QIODevice::ReadOnly))
         return fail(QStringLiteral("%1: %2").arg(path, file.errorString()));
     if (file.size() > extract::kMaxPageBytes)
-        return fail(QStringLiteral("%1: the page is larger than %2 MiB").arg(path).arg(extract::kMaxPageBytes >> 20));
+        return fail(
+            QStringLiteral("%1: the page is larger than %2 MiB").arg(path).arg(extract::kMaxPageBytes >> 20));
     const QByteArray page = file.readAll();
     const std::optional<extract::Article> article = extract::FindArticle({page, address, {}, {}});
     if (!article)

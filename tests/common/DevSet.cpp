@@ -63,7 +63,8 @@ std::vector<Page> LoadPages(const QString& folder) {
 void ExtractAll(const std::vector<Page>& pages, const QString& out) {
     QDir().mkpath(out);
     for (const Page& page : pages) {
-        const std::optional<extract::Article> article = extract::FindArticle({page.bytes, page.address, {}, {}});
+        const std::optional<extract::Article> article =
+            extract::FindArticle({page.bytes, page.address, {}, {}});
         QFile file(out + QLatin1Char('/') + page.name);
         if (article && file.open(QIODevice::WriteOnly))
             file.write(article->xhtml);

@@ -8,7 +8,8 @@ namespace pellavo::fuzz {
 QString CheckArticleFinder(const QByteArray& input) {
     if (input.isEmpty())
         return QString();
-    static const char* const kContentTypes[] = {"", "text/html; charset=utf-8", "text/html; charset=iso-8859-1",
+    static const char* const kContentTypes[] = {"", "text/html; charset=utf-8",
+                                                "text/html; charset=iso-8859-1",
                                                 "text/html; charset=shift_jis", "text/html; charset=no-such"};
     const QByteArrayView contentType(kContentTypes[uchar(input[0]) % std::size(kContentTypes)]);
     const QByteArray page = input.mid(1);

@@ -42,9 +42,9 @@ private slots:
         QTest::addColumn<QString>("path");
         int count = 0;
         for (const QString& kind : {QStringLiteral("corpus"), QStringLiteral("regressions")}) {
-            for (const QString& target : {QStringLiteral("opml"), QStringLiteral("nffreader"),
-                                          QStringLiteral("clean"), QStringLiteral("chapter"),
-                                          QStringLiteral("article")}) {
+            for (const QString& target :
+                 {QStringLiteral("opml"), QStringLiteral("nffreader"), QStringLiteral("clean"),
+                  QStringLiteral("chapter"), QStringLiteral("article")}) {
                 const QDir dir(QStringLiteral(PELLAVO_FUZZ_DIR "/%1/%2").arg(kind, target));
                 for (const QString& name : dir.entryList(QDir::Files, QDir::Name)) {
                     QTest::addRow("%s/%s/%s", qPrintable(kind), qPrintable(target), qPrintable(name))
