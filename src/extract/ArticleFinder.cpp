@@ -23,6 +23,8 @@ constexpr int kMaxNesting = 4000;
 constexpr int kParagraphMinimum = 25;
 // A header with a paragraph this long holds the article's introduction.
 constexpr int kIntroduction = 100;
+// An element with less text than this is not made the article by its name alone.
+constexpr int kNamedMinimum = 200;
 
 bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
@@ -657,7 +659,10 @@ std::vector<int> Finder::Candidates() {
                 default:
                     break;
                 }
-                candidate.score += candidate.weight;
+                // What a name says counts in full only for an element that holds a few
+                // paragraphs' worth: a heading's wrapper named "content" is no article.
+                const int own = candidate.text - candidate.linkText;
+                candidate.score += candidate.weight * qMin(1.0, own / double(kNamedMinimum));
             }
             candidate.score += score / (level == 0 ? 1 : level == 1 ? 2 : level * 3);
         }
