@@ -23,8 +23,9 @@ constexpr int kMaxNesting = 4000;
 constexpr int kParagraphMinimum = 25;
 // A header with a paragraph this long holds the article's introduction.
 constexpr int kIntroduction = 100;
-// An element with less text than this is not made the article by its name alone.
-constexpr int kNamedMinimum = 200;
+// What an element's name says of it counts in proportion to its text, in full from this
+// length on: a short box named "article" or "text" is a teaser, not the article.
+constexpr int kNamedMinimum = 1500;
 
 bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
