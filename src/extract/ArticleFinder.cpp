@@ -26,6 +26,8 @@ constexpr int kIntroduction = 100;
 // What an element's name says of it counts in proportion to its text, in full from this
 // length on: a short box named "article" or "text" is a teaser, not the article.
 constexpr int kNamedMinimum = 1500;
+// An element with no more text than this may be a picture's credit.
+constexpr int kCreditLine = 150;
 
 bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
@@ -770,6 +772,49 @@ void AppendEscaped(QByteArray& out, const char* text) {
     }
 }
 
+// Where a picture's credit starts in a piece of text ("Photo: X / Agency", "(Foto: X)",
+// "© X"), with the brackets and separators before it; -1 when it holds none.
+qsizetype CreditStart(QByteArrayView text) {
+    static const char* const kWords[] = {"photos",
+                                         "photo",
+                                         "fotos",
+                                         "foto",
+                                         "bild",
+                                         "imagen",
+                                         "images",
+                                         "image",
+                                         "cr\xc3\xa9"
+                                         "dits photos",
+                                         "credits",
+                                         "credit"};
+    const QByteArray lower = text.toByteArray().toLower();
+    qsizetype found = -1;
+    for (qsizetype at = 0; at < lower.size() && found < 0; ++at) {
+        if (at > 0 && IsLetter(lower[at - 1]))
+            continue;
+        if (lower.sliced(at).startsWith("\xc2\xa9")) {
+            found = at;
+            break;
+        }
+        for (const char* word : kWords) {
+            const QByteArrayView rest = QByteArrayView(lower).sliced(at);
+            if (!rest.startsWith(word))
+                continue;
+            qsizetype next = at + qsizetype(strlen(word));
+            while (next < lower.size() && lower[next] == ' ')
+                ++next;
+            if (next < lower.size() && lower[next] == ':')
+                found = at;
+            break;
+        }
+    }
+    if (found < 0)
+        return -1;
+    while (found > 0 && (IsSpace(text[found - 1]) || strchr("([|/,-", text[found - 1])))
+        --found;
+    return found;
+}
+
 // Where a picture is: its src, or where a page that loads pictures late keeps it.
 const char* PictureSource(const GumboNode* image, QByteArray& scratch) {
     const char* src = ebook::Attribute(image, "src");
@@ -833,9 +878,12 @@ std::vector<char> Finder::Kept(const std::vector<int>& roots, const QByteArray& 
     }
     // What is left of the text and pictures besides headings, in each element and after it:
     // a box that lost its content but a heading was a list of links with its title, and a
-    // heading with nothing after it heads what was left out.
+    // heading with nothing after it, or nothing up to the next heading but what was left
+    // out, heads what was left out ("More on this", "Read also").
     std::vector<int> body(m_nodes.size(), 0);
     std::vector<int> suffix(m_nodes.size() + 1, 0);
+    std::vector<int> removed(m_nodes.size() + 1, 0);
+    std::vector<int> nextTitle(m_nodes.size() + 1, int(m_nodes.size()));
     std::vector<char> inHeading(m_nodes.size(), 0);
     for (const int root : roots)
         for (int i = root + 1; i < m_nodes[size_t(root)].end; ++i)
@@ -847,6 +895,8 @@ std::vector<char> Finder::Kept(const std::vector<int>& roots, const QByteArray& 
             lost[size_t(node.parent)] = 1;
         const int own = kept[i] && !inHeading[i] ? node.ownText + (node.tag == GUMBO_TAG_IMG ? 1 : 0) : 0;
         suffix[i] = suffix[i + 1] + own;
+        removed[i] = removed[i + 1] + (kept[i] ? 0 : node.ownText);
+        nextTitle[i] = IsTitle(int(i)) ? int(i) : nextTitle[i + 1];
         body[i] += own;
         if (kept[i] && !IsTitle(int(i)))
             body[size_t(node.parent)] += body[i];
@@ -857,8 +907,13 @@ std::vector<char> Finder::Kept(const std::vector<int>& roots, const QByteArray& 
             const Node& node = m_nodes[size_t(i)];
             if (!kept[size_t(i)] || IsInline(node.tag))
                 continue;
-            const bool empty = IsTitle(i) ? suffix[size_t(node.end)] == suffix[size_t(end)]
-                                          : body[size_t(i)] == 0 && lost[size_t(i)];
+            const auto headsNothing = [&] {
+                const size_t next = size_t(qMin(nextTitle[size_t(node.end)], end));
+                return suffix[size_t(node.end)] == suffix[size_t(end)] ||
+                       (suffix[size_t(node.end)] == suffix[next] &&
+                        removed[size_t(node.end)] - removed[next] >= kParagraphMinimum);
+            };
+            const bool empty = IsTitle(i) ? headsNothing() : body[size_t(i)] == 0 && lost[size_t(i)];
             if (empty)
                 kept[size_t(i)] = 0;
         }
@@ -876,8 +931,10 @@ QByteArray Finder::Html(const std::vector<int>& roots, const QByteArray& title) 
             const GumboNode* node;
             int index;
             unsigned next;
+            bool caption;
         };
-        std::vector<Step> steps{{m_nodes[size_t(root)].element, root, 0}};
+        std::vector<Step> steps{
+            {m_nodes[size_t(root)].element, root, 0, m_nodes[size_t(root)].tag == GUMBO_TAG_FIGCAPTION}};
         int index = root;
         Start(out, root);
         while (!steps.empty()) {
@@ -893,7 +950,14 @@ QByteArray Finder::Html(const std::vector<int>& roots, const QByteArray& title) 
             const auto* child = static_cast<const GumboNode*>(children.data[step.next++]);
             if (child->type == GUMBO_NODE_TEXT || child->type == GUMBO_NODE_WHITESPACE ||
                 child->type == GUMBO_NODE_CDATA) {
-                AppendEscaped(out, child->v.text.text);
+                // A picture's credit is no part of its caption, nor a line of the article.
+                const char* text = child->v.text.text;
+                const qsizetype credit =
+                    step.caption || m_nodes[size_t(step.index)].text <= kCreditLine ? CreditStart(text) : -1;
+                if (credit >= 0)
+                    AppendEscaped(out, QByteArray(text, credit).constData());
+                else
+                    AppendEscaped(out, text);
                 continue;
             }
             if (child->type != GUMBO_NODE_ELEMENT || IsNeverContent(child->v.element.tag) ||
@@ -905,7 +969,8 @@ QByteArray Finder::Html(const std::vector<int>& roots, const QByteArray& title) 
                 continue;
             }
             Start(out, index);
-            steps.push_back({child, index, 0});
+            steps.push_back(
+                {child, index, 0, step.caption || m_nodes[size_t(index)].tag == GUMBO_TAG_FIGCAPTION});
         }
     }
     return out;
