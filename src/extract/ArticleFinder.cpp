@@ -28,6 +28,8 @@ constexpr int kIntroduction = 100;
 constexpr int kNamedMinimum = 1500;
 // An element with no more text than this may be a picture's credit.
 constexpr int kCreditLine = 150;
+// A teaser of another article is no longer than this.
+constexpr int kCardText = 400;
 
 bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
@@ -417,6 +419,11 @@ private:
         return node.text > 0 ? double(node.linkText) / node.text : 0;
     }
     bool Skipped(int i, const QByteArray& title) const;
+    bool IsCardList(int i) const;
+    bool IsHeading(int i) const {
+        const GumboTag tag = m_nodes[size_t(i)].tag;
+        return tag >= GUMBO_TAG_H1 && tag <= GUMBO_TAG_H6;
+    }
     std::vector<char> Kept(const std::vector<int>& roots, const QByteArray& title) const;
     // A heading that titles what follows; a long one is the article's introduction.
     bool IsTitle(int i) const {
@@ -729,6 +736,41 @@ std::vector<int> Finder::Candidates() {
     return chosen;
 }
 
+// Whether an element is a list of teasers of other articles: most of its children are
+// cards alike, each a short box with a link and a heading or picture.
+bool Finder::IsCardList(int i) const {
+    int children = 0;
+    int cards = 0;
+    GumboTag kind = GUMBO_TAG_UNKNOWN;
+    for (int child = i + 1; child < m_nodes[size_t(i)].end; child = m_nodes[size_t(child)].end) {
+        const Node& node = m_nodes[size_t(child)];
+        if (IsInline(node.tag) || node.text == 0)
+            continue;
+        ++children;
+        const bool box = node.tag == GUMBO_TAG_DIV || node.tag == GUMBO_TAG_LI ||
+                         node.tag == GUMBO_TAG_ARTICLE || node.tag == GUMBO_TAG_SECTION;
+        if (!box || node.linkText == 0 || node.text > kCardText ||
+            (kind != GUMBO_TAG_UNKNOWN && node.tag != kind))
+            continue;
+        // A teaser's title or picture is its link.
+        bool titled = false;
+        for (int inner = child + 1; inner < node.end && !titled; ++inner) {
+            if (m_nodes[size_t(inner)].tag != GUMBO_TAG_A)
+                continue;
+            for (int around = m_nodes[size_t(inner)].parent; around != child && !titled;
+                 around = m_nodes[size_t(around)].parent)
+                titled = IsHeading(around);
+            for (int within = inner + 1; within < m_nodes[size_t(inner)].end && !titled; ++within)
+                titled = m_nodes[size_t(within)].tag == GUMBO_TAG_IMG || IsHeading(within);
+        }
+        if (titled) {
+            kind = node.tag;
+            ++cards;
+        }
+    }
+    return cards >= 3 && cards * 3 >= children * 2;
+}
+
 // Whether an element inside the article is left out of it.
 bool Finder::Skipped(int i, const QByteArray& title) const {
     const Node& node = m_nodes[size_t(i)];
@@ -744,6 +786,8 @@ bool Finder::Skipped(int i, const QByteArray& title) const {
         return true;
     if (IsInline(node.tag))
         return false;
+    if (IsCardList(i))
+        return true;
     // A paragraph that is one link is a link to another article.
     if (node.tag == GUMBO_TAG_P)
         return node.text > 0 && LinkDensity(i) > 0.9;
