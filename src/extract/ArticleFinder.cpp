@@ -733,6 +733,25 @@ std::vector<int> Finder::Candidates() {
                 chosen.push_back(int(i));
         }
     }
+    // An article in parts that the layout sets apart (sections between pictures and boxes)
+    // gives its parts the class of the best one: those that score well join it.
+    if (topClass && *topClass) {
+        const size_t first = size_t(m_nodes[size_t(parent)].end);
+        for (size_t i = 1; i < m_nodes.size(); ++i) {
+            const Node& node = m_nodes[i];
+            if (i == size_t(parent)) {
+                i = first - 1;
+                continue;
+            }
+            const char* itsClass = ebook::Attribute(node.element, "class");
+            if (node.dropped || !node.scored || node.tag != m_nodes[size_t(top)].tag || !itsClass ||
+                strcmp(itsClass, topClass) != 0 || Final(int(i)) < threshold || IsInside(top, int(i)))
+                continue;
+            chosen.push_back(int(i));
+            i = size_t(node.end) - 1;
+        }
+        std::sort(chosen.begin(), chosen.end());
+    }
     return chosen;
 }
 
