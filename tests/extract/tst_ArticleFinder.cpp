@@ -102,10 +102,17 @@ private slots:
             "<blockquote><p>We are relieved, said the librarian.</p></blockquote><pre>open 9-17</pre>"
             "<table><tr><th>Day</th><td>Hours</td></tr></table>"
             "<figure><img data-src=\"pics/lib.jpg\" src=\"data:image/gif;base64,R0lGOD\" alt=\"The library\">"
-            "<figcaption>The library on Main Street</figcaption></figure>"
+            "<figcaption>The library on Main Street (Photo: J. Doe / Agency)</figcaption></figure>"
             "<p>Read the <a href=\"minutes.pdf\">minutes of the meeting</a> for the details of the "
             "decision.</p>"
             "<div class=\"share-buttons\"><a href=\"https://social.example/share\">Share this story</a></div>"
+            "<div><div><a href=\"/e\"><h3>Harbour opens</h3></a><p>Boats return to the old harbour.</p></div>"
+            "<div><a href=\"/f\"><img src=\"f.jpg\" alt=\"\"></a><a href=\"/f\">Schools close</a><p>Early, "
+            "for "
+            "the summer.</p></div>"
+            "<div><h3><a href=\"/g\">Market moves</a></h3><p>The Saturday market finds a new "
+            "square.</p></div>"
+            "</div>"
             "</div><section class=\"related-posts\"><h3>More stories</h3><ul><li><a href=\"/c\">Bridge "
             "repaired "
             "after a long wait</a></li><li><a href=\"/d\">New mayor sworn in</a></li></ul></section>"
@@ -126,7 +133,8 @@ private slots:
                                  "href=\"https://news.example/base/minutes.pdf\""})
             QVERIFY2(xhtml.contains(kept), kept);
         for (const char* gone : {"Politics", "cookies", "<h1>", "By A. Writer", "Share this", "More stories",
-                                 "Bridge repaired", "First comment", "newsletter", "Copyright"})
+                                 "Bridge repaired", "First comment", "newsletter", "Copyright", "Agency",
+                                 "Harbour", "Schools close", "Saturday market"})
             QVERIFY2(!xhtml.contains(gone), gone);
         QVERIFY(article->textLength > 400);
         QCOMPARE(Problem(page), QString());
