@@ -805,7 +805,7 @@ bool Finder::Skipped(int i, const QByteArray& title) const {
         return true;
     if (IsInline(node.tag))
         return false;
-    if (IsCardList(i))
+    if (node.linkText > 0 && IsCardList(i))
         return true;
     // A paragraph that is one link is a link to another article.
     if (node.tag == GUMBO_TAG_P)
