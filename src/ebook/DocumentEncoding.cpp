@@ -148,7 +148,10 @@ QByteArray DocumentToUtf8(const QByteArray& document) {
         QStringDecoder decoder(*wide, QStringConverter::Flag::Default);
         return QString(decoder(bytes)).toUtf8();
     }
-    const QByteArray encoding = DeclaredEncoding(bytes);
+    return DecodeAs(bytes, DeclaredEncoding(bytes));
+}
+
+QByteArray DecodeAs(QByteArrayView bytes, const QByteArray& encoding) {
     // A declared UTF-16 in a document of single bytes is what a server that re-encoded
     // the document without mending its declaration leaves behind.
     if (encoding.isEmpty() || encoding == "utf-8" || encoding == "utf8" || encoding.startsWith("utf-16") ||

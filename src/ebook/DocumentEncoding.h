@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 
 namespace ebook {
 
@@ -14,6 +15,11 @@ namespace ebook {
 // says UTF-8 (or nothing) but holds single bytes of windows-1252. Bytes that are not UTF-8
 // are read as windows-1252; an encoding iconv does not know is read as UTF-8.
 QByteArray DocumentToUtf8(const QByteArray& document);
+
+// Bytes known to be in `encoding` (a lower-case name) as UTF-8, mended as DocumentToUtf8
+// mends them. An empty name, UTF-16 and UTF-32 (which single bytes cannot be) and a name
+// iconv does not know read as UTF-8.
+QByteArray DecodeAs(QByteArrayView bytes, const QByteArray& encoding);
 
 // Mends the ampersands that keep a document from being well-formed: a bare '&' becomes
 // "&amp;", and an HTML named entity such as "&eacute;" (whose declaration went with the

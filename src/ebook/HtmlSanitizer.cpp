@@ -1,11 +1,9 @@
 #include "ebook/HtmlSanitizer.h"
 
 #include "base/XmlText.h"
-
-#include <gumbo.h>
+#include "ebook/HtmlTree.h"
 
 #include <cstring>
-#include <memory>
 #include <vector>
 
 namespace ebook {
@@ -15,55 +13,6 @@ namespace {
 // Past this many tags an article is cut: the HTML tree builder takes time that grows
 // with the square of the nesting, and no real article comes near it.
 constexpr qsizetype kMaxTags = 20000;
-
-// Gumbo's nodes all come from here and go at once when the parse is done with: freeing
-// its tree node by node would recurse as deep as the document nests.
-class Arena {
-public:
-    static void* Allocate(void* arena, size_t size) { return static_cast<Arena*>(arena)->Take(size); }
-    static void Release(void*, void*) {}
-
-private:
-    void* Take(size_t size) {
-        size = (qMax<size_t>(size, 1) + 15) & ~size_t(15);
-        if (size > m_left) {
-            const size_t block = qMax(size, m_next);
-            m_blocks.emplace_back(new std::max_align_t[block / sizeof(std::max_align_t) + 1]);
-            m_free = reinterpret_cast<char*>(m_blocks.back().get());
-            m_left = block;
-            m_next = qMin<size_t>(m_next * 2, size_t(8) << 20);
-        }
-        void* taken = m_free;
-        m_free += size;
-        m_left -= size;
-        return taken;
-    }
-
-    std::vector<std::unique_ptr<std::max_align_t[]>> m_blocks;
-    char* m_free = nullptr;
-    size_t m_left = 0;
-    size_t m_next = size_t(64) << 10;
-};
-
-// One parse of a fragment, as if it stood inside a <div>.
-class Fragment {
-public:
-    explicit Fragment(QByteArrayView html) {
-        GumboOptions options = kGumboDefaultOptions;
-        options.allocator = &Arena::Allocate;
-        options.deallocator = &Arena::Release;
-        options.userdata = &m_arena;
-        options.max_errors = 0;
-        options.fragment_context = GUMBO_TAG_DIV;
-        m_output = gumbo_parse_with_options(&options, html.data(), size_t(html.size()));
-    }
-    // The element whose children are the fragment's nodes.
-    const GumboNode* Root() const { return m_output ? m_output->root : nullptr; }
-
-private:
-    Arena m_arena;
-    GumboOutput* m_output = nullptr;
-};
 
 // How an element is written.
 enum class Kind : uchar {
@@ -294,11 +243,6 @@ bool IsWellFormedDefinitionList(const GumboNode* list) {
         last = tag;
     }
     return last == GUMBO_TAG_DD;
-}
-
-const char* Attribute(const GumboNode* node, const char* name) {
-    const GumboAttribute* attribute = gumbo_get_attribute(&node->v.element.attributes, name);
-    return attribute ? attribute->value : nullptr;
 }
 
 class Writer {
@@ -661,7 +605,7 @@ SanitizedHtml SanitizeHtml(QByteArrayView html, const HtmlOptions& options) {
         html = unescaped;
     }
     const QByteArrayView taken = LimitTags(html, result.shortened);
-    const Fragment fragment(taken);
+    const HtmlTree fragment(taken, GUMBO_TAG_DIV);
     if (const GumboNode* root = fragment.Root()) {
         result.xhtml.reserve(taken.size() + taken.size() / 8);
         Writer(options, result.xhtml, result.text).Write(root);
@@ -694,7 +638,7 @@ QByteArray DecodeCharacterReferences(QByteArrayView text) {
         else
             escaped.append(c);
     }
-    const Fragment fragment(escaped);
+    const HtmlTree fragment(escaped, GUMBO_TAG_DIV);
     QByteArray decoded;
     if (const GumboNode* root = fragment.Root()) {
         const GumboVector& children = root->v.element.children;

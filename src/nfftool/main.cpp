@@ -1,6 +1,7 @@
 // pellavo-nff: shows what a news feed file holds, so that a user can see what goes to the phone,
 // and makes the e-book edition of it.
 
+#include "extract/ArticleFinder.h"
 #include "update/EBookEdition.h"
 #include "update/NewsFeedFile.h"
 
@@ -18,8 +19,10 @@ const char HelpText[] = "Usage: pellavo-nff FILE\n"
                         "       pellavo-nff --channel FILE\n"
                         "       pellavo-nff --record N FILE\n"
                         "       pellavo-nff --epub BOOK FILE\n"
+                        "       pellavo-nff --article PAGE URL\n"
                         "\n"
-                        "Shows what a Pellavo news feed file (.nff) holds.\n"
+                        "Shows what a Pellavo news feed file (.nff) holds, and what Pellavo keeps\n"
+                        "of a web page.\n"
                         "\n"
                         "  FILE            list the header, the channel block and one line per\n"
                         "                  record: number, address, content length, feed title\n"
@@ -29,10 +32,13 @@ const char HelpText[] = "Usage: pellavo-nff FILE\n"
                         "                  write the e-book (EPUB 3) of the file to BOOK: one chapter\n"
                         "                  per record, contents that follow the subscriptions; an\n"
                         "                  existing BOOK is replaced only by a complete new one\n"
+                        "  --article PAGE URL\n"
+                        "                  write the article found in PAGE, a web page saved from\n"
+                        "                  the address URL, as an XHTML fragment\n"
                         "  --help          show this help\n"
                         "\n"
                         "Exit status: 0 on success, 1 when the file cannot be read, is malformed\n"
-                        "or lacks what was asked for, 2 on wrong usage.\n";
+                        "or lacks what was asked for (the page holds no article), 2 on wrong usage.\n";
 
 void print(FILE* stream, const QString& text) {
     const QByteArray bytes = text.toUtf8();
@@ -125,6 +131,23 @@ int WriteBook(const QString& path, const QString& book) {
     return WriteEBookEdition(path, book, QFileInfo(path).lastModified(), &error) ? Ok : fail(error);
 }
 
+// The article of a saved page, as the e-book would carry it.
+int WriteArticle(const QString& path, const QUrl& address) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("%1: %2").arg(path, file.errorString()));
+    if (file.size() > extract::kMaxPageBytes)
+        return fail(
+            QStringLiteral("%1: the page is larger than %2 MiB").arg(path).arg(extract::kMaxPageBytes >> 20));
+    const QByteArray page = file.readAll();
+    const std::optional<extract::Article> article = extract::FindArticle({page, address, {}, {}});
+    if (!article)
+        return fail(QStringLiteral("%1: no article found").arg(path));
+    std::fwrite(article->xhtml.constData(), 1, size_t(article->xhtml.size()), stdout);
+    std::fputc('\n', stdout);
+    return Ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -134,6 +157,17 @@ int main(int argc, char** argv) {
     if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
         print(stdout, QString::fromLatin1(HelpText));
         return Ok;
+    }
+
+    if (!args.isEmpty() && args[0] == QLatin1String("--article")) {
+        if (args.size() != 3)
+            return usage(QStringLiteral("--article takes a saved page and the address it came from"));
+        const QUrl address(args[2], QUrl::StrictMode);
+        const QString scheme = address.scheme().toLower();
+        if (!address.isValid() || address.host().isEmpty() ||
+            (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+            return usage(QStringLiteral("'%1' is not an http or https address").arg(args[2]));
+        return WriteArticle(args[1], address);
     }
 
     enum class Mode { List, Channel, Record, EBook } mode = Mode::List;

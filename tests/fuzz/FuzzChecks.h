@@ -31,6 +31,11 @@ QString CheckFeedCleaning(const QByteArray& input);
 // XhtmlProblem.
 QString CheckFeedChapter(const QByteArray& input);
 
+// The article finder. The first byte picks how the page is announced (no header, a
+// charset in the header, or an odd one); the rest is the page. The article found, if
+// any, must pass XhtmlProblem and hold some text. Defined apart, in ArticleFuzzCheck.cpp.
+QString CheckArticleFinder(const QByteArray& input);
+
 // What is wrong with an XHTML content document or fragment of the e-book, or an empty
 // string: it must be well-formed (by expat), hold only the elements and attributes the
 // sanitiser lets through, links only to http, https and mailto, nothing run by a reader
