@@ -400,6 +400,7 @@ bool CWebAccess::Begin(const QString& url, const QString& targetPath, const std:
     m_strTarget = targetPath;
     m_pCancel = cancel;
     m_bFinished = false;
+    m_nReceived = 0;
     m_cacheUpdate = CacheUpdate();
     if (!m_curl || m_requestUrl.isEmpty()) {
         Finish({NoConnection, Reason::NoHost});
@@ -422,6 +423,8 @@ bool CWebAccess::Begin(const QString& url, const QString& targetPath, const std:
 
 void CWebAccess::SetUpRequest(const Conditions* conditions) {
     CURL* curl = static_cast<CURL*>(m_curl);
+    if (m_transfer)
+        m_nReceived += m_transfer->received;
     m_transfer = std::make_unique<Transfer>();
     Transfer& transfer = *m_transfer;
     transfer.curl = curl;
@@ -532,6 +535,8 @@ void CWebAccess::Abandon() {
 void CWebAccess::Finish(const Verdict& verdict) {
     m_verdict = verdict;
     m_bFinished = true;
+    if (m_transfer)
+        m_nReceived += m_transfer->received;
     m_transfer.reset();
 }
 

@@ -119,6 +119,8 @@ public:
     // host, cancelled): then Verdict() says how.
     bool Begin(const QString& url, const QString& targetPath, const std::atomic_bool* cancel);
     const Verdict& GetVerdict() const { return m_verdict; }
+    // Body bytes that came in for the download, whatever became of them.
+    qint64 BytesReceived() const { return m_nReceived; }
     // Left for the holder of the target file to apply once it no longer needs the file alone.
     const CacheUpdate& PendingCacheUpdate() const { return m_cacheUpdate; }
     static void ApplyCacheUpdate(FeedCache& cache, const CacheUpdate& update, const QString& targetPath);
@@ -153,6 +155,7 @@ private:
     std::unique_ptr<FeedCache::Entry> m_entry; // asked about in the current request
     QByteArray m_cacheKey;
     bool m_bFinished = false;
+    qint64 m_nReceived = 0;
     Verdict m_verdict;
     CacheUpdate m_cacheUpdate;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ebook/Pictures.h"
 #include "update/CWebAccess.h"
 
 #include <QDateTime>
@@ -8,6 +9,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -39,6 +41,15 @@ struct UpdateJob {
     QDateTime runTime; // dates the book
     // The last good copies of the book's pictures to ask servers about, if any.
     std::shared_ptr<FeedCache> pictureCache;
+    // However many pictures the feeds show and however slowly their servers answer, the
+    // book's pictures cost a run no more than this: so many downloads, no download more once
+    // so many bytes have come in, and the book goes ahead with what has arrived after so long.
+    struct PictureLimits {
+        int maxDownloads = 2000;
+        qint64 maxBytes = 2 * ebook::kMaxBookPictureBytes;
+        std::chrono::milliseconds maxTime = std::chrono::minutes(10);
+    };
+    PictureLimits pictureLimits;
 };
 
 // One update run: downloads the job's feeds several at once on a thread of its own, all
@@ -111,7 +122,8 @@ private:
         int result = 0;
         QString reason;
         QString tempFile;
-        qint64 bytes = 0;
+        qint64 bytes = 0;    // of the document, when there is one
+        qint64 received = 0; // what came in for it, whatever became of it
         CWebAccess::CacheUpdate cacheUpdate;
     };
 
@@ -138,6 +150,8 @@ private:
     void Fetch();
     int NextRunnable() const;
     bool LookAheadFullLocked() const;
+    // Marks the slots from `first` on that have not started as given up; returns how many.
+    int GiveUpPendingLocked(int first);
     // Tells the fetching thread that it may be able to start another download.
     void WakeFetcherLocked();
     // A download is over: its slot waits to be written.
