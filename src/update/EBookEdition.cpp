@@ -53,16 +53,19 @@ bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, con
     if (reader.SyncFlag())
         book.SetChannelFile(reader.ChannelFile());
     NewsFeedReader::Record record;
+    QStringList shownBy;
     while (reader.ReadNext(record)) {
         if (!book.AddRecord(record.url, record.content))
             return fail(book.ErrorString());
+        while (fetchPictures && shownBy.size() < book.PictureCount())
+            shownBy << record.url;
     }
     if (reader.HasError())
         return malformed();
     if (fetchPictures) {
         const QStringList pictures = book.Pictures();
         if (!pictures.isEmpty())
-            book.SetPictureFiles(fetchPictures(pictures));
+            book.SetPictureFiles(fetchPictures(pictures, shownBy));
     }
     return book.Finish() || fail(book.ErrorString());
 }

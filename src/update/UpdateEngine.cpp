@@ -46,7 +46,7 @@ UpdateEngine::UpdateEngine(UpdateJob job, std::unique_ptr<NewsFeedOutput> output
     m_job.maxPerHost = std::max(1, m_job.maxPerHost);
     if (m_job.maxWaiting <= 0)
         m_job.maxWaiting = 2 * m_job.maxTransfers;
-    BeginStage({m_job.urls, m_job.webOptions, true});
+    BeginStage({m_job.urls, m_job.webOptions, true, {}});
 }
 
 void UpdateEngine::BeginStage(Stage stage) {
@@ -196,6 +196,7 @@ void UpdateEngine::Fetch() {
         std::lock_guard lock(m_mutex);
         m_slots[index].cacheUpdate = session.PendingCacheUpdate();
         m_slots[index].received = session.BytesReceived();
+        m_slots[index].server = session.ServerKind();
         SlotDoneLocked(index, verdict.result, reason, bytes);
     };
     for (;;) {
@@ -227,7 +228,13 @@ void UpdateEngine::Fetch() {
         for (const int index : starting) {
             const QString tempFile = TakeTempFile();
             auto session = std::make_unique<CWebAccess>(m_job.agentName);
-            session->SetOptions(m_stage.options);
+            if (m_stage.origins.empty()) {
+                session->SetOptions(m_stage.options);
+            } else {
+                CWebAccess::Options options = m_stage.options;
+                options.reach.origin = m_stage.origins[index];
+                session->SetOptions(options);
+            }
             {
                 std::lock_guard lock(m_mutex);
                 m_slots[index].tempFile = tempFile;
@@ -337,9 +344,10 @@ void UpdateEngine::Coordinate() {
         }
         if (m_outcome.failure != Failure::None)
             break;
-        if (ok)
+        if (ok) {
             ++m_outcome.writtenFeeds;
-        else
+            m_feedServers.insert(m_job.urls[index], done.server);
+        } else
             ++m_outcome.failedFeeds;
         emit feedDone(index, ok, reason);
     }
@@ -376,8 +384,8 @@ void UpdateEngine::MakeEBook() {
     QHash<QString, QString> pictures;
     PictureFetcher fetch;
     if (!m_cancelled.load()) {
-        fetch = [&](const QStringList& addresses) {
-            pictures = FetchPictures(addresses);
+        fetch = [&](const QStringList& addresses, const QStringList& shownBy) {
+            pictures = FetchPictures(addresses, shownBy);
             emit makingEBook();
             return pictures;
         };
@@ -389,13 +397,21 @@ void UpdateEngine::MakeEBook() {
         QFile::remove(file);
 }
 
-QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses) {
+QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses,
+                                                    const QStringList& shownBy) {
     const UpdateJob::PictureLimits& limits = m_job.pictureLimits;
     CWebAccess::Options options = m_job.webOptions;
     options.accept = ebook::kPictureAccept;
     options.maxBodyBytes = ebook::kMaxPictureBytes;
     options.cache = m_job.pictureCache;
-    BeginStage({addresses, options, false});
+    // The feed's author chose these addresses, not the user.
+    options.reach.confined = true;
+    std::vector<NetworkKind> origins;
+    origins.reserve(addresses.size());
+    for (const QString& feed : shownBy)
+        origins.push_back(m_feedServers.value(feed, NetworkKind::Public));
+    origins.resize(addresses.size(), NetworkKind::Public);
+    BeginStage({addresses, options, false, std::move(origins)});
     // The feeds' end raised the stop; a Cancel raises m_cancelled before it, so one that
     // comes while it is lowered here is not lost.
     m_stop.store(false);

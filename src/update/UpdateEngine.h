@@ -124,6 +124,7 @@ private:
         QString tempFile;
         qint64 bytes = 0;    // of the document, when there is one
         qint64 received = 0; // what came in for it, whatever became of it
+        NetworkKind server = NetworkKind::Public;
         CWebAccess::CacheUpdate cacheUpdate;
     };
 
@@ -133,6 +134,8 @@ private:
         QStringList urls;
         CWebAccess::Options options;
         bool inOrder = true;
+        // Of a confined stage: the kind of the server that each address comes from.
+        std::vector<NetworkKind> origins;
     };
     // Slots and counts for the stage's downloads; the fetching thread is not running.
     void BeginStage(Stage stage);
@@ -146,7 +149,7 @@ private:
     void MakeEBook();
     // The book's pictures into temporary files of their own: those it can take, by address.
     // The caller removes them.
-    QHash<QString, QString> FetchPictures(const QStringList& addresses);
+    QHash<QString, QString> FetchPictures(const QStringList& addresses, const QStringList& shownBy);
     void Fetch();
     int NextRunnable() const;
     bool LookAheadFullLocked() const;
@@ -184,6 +187,7 @@ private:
     int m_nextToWrite = 0;
     FetchLoop* m_pLoop = nullptr; // while the fetching thread runs it
     std::vector<QString> m_freeTempFiles;
+    QHash<QString, NetworkKind> m_feedServers; // of the feeds written, by address
     std::atomic_bool m_stop{false};
     std::atomic_bool m_cancelled{false};
     std::atomic_bool m_abandoned{false};

@@ -170,6 +170,7 @@ bool HttpRequestRecord::hasHeader(const QByteArray& name) const {
 
 struct TestHttpServer::Private {
     int listener = -1;
+    QByteArray address = "127.0.0.1";
     quint16 port = 0;
     bool tls = false;
     QList<QSslCertificate> chain;
@@ -398,9 +399,9 @@ struct TestHttpServer::Private {
         listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        if (listener < 0 || ::inet_pton(AF_INET, this->address.constData(), &address.sin_addr) != 1 ||
+            ::bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
             ::listen(listener, 64) != 0 ||
             ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
             error = QString::fromLocal8Bit(std::strerror(errno));
@@ -420,7 +421,8 @@ TestHttpServer::~TestHttpServer() {
     stop();
 }
 
-bool TestHttpServer::start() {
+bool TestHttpServer::start(const QByteArray& address) {
+    d->address = address;
     return d->listen();
 }
 
@@ -464,7 +466,10 @@ quint16 TestHttpServer::port() const {
 }
 
 QString TestHttpServer::url(const QString& path, const QString& host) const {
-    return QStringLiteral("%1://%2:%3%4").arg(d->tls ? "https" : "http", host).arg(d->port).arg(path);
+    return QStringLiteral("%1://%2:%3%4")
+        .arg(d->tls ? "https" : "http", host.isEmpty() ? QString::fromLatin1(d->address) : host)
+        .arg(d->port)
+        .arg(path);
 }
 
 void TestHttpServer::setRoute(const QByteArray& path, const HttpResponse& response) {

@@ -83,16 +83,17 @@ public:
     TestHttpServer(const TestHttpServer&) = delete;
     TestHttpServer& operator=(const TestHttpServer&) = delete;
 
-    // Plain HTTP on 127.0.0.1, on a port the system picks.
-    bool start();
+    // Plain HTTP on a loopback address, on a port the system picks.
+    bool start(const QByteArray& address = "127.0.0.1");
     // HTTPS with the given PEM certificate chain and key.
     bool startTls(const QString& certFile, const QString& keyFile);
     // Ends every connection (also stalled ones) and waits for the threads.
     void stop();
 
     quint16 port() const;
-    // "http(s)://<host>:<port><path>"; path starts with '/'.
-    QString url(const QString& path, const QString& host = QStringLiteral("127.0.0.1")) const;
+    // "http(s)://<host>:<port><path>"; path starts with '/'; the host is the server's own
+    // address unless given.
+    QString url(const QString& path, const QString& host = QString()) const;
 
     void setRoute(const QByteArray& path, const HttpResponse& response);
 

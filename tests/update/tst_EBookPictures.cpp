@@ -79,6 +79,7 @@ class TestEBookPictures : public QObject {
 private:
     QTemporaryDir m_dir;
     TestHttpServer m_server;
+    TestHttpServer m_elsewhere; // stands in for a server on the internet
     QString m_output;
     QString m_book;
     std::shared_ptr<FeedCache> m_pictureCache;
@@ -107,6 +108,7 @@ private:
         job.pictureCache = m_pictureCache;
         job.maxTransfers = maxTransfers;
         job.pictureLimits = limits;
+        job.webOptions.reach.publicStandIns = {"127.0.0.2"};
         UpdateEngine engine(job, std::move(output));
         QSignalSpy spy(&engine, &UpdateEngine::picturesFetched);
         engine.Start();
@@ -120,6 +122,7 @@ private slots:
         QVERIFY(m_dir.isValid());
         qputenv("TMPDIR", QFile::encodeName(m_dir.path()));
         QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
+        QVERIFY2(m_elsewhere.start("127.0.0.2"), qPrintable(m_elsewhere.errorString()));
         m_output = m_dir.filePath(QStringLiteral("news.nff"));
         m_book = EBookPathFor(m_output);
         m_pictureCache = std::make_shared<FeedCache>(m_dir.filePath(QStringLiteral("pictures")));
@@ -276,6 +279,25 @@ private slots:
                  qPrintable(QString::number(pictures)));
     }
 
+    // A feed from the internet gets no picture from this machine; one from here does.
+    void privateAddresses() {
+        m_server.setRoute("/pics/inner.png", HttpResponse::ok(tinyPicture("png", 7), "image/png"));
+        m_elsewhere.setRoute("/pics/own.png", HttpResponse::ok(tinyPicture("png", 8), "image/png"));
+        const QByteArray images = "&lt;img src=\"" + m_server.url("/pics/inner.png").toUtf8() + "\"&gt;" +
+                                  "&lt;img src=\"/pics/own.png\"&gt;";
+        m_elsewhere.setRoute("/feeds/outside.xml", HttpResponse::ok(rss(item("Outside", images))));
+        const qsizetype before = m_server.requests().size();
+        QList<QList<QVariant>> progress;
+        QCOMPARE(
+            runEngine({m_elsewhere.url("/feeds/outside.xml"), url("/feeds/b.xml")}, &progress).failedFeeds,
+            0);
+        QStringList fetched;
+        for (const HttpRequestRecord& request : pictureRequests(before))
+            fetched << QString::fromLatin1(request.target);
+        QCOMPARE(fetched, QStringList{"/pics/lead.jpg"});
+        QCOMPARE(readEpub(m_book).names.filter(QStringLiteral("EPUB/images/")).size(), 2);
+    }
+
     // The dialog counts the pictures as a stage of their own and ends on the feeds alone; a
     // Cancel during the pictures makes the book of those that arrived. No picture gets a box.
     void progressDialog() {
@@ -315,7 +337,10 @@ private slots:
         QVERIFY(book.files.value(QStringLiteral("EPUB/feed0003.xhtml")).contains(">stalled.png<"));
     }
 
-    void cleanupTestCase() { m_server.stop(); }
+    void cleanupTestCase() {
+        m_server.stop();
+        m_elsewhere.stop();
+    }
 };
 
 PELLAVO_TEST_MAIN(TestEBookPictures)
