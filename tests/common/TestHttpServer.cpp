@@ -180,6 +180,7 @@ struct TestHttpServer::Private {
     std::atomic_bool stopping{false};
     mutable std::mutex mutex;
     mutable std::condition_variable changed;
+    qsizetype releasedUpTo = 0; // requests of the log before this go on
     QHash<QByteArray, HttpResponse> routes;
     QList<HttpRequestRecord> log;
     qint64 totalSent = 0;
@@ -188,6 +189,13 @@ struct TestHttpServer::Private {
     std::vector<std::unique_ptr<QThread>> connections;
 
     // Sleeps up to ms (for ever when negative); false when the server stops meanwhile.
+    // Until release() after the request at `logIndex` arrived; false when the server stops.
+    bool hold(qsizetype logIndex) {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return stopping.load() || releasedUpTo > logIndex; });
+        return !stopping;
+    }
+
     bool pause(int ms) {
         std::unique_lock lock(mutex);
         const auto stopped = [this] { return stopping.load(); };
@@ -283,6 +291,8 @@ struct TestHttpServer::Private {
                 response.raw.isEmpty() && !response.closeWithoutAnswer ? response.status : 0;
         }
         if (response.closeWithoutAnswer)
+            return false;
+        if (response.held && !hold(logIndex))
             return false;
         if (response.delayMs && !pause(response.delayMs))
             return false;
@@ -470,6 +480,12 @@ QString TestHttpServer::url(const QString& path, const QString& host) const {
         .arg(d->tls ? "https" : "http", host.isEmpty() ? QString::fromLatin1(d->address) : host)
         .arg(d->port)
         .arg(path);
+}
+
+void TestHttpServer::release() {
+    std::lock_guard lock(d->mutex);
+    d->releasedUpTo = d->log.size();
+    d->changed.notify_all();
 }
 
 void TestHttpServer::setRoute(const QByteArray& path, const HttpResponse& response) {

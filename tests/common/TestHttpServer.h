@@ -38,6 +38,7 @@ struct HttpResponse {
     HeaderList headers;              // sent as given; Content-Length is added unless given or chunked
     QByteArray body;                 // sent gzip-compressed when `gzip` is set
     int delayMs = 0;                 // before anything is sent
+    bool held = false;               // nothing is sent until release() (or stop())
     int stallAfterHeadersMs = 0;     // between the header block and the body; < 0: until the server stops
     int dribbleBytes = 0;            // > 0: the body goes out in pieces of this size...
     int dribbleIntervalMs = 0;       // ...with this pause between them
@@ -96,6 +97,8 @@ public:
     QString url(const QString& path, const QString& host = QString()) const;
 
     void setRoute(const QByteArray& path, const HttpResponse& response);
+    // Lets the held responses of the requests that have arrived go.
+    void release();
 
     QList<HttpRequestRecord> requests() const;
     // Waits until at least `count` requests have arrived.
