@@ -17,9 +17,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The Qt libraries only recommend their platform plugins, without which no window opens.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
-# xdg-open shows the user guide and xdg-email offers "Mail Recipient" in Send To;
-# with KDE Connect, Send To reaches paired phones.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xdg-utils)
+# xdg-open shows the user guide and xdg-email offers "Mail Recipient" in Send To; Qt's
+# Wayland plugin makes Pellavo a native client of a Wayland session (without it, Pellavo
+# runs through XWayland); with KDE Connect, Send To reaches paired phones.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS kdeconnect)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
