@@ -58,8 +58,10 @@ struct UpdateJob {
 // the user interface: everything it has to say goes out through queued signals, in list order.
 // Once the file is closed, the run makes what it makes from it (the e-book edition) before
 // it tells its end. The pictures of the book come through the same downloads, limits and
-// agent name as the feeds, asking for pictures, with their own cache; a failed picture is
-// no failure of the run, and a run cancelled before them makes its book without them.
+// agent name as the feeds, asking for pictures, with their own cache, within the job's picture
+// limits, and only from where the feed that shows them may send the program (see
+// NetworkReach); a failed picture is no failure of the run, and a run cancelled before them
+// makes its book without them.
 class UpdateEngine : public QObject {
     Q_OBJECT
 public:
