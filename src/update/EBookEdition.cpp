@@ -29,7 +29,9 @@ namespace {
 
 // Makes every record of the news feed file into the book's chapters and fetches their
 // pictures; the book is then ready to finish.
-bool ReadRecords(const QString& newsFeedFile, ebook::EBookWriter& book, QString* error, bool pictures) {
+// `shownBy` gets, for each picture the book notes, the address of the feed that shows it.
+bool ReadRecords(const QString& newsFeedFile, ebook::EBookWriter& book, QString* error, bool pictures,
+                 QStringList& shownBy) {
     const auto fail = [&](const QString& why) {
         if (error)
             *error = why;
@@ -53,18 +55,21 @@ bool ReadRecords(const QString& newsFeedFile, ebook::EBookWriter& book, QString*
     while (reader.ReadNext(record)) {
         if (!book.AddRecord(record.url, record.content))
             return fail(book.ErrorString());
+        while (pictures && shownBy.size() < book.PictureCount())
+            shownBy << record.url;
     }
     if (reader.HasError())
         return malformed();
     return true;
 }
 
-void FetchPictures(ebook::EBookWriter& book, const PictureFetcher& fetchPictures) {
+void FetchPictures(ebook::EBookWriter& book, const PictureFetcher& fetchPictures,
+                   const QStringList& shownBy) {
     if (!fetchPictures)
         return;
     const QStringList pictures = book.Pictures();
     if (!pictures.isEmpty())
-        book.SetPictureFiles(fetchPictures(pictures));
+        book.SetPictureFiles(fetchPictures(pictures, shownBy));
 }
 
 } // namespace
@@ -73,9 +78,10 @@ bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, con
                        QString* error, const std::atomic_bool* stop, const PictureFetcher& fetchPictures) {
     ebook::EBookWriter book(bookPath, runTime);
     book.SetStopFlag(stop);
-    if (!ReadRecords(newsFeedFile, book, error, bool(fetchPictures)))
+    QStringList shownBy;
+    if (!ReadRecords(newsFeedFile, book, error, bool(fetchPictures), shownBy))
         return false;
-    FetchPictures(book, fetchPictures);
+    FetchPictures(book, fetchPictures, shownBy);
     if (book.Finish())
         return true;
     if (error)
@@ -140,7 +146,8 @@ bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const 
         }
         return !feed.articles.empty();
     });
-    if (!ReadRecords(newsFeedFile, book, error, bool(fetchPictures)))
+    QStringList shownBy;
+    if (!ReadRecords(newsFeedFile, book, error, bool(fetchPictures), shownBy))
         return finish(false);
     if (book.ChapterCount() == 0) {
         // The earlier editions stay as they are; what the limits left out is still recorded.
@@ -150,7 +157,7 @@ bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const 
             history.Record(changes);
         return finish(true);
     }
-    FetchPictures(book, fetchPictures);
+    FetchPictures(book, fetchPictures, shownBy);
     // The user knows the edition by its name, not by the one it is written under.
     if (!book.Finish())
         return finish(fail(book.ErrorString().replace(unfinished, done.path)));

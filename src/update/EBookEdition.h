@@ -32,9 +32,11 @@ QString EBookOfSameRun(const QString& newsFeedFile);
 //
 // Without `fetchPictures` every image of the articles becomes its alternative text. With it,
 // it is called once, with the addresses of the pictures the articles show (in the order
-// they first show them), before the book is written, and gives the files it fetched them
-// into, by address; they must stay until the function has returned.
-using PictureFetcher = std::function<QHash<QString, QString>(const QStringList& addresses)>;
+// they first show them) and for each the address of the feed that first shows it, before
+// the book is written, and gives the files it fetched them into, by address; they must stay
+// until the function has returned.
+using PictureFetcher =
+    std::function<QHash<QString, QString>(const QStringList& addresses, const QStringList& shownBy)>;
 bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
                        QString* error = nullptr, const std::atomic_bool* stop = nullptr,
                        const PictureFetcher& fetchPictures = {});

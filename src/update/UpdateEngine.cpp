@@ -1,7 +1,6 @@
 #include "update/UpdateEngine.h"
 
 #include "base/FeedAddress.h"
-#include "ebook/Pictures.h"
 #include "update/EBookEdition.h"
 #include "update/FeedCache.h"
 #include "update/FetchLoop.h"
@@ -47,7 +46,7 @@ UpdateEngine::UpdateEngine(UpdateJob job, std::unique_ptr<NewsFeedOutput> output
     m_job.maxPerHost = std::max(1, m_job.maxPerHost);
     if (m_job.maxWaiting <= 0)
         m_job.maxWaiting = 2 * m_job.maxTransfers;
-    BeginStage({m_job.urls, m_job.webOptions, true});
+    BeginStage({m_job.urls, m_job.webOptions, true, {}});
 }
 
 void UpdateEngine::BeginStage(Stage stage) {
@@ -101,8 +100,18 @@ void UpdateEngine::Wait() {
 }
 
 bool UpdateEngine::LookAheadFullLocked() const {
-    return m_stage.inOrder &&
-           (m_nWaiting + m_nRunning >= m_job.maxWaiting || m_nWaitingBytes >= m_job.maxWaitingBytes);
+    return m_nWaiting + m_nRunning >= m_job.maxWaiting || m_nWaitingBytes >= m_job.maxWaitingBytes;
+}
+
+int UpdateEngine::GiveUpPendingLocked(int first) {
+    int givenUp = 0;
+    for (int i = std::max(first, m_firstPending); i < static_cast<int>(m_slots.size()); ++i) {
+        if (m_slots[i].state == Slot::State::Pending) {
+            m_slots[i].state = Slot::State::Written;
+            ++givenUp;
+        }
+    }
+    return givenUp;
 }
 
 void UpdateEngine::WakeFetcherLocked() {
@@ -133,6 +142,9 @@ int UpdateEngine::NextRunnable() const {
     if (m_nRunning >= m_job.maxTransfers)
         return -1;
     const bool lookAheadFull = LookAheadFullLocked();
+    // Downloads taken as they come have no next one to make way for.
+    if (lookAheadFull && !m_stage.inOrder)
+        return -1;
     for (int i = m_firstPending; i < static_cast<int>(m_slots.size()); ++i) {
         const Slot& slot = m_slots[i];
         if (slot.state != Slot::State::Pending || m_hostRunning[slot.host] >= m_job.maxPerHost)
@@ -183,6 +195,8 @@ void UpdateEngine::Fetch() {
         const qint64 bytes = verdict.result == CWebAccess::Success ? FileSize(tempFile) : 0;
         std::lock_guard lock(m_mutex);
         m_slots[index].cacheUpdate = session.PendingCacheUpdate();
+        m_slots[index].received = session.BytesReceived();
+        m_slots[index].server = session.ServerKind();
         SlotDoneLocked(index, verdict.result, reason, bytes);
     };
     for (;;) {
@@ -214,7 +228,13 @@ void UpdateEngine::Fetch() {
         for (const int index : starting) {
             const QString tempFile = TakeTempFile();
             auto session = std::make_unique<CWebAccess>(m_job.agentName);
-            session->SetOptions(m_stage.options);
+            if (m_stage.origins.empty()) {
+                session->SetOptions(m_stage.options);
+            } else {
+                CWebAccess::Options options = m_stage.options;
+                options.reach.origin = m_stage.origins[index];
+                session->SetOptions(options);
+            }
             {
                 std::lock_guard lock(m_mutex);
                 m_slots[index].tempFile = tempFile;
@@ -324,9 +344,10 @@ void UpdateEngine::Coordinate() {
         }
         if (m_outcome.failure != Failure::None)
             break;
-        if (ok)
+        if (ok) {
             ++m_outcome.writtenFeeds;
-        else
+            m_feedServers.insert(m_job.urls[index], done.server);
+        } else
             ++m_outcome.failedFeeds;
         emit feedDone(index, ok, reason);
     }
@@ -363,8 +384,8 @@ void UpdateEngine::MakeEBook() {
     QHash<QString, QString> pictures;
     PictureFetcher fetch;
     if (!m_cancelled.load()) {
-        fetch = [&](const QStringList& addresses) {
-            pictures = FetchPictures(addresses);
+        fetch = [&](const QStringList& addresses, const QStringList& shownBy) {
+            pictures = FetchPictures(addresses, shownBy);
             emit makingEBook();
             return pictures;
         };
@@ -386,12 +407,21 @@ void UpdateEngine::MakeEBook() {
         QFile::remove(file);
 }
 
-QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses) {
+QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses,
+                                                    const QStringList& shownBy) {
+    const UpdateJob::PictureLimits& limits = m_job.pictureLimits;
     CWebAccess::Options options = m_job.webOptions;
     options.accept = ebook::kPictureAccept;
     options.maxBodyBytes = ebook::kMaxPictureBytes;
     options.cache = m_job.pictureCache;
-    BeginStage({addresses, options, false});
+    // The feed's author chose these addresses, not the user.
+    options.reach.confined = true;
+    std::vector<NetworkKind> origins;
+    origins.reserve(addresses.size());
+    for (const QString& feed : shownBy)
+        origins.push_back(m_feedServers.value(feed, NetworkKind::Public));
+    origins.resize(addresses.size(), NetworkKind::Public);
+    BeginStage({addresses, options, false, std::move(origins)});
     // The feeds' end raised the stop; a Cancel raises m_cancelled before it, so one that
     // comes while it is lowered here is not lost.
     m_stop.store(false);
@@ -402,15 +432,25 @@ QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses
     const int total = int(addresses.size());
     int done = 0;
     qint64 usable = 0;
-    emit picturesFetched(0, total);
+    qint64 received = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        done = GiveUpPendingLocked(limits.maxDownloads);
+    }
+    emit picturesFetched(done, total);
+    const auto deadline = std::chrono::steady_clock::now() + limits.maxTime;
     m_fetcher = std::thread([this] { Fetch(); });
     while (done < total) {
         Slot arrived;
         int index;
         {
             std::unique_lock lock(m_mutex);
-            m_written.wait(lock, [&] { return m_stop.load() || !m_arrived.empty(); });
-            // Stopped: what has arrived still goes into the book.
+            // Stopped, or out of time: what has arrived still goes into the book.
+            m_written.wait_until(lock, deadline, [&] { return m_stop.load() || !m_arrived.empty(); });
+            if (std::chrono::steady_clock::now() >= deadline && !m_stop.load()) {
+                m_stop.store(true);
+                WakeFetcherLocked();
+            }
             if (m_arrived.empty())
                 break;
             index = m_arrived.back();
@@ -418,10 +458,9 @@ QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses
             arrived = m_slots[index];
             m_slots[index].state = Slot::State::Written;
             m_slots[index].tempFile.clear();
-            --m_nWaiting;
-            m_nWaitingBytes -= arrived.bytes;
         }
         ++done;
+        received += arrived.received;
         const bool ok = arrived.result == CWebAccess::Success;
         if (ok && options.cache)
             CWebAccess::ApplyCacheUpdate(*options.cache, arrived.cacheUpdate, arrived.tempFile);
@@ -434,14 +473,23 @@ QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses
         } else {
             GiveBackTempFile(arrived.tempFile);
         }
-        // The book takes no more than this: the pictures after it are not fetched at all.
-        if (usable >= ebook::kMaxBookPictureBytes) {
+        {
+            // The picture leaves the look-ahead only now, in the same step that leaves out
+            // the rest once the book is full: no download starts in between.
             std::lock_guard lock(m_mutex);
-            for (Slot& slot : m_slots) {
-                if (slot.state == Slot::State::Pending) {
-                    slot.state = Slot::State::Written;
-                    ++done;
-                }
+            const bool heldBack = LookAheadFullLocked();
+            --m_nWaiting;
+            m_nWaitingBytes -= arrived.bytes;
+            if (received >= limits.maxBytes) {
+                // Whatever they were, enough bytes came in: those on the way are dropped too.
+                done += GiveUpPendingLocked(0);
+                m_stop.store(true);
+                WakeFetcherLocked();
+            } else if (usable >= ebook::kMaxBookPictureBytes) {
+                // The book takes no more than this: the pictures after it are not fetched at all.
+                done += GiveUpPendingLocked(0);
+            } else if (heldBack) {
+                WakeFetcherLocked();
             }
         }
         emit picturesFetched(done, total);
