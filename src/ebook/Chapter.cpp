@@ -56,17 +56,20 @@ QByteArray DateText(const QByteArray& date, const QLocale& locale) {
         .toUtf8();
 }
 
-void Head(QByteArray& out, const QByteArray& title, const QByteArray& language,
-          const QByteArray& stylesheet) {
-    out.append("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html>\n"
-               "<html xmlns=\"http://www.w3.org/1999/xhtml\"");
-    if (!language.isEmpty())
-        out.append(" xml:lang=\"").append(language).append("\" lang=\"").append(language).append('"');
-    out.append(">\n<head>\n<title>");
-    AppendText(out, title);
-    out.append("</title>\n<link rel=\"stylesheet\" type=\"text/css\" href=\"");
-    AppendText(out, stylesheet);
-    out.append("\"/>\n</head>\n<body>\n");
+// Whether text holds something a browser would take for a tag or a comment.
+bool LooksLikeMarkup(QByteArrayView text) {
+    for (qsizetype at = text.indexOf('<'); at >= 0 && at + 1 < text.size(); at = text.indexOf('<', at + 1)) {
+        qsizetype name = at + 1;
+        if (text[name] == '/')
+            ++name;
+        else if (text.sliced(name).startsWith("!--"))
+            return true;
+        const bool letter = name < text.size() && ((text[name] >= 'a' && text[name] <= 'z') ||
+                                                   (text[name] >= 'A' && text[name] <= 'Z'));
+        if (letter && text.indexOf('>', name) > name)
+            return true;
+    }
+    return false;
 }
 
 QByteArray Picture(const ChapterSource& source, const ImageInfo& image) {
@@ -105,15 +108,39 @@ void Body(QByteArray& out, const FeedText& body, const ChapterSource& source, QB
 } // namespace
 
 QByteArray PlainText(const FeedText& text) {
-    switch (text.kind) {
-    case FeedText::Kind::Html:
+    if (text.kind == FeedText::Kind::Html)
         return HtmlToText(text.value);
-    case FeedText::Kind::Entities:
-        return CollapseSpaces(DecodeCharacterReferences(text.value));
-    case FeedText::Kind::Text:
-        break;
+    const QByteArray plain =
+        text.kind == FeedText::Kind::Entities ? DecodeCharacterReferences(text.value) : text.value;
+    return LooksLikeMarkup(plain) ? HtmlToText(plain) : CollapseSpaces(plain);
+}
+
+QByteArray XhtmlDocument(const QByteArray& title, const QByteArray& language, const QByteArray& body,
+                         bool epubNamespace) {
+    QByteArray out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html>\n"
+                     "<html xmlns=\"http://www.w3.org/1999/xhtml\"";
+    if (epubNamespace)
+        out.append(" xmlns:epub=\"http://www.idpf.org/2007/ops\"");
+    if (!language.isEmpty())
+        out.append(" xml:lang=\"").append(language).append("\" lang=\"").append(language).append('"');
+    // Some readers look for the encoding in the head and not in the XML declaration.
+    out.append(">\n<head>\n<meta charset=\"UTF-8\"/>\n<title>");
+    AppendText(out, title);
+    out.append(
+        "</title>\n<link rel=\"stylesheet\" type=\"text/css\" href=\"style.css\"/>\n</head>\n<body>\n");
+    out.append(body);
+    out.append("</body>\n</html>\n");
+    return out;
+}
+
+QByteArray ArticleList(const std::vector<QByteArray>& titles, const std::function<QByteArray(int)>& href) {
+    QByteArray out = "<ol class=\"articles\">\n";
+    for (int i = 0; i < int(titles.size()); ++i) {
+        out.append("<li><a href=\"").append(href(i)).append("\">");
+        AppendText(out, titles[size_t(i)]);
+        out.append("</a></li>\n");
     }
-    return CollapseSpaces(text.value);
+    return out.append("</ol>\n");
 }
 
 QByteArray NormalizedLanguage(QByteArrayView tag) {
@@ -130,7 +157,9 @@ QByteArray NormalizedLanguage(QByteArrayView tag) {
             if (!letter && (i == 0 || c < '0' || c > '9'))
                 return QByteArray();
         }
-        if (i == 0 && (part.size() < 2 || part.size() > 3))
+        // Readers trust the primary language: it must be one ("us" and "C" are none).
+        if (i == 0 && (part.size() < 2 || part.size() > 3 ||
+                       QLocale::codeToLanguage(QString::fromLatin1(part.toLower())) == QLocale::AnyLanguage))
             return QByteArray();
         if (i > 0)
             out.append('-');
@@ -146,7 +175,7 @@ QByteArray NormalizedLanguage(QByteArrayView tag) {
     return out;
 }
 
-QByteArray WriteChapter(const Feed& feed, const ChapterSource& source, ChapterOutline* outline) {
+ChapterText MakeChapter(const Feed& feed, const ChapterSource& source, ChapterOutline* outline) {
     ChapterOutline local;
     ChapterOutline& result = outline ? *outline : local;
     result = ChapterOutline();
@@ -158,16 +187,16 @@ QByteArray WriteChapter(const Feed& feed, const ChapterSource& source, ChapterOu
     if (result.title.isEmpty())
         result.title = source.address.toUtf8();
 
-    QByteArray out;
-    Head(out, result.title, result.language, source.stylesheet);
+    ChapterText chapter;
+    QByteArray& out = chapter.intro;
     out.append("<h1>");
     AppendText(out, result.title);
     out.append("</h1>\n");
     if (!result.isFeed) {
         out.append("<p class=\"note\">The document from ");
         AppendText(out, source.address.toUtf8());
-        out.append(" could not be read as a feed.</p>\n</body>\n</html>\n");
-        return out;
+        out.append(" could not be read as a feed.</p>\n");
+        return chapter;
     }
     if (!feed.description.IsEmpty()) {
         out.append("<div class=\"description\">");
@@ -177,6 +206,7 @@ QByteArray WriteChapter(const Feed& feed, const ChapterSource& source, ChapterOu
     if (feed.articles.empty())
         out.append("<p class=\"note\">This feed has no articles.</p>\n");
     result.articles.reserve(feed.articles.size());
+    chapter.articles.reserve(feed.articles.size());
     int number = 0;
     for (const Article& article : feed.articles) {
         QByteArray title = PlainText(article.title);
@@ -193,9 +223,10 @@ QByteArray WriteChapter(const Feed& feed, const ChapterSource& source, ChapterOu
             title = DerivedTitle(bodyText);
         if (title.isEmpty())
             title = "Untitled";
-        out.append("<article id=\"a").append(QByteArray::number(++number)).append("\">\n<h2>");
-        AppendText(out, title);
-        out.append("</h2>\n");
+        QByteArray& html = chapter.articles.emplace_back();
+        html.append("<article id=\"a").append(QByteArray::number(++number)).append("\">\n<h2>");
+        AppendText(html, title);
+        html.append("</h2>\n");
 
         QByteArray meta;
         const auto addMeta = [&](const QByteArray& piece, bool escaped) {
@@ -219,14 +250,27 @@ QByteArray WriteChapter(const Feed& feed, const ChapterSource& source, ChapterOu
             addMeta(link, true);
         }
         if (!meta.isEmpty())
-            out.append("<p class=\"meta\">").append(meta).append("</p>\n");
-        out.append(body).append("</article>\n");
+            html.append("<p class=\"meta\">").append(meta).append("</p>\n");
+        html.append(body).append("</article>\n");
         result.articles.push_back(std::move(title));
     }
     if (!feed.complete)
-        out.append("<p class=\"note\">The feed document breaks off here; what came before is shown.</p>\n");
-    out.append("</body>\n</html>\n");
-    return out;
+        chapter.closing =
+            "<p class=\"note\">The feed document breaks off here; what came before is shown.</p>\n";
+    return chapter;
+}
+
+QByteArray WriteChapter(const Feed& feed, const ChapterSource& source, ChapterOutline* outline) {
+    ChapterOutline local;
+    ChapterOutline& result = outline ? *outline : local;
+    const ChapterText chapter = MakeChapter(feed, source, &result);
+    QByteArray body = chapter.intro;
+    if (result.articles.size() > 1)
+        body.append(ArticleList(result.articles, [](int n) { return "#a" + QByteArray::number(n + 1); }));
+    for (const QByteArray& article : chapter.articles)
+        body.append(article);
+    body.append(chapter.closing);
+    return XhtmlDocument(result.title, result.language, body);
 }
 
 } // namespace ebook

@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QXmlStreamReader>
 
 #include <cstdio>
@@ -128,6 +129,10 @@ int WriteBook(const QString& path, const QString& book) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The book's cover is drawn with fonts, which need a GUI application; the tool shows no
+    // window and must run where there is no display.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    const QGuiApplication application(argc, argv);
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);

@@ -29,7 +29,8 @@ QString EBookOfSameRun(const QString& newsFeedFile) {
 }
 
 bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
-                       QString* error, const std::atomic_bool* stop, const PictureFetcher& fetchPictures) {
+                       QString* error, const std::atomic_bool* stop, const PictureFetcher& fetchPictures,
+                       const EBookOptions& options) {
     const auto fail = [&](const QString& why) {
         if (error)
             *error = why;
@@ -48,8 +49,9 @@ bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, con
 
     ebook::EBookWriter book(bookPath, runTime);
     book.SetStopFlag(stop);
+    book.SetEdition(options.edition);
     if (fetchPictures)
-        book.EnablePictures();
+        book.EnablePictures(options.greyPictures);
     if (reader.SyncFlag())
         book.SetChannelFile(reader.ChannelFile());
     NewsFeedReader::Record record;
@@ -62,7 +64,10 @@ bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, con
     if (fetchPictures) {
         const QStringList pictures = book.Pictures();
         if (!pictures.isEmpty())
-            book.SetPictureFiles(fetchPictures(pictures));
+            fetchPictures(pictures, [&](const QString& address, const QByteArray& bytes) {
+                book.AddPicture(address, bytes);
+                return book.PictureBytes() < ebook::kMaxBookPictureBytes;
+            });
     }
     return book.Finish() || fail(book.ErrorString());
 }

@@ -30,9 +30,18 @@ QString EBookOfSameRun(const QString& newsFeedFile);
 //
 // Without `fetchPictures` every image of the articles becomes its alternative text. With it,
 // it is called once, with the addresses of the pictures the articles show (in the order
-// they first show them), before the book is written, and gives the files it fetched them
-// into, by address; they must stay until the function has returned.
-using PictureFetcher = std::function<QHash<QString, QString>(const QStringList& addresses)>;
+// they first show them), before the book is written, and hands each picture it fetched to
+// `take` (by address, with its bytes) as it comes; `take` says whether the book has room
+// for more, counted as the book stores its pictures.
+using PictureSink = std::function<bool(const QString& address, const QByteArray& bytes)>;
+using PictureFetcher = std::function<void(const QStringList& addresses, const PictureSink& take)>;
+
+// How the book is made besides its contents.
+struct EBookOptions {
+    bool greyPictures = false; // pictures in shades of grey, for e-ink readers
+    int edition = 0;           // the edition's number on the cover; 0 for none
+};
+
 bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
                        QString* error = nullptr, const std::atomic_bool* stop = nullptr,
-                       const PictureFetcher& fetchPictures = {});
+                       const PictureFetcher& fetchPictures = {}, const EBookOptions& options = {});

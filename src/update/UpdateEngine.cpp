@@ -360,23 +360,22 @@ bool UpdateEngine::EBookDue() const {
 
 void UpdateEngine::MakeEBook() {
     emit makingEBook();
-    QHash<QString, QString> pictures;
     PictureFetcher fetch;
     if (!m_cancelled.load()) {
-        fetch = [&](const QStringList& addresses) {
-            pictures = FetchPictures(addresses);
+        fetch = [&](const QStringList& addresses, const PictureSink& take) {
+            FetchPictures(addresses, take);
             emit makingEBook();
-            return pictures;
         };
     }
+    EBookOptions options;
+    options.greyPictures = m_job.greyPictures;
     QString error;
-    if (!WriteEBookEdition(m_strOutputPath, m_job.bookPath, m_job.runTime, &error, &m_abandoned, fetch))
+    if (!WriteEBookEdition(m_strOutputPath, m_job.bookPath, m_job.runTime, &error, &m_abandoned, fetch,
+                           options))
         m_outcome.bookError = error;
-    for (const QString& file : std::as_const(pictures))
-        QFile::remove(file);
 }
 
-QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses) {
+void UpdateEngine::FetchPictures(const QStringList& addresses, const PictureSink& take) {
     CWebAccess::Options options = m_job.webOptions;
     options.accept = ebook::kPictureAccept;
     options.maxBodyBytes = ebook::kMaxPictureBytes;
@@ -388,10 +387,9 @@ QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses
     if (m_cancelled.load())
         m_stop.store(true);
 
-    QHash<QString, QString> files;
     const int total = int(addresses.size());
     int done = 0;
-    qint64 usable = 0;
+    bool room = true;
     emit picturesFetched(0, total);
     m_fetcher = std::thread([this] { Fetch(); });
     while (done < total) {
@@ -415,17 +413,14 @@ QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses
         const bool ok = arrived.result == CWebAccess::Success;
         if (ok && options.cache)
             CWebAccess::ApplyCacheUpdate(*options.cache, arrived.cacheUpdate, arrived.tempFile);
-        // Only what the book can take is kept for it.
+        // The book makes its picture of it while the next ones download.
         QFile file(arrived.tempFile);
-        if (ok && arrived.bytes <= ebook::kMaxPictureBytes && file.open(QIODevice::ReadOnly) &&
-            ebook::RecognisePicture(file.readAll()) != ebook::PictureFormat::None) {
-            files.insert(addresses[index], arrived.tempFile);
-            usable += arrived.bytes;
-        } else {
-            GiveBackTempFile(arrived.tempFile);
-        }
-        // The book takes no more than this: the pictures after it are not fetched at all.
-        if (usable >= ebook::kMaxBookPictureBytes) {
+        if (ok && arrived.bytes <= ebook::kMaxPictureBytes && file.open(QIODevice::ReadOnly))
+            room = take(addresses[index], file.readAll());
+        file.close();
+        GiveBackTempFile(arrived.tempFile);
+        // The book takes no more: the pictures after it are not fetched at all.
+        if (!room) {
             std::lock_guard lock(m_mutex);
             for (Slot& slot : m_slots) {
                 if (slot.state == Slot::State::Pending) {
@@ -437,5 +432,4 @@ QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses
         emit picturesFetched(done, total);
     }
     StopFetching();
-    return files;
 }

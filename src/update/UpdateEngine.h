@@ -1,6 +1,7 @@
 #pragma once
 
 #include "update/CWebAccess.h"
+#include "update/EBookEdition.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -39,6 +40,7 @@ struct UpdateJob {
     QDateTime runTime; // dates the book
     // The last good copies of the book's pictures to ask servers about, if any.
     std::shared_ptr<FeedCache> pictureCache;
+    bool greyPictures = false; // the book's pictures in shades of grey
 };
 
 // One update run: downloads the job's feeds several at once on a thread of its own, all
@@ -132,9 +134,8 @@ private:
     void CloseOutput();
     bool EBookDue() const;
     void MakeEBook();
-    // The book's pictures into temporary files of their own: those it can take, by address.
-    // The caller removes them.
-    QHash<QString, QString> FetchPictures(const QStringList& addresses);
+    // The book's pictures, each handed to `take` as it arrives, until the book is full.
+    void FetchPictures(const QStringList& addresses, const PictureSink& take);
     void Fetch();
     int NextRunnable() const;
     bool LookAheadFullLocked() const;

@@ -365,12 +365,12 @@ private:
     void OnStart(const XML_Char* rawName, const XML_Char** attributes) {
         const QByteArray name(rawName);
         static const QSet<QByteArray> kAllowed = {
-            "html", "head",   "title",      "link", "body",  "article", "div",        "p",   "h1",
-            "h2",   "h3",     "h4",         "h5",   "h6",    "pre",     "blockquote", "ul",  "ol",
-            "li",   "dl",     "dt",         "dd",   "table", "caption", "tbody",      "tr",  "td",
-            "th",   "figure", "figcaption", "hr",   "em",    "strong",  "small",      "s",   "cite",
-            "q",    "dfn",    "abbr",       "code", "var",   "samp",    "kbd",        "sub", "sup",
-            "i",    "b",      "u",          "mark", "br",    "a",       "span",       "nav", "section"};
+            "html", "head", "title",  "link",    "body",  "article",    "div", "p",   "h1",     "h2",
+            "h3",   "h4",   "h5",     "h6",      "pre",   "blockquote", "ul",  "ol",  "li",     "dl",
+            "dt",   "dd",   "table",  "caption", "tbody", "tr",         "td",  "th",  "figure", "figcaption",
+            "hr",   "em",   "strong", "small",   "s",     "cite",       "q",   "dfn", "abbr",   "code",
+            "var",  "samp", "kbd",    "sub",     "sup",   "i",          "b",   "u",   "mark",   "br",
+            "a",    "span", "nav",    "section", "meta"};
         if (!kAllowed.contains(name))
             Problem(QStringLiteral("element %1 is not allowed").arg(QString::fromUtf8(name)));
         const QByteArray parent = m_stack.empty() ? QByteArray() : m_stack.back();
@@ -392,6 +392,7 @@ private:
         needs("td", {"tr"});
         needs("th", {"tr"});
         needs("figcaption", {"figure"});
+        needs("meta", {"head"});
         if (parent == "dl" && name == "dd" && m_lastChild.back().isEmpty())
             Problem(QStringLiteral("a definition before any term"));
         if (!m_lastChild.empty())
