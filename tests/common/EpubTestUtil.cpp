@@ -61,6 +61,21 @@ QByteArray tinyPicture(const QByteArray& format, int seed) {
     return bytes;
 }
 
+QByteArray noisyPhoto(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    quint32 seed = 1;
+    for (int y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            line[x] = seed = seed * 1664525u + 1013904223u;
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "jpeg", 80);
+    return bytes;
+}
+
 bool hasEpubCheck() {
     return QFile::exists(kEpubCheckJar) && !QStandardPaths::findExecutable(QStringLiteral("java")).isEmpty();
 }

@@ -7,9 +7,7 @@
 #include "testsupport.h"
 #include "update/NewsFeedFile.h"
 
-#include <QBuffer>
 #include <QDir>
-#include <QImage>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
@@ -280,15 +278,7 @@ private slots:
 
     // Pictures go in in the articles' order until they hold 64 MiB as the book stores them.
     void pictureBudget() {
-        QImage noise(1600, 1200, QImage::Format_RGB32);
-        quint32 seed = 1;
-        for (int y = 0; y < noise.height(); ++y)
-            for (int x = 0; x < noise.width(); ++x)
-                noise.setPixel(x, y, seed = seed * 1664525u + 1013904223u);
-        QByteArray large;
-        QBuffer buffer(&large);
-        buffer.open(QIODevice::WriteOnly);
-        noise.save(&buffer, "jpeg", 80);
+        const QByteArray large = noisyPhoto(1600, 1200);
         const qint64 stored = PreparePicture(large, false).bytes.size();
         QVERIFY(large.size() <= kMaxPictureBytes && stored > kMaxPictureBytes / 2);
         const int fit = int(kMaxBookPictureBytes / stored);
