@@ -15,8 +15,9 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The Qt libraries only recommend their platform plugins, without which no window opens.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
+# The Qt libraries only recommend their platform plugins, without which no window opens, and
+# the e-book needs the image format plugins to read WebP pictures.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-image-formats-plugins")
 # xdg-open shows the user guide and xdg-email offers "Mail Recipient" in Send To;
 # with KDE Connect, Send To reaches paired phones.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xdg-utils)

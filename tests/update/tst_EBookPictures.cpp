@@ -193,7 +193,8 @@ private slots:
         // A book made without a network, as pellavo-nff makes it, keeps the words.
         const QString plain = m_dir.filePath(QStringLiteral("plain.epub"));
         QVERIFY(WriteEBookEdition(m_output, plain, QDateTime::currentDateTime()));
-        QCOMPARE(readEpub(plain).names.filter(QStringLiteral("images/")), QStringList{"EPUB/images/cover.jpg"});
+        QCOMPARE(readEpub(plain).names.filter(QStringLiteral("images/")),
+                 QStringList{"EPUB/images/cover.jpg"});
         QVERIFY(readEpub(plain)
                     .files.value(QStringLiteral("EPUB/feed0001.xhtml"))
                     .contains("photo.jpgchart.png"));

@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShowEvent>
+#include <QStyle>
 #include <QTimeEdit>
 #include <QVBoxLayout>
 
@@ -39,10 +40,20 @@ CDlgOptions::CDlgOptions(QWidget* parent) : QDialog(parent) {
     m_chkEBook =
         new QCheckBox(QStringLiteral("Also make an e-book for the phone's reader (EPUB)"), outputBox);
     m_chkEBook->setObjectName(QStringLiteral("ebook"));
+    m_chkGrey = new QCheckBox(QStringLiteral("Pictures in shades of &grey (smaller books for e-ink readers)"),
+                              outputBox);
+    m_chkGrey->setObjectName(QStringLiteral("grey"));
+    // It says how the book is made: without a book it has nothing to say.
+    connect(m_chkEBook, &QCheckBox::toggled, m_chkGrey, &QWidget::setEnabled);
     auto* outputLayout = new QGridLayout(outputBox);
     outputLayout->addWidget(m_editFeedFile, 0, 0);
     outputLayout->addWidget(browse, 0, 1);
     outputLayout->addWidget(m_chkEBook, 1, 0, 1, 2);
+    auto* greyRow = new QHBoxLayout;
+    greyRow->addSpacing(m_chkEBook->style()->pixelMetric(QStyle::PM_IndicatorWidth) +
+                        m_chkEBook->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing));
+    greyRow->addWidget(m_chkGrey, 1);
+    outputLayout->addLayout(greyRow, 2, 0, 1, 2);
     outputLayout->setColumnStretch(0, 1);
     connect(browse, &QPushButton::clicked, this, &CDlgOptions::OnBrowse);
 
@@ -93,6 +104,8 @@ void CDlgOptions::showEvent(QShowEvent* event) {
 void CDlgOptions::TransferToControls() {
     m_editFeedFile->setText(QDir::toNativeSeparators(m_strFeedFile));
     m_chkEBook->setChecked(m_bEBook);
+    m_chkGrey->setChecked(m_bGreyPictures);
+    m_chkGrey->setEnabled(m_bEBook);
     if (QAbstractButton* radio = m_grpInterval->button(std::clamp(m_nIntervalChoice, 0, int(DailyChoice))))
         radio->setChecked(true);
     // The picker cannot show a stored time out of range; it shows the nearest it can.
@@ -121,6 +134,7 @@ void CDlgOptions::OnBrowse() {
 void CDlgOptions::accept() {
     m_strFeedFile = QDir::fromNativeSeparators(m_editFeedFile->text());
     m_bEBook = m_chkEBook->isChecked();
+    m_bGreyPictures = m_chkGrey->isChecked();
     m_nIntervalChoice = m_grpInterval->checkedId();
     const QTime time = m_ctlTime->time();
     m_nHour = time.isValid() ? time.hour() : -1;

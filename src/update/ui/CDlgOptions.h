@@ -19,6 +19,7 @@ public:
 
     QString m_strFeedFile;
     bool m_bEBook = false;
+    bool m_bGreyPictures = false;
     int m_nIntervalChoice = 0; // 0 to 3: 1, 2, 4, 8 hours; 4: daily
     int m_nHour = 0;
     int m_nMinute = 0;
@@ -35,5 +36,6 @@ private:
 
     QLineEdit* m_editFeedFile;
     QCheckBox* m_chkEBook;
+    QCheckBox* m_chkGrey;
     QButtonGroup* m_grpInterval;
 };

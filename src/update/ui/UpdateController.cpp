@@ -43,6 +43,7 @@ void UpdateController::Attach(Sources sources, QWidget* dialogParent) {
 void UpdateController::LoadSettings() {
     m_strFeedFile = m_settings.FeedFile();
     m_bEBook = m_settings.EBook();
+    m_bGreyPictures = m_settings.GreyPictures();
     m_nInterval = m_settings.Interval();
     m_nHour = m_settings.Hour();
     m_nMinute = m_settings.Minute();
@@ -65,6 +66,7 @@ UpdateJob UpdateController::MakeJob(const QStringList& urls, const QString& path
     job.pictureCache = m_pPictureCache;
     if (m_bEBook)
         job.bookPath = EBookPathFor(path);
+    job.greyPictures = m_bGreyPictures;
     job.runTime = m_clock.LocalNow();
     return job;
 }
@@ -138,6 +140,7 @@ void UpdateController::OnOptions() {
     CDlgOptions dialog(m_pDialogParent);
     dialog.m_strFeedFile = m_strFeedFile;
     dialog.m_bEBook = m_bEBook;
+    dialog.m_bGreyPictures = m_bGreyPictures;
     dialog.m_nHour = m_nHour;
     dialog.m_nMinute = m_nMinute;
     dialog.m_nIntervalChoice = Schedule::IntervalToChoice(m_nInterval);
@@ -150,8 +153,10 @@ void UpdateController::OnOptions() {
         m_nMinute = dialog.m_nMinute;
     }
     m_bEBook = dialog.m_bEBook;
+    m_bGreyPictures = dialog.m_bGreyPictures;
     m_settings.SetFeedFile(m_strFeedFile);
     m_settings.SetEBook(m_bEBook);
+    m_settings.SetGreyPictures(m_bGreyPictures);
     m_settings.SetSchedule(m_nInterval, m_nHour, m_nMinute);
     m_settings.Sync();
 }
