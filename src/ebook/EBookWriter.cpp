@@ -454,8 +454,23 @@ QByteArray EBookWriter::Language() const {
 }
 
 QByteArray EBookWriter::NavigationDocument() const {
-    QByteArray out = "<nav epub:type=\"toc\" id=\"toc\">\n<h1>Contents</h1>\n<ol>\n";
+    // Reading systems follow the contents in the reading order: a feed in several groups
+    // stands only where it first does, and a group left without feeds goes.
+    std::vector<const Entry*> entries;
+    std::vector<bool> listed(m_chapters.size(), false);
     for (const Entry& entry : m_contents) {
+        if (entry.kind == Entry::Kind::Chapter && listed[size_t(entry.chapter)])
+            continue;
+        if (entry.kind == Entry::Kind::End && entries.back()->kind == Entry::Kind::Group)
+            entries.pop_back();
+        else
+            entries.push_back(&entry);
+        if (entry.kind == Entry::Kind::Chapter)
+            listed[size_t(entry.chapter)] = true;
+    }
+    QByteArray out = "<nav epub:type=\"toc\" id=\"toc\">\n<h1>Contents</h1>\n<ol>\n";
+    for (const Entry* e : entries) {
+        const Entry& entry = *e;
         switch (entry.kind) {
         case Entry::Kind::Group:
             out.append("<li><span>");

@@ -1,11 +1,11 @@
 #include "ebook/Pictures.h"
 
 #include <QBuffer>
+#include <QHash>
 #include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
-#include <QSet>
 
 namespace ebook {
 
@@ -144,24 +144,28 @@ bool IsWebP(QByteArrayView bytes) {
     return chunk == "VP8X" && LittleEndian32(bytes, 16) >= 10;
 }
 
-// Up to this many colours, a picture is a drawing and goes in as a palette PNG.
+// A picture of up to this many colours, one of which covers a fifth of it or more (the
+// background of a chart, a comic, a screenshot), is a drawing and goes in as a PNG; a
+// photograph has more colours, or (in black and white) none that stands out so.
 constexpr int kDrawingColours = 256;
+constexpr int kBackgroundShare = 5;
 constexpr int kSampleSide = 256;
 constexpr int kJpegQuality = 80;
 
-// Whether a picture has at most kDrawingColours colours, told from a grid of samples.
-bool FewColours(const QImage& image) {
-    QSet<QRgb> colours;
+// Whether a picture (RGB32) is a drawing, told from a grid of samples.
+bool IsDrawing(const QImage& image) {
+    QHash<QRgb, int> colours;
+    int samples = 0, background = 0;
     const int stepX = qMax(1, image.width() / kSampleSide), stepY = qMax(1, image.height() / kSampleSide);
     for (int y = 0; y < image.height(); y += stepY) {
         const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); x += stepX) {
-            colours.insert(line[x]);
+        for (int x = 0; x < image.width(); x += stepX, ++samples) {
+            background = qMax(background, ++colours[line[x]]);
             if (colours.size() > kDrawingColours)
                 return false;
         }
     }
-    return true;
+    return background * kBackgroundShare >= samples;
 }
 
 QByteArray Encoded(const QImage& image, const char* format, int quality = -1) {
@@ -211,22 +215,19 @@ PreparedPicture PreparePicture(QByteArrayView bytes, bool grey) {
     } else if (image.format() != QImage::Format_RGB32) {
         image = image.convertToFormat(QImage::Format_RGB32);
     }
+    const bool drawing = IsDrawing(image);
     if (grey)
-        image = image.convertToFormat(QImage::Format_Grayscale8).convertToFormat(QImage::Format_RGB32);
-
+        image = image.convertToFormat(QImage::Format_Grayscale8);
     PreparedPicture prepared;
-    if (FewColours(image)) {
+    if (drawing) {
         prepared.format = PictureFormat::Png;
-        prepared.bytes = Encoded(grey ? image.convertToFormat(QImage::Format_Grayscale8)
-                                      : image.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither),
-                                 "png");
+        prepared.bytes = Encoded(
+            grey ? image : image.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither), "png");
         if (format == PictureFormat::Gif && !animated && !scaled && !transparent && !grey &&
             bytes.size() < prepared.bytes.size())
             prepared = {PictureFormat::Gif, bytes.toByteArray()};
     } else {
-        prepared.format = PictureFormat::Jpeg;
-        prepared.bytes =
-            Encoded(grey ? image.convertToFormat(QImage::Format_Grayscale8) : image, "jpeg", kJpegQuality);
+        prepared = {PictureFormat::Jpeg, Encoded(image, "jpeg", kJpegQuality)};
     }
     if (prepared.bytes.isEmpty())
         return {};
