@@ -2,12 +2,14 @@
 
 #include "ebook/Chapter.h"
 #include "ebook/FeedDocument.h"
+#include "ebook/Pictures.h"
 #include "model/OpmlReader.h"
 #include "model/OpmlWriter.h"
 #include "model/OutlineItem.h"
 #include "update/NewsFeedFile.h"
 
 #include <QBuffer>
+#include <QImage>
 #include <QRegularExpression>
 #include <QSet>
 
@@ -427,6 +429,29 @@ private:
 };
 
 } // namespace
+
+QString CheckPicture(const QByteArray& input) {
+    if (input.isEmpty())
+        return QString();
+    const bool grey = input[0] & 1;
+    const ebook::PreparedPicture prepared = ebook::PreparePicture(QByteArrayView(input).sliced(1), grey);
+    if (prepared.format == ebook::PictureFormat::None)
+        return prepared.bytes.isEmpty() ? QString() : QStringLiteral("bytes without a format");
+    if (prepared.format == ebook::PictureFormat::WebP)
+        return QStringLiteral("WebP in the book");
+    if (ebook::RecognisePicture(prepared.bytes) != prepared.format)
+        return QStringLiteral("the picture is not what it says it is");
+    const QImage image = QImage::fromData(prepared.bytes);
+    if (image.isNull())
+        return QStringLiteral("the picture does not decode");
+    if (qMax(image.width(), image.height()) > ebook::kMaxPictureSide)
+        return QStringLiteral("%1 x %2 pixels").arg(image.width()).arg(image.height());
+    if (image.hasAlphaChannel())
+        return QStringLiteral("transparency left");
+    if (grey && prepared.format != ebook::PictureFormat::Gif && !image.isGrayscale())
+        return QStringLiteral("colour in a grey picture");
+    return QString();
+}
 
 QString XhtmlProblem(const QByteArray& xhtml) {
     return XhtmlChecker().Check(xhtml);

@@ -26,6 +26,8 @@ Check CheckFor(const QString& target) {
         return CheckNewsFeedReader;
     if (target == QLatin1String("chapter"))
         return CheckFeedChapter;
+    if (target == QLatin1String("picture"))
+        return CheckPicture;
     return CheckFeedCleaning;
 }
 
@@ -40,8 +42,9 @@ private slots:
         QTest::addColumn<QString>("path");
         int count = 0;
         for (const QString& kind : {QStringLiteral("corpus"), QStringLiteral("regressions")}) {
-            for (const QString& target : {QStringLiteral("opml"), QStringLiteral("nffreader"),
-                                          QStringLiteral("clean"), QStringLiteral("chapter")}) {
+            for (const QString& target :
+                 {QStringLiteral("opml"), QStringLiteral("nffreader"), QStringLiteral("clean"),
+                  QStringLiteral("chapter"), QStringLiteral("picture")}) {
                 const QDir dir(QStringLiteral(PELLAVO_FUZZ_DIR "/%1/%2").arg(kind, target));
                 for (const QString& name : dir.entryList(QDir::Files, QDir::Name)) {
                     QTest::addRow("%s/%s/%s", qPrintable(kind), qPrintable(target), qPrintable(name))
