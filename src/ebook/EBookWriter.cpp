@@ -453,6 +453,45 @@ QByteArray EBookWriter::Language() const {
     return best.isEmpty() ? QByteArray("en") : best;
 }
 
+// The items of the contents' list: groups with what is in them, feeds with their articles
+// (or, without, the number of them).
+void EBookWriter::AppendContentsTree(QByteArray& out, const std::vector<const Entry*>& entries,
+                                     bool articles) const {
+    for (const Entry* entry : entries) {
+        switch (entry->kind) {
+        case Entry::Kind::Group:
+            out.append("<li><span class=\"group\">");
+            AppendXmlEscaped(out, entry->title);
+            out.append("</span>\n<ol>\n");
+            break;
+        case Entry::Kind::End:
+            out.append("</ol></li>\n");
+            break;
+        case Entry::Kind::Chapter: {
+            const ChapterOutline& outline = m_chapters[size_t(entry->chapter)].outline;
+            out.append("<li><a href=\"").append(DocumentName(entry->chapter, 0)).append("\">");
+            AppendXmlEscaped(out, outline.title);
+            out.append("</a>");
+            if (articles && !outline.articles.empty()) {
+                out.append("\n<ol>\n");
+                for (int i = 0; i < int(outline.articles.size()); ++i) {
+                    out.append("<li><a href=\"").append(Href(entry->chapter, i)).append("\">");
+                    AppendXmlEscaped(out, outline.articles[size_t(i)]);
+                    out.append("</a></li>\n");
+                }
+                out.append("</ol>");
+            } else if (!articles && outline.isFeed) {
+                out.append(" <span class=\"meta\">")
+                    .append(Count(qsizetype(outline.articles.size()), "article", "articles"))
+                    .append("</span>");
+            }
+            out.append("</li>\n");
+            break;
+        }
+        }
+    }
+}
+
 QByteArray EBookWriter::NavigationDocument() const {
     // Reading systems follow the contents in the reading order: a feed in several groups
     // stands only where it first does, and a group left without feeds goes.
@@ -469,36 +508,7 @@ QByteArray EBookWriter::NavigationDocument() const {
             listed[size_t(entry.chapter)] = true;
     }
     QByteArray out = "<nav epub:type=\"toc\" id=\"toc\">\n<h1>Contents</h1>\n<ol>\n";
-    for (const Entry* e : entries) {
-        const Entry& entry = *e;
-        switch (entry.kind) {
-        case Entry::Kind::Group:
-            out.append("<li><span>");
-            AppendXmlEscaped(out, entry.title);
-            out.append("</span>\n<ol>\n");
-            break;
-        case Entry::Kind::End:
-            out.append("</ol></li>\n");
-            break;
-        case Entry::Kind::Chapter: {
-            const ChapterOutline& outline = m_chapters[size_t(entry.chapter)].outline;
-            out.append("<li><a href=\"").append(DocumentName(entry.chapter, 0)).append("\">");
-            AppendXmlEscaped(out, outline.title);
-            out.append("</a>");
-            if (!outline.articles.empty()) {
-                out.append("\n<ol>\n");
-                for (int i = 0; i < int(outline.articles.size()); ++i) {
-                    out.append("<li><a href=\"").append(Href(entry.chapter, i)).append("\">");
-                    AppendXmlEscaped(out, outline.articles[size_t(i)]);
-                    out.append("</a></li>\n");
-                }
-                out.append("</ol>");
-            }
-            out.append("</li>\n");
-            break;
-        }
-        }
-    }
+    AppendContentsTree(out, entries, true);
     if (m_order.empty()) {
         out.append("<li><a href=\"cover.xhtml\">");
         AppendXmlEscaped(out, Title());
@@ -522,30 +532,10 @@ QByteArray EBookWriter::ShortContents() const {
     if (m_order.empty())
         return out + "<p class=\"note\">This edition holds no feeds.</p>\n";
     out.append("<ol class=\"contents\">\n");
-    for (const Entry& entry : m_contents) {
-        switch (entry.kind) {
-        case Entry::Kind::Group:
-            out.append("<li><span class=\"group\">");
-            AppendXmlEscaped(out, entry.title);
-            out.append("</span>\n<ol>\n");
-            break;
-        case Entry::Kind::End:
-            out.append("</ol></li>\n");
-            break;
-        case Entry::Kind::Chapter: {
-            const ChapterOutline& outline = m_chapters[size_t(entry.chapter)].outline;
-            out.append("<li><a href=\"").append(DocumentName(entry.chapter, 0)).append("\">");
-            AppendXmlEscaped(out, outline.title);
-            out.append("</a>");
-            if (outline.isFeed)
-                out.append(" <span class=\"meta\">")
-                    .append(Count(qsizetype(outline.articles.size()), "article", "articles"))
-                    .append("</span>");
-            out.append("</li>\n");
-            break;
-        }
-        }
-    }
+    std::vector<const Entry*> entries;
+    for (const Entry& entry : m_contents)
+        entries.push_back(&entry);
+    AppendContentsTree(out, entries, false);
     return out.append("</ol>\n");
 }
 

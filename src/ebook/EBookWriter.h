@@ -130,6 +130,7 @@ private:
     void MakeContents();
     QByteArray DocumentName(int chapter, int document) const;
     QByteArray Href(int chapter, int article) const;
+    void AppendContentsTree(QByteArray& out, const std::vector<const Entry*>& entries, bool articles) const;
     QByteArray NavigationDocument() const;
     QByteArray ShortContents() const;
     QByteArray Ncx(const QByteArray& identifier) const;
