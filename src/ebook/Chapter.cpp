@@ -133,9 +133,10 @@ QByteArray XhtmlDocument(const QByteArray& title, const QByteArray& language, co
     return out;
 }
 
-QByteArray ArticleList(const std::vector<QByteArray>& titles, const std::function<QByteArray(int)>& href) {
+QByteArray ArticleList(const std::vector<QByteArray>& titles, int from, int to,
+                       const std::function<QByteArray(int)>& href) {
     QByteArray out = "<ol class=\"articles\">\n";
-    for (int i = 0; i < int(titles.size()); ++i) {
+    for (int i = from; i < to; ++i) {
         out.append("<li><a href=\"").append(href(i)).append("\">");
         AppendText(out, titles[size_t(i)]);
         out.append("</a></li>\n");
@@ -266,7 +267,8 @@ QByteArray WriteChapter(const Feed& feed, const ChapterSource& source, ChapterOu
     const ChapterText chapter = MakeChapter(feed, source, &result);
     QByteArray body = chapter.intro;
     if (result.articles.size() > 1)
-        body.append(ArticleList(result.articles, [](int n) { return "#a" + QByteArray::number(n + 1); }));
+        body.append(ArticleList(result.articles, 0, int(result.articles.size()),
+                                [](int n) { return "#a" + QByteArray::number(n + 1); }));
     for (const QByteArray& article : chapter.articles)
         body.append(article);
     body.append(chapter.closing);

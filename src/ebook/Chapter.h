@@ -48,8 +48,10 @@ QByteArray WriteChapter(const Feed& feed, const ChapterSource& source, ChapterOu
 QByteArray XhtmlDocument(const QByteArray& title, const QByteArray& language, const QByteArray& body,
                          bool epubNamespace = false);
 
-// The linked list of a chapter's articles that opens it: `href(n)` is where article n is.
-QByteArray ArticleList(const std::vector<QByteArray>& titles, const std::function<QByteArray(int)>& href);
+// The linked list of articles `from` to `to` (not included) of a chapter, which opens it:
+// `href(n)` is where article n is.
+QByteArray ArticleList(const std::vector<QByteArray>& titles, int from, int to,
+                       const std::function<QByteArray(int)>& href);
 
 // A language tag as BCP 47 writes it ("en_us" gives "en-US"), or empty when it is none or
 // its primary language is no ISO 639 language.

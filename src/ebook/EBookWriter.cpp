@@ -374,16 +374,17 @@ bool EBookWriter::MakeDocuments(int index) {
         int listFrom = -1; // a block of the list: its first article
     };
     std::vector<Block> blocks;
-    blocks.push_back({pieces.front()});
+    for (QByteArray& html : SplitFragment(pieces.front(), room))
+        blocks.push_back({std::move(html)});
     // Sized for the longest links the list can have; the real ones come once the
     // documents are known, never longer.
     const QByteArray longest = chapter.name + "-9999.xhtml#a";
     // A chapter of one article needs no list of it.
     for (int from = 0; articles > 1 && from < articles; from += kListBlock) {
-        const std::vector<QByteArray> part(titles.begin() + from,
-                                           titles.begin() + qMin(articles, from + kListBlock));
+        const int to = qMin(articles, from + kListBlock);
         blocks.push_back(
-            {ArticleList(part, [&](int n) { return longest + QByteArray::number(from + n + 1); }), -1, from});
+            {ArticleList(titles, from, to, [&](int n) { return longest + QByteArray::number(n + 1); }), -1,
+             from});
     }
     for (int i = 0; i < articles; ++i) {
         bool first = true;
@@ -410,10 +411,8 @@ bool EBookWriter::MakeDocuments(int index) {
     for (Block& block : blocks) {
         if (block.listFrom < 0)
             continue;
-        const int from = block.listFrom;
-        const std::vector<QByteArray> part(titles.begin() + from,
-                                           titles.begin() + qMin(articles, from + kListBlock));
-        block.html = ArticleList(part, [&](int n) { return Href(index, from + n); });
+        block.html = ArticleList(titles, block.listFrom, qMin(articles, block.listFrom + kListBlock),
+                                 [&](int n) { return Href(index, n); });
     }
 
     chapter.documents.clear();
