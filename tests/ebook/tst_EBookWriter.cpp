@@ -156,12 +156,12 @@ private:
     QString Write(const QString& name, const QByteArray& channel,
                   const QList<QPair<QString, QByteArray>>& records,
                   const QLocale& locale = QLocale(QLocale::English, QLocale::UnitedKingdom),
-                  const QHash<QString, QByteArray>* pictures = nullptr) {
+                  const QHash<QString, QByteArray>* pictures = nullptr, bool grey = false) {
         const QString path = m_dir.filePath(name);
         EBookWriter writer(path, m_runTime, locale);
         writer.SetChannelFile(channel);
         if (pictures)
-            writer.EnablePictures();
+            writer.EnablePictures(grey);
         for (const auto& [url, document] : records)
             if (!writer.AddRecord(url, NewsFeedFile::CleanFeedDocument(document)))
                 return QString();
@@ -537,14 +537,22 @@ private slots:
             server.insert(address, pictures[i]);
             body += "&lt;img src=\"" + address.toUtf8() + "\" alt=\"pic" + QByteArray::number(i) + "\"&gt;";
         }
-        const QString path = Write(QStringLiteral("pictures.epub"), QByteArray(),
-                                   {{Url('p'), Channel("Pictures", Item("Pictures", body))}},
-                                   QLocale(QLocale::English, QLocale::UnitedKingdom), &server);
+        const auto write = [&](const QString& name, bool grey) {
+            return Write(name, QByteArray(), {{Url('p'), Channel("Pictures", Item("Pictures", body))}},
+                         QLocale(QLocale::English, QLocale::UnitedKingdom), &server, grey);
+        };
+        const QString path = write(QStringLiteral("pictures.epub"), false);
         const Epub book = readEpub(path);
         QCOMPARE(book.names.filter(QStringLiteral("EPUB/images/")),
                  (QStringList{"EPUB/images/cover.jpg", "EPUB/images/img0001.jpg", "EPUB/images/img0002.png",
                               "EPUB/images/img0003.gif", "EPUB/images/img0004.png"}));
         QVERIFY(book.files.value(QStringLiteral("EPUB/feed0001.xhtml")).contains("/>pic4</div>"));
+        // In shades of grey the photograph is, and takes less room.
+        const QByteArray colour = book.files.value(QStringLiteral("EPUB/images/img0001.jpg"));
+        const QByteArray grey = readEpub(write(QStringLiteral("grey.epub"), true))
+                                    .files.value(QStringLiteral("EPUB/images/img0001.jpg"));
+        QVERIFY(QImage::fromData(grey).isGrayscale());
+        QVERIFY(grey.size() < colour.size());
         if (hasMutool()) {
             const QString problem = mutoolProblem(path);
             QVERIFY2(problem.isEmpty(), qPrintable(problem));
