@@ -8,6 +8,8 @@ namespace ebook {
 namespace {
 
 constexpr int kDerivedTitleLength = 80;
+// A feed's own titles are cut here: each stands in the contents, the NCX and a heading.
+constexpr int kMaxTitleLength = 300;
 
 void AppendText(QByteArray& out, const QByteArray& text) {
     AppendXmlEscaped(out, text);
@@ -34,12 +36,12 @@ void AppendParagraphs(QByteArray& out, const QByteArray& text) {
         out.append("</p>\n");
 }
 
-QByteArray DerivedTitle(const QByteArray& text) {
-    if (text.size() <= kDerivedTitleLength)
+QByteArray ShortTitle(const QByteArray& text, int length) {
+    if (text.size() <= length)
         return text;
-    qsizetype cut = text.lastIndexOf(' ', kDerivedTitleLength);
-    if (cut < kDerivedTitleLength / 2)
-        cut = kDerivedTitleLength;
+    qsizetype cut = text.lastIndexOf(' ', length);
+    if (cut < length / 2)
+        cut = length;
     // Never cut inside a UTF-8 sequence.
     while (cut > 0 && (uchar(text[cut]) & 0xC0) == 0x80)
         --cut;
@@ -182,7 +184,7 @@ ChapterText MakeChapter(const Feed& feed, const ChapterSource& source, ChapterOu
     result = ChapterOutline();
     result.isFeed = feed.format != FeedFormat::NotAFeed;
     result.language = NormalizedLanguage(feed.language);
-    result.title = PlainText(feed.title);
+    result.title = ShortTitle(PlainText(feed.title), kMaxTitleLength);
     if (result.title.isEmpty())
         result.title = CollapseSpaces(source.subscriptionTitle);
     if (result.title.isEmpty())
@@ -210,7 +212,7 @@ ChapterText MakeChapter(const Feed& feed, const ChapterSource& source, ChapterOu
     chapter.articles.reserve(feed.articles.size());
     int number = 0;
     for (const Article& article : feed.articles) {
-        QByteArray title = PlainText(article.title);
+        QByteArray title = ShortTitle(PlainText(article.title), kMaxTitleLength);
         QByteArray body, bodyText;
         bool pictured = false;
         if (!article.body.IsEmpty())
@@ -221,7 +223,7 @@ ChapterText MakeChapter(const Feed& feed, const ChapterSource& source, ChapterOu
         if (!body.isEmpty())
             body = "<div class=\"body\">" + body + "</div>\n";
         if (title.isEmpty())
-            title = DerivedTitle(bodyText);
+            title = ShortTitle(bodyText, kDerivedTitleLength);
         if (title.isEmpty())
             title = "Untitled";
         QByteArray& html = chapter.articles.emplace_back();

@@ -343,6 +343,10 @@ QByteArray EBookWriter::DocumentName(int chapter, int document) const {
     return name + ".xhtml";
 }
 
+QByteArray EBookWriter::ContentsName(int page) {
+    return page == 0 ? QByteArray("contents.xhtml") : "contents-" + QByteArray::number(page + 1) + ".xhtml";
+}
+
 QByteArray EBookWriter::Href(int chapter, int article) const {
     return DocumentName(chapter, m_chapters[size_t(chapter)].articleDocument[size_t(article)]) + "#a" +
            QByteArray::number(article + 1);
@@ -633,13 +637,21 @@ QByteArray EBookWriter::PackageDocument(const QByteArray& identifier) const {
         "<item id=\"nav\" href=\"nav.xhtml\" media-type=\"application/xhtml+xml\" properties=\"nav\"/>\n"
         "<item id=\"ncx\" href=\"toc.ncx\" media-type=\"application/x-dtbncx+xml\"/>\n"
         "<item id=\"cover\" href=\"cover.xhtml\" media-type=\"application/xhtml+xml\"/>\n"
-        "<item id=\"contents\" href=\"contents.xhtml\" media-type=\"application/xhtml+xml\"/>\n"
         "<item id=\"style\" href=\"style.css\" media-type=\"text/css\"/>\n");
     if (!m_cover.isEmpty())
         out.append("<item id=\"cover-image\" href=\"")
             .append(kCoverImage)
             .append("\" media-type=\"image/jpeg\" properties=\"cover-image\"/>\n");
-    QByteArray spine = "<spine toc=\"ncx\">\n<itemref idref=\"cover\"/>\n<itemref idref=\"contents\"/>\n";
+    QByteArray spine = "<spine toc=\"ncx\">\n<itemref idref=\"cover\"/>\n";
+    for (int page = 0; page < int(m_contentsPages.size()); ++page) {
+        const QByteArray name = ContentsName(page);
+        out.append("<item id=\"")
+            .append(name.chopped(6))
+            .append("\" href=\"")
+            .append(name)
+            .append("\" media-type=\"application/xhtml+xml\"/>\n");
+        spine.append("<itemref idref=\"").append(name.chopped(6)).append("\"/>\n");
+    }
     for (const int chapter : m_order) {
         for (int d = 0; d < int(m_chapters[size_t(chapter)].documents.size()); ++d) {
             const QByteArray name = DocumentName(chapter, d);
@@ -698,6 +710,12 @@ bool EBookWriter::Finish() {
         return Fail(QStringLiteral("cannot write the temporary file %1: %2")
                         .arg(m_pictureSpool->fileName(), m_pictureSpool->errorString()));
     m_cover = DrawCover({m_runTime, m_locale, m_nEdition, names});
+    // With thousands of feeds even the short contents take more than one document.
+    const QByteArray language = Language();
+    m_contentsPages.clear();
+    for (const QByteArray& page :
+         SplitFragment(ShortContents(), kDocumentTarget - XhtmlDocument("Contents", language, {}).size()))
+        m_contentsPages.push_back(XhtmlDocument("Contents", language, page));
 
     // libzip would only say that the operation is not supported.
     if (QFileInfo(m_bookPath).isDir())
@@ -721,7 +739,7 @@ bool EBookWriter::Finish() {
     // libzip reads these when it closes the archive: they live until then.
     const QByteArray identifier = "urn:uuid:" + QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
     const QByteArray documents[] = {PackageDocument(identifier), NavigationDocument(), Ncx(identifier),
-                                    CoverDocument(), XhtmlDocument("Contents", Language(), ShortContents())};
+                                    CoverDocument()};
     const auto added = [&](zip_source_t* source, const QByteArray& name, bool compress) {
         const zip_int64_t index =
             source ? zip_file_add(archive, name.constData(), source, ZIP_FL_ENC_UTF_8) : -1;
@@ -747,8 +765,10 @@ bool EBookWriter::Finish() {
               addBuffer("EPUB/nav.xhtml", documents[1].constData(), documents[1].size(), true) &&
               addBuffer("EPUB/toc.ncx", documents[2].constData(), documents[2].size(), true) &&
               addBuffer("EPUB/cover.xhtml", documents[3].constData(), documents[3].size(), true) &&
-              addBuffer("EPUB/contents.xhtml", documents[4].constData(), documents[4].size(), true) &&
               addBuffer("EPUB/style.css", kStylesheet, qsizetype(sizeof kStylesheet - 1), true);
+    for (int page = 0; ok && page < int(m_contentsPages.size()); ++page)
+        ok = addBuffer("EPUB/" + ContentsName(page), m_contentsPages[size_t(page)].constData(),
+                       m_contentsPages[size_t(page)].size(), true);
     // Pictures are compressed already.
     if (ok && !m_cover.isEmpty())
         ok = addBuffer(QByteArray("EPUB/") + kCoverImage, m_cover.constData(), m_cover.size(), false);

@@ -133,6 +133,7 @@ private:
     void AppendContentsTree(QByteArray& out, const std::vector<const Entry*>& entries, bool articles) const;
     QByteArray NavigationDocument() const;
     QByteArray ShortContents() const;
+    static QByteArray ContentsName(int page);
     QByteArray Ncx(const QByteArray& identifier) const;
     QByteArray CoverDocument() const;
     QByteArray PackageDocument(const QByteArray& identifier) const;
@@ -162,7 +163,8 @@ private:
     QHash<QString, int> m_pictureIndex;
     std::vector<PictureUse> m_pictureUses;
     qint64 m_nPictureBytes = 0;
-    QByteArray m_cover; // the cover picture; empty without one
+    QByteArray m_cover;                      // the cover picture; empty without one
+    std::vector<QByteArray> m_contentsPages; // the short contents, as many documents as it takes
     int m_nEdition = 0;
     bool m_bPictures = false;
     bool m_bGrey = false;

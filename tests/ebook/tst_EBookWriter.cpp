@@ -471,6 +471,24 @@ private slots:
         QCOMPARE(BrokenTargets(book), QStringList());
     }
 
+    // Short contents of thousands of feeds take as many documents as they need, in the spine
+    // after the cover.
+    void contentsPages() {
+        QList<QPair<QString, QByteArray>> records;
+        for (int i = 0; i < 2000; ++i)
+            records.append(
+                {QStringLiteral("https://f%1.example/feed").arg(i),
+                 Channel(QByteArray("A feed with a long name, ").repeated(8) + QByteArray::number(i), "")});
+        const Epub book = readEpub(Write(QStringLiteral("contents.epub"), QByteArray(), records));
+        const QStringList spine = Spine(book);
+        QCOMPARE(spine.mid(0, 4), (QStringList{"cover", "contents", "contents-2", "feed0001"}));
+        for (const QString& name : book.names)
+            QVERIFY2(book.files.value(name).size() <= kMaxDocumentBytes ||
+                         !name.endsWith(QLatin1String(".xhtml")) || name == QLatin1String("EPUB/nav.xhtml"),
+                     qPrintable(name));
+        QCOMPARE(BrokenTargets(book), QStringList());
+    }
+
     void preparePicture_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("grey");
