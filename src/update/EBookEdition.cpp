@@ -27,11 +27,11 @@ QString EBookOfSameRun(const QString& newsFeedFile) {
 
 namespace {
 
-// Makes every record of the news feed file into the book's chapters and fetches their
-// pictures; the book is then ready to finish.
-// `shownBy` gets, for each picture the book notes, the address of the feed that shows it.
-bool ReadRecords(const QString& newsFeedFile, ebook::EBookWriter& book, QString* error, bool pictures,
-                 QStringList& shownBy) {
+// Makes every record of the news feed file into the book's chapters, noting their pictures
+// when there is a fetcher for them; `shownBy` gets, for each picture, the address of the feed
+// that shows it.
+bool ReadRecords(const QString& newsFeedFile, ebook::EBookWriter& book, QString* error,
+                 const PictureFetcher& fetchPictures, bool grey, QStringList& shownBy) {
     const auto fail = [&](const QString& why) {
         if (error)
             *error = why;
@@ -47,15 +47,15 @@ bool ReadRecords(const QString& newsFeedFile, ebook::EBookWriter& book, QString*
     };
     if (!reader.ReadHeader())
         return malformed();
-    if (pictures)
-        book.EnablePictures();
+    if (fetchPictures)
+        book.EnablePictures(grey);
     if (reader.SyncFlag())
         book.SetChannelFile(reader.ChannelFile());
     NewsFeedReader::Record record;
     while (reader.ReadNext(record)) {
         if (!book.AddRecord(record.url, record.content))
             return fail(book.ErrorString());
-        while (pictures && shownBy.size() < book.PictureCount())
+        while (fetchPictures && shownBy.size() < book.PictureCount())
             shownBy << record.url;
     }
     if (reader.HasError())
@@ -69,17 +69,21 @@ void FetchPictures(ebook::EBookWriter& book, const PictureFetcher& fetchPictures
         return;
     const QStringList pictures = book.Pictures();
     if (!pictures.isEmpty())
-        book.SetPictureFiles(fetchPictures(pictures, shownBy));
+        fetchPictures(pictures, shownBy, [&](const QString& address, const QByteArray& bytes) {
+            book.AddPicture(address, bytes);
+            return book.PictureBytes() < ebook::kMaxBookPictureBytes;
+        });
 }
 
 } // namespace
 
 bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
-                       QString* error, const std::atomic_bool* stop, const PictureFetcher& fetchPictures) {
+                       QString* error, const std::atomic_bool* stop, const PictureFetcher& fetchPictures,
+                       const EBookOptions& options) {
     ebook::EBookWriter book(bookPath, runTime);
     book.SetStopFlag(stop);
     QStringList shownBy;
-    if (!ReadRecords(newsFeedFile, book, error, bool(fetchPictures), shownBy))
+    if (!ReadRecords(newsFeedFile, book, error, fetchPictures, options.greyPictures, shownBy))
         return false;
     FetchPictures(book, fetchPictures, shownBy);
     if (book.Finish())
@@ -91,7 +95,7 @@ bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, con
 
 bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const QDateTime& runTime,
                       EditionResult* result, QString* error, const std::atomic_bool* stop,
-                      const PictureFetcher& fetchPictures) {
+                      const PictureFetcher& fetchPictures, const EBookOptions& options) {
     const auto fail = [&](const QString& why) {
         if (error)
             *error = why;
@@ -147,7 +151,7 @@ bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const 
         return !feed.articles.empty();
     });
     QStringList shownBy;
-    if (!ReadRecords(newsFeedFile, book, error, bool(fetchPictures), shownBy))
+    if (!ReadRecords(newsFeedFile, book, error, fetchPictures, options.greyPictures, shownBy))
         return finish(false);
     if (book.ChapterCount() == 0) {
         // The earlier editions stay as they are; what the limits left out is still recorded.

@@ -381,34 +381,33 @@ bool UpdateEngine::EBookDue() const {
 
 void UpdateEngine::MakeEBook() {
     emit makingEBook();
-    QHash<QString, QString> pictures;
     PictureFetcher fetch;
     if (!m_cancelled.load()) {
-        fetch = [&](const QStringList& addresses, const QStringList& shownBy) {
-            pictures = FetchPictures(addresses, shownBy);
+        fetch = [&](const QStringList& addresses, const QStringList& shownBy, const PictureSink& take) {
+            FetchPictures(addresses, shownBy, take);
             emit makingEBook();
-            return pictures;
         };
     }
+    EBookOptions options;
+    options.greyPictures = m_job.greyPictures;
     QString error;
     if (m_job.edition) {
         EditionResult edition;
         if (!WriteNewsEdition(m_strOutputPath, *m_job.edition, m_job.runTime, &edition, &error, &m_abandoned,
-                              fetch))
+                              fetch, options))
             m_outcome.bookError = error;
         m_outcome.bookPath = edition.path;
         m_outcome.bookNotes = edition.notes;
     } else {
         m_outcome.bookPath = m_job.bookPath;
-        if (!WriteEBookEdition(m_strOutputPath, m_job.bookPath, m_job.runTime, &error, &m_abandoned, fetch))
+        if (!WriteEBookEdition(m_strOutputPath, m_job.bookPath, m_job.runTime, &error, &m_abandoned, fetch,
+                               options))
             m_outcome.bookError = error;
     }
-    for (const QString& file : std::as_const(pictures))
-        QFile::remove(file);
 }
 
-QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses,
-                                                    const QStringList& shownBy) {
+void UpdateEngine::FetchPictures(const QStringList& addresses, const QStringList& shownBy,
+                                 const PictureSink& take) {
     const UpdateJob::PictureLimits& limits = m_job.pictureLimits;
     CWebAccess::Options options = m_job.webOptions;
     options.accept = ebook::kPictureAccept;
@@ -428,11 +427,10 @@ QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses
     if (m_cancelled.load())
         m_stop.store(true);
 
-    QHash<QString, QString> files;
     const int total = int(addresses.size());
     int done = 0;
-    qint64 usable = 0;
     qint64 received = 0;
+    bool room = true;
     {
         std::lock_guard lock(m_mutex);
         done = GiveUpPendingLocked(limits.maxDownloads);
@@ -464,15 +462,12 @@ QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses
         const bool ok = arrived.result == CWebAccess::Success;
         if (ok && options.cache)
             CWebAccess::ApplyCacheUpdate(*options.cache, arrived.cacheUpdate, arrived.tempFile);
-        // Only what the book can take is kept for it.
+        // The book makes its picture of it while the next ones download.
         QFile file(arrived.tempFile);
-        if (ok && arrived.bytes <= ebook::kMaxPictureBytes && file.open(QIODevice::ReadOnly) &&
-            ebook::RecognisePicture(file.readAll()) != ebook::PictureFormat::None) {
-            files.insert(addresses[index], arrived.tempFile);
-            usable += arrived.bytes;
-        } else {
-            GiveBackTempFile(arrived.tempFile);
-        }
+        if (ok && arrived.bytes <= ebook::kMaxPictureBytes && file.open(QIODevice::ReadOnly))
+            room = take(addresses[index], file.readAll());
+        file.close();
+        GiveBackTempFile(arrived.tempFile);
         {
             // The picture leaves the look-ahead only now, in the same step that leaves out
             // the rest once the book is full: no download starts in between.
@@ -485,8 +480,8 @@ QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses
                 done += GiveUpPendingLocked(0);
                 m_stop.store(true);
                 WakeFetcherLocked();
-            } else if (usable >= ebook::kMaxBookPictureBytes) {
-                // The book takes no more than this: the pictures after it are not fetched at all.
+            } else if (!room) {
+                // The book takes no more: the pictures after it are not fetched at all.
                 done += GiveUpPendingLocked(0);
             } else if (heldBack) {
                 WakeFetcherLocked();
@@ -495,5 +490,4 @@ QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses
         emit picturesFetched(done, total);
     }
     StopFetching();
-    return files;
 }

@@ -54,6 +54,7 @@ struct UpdateJob {
         std::chrono::milliseconds maxTime = std::chrono::minutes(10);
     };
     PictureLimits pictureLimits;
+    bool greyPictures = false; // the book's pictures in shades of grey
 };
 
 // One update run: downloads the job's feeds several at once on a thread of its own, all
@@ -155,9 +156,9 @@ private:
     void CloseOutput();
     bool EBookDue() const;
     void MakeEBook();
-    // The book's pictures into temporary files of their own: those it can take, by address.
-    // The caller removes them.
-    QHash<QString, QString> FetchPictures(const QStringList& addresses, const QStringList& shownBy);
+    // The book's pictures, each handed to `take` as it arrives, until the book is full;
+    // `shownBy` names the feed that shows each, whose server says where it may be fetched from.
+    void FetchPictures(const QStringList& addresses, const QStringList& shownBy, const PictureSink& take);
     void Fetch();
     int NextRunnable() const;
     bool LookAheadFullLocked() const;
