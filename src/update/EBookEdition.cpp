@@ -29,19 +29,23 @@ namespace {
 
 // Makes every record of the news feed file into the book's chapters and fetches their
 // pictures; the book is then ready to finish.
-bool ReadRecords(const QString& newsFeedFile, ebook::EBookWriter& book, QString* error, bool pictures) {
+bool ReadRecords(const NewsFeedSource& source, ebook::EBookWriter& book, QString* error, bool pictures) {
     const auto fail = [&](const QString& why) {
         if (error)
             *error = why;
         return false;
     };
-    QFile file(newsFeedFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("%1: %2").arg(newsFeedFile, file.errorString()));
+    QFile file(source.path);
+    const bool opened =
+        source.fd >= 0
+            ? file.open(source.fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle) && file.seek(0)
+            : file.open(QIODevice::ReadOnly);
+    if (!opened)
+        return fail(QStringLiteral("%1: %2").arg(source.path, file.errorString()));
     NewsFeedReader reader(file);
     const auto malformed = [&] {
         return fail(
-            QStringLiteral("%1: malformed news feed file: %2").arg(newsFeedFile, reader.ErrorString()));
+            QStringLiteral("%1: malformed news feed file: %2").arg(source.path, reader.ErrorString()));
     };
     if (!reader.ReadHeader())
         return malformed();
@@ -69,7 +73,7 @@ void FetchPictures(ebook::EBookWriter& book, const PictureFetcher& fetchPictures
 
 } // namespace
 
-bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
+bool WriteEBookEdition(const NewsFeedSource& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
                        QString* error, const std::atomic_bool* stop, const PictureFetcher& fetchPictures) {
     ebook::EBookWriter book(bookPath, runTime);
     book.SetStopFlag(stop);
@@ -83,7 +87,7 @@ bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, con
     return false;
 }
 
-bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const QDateTime& runTime,
+bool WriteNewsEdition(const NewsFeedSource& source, const EditionJob& job, const QDateTime& runTime,
                       EditionResult* result, QString* error, const std::atomic_bool* stop,
                       const PictureFetcher& fetchPictures) {
     const auto fail = [&](const QString& why) {
@@ -91,6 +95,7 @@ bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const 
             *error = why;
         return false;
     };
+    const QString& newsFeedFile = source.path;
     edition::RemoveUnfinishedEditions(newsFeedFile);
     EditionResult done;
     done.path = edition::NewEditionPath(newsFeedFile, runTime);
@@ -140,7 +145,7 @@ bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const 
         }
         return !feed.articles.empty();
     });
-    if (!ReadRecords(newsFeedFile, book, error, bool(fetchPictures)))
+    if (!ReadRecords(source, book, error, bool(fetchPictures)))
         return finish(false);
     if (book.ChapterCount() == 0) {
         // The earlier editions stay as they are; what the limits left out is still recorded.

@@ -369,17 +369,18 @@ void UpdateEngine::MakeEBook() {
             return pictures;
         };
     }
+    // What this run put in place, whatever has taken the path since it was closed.
+    const NewsFeedSource finished(m_strOutputPath, m_output->FinishedFd());
     QString error;
     if (m_job.edition) {
         EditionResult edition;
-        if (!WriteNewsEdition(m_strOutputPath, *m_job.edition, m_job.runTime, &edition, &error, &m_abandoned,
-                              fetch))
+        if (!WriteNewsEdition(finished, *m_job.edition, m_job.runTime, &edition, &error, &m_abandoned, fetch))
             m_outcome.bookError = error;
         m_outcome.bookPath = edition.path;
         m_outcome.bookNotes = edition.notes;
     } else {
         m_outcome.bookPath = m_job.bookPath;
-        if (!WriteEBookEdition(m_strOutputPath, m_job.bookPath, m_job.runTime, &error, &m_abandoned, fetch))
+        if (!WriteEBookEdition(finished, m_job.bookPath, m_job.runTime, &error, &m_abandoned, fetch))
             m_outcome.bookError = error;
     }
     for (const QString& file : std::as_const(pictures))
