@@ -10,6 +10,7 @@
 #include "update/ui/CDlgProgress.h"
 #include "update/ui/UpdateController.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
@@ -328,6 +329,10 @@ private slots:
         QVERIFY(!dialog->m_btnCancel->isEnabled());
         // The failed feeds, listed and ready to be copied.
         QVERIFY(dialog->m_ctlFailed->isVisible());
+        QCOMPARE(QAccessible::queryAccessibleInterface(dialog->m_ctlProgress)->text(QAccessible::Name),
+                 QStringLiteral("Progress"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(dialog->m_ctlFailed)->text(QAccessible::Name),
+                 QStringLiteral("Failed feeds"));
         QCOMPARE(dialog->m_ctlFailed->topLevelItemCount(), 1);
         const QTreeWidgetItem* failed = dialog->m_ctlFailed->topLevelItem(0);
         QCOMPARE(failed->text(0), QStringLiteral("Title of ") + url("/gone"));

@@ -38,6 +38,7 @@ CDlgOptions::CDlgOptions(QWidget* parent) : QDialog(parent) {
     m_editFeedFile->setMinimumWidth(300);
     auto* browse = new QPushButton(QStringLiteral("..."), outputBox);
     browse->setObjectName(QStringLiteral("browse"));
+    browse->setAccessibleName(QStringLiteral("Browse..."));
     browse->setAutoDefault(false);
     browse->setMaximumWidth(browse->fontMetrics().horizontalAdvance(QStringLiteral("...")) + 24);
     m_chkEBook =
@@ -47,6 +48,9 @@ CDlgOptions::CDlgOptions(QWidget* parent) : QDialog(parent) {
     // The editions' controls sit under the box that makes the e-book, indented, and are
     // greyed while it is clear.
     m_editionControls = new QWidget(outputBox);
+    m_editionControls->setObjectName(QStringLiteral("editions"));
+    // Unnamed, it would take the box's title.
+    m_editionControls->setAccessibleName(QStringLiteral("E-book"));
     m_chkOnlyNew = new QCheckBox(QStringLiteral("Only articles &not in an earlier book"), m_editionControls);
     m_chkOnlyNew->setObjectName(QStringLiteral("onlyNew"));
     const auto spinBox = [&](const char* name, int maximum) {
@@ -76,6 +80,8 @@ CDlgOptions::CDlgOptions(QWidget* parent) : QDialog(parent) {
         editionLayout->addWidget(label, row, 0);
         editionLayout->addWidget(spin, row, 1);
         editionLayout->addWidget(new QLabel(after, m_editionControls), row, 2);
+        // The label names the box; the unit after it is read as its description.
+        spin->setAccessibleDescription(after);
     };
     addLine(1, QStringLiteral("At &most"), m_spinMaxArticles, QStringLiteral("articles per feed"));
     addLine(2, QStringLiteral("Leave out articles o&lder than"), m_spinMaxAgeDays, QStringLiteral("days"));
@@ -108,6 +114,7 @@ CDlgOptions::CDlgOptions(QWidget* parent) : QDialog(parent) {
     }
     m_ctlTime = new QTimeEdit(intervalBox);
     m_ctlTime->setObjectName(QStringLiteral("time"));
+    m_ctlTime->setAccessibleName(QStringLiteral("Time of the daily update"));
     m_ctlTime->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_ctlTime->setDisplayFormat(QLocale().timeFormat(QLocale::ShortFormat));
     intervalLayout->addWidget(m_ctlTime, 1, 1, 1, 2);
