@@ -30,20 +30,24 @@ namespace {
 // Makes every record of the news feed file into the book's chapters, noting their pictures
 // when there is a fetcher for them; `shownBy` gets, for each picture, the address of the feed
 // that shows it.
-bool ReadRecords(const QString& newsFeedFile, ebook::EBookWriter& book, QString* error,
+bool ReadRecords(const NewsFeedSource& source, ebook::EBookWriter& book, QString* error,
                  const PictureFetcher& fetchPictures, bool grey, QStringList& shownBy) {
     const auto fail = [&](const QString& why) {
         if (error)
             *error = why;
         return false;
     };
-    QFile file(newsFeedFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("%1: %2").arg(newsFeedFile, file.errorString()));
+    QFile file(source.path);
+    const bool opened =
+        source.fd >= 0
+            ? file.open(source.fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle) && file.seek(0)
+            : file.open(QIODevice::ReadOnly);
+    if (!opened)
+        return fail(QStringLiteral("%1: %2").arg(source.path, file.errorString()));
     NewsFeedReader reader(file);
     const auto malformed = [&] {
         return fail(
-            QStringLiteral("%1: malformed news feed file: %2").arg(newsFeedFile, reader.ErrorString()));
+            QStringLiteral("%1: malformed news feed file: %2").arg(source.path, reader.ErrorString()));
     };
     if (!reader.ReadHeader())
         return malformed();
@@ -77,7 +81,7 @@ void FetchPictures(ebook::EBookWriter& book, const PictureFetcher& fetchPictures
 
 } // namespace
 
-bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
+bool WriteEBookEdition(const NewsFeedSource& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
                        QString* error, const std::atomic_bool* stop, const PictureFetcher& fetchPictures,
                        const EBookOptions& options) {
     ebook::EBookWriter book(bookPath, runTime);
@@ -93,7 +97,7 @@ bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, con
     return false;
 }
 
-bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const QDateTime& runTime,
+bool WriteNewsEdition(const NewsFeedSource& source, const EditionJob& job, const QDateTime& runTime,
                       EditionResult* result, QString* error, const std::atomic_bool* stop,
                       const PictureFetcher& fetchPictures, const EBookOptions& options) {
     const auto fail = [&](const QString& why) {
@@ -101,6 +105,7 @@ bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const 
             *error = why;
         return false;
     };
+    const QString& newsFeedFile = source.path;
     edition::RemoveUnfinishedEditions(newsFeedFile);
     EditionResult done;
     done.path = edition::NewEditionPath(newsFeedFile, runTime);
@@ -151,7 +156,7 @@ bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const 
         return !feed.articles.empty();
     });
     QStringList shownBy;
-    if (!ReadRecords(newsFeedFile, book, error, fetchPictures, options.greyPictures, shownBy))
+    if (!ReadRecords(source, book, error, fetchPictures, options.greyPictures, shownBy))
         return finish(false);
     if (book.ChapterCount() == 0) {
         // The earlier editions stay as they are; what the limits left out is still recorded.
