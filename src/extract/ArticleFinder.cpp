@@ -1,7 +1,7 @@
 #include "extract/ArticleFinder.h"
 
-#include "ebook/HtmlTree.h"
 #include "base/XmlText.h"
+#include "ebook/HtmlTree.h"
 #include "extract/PageEncoding.h"
 
 #include <QJsonArray>

@@ -3,9 +3,9 @@
 // touches only our own editions; a damaged history is set aside and never stops a run.
 #include "EpubTestUtil.h"
 #include "TestHttpServer.h"
+#include "base/AppPaths.h"
 #include "edition/ArticleHistory.h"
 #include "testsupport.h"
-#include "base/AppPaths.h"
 #include "update/EBookEdition.h"
 #include "update/NewsFeedOutput.h"
 #include "update/UpdateEngine.h"
