@@ -119,6 +119,11 @@ public:
     // host, cancelled): then Verdict() says how.
     bool Begin(const QString& url, const QString& targetPath, const std::atomic_bool* cancel);
     const Verdict& GetVerdict() const { return m_verdict; }
+    // Of a download that got its document: where it came from after any redirects, and its
+    // Content-Type as the server named it (empty when it named none). The same for a document
+    // filled in from the cache, as it was when it was stored.
+    const QByteArray& DocumentUrl() const { return m_documentUrl; }
+    const QByteArray& ContentType() const { return m_contentType; }
     // Left for the holder of the target file to apply once it no longer needs the file alone.
     const CacheUpdate& PendingCacheUpdate() const { return m_cacheUpdate; }
     static void ApplyCacheUpdate(FeedCache& cache, const CacheUpdate& update, const QString& targetPath);
@@ -155,4 +160,6 @@ private:
     bool m_bFinished = false;
     Verdict m_verdict;
     CacheUpdate m_cacheUpdate;
+    QByteArray m_documentUrl;
+    QByteArray m_contentType;
 };

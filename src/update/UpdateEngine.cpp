@@ -2,6 +2,7 @@
 
 #include "base/FeedAddress.h"
 #include "ebook/Pictures.h"
+#include "extract/ArticleFinder.h"
 #include "update/EBookEdition.h"
 #include "update/FeedCache.h"
 #include "update/FetchLoop.h"
@@ -183,6 +184,8 @@ void UpdateEngine::Fetch() {
         const qint64 bytes = verdict.result == CWebAccess::Success ? FileSize(tempFile) : 0;
         std::lock_guard lock(m_mutex);
         m_slots[index].cacheUpdate = session.PendingCacheUpdate();
+        m_slots[index].documentUrl = session.DocumentUrl();
+        m_slots[index].contentType = session.ContentType();
         SlotDoneLocked(index, verdict.result, reason, bytes);
     };
     for (;;) {
@@ -360,12 +363,25 @@ bool UpdateEngine::EBookDue() const {
 
 void UpdateEngine::MakeEBook() {
     emit makingEBook();
+    // A run cancelled before a stage makes its book without what that stage would fetch.
+    QHash<QString, ArticlePage> pages;
+    WholeArticles wholeArticles;
     QHash<QString, QString> pictures;
     PictureFetcher fetch;
     if (!m_cancelled.load()) {
+        wholeArticles.feeds = m_job.wholeArticleFeeds;
+        wholeArticles.fetch = [&](const QStringList& links, const QStringList&) {
+            if (!m_cancelled.load()) {
+                pages = FetchArticlePages(links);
+                emit makingEBook();
+            }
+            return pages;
+        };
         fetch = [&](const QStringList& addresses) {
-            pictures = FetchPictures(addresses);
-            emit makingEBook();
+            if (!m_cancelled.load()) {
+                pictures = FetchPictures(addresses);
+                emit makingEBook();
+            }
             return pictures;
         };
     }
@@ -373,17 +389,73 @@ void UpdateEngine::MakeEBook() {
     if (m_job.edition) {
         EditionResult edition;
         if (!WriteNewsEdition(m_strOutputPath, *m_job.edition, m_job.runTime, &edition, &error, &m_abandoned,
-                              fetch))
+                              fetch, wholeArticles))
             m_outcome.bookError = error;
         m_outcome.bookPath = edition.path;
         m_outcome.bookNotes = edition.notes;
     } else {
         m_outcome.bookPath = m_job.bookPath;
-        if (!WriteEBookEdition(m_strOutputPath, m_job.bookPath, m_job.runTime, &error, &m_abandoned, fetch))
+        if (!WriteEBookEdition(m_strOutputPath, m_job.bookPath, m_job.runTime, &error, &m_abandoned, fetch,
+                               wholeArticles))
             m_outcome.bookError = error;
     }
+    for (const ArticlePage& page : std::as_const(pages))
+        QFile::remove(page.file);
     for (const QString& file : std::as_const(pictures))
         QFile::remove(file);
+}
+
+void UpdateEngine::StartBookStage(Stage stage) {
+    BeginStage(std::move(stage));
+    // The feeds' end raised the stop; a Cancel raises m_cancelled before it, so one that
+    // comes while it is lowered here is not lost.
+    m_stop.store(false);
+    if (m_cancelled.load())
+        m_stop.store(true);
+    m_fetcher = std::thread([this] { Fetch(); });
+}
+
+bool UpdateEngine::TakeArrived(int& index, Slot& arrived) {
+    std::unique_lock lock(m_mutex);
+    m_written.wait(lock, [&] { return m_stop.load() || !m_arrived.empty(); });
+    // Stopped: what has arrived is still taken.
+    if (m_arrived.empty())
+        return false;
+    index = m_arrived.back();
+    m_arrived.pop_back();
+    arrived = m_slots[index];
+    m_slots[index].state = Slot::State::Written;
+    m_slots[index].tempFile.clear();
+    --m_nWaiting;
+    m_nWaitingBytes -= arrived.bytes;
+    return true;
+}
+
+QHash<QString, ArticlePage> UpdateEngine::FetchArticlePages(const QStringList& links) {
+    CWebAccess::Options options = m_job.webOptions;
+    options.accept = "text/html";
+    options.maxBodyBytes = extract::kMaxPageBytes;
+    options.cache = m_job.articleCache;
+    QHash<QString, ArticlePage> pages;
+    const int total = int(links.size());
+    int done = 0;
+    emit articlesFetched(0, total);
+    StartBookStage({links, options, false});
+    Slot arrived;
+    int index;
+    while (done < total && TakeArrived(index, arrived)) {
+        ++done;
+        if (arrived.result == CWebAccess::Success) {
+            if (options.cache)
+                CWebAccess::ApplyCacheUpdate(*options.cache, arrived.cacheUpdate, arrived.tempFile);
+            pages.insert(links[index], {arrived.tempFile, arrived.documentUrl, arrived.contentType});
+        } else {
+            GiveBackTempFile(arrived.tempFile);
+        }
+        emit articlesFetched(done, total);
+    }
+    StopFetching();
+    return pages;
 }
 
 QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses) {
@@ -391,36 +463,15 @@ QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses
     options.accept = ebook::kPictureAccept;
     options.maxBodyBytes = ebook::kMaxPictureBytes;
     options.cache = m_job.pictureCache;
-    BeginStage({addresses, options, false});
-    // The feeds' end raised the stop; a Cancel raises m_cancelled before it, so one that
-    // comes while it is lowered here is not lost.
-    m_stop.store(false);
-    if (m_cancelled.load())
-        m_stop.store(true);
-
     QHash<QString, QString> files;
     const int total = int(addresses.size());
     int done = 0;
     qint64 usable = 0;
     emit picturesFetched(0, total);
-    m_fetcher = std::thread([this] { Fetch(); });
-    while (done < total) {
-        Slot arrived;
-        int index;
-        {
-            std::unique_lock lock(m_mutex);
-            m_written.wait(lock, [&] { return m_stop.load() || !m_arrived.empty(); });
-            // Stopped: what has arrived still goes into the book.
-            if (m_arrived.empty())
-                break;
-            index = m_arrived.back();
-            m_arrived.pop_back();
-            arrived = m_slots[index];
-            m_slots[index].state = Slot::State::Written;
-            m_slots[index].tempFile.clear();
-            --m_nWaiting;
-            m_nWaitingBytes -= arrived.bytes;
-        }
+    StartBookStage({addresses, options, false});
+    Slot arrived;
+    int index;
+    while (done < total && TakeArrived(index, arrived)) {
         ++done;
         const bool ok = arrived.result == CWebAccess::Success;
         if (ok && options.cache)

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 
 #include <atomic>
@@ -43,6 +44,10 @@ struct UpdateJob {
     QDateTime runTime; // dates the book
     // The last good copies of the book's pictures to ask servers about, if any.
     std::shared_ptr<FeedCache> pictureCache;
+    // The feeds whose articles the book carries whole, fetched from the web, by address; and
+    // the last good copies of those pages to ask servers about, if any.
+    QSet<QString> wholeArticleFeeds;
+    std::shared_ptr<FeedCache> articleCache;
 };
 
 // One update run: downloads the job's feeds several at once on a thread of its own, all
@@ -50,9 +55,10 @@ struct UpdateJob {
 // order, so the file is byte for byte the one a one-at-a-time run writes. It never touches
 // the user interface: everything it has to say goes out through queued signals, in list order.
 // Once the file is closed, the run makes what it makes from it (the e-book edition) before
-// it tells its end. The pictures of the book come through the same downloads, limits and
-// agent name as the feeds, asking for pictures, with their own cache; a failed picture is
-// no failure of the run, and a run cancelled before them makes its book without them.
+// it tells its end. The pages of the whole articles and then the pictures of the book come
+// through the same downloads, limits and agent name as the feeds, asking for web pages and
+// for pictures, each with a cache of their own; a failed page or picture is no failure of the
+// run, and a run cancelled before them makes its book without them.
 class UpdateEngine : public QObject {
     Q_OBJECT
 public:
@@ -104,6 +110,8 @@ signals:
     // The file is closed and its e-book is being made (again once its pictures are
     // fetched); finished() follows when it is done.
     void makingEBook();
+    // Of the pages of the e-book's whole articles, `done` are fetched or given up; first with 0.
+    void articlesFetched(int done, int total);
     // Of the pictures of the e-book, `done` are fetched or given up; first with 0.
     void picturesFetched(int done, int total);
     // The run has ended and the file is closed; see GetOutcome().
@@ -119,6 +127,8 @@ private:
         QString tempFile;
         qint64 bytes = 0;
         CWebAccess::CacheUpdate cacheUpdate;
+        QByteArray documentUrl; // of a document that came, after any redirects
+        QByteArray contentType;
     };
 
     // What the fetching thread downloads: the feeds in list order for the writer, or the
@@ -130,6 +140,11 @@ private:
     };
     // Slots and counts for the stage's downloads; the fetching thread is not running.
     void BeginStage(Stage stage);
+    // Begins a stage of the book, taken as it comes, and starts fetching it.
+    void StartBookStage(Stage stage);
+    // Waits for the next download of such a stage to end and takes it out of its slot: false
+    // once the stage is stopped and nothing more has come.
+    bool TakeArrived(int& index, Slot& arrived);
     void Coordinate();
     // The one place for what follows the last record (or a stop), before the end is told:
     // the downloads are stopped and their files gone, the news feed file is closed, and
@@ -138,6 +153,9 @@ private:
     void CloseOutput();
     bool EBookDue() const;
     void MakeEBook();
+    // The pages of the book's whole articles into temporary files of their own: those that
+    // came, by link. The caller removes them.
+    QHash<QString, ArticlePage> FetchArticlePages(const QStringList& links);
     // The book's pictures into temporary files of their own: those it can take, by address.
     // The caller removes them.
     QHash<QString, QString> FetchPictures(const QStringList& addresses);
