@@ -16,6 +16,14 @@ qsizetype SummaryLength(const ebook::FeedText& summary) {
     return extract::TextLength(escaped);
 }
 
+// Whether a server's Content-Type names a web page; a link may as well lead to a PDF or a
+// picture, whose bytes read as HTML would make a long article of nonsense. Without one, the
+// page is taken for what was asked for.
+bool IsWebPage(const QByteArray& contentType) {
+    const QByteArray type = contentType.left(contentType.indexOf(';')).trimmed().toLower();
+    return type.isEmpty() || type == "text/html" || type == "application/xhtml+xml";
+}
+
 } // namespace
 
 WholeArticleStage::WholeArticleStage(const WholeArticles& wholeArticles, const std::atomic_bool* stop)
@@ -62,7 +70,7 @@ void WholeArticleStage::Complete(const QString& feedUrl, ebook::Feed& feed) cons
         if (m_stop && m_stop->load())
             return;
         const auto page = m_pages.constFind(article.link.toString(QUrl::FullyEncoded));
-        if (page == m_pages.constEnd())
+        if (page == m_pages.constEnd() || !IsWebPage(page->contentType))
             return;
         QFile file(page->file);
         if (!file.open(QIODevice::ReadOnly))

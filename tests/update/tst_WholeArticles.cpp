@@ -96,7 +96,7 @@ private:
         job.urls = urls;
         job.agentName = QLatin1String(kAgent);
         job.tempFolder = AppPaths::PrivateTempFolder();
-        job.edition = EditionJob{m_dir.filePath(QStringLiteral("history.sqlite")), {onlyNew, 6, 0}, 0};
+        job.edition = EditionJob{m_dir.filePath(QStringLiteral("history.sqlite")), {onlyNew, 7, 0}, 0};
         job.runTime = QDateTime::currentDateTime();
         job.pictureCache = std::make_shared<FeedCache>(m_dir.filePath(QStringLiteral("pictures")));
         job.articleCache = std::make_shared<FeedCache>(m_dir.filePath(QStringLiteral("articles")));
@@ -130,6 +130,10 @@ private slots:
         QByteArray huge = page("Huge", sentences("huge", 6));
         huge.append(6 << 20, ' ');
         m_server.setRoute("/articles/huge.html", HttpResponse::ok(huge, "text/html"));
+        // A document that is no web page, though its bytes would read as a long one.
+        m_server.setRoute(
+            "/articles/paper.pdf",
+            HttpResponse::ok("%PDF-1.4\n" + page("Paper", sentences("paper", 6)), "application/pdf"));
         m_server.setRoute("/articles/short.html",
                           HttpResponse::ok(page("Short", {"Two words."}), "text/html"));
         m_server.setRoute("/articles/leftout.html",
@@ -144,6 +148,7 @@ private slots:
                                  item("Empty", link("/articles/empty.html"), "Teaser empty stays.") +
                                  item("Missing", link("/articles/missing.html"), "Teaser missing stays.") +
                                  item("Huge", link("/articles/huge.html"), "Teaser huge stays.") +
+                                 item("Paper", link("/articles/paper.pdf"), "Teaser paper stays.") +
                                  item("Short", link("/articles/short.html"),
                                       "Teaser short stays, as it says more than its page does.") +
                                  item("Left out", link("/articles/leftout.html"), "Over the limit."))));
@@ -164,8 +169,8 @@ private slots:
             const UpdateEngine::Outcome outcome = runEdition(urls, round == 0, &progress);
             QCOMPARE(outcome.failedFeeds, 0);
             QCOMPARE(outcome.bookError, QString());
-            QCOMPARE(progress.value(0), (QList<QVariant>{0, 6}));
-            QCOMPARE(progress.value(progress.size() - 1), (QList<QVariant>{6, 6}));
+            QCOMPARE(progress.value(0), (QList<QVariant>{0, 7}));
+            QCOMPARE(progress.value(progress.size() - 1), (QList<QVariant>{7, 7}));
 
             const QHash<QByteArray, HttpRequestRecord> pages = pageRequests(before);
             QStringList targets;
@@ -174,7 +179,7 @@ private slots:
             targets.sort();
             QCOMPARE(targets,
                      (QStringList{"/articles/empty.html", "/articles/huge.html", "/articles/latin.html",
-                                  "/articles/missing.html", "/articles/pics/chart.png",
+                                  "/articles/missing.html", "/articles/paper.pdf", "/articles/pics/chart.png",
                                   "/articles/short.html", "/articles/whole.html", "/go/whole"}));
             for (const QByteArray target : {"/go/whole", "/articles/latin.html"}) {
                 QCOMPARE(pages[target].header("Accept"), QByteArray("text/html"));
@@ -193,13 +198,17 @@ private slots:
             }
         }
         const QByteArray& chapter = chapters[0];
-        QFile dump("/tmp/art_chapter.xhtml"); dump.open(QIODevice::WriteOnly); dump.write(chapter); dump.close();
+        QFile dump("/tmp/art_chapter.xhtml");
+        dump.open(QIODevice::WriteOnly);
+        dump.write(chapter);
+        dump.close();
         QVERIFY(chapter.contains("The whole story goes on in paragraph 5"));
         QVERIFY(chapter.contains("src=\"images/img0001.png\""));
         QVERIFY(chapter.contains("The Caf\xc3\xa9 cr\xc3\xa8me story goes on in paragraph 4"));
         QVERIFY(!chapter.contains("Teaser whole") && !chapter.contains("Teaser latin"));
-        for (const char* stays : {"Teaser empty stays.", "Teaser missing stays.", "Teaser huge stays.",
-                                  "Teaser short stays, as it says more than its page does."})
+        for (const char* stays :
+             {"Teaser empty stays.", "Teaser missing stays.", "Teaser huge stays.", "Teaser paper stays.",
+              "Teaser short stays, as it says more than its page does."})
             QVERIFY2(chapter.contains(stays), stays);
         QVERIFY(!chapter.contains("Over the limit."));
         QVERIFY(!chapters[0].isEmpty());
