@@ -18,9 +18,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The Qt libraries only recommend their platform plugins, without which no window opens, and
 # Qt SQL loads its SQLite driver, which keeps the e-book's article history, as a plugin.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6sql6-sqlite")
-# xdg-open shows the user guide and xdg-email offers "Mail Recipient" in Send To;
-# with KDE Connect, Send To reaches paired phones.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xdg-utils)
+# xdg-open shows the user guide and xdg-email offers "Mail Recipient" in Send To; Qt's
+# Wayland plugin makes Pellavo a native client of a Wayland session (without it, Pellavo
+# runs through XWayland); with KDE Connect, Send To reaches paired phones.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS kdeconnect)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 

@@ -77,6 +77,7 @@ public:
     // The pictures the articles added so far show, each once, in the order they first show
     // them: the http(s) addresses to fetch.
     QStringList Pictures() const;
+    qsizetype PictureCount() const { return qsizetype(m_pictures.size()); }
     // The fetched pictures, by their address as Pictures() gives it, each in a file that
     // stays until Finish has returned. In the order of Pictures(), a picture goes into the
     // book when its bytes are a JPEG, PNG, GIF or WebP of at most kMaxPictureBytes that

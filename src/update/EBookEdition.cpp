@@ -63,8 +63,10 @@ bool ReadNewsFeedFile(const QString& newsFeedFile, QString* error,
 }
 
 // Makes every record of the news feed file into the book's chapters; the book then waits
-// for its pictures.
-bool ReadRecords(const QString& newsFeedFile, ebook::EBookWriter& book, QString* error, bool pictures) {
+// for its pictures. `shownBy` gets, for each picture the book notes, the address of the feed
+// that shows it.
+bool ReadRecords(const QString& newsFeedFile, ebook::EBookWriter& book, QString* error, bool pictures,
+                 QStringList& shownBy) {
     return ReadNewsFeedFile(
         newsFeedFile, error,
         [&](const NewsFeedReader& reader) {
@@ -74,11 +76,14 @@ bool ReadRecords(const QString& newsFeedFile, ebook::EBookWriter& book, QString*
                 book.SetChannelFile(reader.ChannelFile());
         },
         [&](const NewsFeedReader::Record& record) {
-            if (book.AddRecord(record.url, record.content))
-                return true;
-            if (error)
-                *error = book.ErrorString();
-            return false;
+            if (!book.AddRecord(record.url, record.content)) {
+                if (error)
+                    *error = book.ErrorString();
+                return false;
+            }
+            while (pictures && shownBy.size() < book.PictureCount())
+                shownBy << record.url;
+            return true;
         });
 }
 
@@ -103,12 +108,13 @@ void FetchWholeArticles(const QString& newsFeedFile, WholeArticleStage& stage, c
         stage.Fetch();
 }
 
-void FetchPictures(ebook::EBookWriter& book, const PictureFetcher& fetchPictures) {
+void FetchPictures(ebook::EBookWriter& book, const PictureFetcher& fetchPictures,
+                   const QStringList& shownBy) {
     if (!fetchPictures)
         return;
     const QStringList pictures = book.Pictures();
     if (!pictures.isEmpty())
-        book.SetPictureFiles(fetchPictures(pictures));
+        book.SetPictureFiles(fetchPictures(pictures, shownBy));
 }
 
 } // namespace
@@ -126,9 +132,10 @@ bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, con
             return true;
         });
     }
-    if (!ReadRecords(newsFeedFile, book, error, bool(fetchPictures)))
+    QStringList shownBy;
+    if (!ReadRecords(newsFeedFile, book, error, bool(fetchPictures), shownBy))
         return false;
-    FetchPictures(book, fetchPictures);
+    FetchPictures(book, fetchPictures, shownBy);
     if (book.Finish())
         return true;
     if (error)
@@ -208,7 +215,8 @@ bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const 
         whole.Complete(url, feed);
         return true;
     });
-    if (!ReadRecords(newsFeedFile, book, error, bool(fetchPictures)))
+    QStringList shownBy;
+    if (!ReadRecords(newsFeedFile, book, error, bool(fetchPictures), shownBy))
         return finish(false);
     if (book.ChapterCount() == 0) {
         // The earlier editions stay as they are; what the limits left out is still recorded.
@@ -218,7 +226,7 @@ bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const 
             history.Record(changes);
         return finish(true);
     }
-    FetchPictures(book, fetchPictures);
+    FetchPictures(book, fetchPictures, shownBy);
     // The user knows the edition by its name, not by the one it is written under.
     if (!book.Finish())
         return finish(fail(book.ErrorString().replace(unfinished, done.path)));

@@ -33,9 +33,11 @@ QString EBookOfSameRun(const QString& newsFeedFile);
 //
 // Without `fetchPictures` every image of the articles becomes its alternative text. With it,
 // it is called once, with the addresses of the pictures the articles show (in the order
-// they first show them), before the book is written, and gives the files it fetched them
-// into, by address; they must stay until the function has returned.
-using PictureFetcher = std::function<QHash<QString, QString>(const QStringList& addresses)>;
+// they first show them) and for each the address of the feed that first shows it, before
+// the book is written, and gives the files it fetched them into, by address; they must stay
+// until the function has returned.
+using PictureFetcher =
+    std::function<QHash<QString, QString>(const QStringList& addresses, const QStringList& shownBy)>;
 
 // A web page fetched for an article: the file it is in and what its server said of it.
 struct ArticlePage {

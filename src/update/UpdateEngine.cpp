@@ -1,7 +1,6 @@
 #include "update/UpdateEngine.h"
 
 #include "base/FeedAddress.h"
-#include "ebook/Pictures.h"
 #include "extract/ArticleFinder.h"
 #include "update/EBookEdition.h"
 #include "update/FeedCache.h"
@@ -48,7 +47,7 @@ UpdateEngine::UpdateEngine(UpdateJob job, std::unique_ptr<NewsFeedOutput> output
     m_job.maxPerHost = std::max(1, m_job.maxPerHost);
     if (m_job.maxWaiting <= 0)
         m_job.maxWaiting = 2 * m_job.maxTransfers;
-    BeginStage({m_job.urls, m_job.webOptions, true});
+    BeginStage({m_job.urls, m_job.webOptions, true, {}});
 }
 
 void UpdateEngine::BeginStage(Stage stage) {
@@ -102,8 +101,18 @@ void UpdateEngine::Wait() {
 }
 
 bool UpdateEngine::LookAheadFullLocked() const {
-    return m_stage.inOrder &&
-           (m_nWaiting + m_nRunning >= m_job.maxWaiting || m_nWaitingBytes >= m_job.maxWaitingBytes);
+    return m_nWaiting + m_nRunning >= m_job.maxWaiting || m_nWaitingBytes >= m_job.maxWaitingBytes;
+}
+
+int UpdateEngine::GiveUpPendingLocked(int first) {
+    int givenUp = 0;
+    for (int i = std::max(first, m_firstPending); i < static_cast<int>(m_slots.size()); ++i) {
+        if (m_slots[i].state == Slot::State::Pending) {
+            m_slots[i].state = Slot::State::Written;
+            ++givenUp;
+        }
+    }
+    return givenUp;
 }
 
 void UpdateEngine::WakeFetcherLocked() {
@@ -134,6 +143,9 @@ int UpdateEngine::NextRunnable() const {
     if (m_nRunning >= m_job.maxTransfers)
         return -1;
     const bool lookAheadFull = LookAheadFullLocked();
+    // Downloads taken as they come have no next one to make way for.
+    if (lookAheadFull && !m_stage.inOrder)
+        return -1;
     for (int i = m_firstPending; i < static_cast<int>(m_slots.size()); ++i) {
         const Slot& slot = m_slots[i];
         if (slot.state != Slot::State::Pending || m_hostRunning[slot.host] >= m_job.maxPerHost)
@@ -184,6 +196,8 @@ void UpdateEngine::Fetch() {
         const qint64 bytes = verdict.result == CWebAccess::Success ? FileSize(tempFile) : 0;
         std::lock_guard lock(m_mutex);
         m_slots[index].cacheUpdate = session.PendingCacheUpdate();
+        m_slots[index].received = session.BytesReceived();
+        m_slots[index].server = session.ServerKind();
         m_slots[index].documentUrl = session.DocumentUrl();
         m_slots[index].contentType = session.ContentType();
         SlotDoneLocked(index, verdict.result, reason, bytes);
@@ -217,7 +231,13 @@ void UpdateEngine::Fetch() {
         for (const int index : starting) {
             const QString tempFile = TakeTempFile();
             auto session = std::make_unique<CWebAccess>(m_job.agentName);
-            session->SetOptions(m_stage.options);
+            if (m_stage.origins.empty()) {
+                session->SetOptions(m_stage.options);
+            } else {
+                CWebAccess::Options options = m_stage.options;
+                options.reach.origin = m_stage.origins[index];
+                session->SetOptions(options);
+            }
             {
                 std::lock_guard lock(m_mutex);
                 m_slots[index].tempFile = tempFile;
@@ -319,17 +339,15 @@ void UpdateEngine::Coordinate() {
         GiveBackTempFile(done.tempFile);
         {
             std::lock_guard lock(m_mutex);
-            const bool heldBack = LookAheadFullLocked();
-            --m_nWaiting;
-            m_nWaitingBytes -= done.bytes;
-            if (heldBack)
+            if (LeaveLookAheadLocked(done.bytes))
                 WakeFetcherLocked();
         }
         if (m_outcome.failure != Failure::None)
             break;
-        if (ok)
+        if (ok) {
             ++m_outcome.writtenFeeds;
-        else
+            m_feedServers.insert(m_job.urls[index], done.server);
+        } else
             ++m_outcome.failedFeeds;
         emit feedDone(index, ok, reason);
     }
@@ -370,16 +388,16 @@ void UpdateEngine::MakeEBook() {
     PictureFetcher fetch;
     if (!m_cancelled.load()) {
         wholeArticles.feeds = m_job.wholeArticleFeeds;
-        wholeArticles.fetch = [&](const QStringList& links, const QStringList&) {
+        wholeArticles.fetch = [&](const QStringList& links, const QStringList& feeds) {
             if (!m_cancelled.load()) {
-                pages = FetchArticlePages(links);
+                pages = FetchArticlePages(links, feeds);
                 emit makingEBook();
             }
             return pages;
         };
-        fetch = [&](const QStringList& addresses) {
+        fetch = [&](const QStringList& addresses, const QStringList& shownBy) {
             if (!m_cancelled.load()) {
-                pictures = FetchPictures(addresses);
+                pictures = FetchPictures(addresses, shownBy);
                 emit makingEBook();
             }
             return pictures;
@@ -405,8 +423,16 @@ void UpdateEngine::MakeEBook() {
         QFile::remove(file);
 }
 
-void UpdateEngine::StartBookStage(Stage stage) {
-    BeginStage(std::move(stage));
+std::vector<NetworkKind> UpdateEngine::OriginsOf(const QStringList& feeds, qsizetype count) const {
+    std::vector<NetworkKind> origins;
+    origins.reserve(size_t(count));
+    for (const QString& feed : feeds)
+        origins.push_back(m_feedServers.value(feed, NetworkKind::Public));
+    origins.resize(size_t(count), NetworkKind::Public);
+    return origins;
+}
+
+void UpdateEngine::StartBookStage() {
     // The feeds' end raised the stop; a Cancel raises m_cancelled before it, so one that
     // comes while it is lowered here is not lost.
     m_stop.store(false);
@@ -415,10 +441,14 @@ void UpdateEngine::StartBookStage(Stage stage) {
     m_fetcher = std::thread([this] { Fetch(); });
 }
 
-bool UpdateEngine::TakeArrived(int& index, Slot& arrived) {
+bool UpdateEngine::TakeArrived(int& index, Slot& arrived, std::chrono::steady_clock::time_point deadline) {
     std::unique_lock lock(m_mutex);
-    m_written.wait(lock, [&] { return m_stop.load() || !m_arrived.empty(); });
-    // Stopped: what has arrived is still taken.
+    // Stopped, or out of time: what has arrived is still taken.
+    m_written.wait_until(lock, deadline, [&] { return m_stop.load() || !m_arrived.empty(); });
+    if (std::chrono::steady_clock::now() >= deadline && !m_stop.load()) {
+        m_stop.store(true);
+        WakeFetcherLocked();
+    }
     if (m_arrived.empty())
         return false;
     index = m_arrived.back();
@@ -426,24 +456,34 @@ bool UpdateEngine::TakeArrived(int& index, Slot& arrived) {
     arrived = m_slots[index];
     m_slots[index].state = Slot::State::Written;
     m_slots[index].tempFile.clear();
-    --m_nWaiting;
-    m_nWaitingBytes -= arrived.bytes;
     return true;
 }
 
-QHash<QString, ArticlePage> UpdateEngine::FetchArticlePages(const QStringList& links) {
+bool UpdateEngine::LeaveLookAheadLocked(qint64 bytes) {
+    const bool heldBack = LookAheadFullLocked();
+    --m_nWaiting;
+    m_nWaitingBytes -= bytes;
+    return heldBack;
+}
+
+QHash<QString, ArticlePage> UpdateEngine::FetchArticlePages(const QStringList& links,
+                                                            const QStringList& feeds) {
     CWebAccess::Options options = m_job.webOptions;
     options.accept = "text/html";
     options.maxBodyBytes = extract::kMaxPageBytes;
     options.cache = m_job.articleCache;
+    // The feed's author chose these links, not the user: they may lead where the pictures may.
+    options.reach.confined = true;
     QHash<QString, ArticlePage> pages;
     const int total = int(links.size());
     int done = 0;
     emit articlesFetched(0, total);
-    StartBookStage({links, options, false});
+    const auto deadline = std::chrono::steady_clock::now() + m_job.maxArticleTime;
+    BeginStage({links, options, false, OriginsOf(feeds, links.size())});
+    StartBookStage();
     Slot arrived;
     int index;
-    while (done < total && TakeArrived(index, arrived)) {
+    while (done < total && TakeArrived(index, arrived, deadline)) {
         ++done;
         if (arrived.result == CWebAccess::Success) {
             if (options.cache)
@@ -452,27 +492,45 @@ QHash<QString, ArticlePage> UpdateEngine::FetchArticlePages(const QStringList& l
         } else {
             GiveBackTempFile(arrived.tempFile);
         }
+        {
+            std::lock_guard lock(m_mutex);
+            if (LeaveLookAheadLocked(arrived.bytes))
+                WakeFetcherLocked();
+        }
         emit articlesFetched(done, total);
     }
     StopFetching();
     return pages;
 }
 
-QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses) {
+QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses,
+                                                    const QStringList& shownBy) {
+    const UpdateJob::PictureLimits& limits = m_job.pictureLimits;
     CWebAccess::Options options = m_job.webOptions;
     options.accept = ebook::kPictureAccept;
     options.maxBodyBytes = ebook::kMaxPictureBytes;
     options.cache = m_job.pictureCache;
+    // The feed's author chose these addresses, not the user.
+    options.reach.confined = true;
+    BeginStage({addresses, options, false, OriginsOf(shownBy, addresses.size())});
+
     QHash<QString, QString> files;
     const int total = int(addresses.size());
     int done = 0;
     qint64 usable = 0;
-    emit picturesFetched(0, total);
-    StartBookStage({addresses, options, false});
+    qint64 received = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        done = GiveUpPendingLocked(limits.maxDownloads);
+    }
+    emit picturesFetched(done, total);
+    const auto deadline = std::chrono::steady_clock::now() + limits.maxTime;
+    StartBookStage();
     Slot arrived;
     int index;
-    while (done < total && TakeArrived(index, arrived)) {
+    while (done < total && TakeArrived(index, arrived, deadline)) {
         ++done;
+        received += arrived.received;
         const bool ok = arrived.result == CWebAccess::Success;
         if (ok && options.cache)
             CWebAccess::ApplyCacheUpdate(*options.cache, arrived.cacheUpdate, arrived.tempFile);
@@ -485,14 +543,21 @@ QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses
         } else {
             GiveBackTempFile(arrived.tempFile);
         }
-        // The book takes no more than this: the pictures after it are not fetched at all.
-        if (usable >= ebook::kMaxBookPictureBytes) {
+        {
+            // The picture leaves the look-ahead only now, in the same step that leaves out
+            // the rest once the book is full: no download starts in between.
             std::lock_guard lock(m_mutex);
-            for (Slot& slot : m_slots) {
-                if (slot.state == Slot::State::Pending) {
-                    slot.state = Slot::State::Written;
-                    ++done;
-                }
+            const bool heldBack = LeaveLookAheadLocked(arrived.bytes);
+            if (received >= limits.maxBytes) {
+                // Whatever they were, enough bytes came in: those on the way are dropped too.
+                done += GiveUpPendingLocked(0);
+                m_stop.store(true);
+                WakeFetcherLocked();
+            } else if (usable >= ebook::kMaxBookPictureBytes) {
+                // The book takes no more than this: the pictures after it are not fetched at all.
+                done += GiveUpPendingLocked(0);
+            } else if (heldBack) {
+                WakeFetcherLocked();
             }
         }
         emit picturesFetched(done, total);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ebook/Pictures.h"
 #include "update/CWebAccess.h"
 #include "update/EBookEdition.h"
 
@@ -10,6 +11,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -44,10 +46,21 @@ struct UpdateJob {
     QDateTime runTime; // dates the book
     // The last good copies of the book's pictures to ask servers about, if any.
     std::shared_ptr<FeedCache> pictureCache;
+    // However many pictures the feeds show and however slowly their servers answer, the
+    // book's pictures cost a run no more than this: so many downloads, no download more once
+    // so many bytes have come in, and the book goes ahead with what has arrived after so long.
+    struct PictureLimits {
+        int maxDownloads = 2000;
+        qint64 maxBytes = 2 * ebook::kMaxBookPictureBytes;
+        std::chrono::milliseconds maxTime = std::chrono::minutes(10);
+    };
+    PictureLimits pictureLimits;
     // The feeds whose articles the book carries whole, fetched from the web, by address; and
     // the last good copies of those pages to ask servers about, if any.
     QSet<QString> wholeArticleFeeds;
     std::shared_ptr<FeedCache> articleCache;
+    // The book goes ahead with the article pages that have come after so long.
+    std::chrono::milliseconds maxArticleTime = std::chrono::minutes(10);
 };
 
 // One update run: downloads the job's feeds several at once on a thread of its own, all
@@ -57,8 +70,10 @@ struct UpdateJob {
 // Once the file is closed, the run makes what it makes from it (the e-book edition) before
 // it tells its end. The pages of the whole articles and then the pictures of the book come
 // through the same downloads, limits and agent name as the feeds, asking for web pages and
-// for pictures, each with a cache of their own; a failed page or picture is no failure of the
-// run, and a run cancelled before them makes its book without them.
+// for pictures, each with a cache of their own; the pictures within the job's picture limits,
+// and both only from where the feed that links to them may send the program (see
+// NetworkReach). A failed page or picture is no failure of the run, and a run cancelled before
+// them makes its book without them.
 class UpdateEngine : public QObject {
     Q_OBJECT
 public:
@@ -125,7 +140,9 @@ private:
         int result = 0;
         QString reason;
         QString tempFile;
-        qint64 bytes = 0;
+        qint64 bytes = 0;    // of the document, when there is one
+        qint64 received = 0; // what came in for it, whatever became of it
+        NetworkKind server = NetworkKind::Public;
         CWebAccess::CacheUpdate cacheUpdate;
         QByteArray documentUrl; // of a document that came, after any redirects
         QByteArray contentType;
@@ -137,14 +154,23 @@ private:
         QStringList urls;
         CWebAccess::Options options;
         bool inOrder = true;
+        // Of a confined stage: the kind of the server that each address comes from.
+        std::vector<NetworkKind> origins;
     };
     // Slots and counts for the stage's downloads; the fetching thread is not running.
     void BeginStage(Stage stage);
-    // Begins a stage of the book, taken as it comes, and starts fetching it.
-    void StartBookStage(Stage stage);
-    // Waits for the next download of such a stage to end and takes it out of its slot: false
-    // once the stage is stopped and nothing more has come.
-    bool TakeArrived(int& index, Slot& arrived);
+    // Starts fetching a stage of the book begun, taken as it comes.
+    void StartBookStage();
+    // Waits, until `deadline` at the latest, for the next download of such a stage to end and
+    // takes it out of its slot: false once the stage is stopped (out of time, it is stopped)
+    // and nothing more has come. The download stays in the look-ahead until it leaves it.
+    bool TakeArrived(int& index, Slot& arrived, std::chrono::steady_clock::time_point deadline);
+    // A download of `bytes` taken from its slot leaves the look-ahead; true when that held the
+    // fetching thread back until now.
+    bool LeaveLookAheadLocked(qint64 bytes);
+    // Of a confined stage of the book: the kind of the server of the feed that names each of
+    // `count` addresses, by the feeds' addresses; Public for one not known.
+    std::vector<NetworkKind> OriginsOf(const QStringList& feeds, qsizetype count) const;
     void Coordinate();
     // The one place for what follows the last record (or a stop), before the end is told:
     // the downloads are stopped and their files gone, the news feed file is closed, and
@@ -155,13 +181,15 @@ private:
     void MakeEBook();
     // The pages of the book's whole articles into temporary files of their own: those that
     // came, by link. The caller removes them.
-    QHash<QString, ArticlePage> FetchArticlePages(const QStringList& links);
+    QHash<QString, ArticlePage> FetchArticlePages(const QStringList& links, const QStringList& feeds);
     // The book's pictures into temporary files of their own: those it can take, by address.
     // The caller removes them.
-    QHash<QString, QString> FetchPictures(const QStringList& addresses);
+    QHash<QString, QString> FetchPictures(const QStringList& addresses, const QStringList& shownBy);
     void Fetch();
     int NextRunnable() const;
     bool LookAheadFullLocked() const;
+    // Marks the slots from `first` on that have not started as given up; returns how many.
+    int GiveUpPendingLocked(int first);
     // Tells the fetching thread that it may be able to start another download.
     void WakeFetcherLocked();
     // A download is over: its slot waits to be written.
@@ -194,6 +222,7 @@ private:
     int m_nextToWrite = 0;
     FetchLoop* m_pLoop = nullptr; // while the fetching thread runs it
     std::vector<QString> m_freeTempFiles;
+    QHash<QString, NetworkKind> m_feedServers; // of the feeds written, by address
     std::atomic_bool m_stop{false};
     std::atomic_bool m_cancelled{false};
     std::atomic_bool m_abandoned{false};

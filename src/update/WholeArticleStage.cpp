@@ -20,7 +20,8 @@ qsizetype SummaryLength(const ebook::FeedText& summary) {
 // picture, whose bytes read as HTML would make a long article of nonsense. Without one, the
 // page is taken for what was asked for.
 bool IsWebPage(const QByteArray& contentType) {
-    const QByteArray type = contentType.left(contentType.indexOf(';')).trimmed().toLower();
+    const qsizetype parameters = contentType.indexOf(';');
+    const QByteArray type = (parameters < 0 ? contentType : contentType.left(parameters)).trimmed().toLower();
     return type.isEmpty() || type == "text/html" || type == "application/xhtml+xml";
 }
 

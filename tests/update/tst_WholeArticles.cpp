@@ -74,6 +74,7 @@ class TestWholeArticles : public QObject {
 private:
     QTemporaryDir m_dir;
     TestHttpServer m_server;
+    TestHttpServer m_elsewhere; // stands in for a server on the internet
 
     QString url(const char* path) const { return m_server.url(QString::fromLatin1(path)); }
     QByteArray link(const char* path) const { return url(path).toUtf8(); }
@@ -101,6 +102,7 @@ private:
         job.pictureCache = std::make_shared<FeedCache>(m_dir.filePath(QStringLiteral("pictures")));
         job.articleCache = std::make_shared<FeedCache>(m_dir.filePath(QStringLiteral("articles")));
         job.wholeArticleFeeds = {urls.first()};
+        job.webOptions.reach.publicStandIns = {"127.0.0.2"};
         UpdateEngine engine(job, std::move(output));
         QSignalSpy spy(&engine, &UpdateEngine::articlesFetched);
         engine.Start();
@@ -113,6 +115,7 @@ private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
         QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
+        QVERIFY2(m_elsewhere.start("127.0.0.2"), qPrintable(m_elsewhere.errorString()));
         // Moved: the page's own address resolves its relative picture.
         m_server.setRoute("/go/whole", HttpResponse::redirect("/articles/whole.html"));
         m_server.setRoute("/articles/whole.html",
@@ -198,10 +201,6 @@ private slots:
             }
         }
         const QByteArray& chapter = chapters[0];
-        QFile dump("/tmp/art_chapter.xhtml");
-        dump.open(QIODevice::WriteOnly);
-        dump.write(chapter);
-        dump.close();
         QVERIFY(chapter.contains("The whole story goes on in paragraph 5"));
         QVERIFY(chapter.contains("src=\"images/img0001.png\""));
         QVERIFY(chapter.contains("The Caf\xc3\xa9 cr\xc3\xa8me story goes on in paragraph 4"));
@@ -262,7 +261,39 @@ private slots:
         QVERIFY(pageRequests(0).value("/pics/q.png").target.isEmpty());
     }
 
-    void cleanupTestCase() { m_server.stop(); }
+    // A feed on the internet may not make Pellavo fetch a page from this machine or its network;
+    // the article stays a summary. One on the internet comes whole.
+    void privateAddresses() {
+        m_elsewhere.setRoute("/articles/outside.html",
+                             HttpResponse::ok(page("Outside", sentences("outside", 6)), "text/html"));
+        m_server.setRoute("/articles/inside.html",
+                          HttpResponse::ok(page("Inside", sentences("inside", 6)), "text/html"));
+        const QString feed =
+            m_elsewhere.url(QStringLiteral("/feeds/public.xml"), QStringLiteral("127.0.0.2"));
+        m_elsewhere.setRoute(
+            "/feeds/public.xml",
+            HttpResponse::ok(rss(
+                item("Inside", link("/articles/inside.html"), "Teaser inside stays.") +
+                item("Outside",
+                     m_elsewhere.url(QStringLiteral("/articles/outside.html"), QStringLiteral("127.0.0.2"))
+                         .toUtf8(),
+                     "Teaser outside."))));
+        const qsizetype before = m_server.requests().size();
+        QList<QList<QVariant>> progress;
+        const UpdateEngine::Outcome outcome = runEdition({feed}, true, &progress);
+        QCOMPARE(outcome.bookError, QString());
+        QCOMPARE(progress.value(progress.size() - 1), (QList<QVariant>{2, 2}));
+        QCOMPARE(m_server.requests().size(), before);
+        const QByteArray chapter =
+            readEpub(outcome.bookPath).files.value(QStringLiteral("EPUB/feed0001.xhtml"));
+        QVERIFY(chapter.contains("Teaser inside stays."));
+        QVERIFY(chapter.contains("The outside story goes on in paragraph 5"));
+    }
+
+    void cleanupTestCase() {
+        m_server.stop();
+        m_elsewhere.stop();
+    }
 };
 
 PELLAVO_TEST_MAIN(TestWholeArticles)
