@@ -3,6 +3,7 @@
 // cache, and the article found takes the summary's place when it says more. Everything else
 // keeps the summary and fails nothing; a Cancel makes the book with what came.
 #include "EpubTestUtil.h"
+#include "RunTestUtil.h"
 #include "TestClock.h"
 #include "TestHttpServer.h"
 #include "base/AppPaths.h"
@@ -10,7 +11,6 @@
 #include "testsupport.h"
 #include "update/EBookEdition.h"
 #include "update/FeedCache.h"
-#include "update/NewsFeedOutput.h"
 #include "update/UpdateEngine.h"
 #include "update/ui/CDlgProgress.h"
 #include "update/ui/UpdateController.h"
@@ -90,9 +90,6 @@ private:
 
     UpdateEngine::Outcome runEdition(const QStringList& urls, bool onlyNew,
                                      QList<QList<QVariant>>* progress) {
-        auto output = NewsFeedOutput::Open(m_dir.filePath(QStringLiteral("news.nff")), nullptr);
-        if (!output)
-            return {};
         UpdateJob job;
         job.urls = urls;
         job.agentName = QLatin1String(kAgent);
@@ -103,12 +100,8 @@ private:
         job.articleCache = std::make_shared<FeedCache>(m_dir.filePath(QStringLiteral("articles")));
         job.wholeArticleFeeds = {urls.first()};
         job.webOptions.reach.publicStandIns = {"127.0.0.2"};
-        UpdateEngine engine(job, std::move(output));
-        QSignalSpy spy(&engine, &UpdateEngine::articlesFetched);
-        engine.Start();
-        engine.Wait();
-        *progress = spy;
-        return engine.GetOutcome();
+        return runJob(job, m_dir.filePath(QStringLiteral("news.nff")), &UpdateEngine::articlesFetched,
+                      progress);
     }
 
 private slots:
