@@ -203,10 +203,7 @@ private slots:
               "Teaser short stays, as it says more than its page does."})
             QVERIFY2(chapter.contains(stays), stays);
         QVERIFY(!chapter.contains("Over the limit."));
-        QVERIFY(!chapters[0].isEmpty());
-        QCOMPARE(chapters[1].count("story goes on in paragraph"),
-                 chapter.count("story goes on in paragraph"));
-        QVERIFY(chapters[1].contains("The Caf\xc3\xa9 cr\xc3\xa8me story goes on in paragraph 4"));
+        QCOMPARE(chapters[1], chapter);
     }
 
     // The dialog counts the pages as a stage of their own. A Cancel while one is slow makes the
