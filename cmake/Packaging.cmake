@@ -16,8 +16,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The Qt libraries only recommend their platform plugins, without which no window opens, and
-# Qt SQL loads its SQLite driver, which keeps the e-book's article history, as a plugin.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6sql6-sqlite")
+# Qt SQL loads its SQLite driver, which keeps the e-book's article history, as a plugin, and
+# the e-book needs the image format plugins to read WebP pictures.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6sql6-sqlite, qt6-image-formats-plugins")
 # xdg-open shows the user guide and xdg-email offers "Mail Recipient" in Send To; Qt's
 # Wayland plugin makes Pellavo a native client of a Wayland session (without it, Pellavo
 # runs through XWayland); with KDE Connect, Send To reaches paired phones.

@@ -62,16 +62,16 @@ bool ReadNewsFeedFile(const QString& newsFeedFile, QString* error,
     return true;
 }
 
-// Makes every record of the news feed file into the book's chapters; the book then waits
-// for its pictures. `shownBy` gets, for each picture the book notes, the address of the feed
+// Makes every record of the news feed file into the book's chapters, noting their pictures
+// when there is a fetcher for them; `shownBy` gets, for each picture, the address of the feed
 // that shows it.
-bool ReadRecords(const QString& newsFeedFile, ebook::EBookWriter& book, QString* error, bool pictures,
-                 QStringList& shownBy) {
+bool ReadRecords(const QString& newsFeedFile, ebook::EBookWriter& book, QString* error,
+                 const PictureFetcher& fetchPictures, bool grey, QStringList& shownBy) {
     return ReadNewsFeedFile(
         newsFeedFile, error,
         [&](const NewsFeedReader& reader) {
-            if (pictures)
-                book.EnablePictures();
+            if (fetchPictures)
+                book.EnablePictures(grey);
             if (reader.SyncFlag())
                 book.SetChannelFile(reader.ChannelFile());
         },
@@ -81,7 +81,7 @@ bool ReadRecords(const QString& newsFeedFile, ebook::EBookWriter& book, QString*
                     *error = book.ErrorString();
                 return false;
             }
-            while (pictures && shownBy.size() < book.PictureCount())
+            while (fetchPictures && shownBy.size() < book.PictureCount())
                 shownBy << record.url;
             return true;
         });
@@ -114,14 +114,17 @@ void FetchPictures(ebook::EBookWriter& book, const PictureFetcher& fetchPictures
         return;
     const QStringList pictures = book.Pictures();
     if (!pictures.isEmpty())
-        book.SetPictureFiles(fetchPictures(pictures, shownBy));
+        fetchPictures(pictures, shownBy, [&](const QString& address, const QByteArray& bytes) {
+            book.AddPicture(address, bytes);
+            return book.PictureBytes() < ebook::kMaxBookPictureBytes;
+        });
 }
 
 } // namespace
 
 bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
                        QString* error, const std::atomic_bool* stop, const PictureFetcher& fetchPictures,
-                       const WholeArticles& wholeArticles) {
+                       const EBookOptions& options, const WholeArticles& wholeArticles) {
     ebook::EBookWriter book(bookPath, runTime);
     book.SetStopFlag(stop);
     WholeArticleStage whole(wholeArticles, stop);
@@ -133,7 +136,7 @@ bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, con
         });
     }
     QStringList shownBy;
-    if (!ReadRecords(newsFeedFile, book, error, bool(fetchPictures), shownBy))
+    if (!ReadRecords(newsFeedFile, book, error, fetchPictures, options.greyPictures, shownBy))
         return false;
     FetchPictures(book, fetchPictures, shownBy);
     if (book.Finish())
@@ -145,7 +148,8 @@ bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, con
 
 bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const QDateTime& runTime,
                       EditionResult* result, QString* error, const std::atomic_bool* stop,
-                      const PictureFetcher& fetchPictures, const WholeArticles& wholeArticles) {
+                      const PictureFetcher& fetchPictures, const EBookOptions& options,
+                      const WholeArticles& wholeArticles) {
     const auto fail = [&](const QString& why) {
         if (error)
             *error = why;
@@ -216,7 +220,7 @@ bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const 
         return true;
     });
     QStringList shownBy;
-    if (!ReadRecords(newsFeedFile, book, error, bool(fetchPictures), shownBy))
+    if (!ReadRecords(newsFeedFile, book, error, fetchPictures, options.greyPictures, shownBy))
         return finish(false);
     if (book.ChapterCount() == 0) {
         // The earlier editions stay as they are; what the limits left out is still recorded.

@@ -34,10 +34,17 @@ QString EBookOfSameRun(const QString& newsFeedFile);
 // Without `fetchPictures` every image of the articles becomes its alternative text. With it,
 // it is called once, with the addresses of the pictures the articles show (in the order
 // they first show them) and for each the address of the feed that first shows it, before
-// the book is written, and gives the files it fetched them into, by address; they must stay
-// until the function has returned.
+// the book is written, and hands each picture it fetched to `take` (by address, with its
+// bytes) as it comes; `take` says whether the book has room for more, counted as the book
+// stores its pictures.
+using PictureSink = std::function<bool(const QString& address, const QByteArray& bytes)>;
 using PictureFetcher =
-    std::function<QHash<QString, QString>(const QStringList& addresses, const QStringList& shownBy)>;
+    std::function<void(const QStringList& addresses, const QStringList& shownBy, const PictureSink& take)>;
+
+// How the book is made besides its contents.
+struct EBookOptions {
+    bool greyPictures = false; // pictures in shades of grey, for e-ink readers
+};
 
 // A web page fetched for an article: the file it is in and what its server said of it.
 struct ArticlePage {
@@ -64,7 +71,8 @@ struct WholeArticles {
 
 bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
                        QString* error = nullptr, const std::atomic_bool* stop = nullptr,
-                       const PictureFetcher& fetchPictures = {}, const WholeArticles& wholeArticles = {});
+                       const PictureFetcher& fetchPictures = {}, const EBookOptions& options = {},
+                       const WholeArticles& wholeArticles = {});
 
 // An edition of the news: a book of what is new since the last one.
 struct EditionJob {
@@ -87,4 +95,5 @@ struct EditionResult {
 // history that cannot be used never stops the edition, `notes` says so.
 bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const QDateTime& runTime,
                       EditionResult* result, QString* error = nullptr, const std::atomic_bool* stop = nullptr,
-                      const PictureFetcher& fetchPictures = {}, const WholeArticles& wholeArticles = {});
+                      const PictureFetcher& fetchPictures = {}, const EBookOptions& options = {},
+                      const WholeArticles& wholeArticles = {});

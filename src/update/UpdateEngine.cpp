@@ -384,7 +384,6 @@ void UpdateEngine::MakeEBook() {
     // A run cancelled before a stage makes its book without what that stage would fetch.
     QHash<QString, ArticlePage> pages;
     WholeArticles wholeArticles;
-    QHash<QString, QString> pictures;
     PictureFetcher fetch;
     if (!m_cancelled.load()) {
         wholeArticles.feeds = m_job.wholeArticleFeeds;
@@ -395,32 +394,31 @@ void UpdateEngine::MakeEBook() {
             }
             return pages;
         };
-        fetch = [&](const QStringList& addresses, const QStringList& shownBy) {
-            if (!m_cancelled.load()) {
-                pictures = FetchPictures(addresses, shownBy);
-                emit makingEBook();
-            }
-            return pictures;
+        fetch = [&](const QStringList& addresses, const QStringList& shownBy, const PictureSink& take) {
+            if (m_cancelled.load())
+                return;
+            FetchPictures(addresses, shownBy, take);
+            emit makingEBook();
         };
     }
+    EBookOptions options;
+    options.greyPictures = m_job.greyPictures;
     QString error;
     if (m_job.edition) {
         EditionResult edition;
         if (!WriteNewsEdition(m_strOutputPath, *m_job.edition, m_job.runTime, &edition, &error, &m_abandoned,
-                              fetch, wholeArticles))
+                              fetch, options, wholeArticles))
             m_outcome.bookError = error;
         m_outcome.bookPath = edition.path;
         m_outcome.bookNotes = edition.notes;
     } else {
         m_outcome.bookPath = m_job.bookPath;
         if (!WriteEBookEdition(m_strOutputPath, m_job.bookPath, m_job.runTime, &error, &m_abandoned, fetch,
-                               wholeArticles))
+                               options, wholeArticles))
             m_outcome.bookError = error;
     }
     for (const ArticlePage& page : std::as_const(pages))
         QFile::remove(page.file);
-    for (const QString& file : std::as_const(pictures))
-        QFile::remove(file);
 }
 
 std::vector<NetworkKind> UpdateEngine::OriginsOf(const QStringList& feeds, qsizetype count) const {
@@ -503,8 +501,8 @@ QHash<QString, ArticlePage> UpdateEngine::FetchArticlePages(const QStringList& l
     return pages;
 }
 
-QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses,
-                                                    const QStringList& shownBy) {
+void UpdateEngine::FetchPictures(const QStringList& addresses, const QStringList& shownBy,
+                                 const PictureSink& take) {
     const UpdateJob::PictureLimits& limits = m_job.pictureLimits;
     CWebAccess::Options options = m_job.webOptions;
     options.accept = ebook::kPictureAccept;
@@ -514,11 +512,10 @@ QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses
     options.reach.confined = true;
     BeginStage({addresses, options, false, OriginsOf(shownBy, addresses.size())});
 
-    QHash<QString, QString> files;
     const int total = int(addresses.size());
     int done = 0;
-    qint64 usable = 0;
     qint64 received = 0;
+    bool room = true;
     {
         std::lock_guard lock(m_mutex);
         done = GiveUpPendingLocked(limits.maxDownloads);
@@ -534,15 +531,12 @@ QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses
         const bool ok = arrived.result == CWebAccess::Success;
         if (ok && options.cache)
             CWebAccess::ApplyCacheUpdate(*options.cache, arrived.cacheUpdate, arrived.tempFile);
-        // Only what the book can take is kept for it.
+        // The book makes its picture of it while the next ones download.
         QFile file(arrived.tempFile);
-        if (ok && arrived.bytes <= ebook::kMaxPictureBytes && file.open(QIODevice::ReadOnly) &&
-            ebook::RecognisePicture(file.readAll()) != ebook::PictureFormat::None) {
-            files.insert(addresses[index], arrived.tempFile);
-            usable += arrived.bytes;
-        } else {
-            GiveBackTempFile(arrived.tempFile);
-        }
+        if (ok && arrived.bytes <= ebook::kMaxPictureBytes && file.open(QIODevice::ReadOnly))
+            room = take(addresses[index], file.readAll());
+        file.close();
+        GiveBackTempFile(arrived.tempFile);
         {
             // The picture leaves the look-ahead only now, in the same step that leaves out
             // the rest once the book is full: no download starts in between.
@@ -553,8 +547,8 @@ QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses
                 done += GiveUpPendingLocked(0);
                 m_stop.store(true);
                 WakeFetcherLocked();
-            } else if (usable >= ebook::kMaxBookPictureBytes) {
-                // The book takes no more than this: the pictures after it are not fetched at all.
+            } else if (!room) {
+                // The book takes no more: the pictures after it are not fetched at all.
                 done += GiveUpPendingLocked(0);
             } else if (heldBack) {
                 WakeFetcherLocked();
@@ -563,5 +557,4 @@ QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses
         emit picturesFetched(done, total);
     }
     StopFetching();
-    return files;
 }

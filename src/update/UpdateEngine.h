@@ -55,6 +55,7 @@ struct UpdateJob {
         std::chrono::milliseconds maxTime = std::chrono::minutes(10);
     };
     PictureLimits pictureLimits;
+    bool greyPictures = false; // the book's pictures in shades of grey
     // The feeds whose articles the book carries whole, fetched from the web, by address; and
     // the last good copies of those pages to ask servers about, if any.
     QSet<QString> wholeArticleFeeds;
@@ -182,9 +183,9 @@ private:
     // The pages of the book's whole articles into temporary files of their own: those that
     // came, by link. The caller removes them.
     QHash<QString, ArticlePage> FetchArticlePages(const QStringList& links, const QStringList& feeds);
-    // The book's pictures into temporary files of their own: those it can take, by address.
-    // The caller removes them.
-    QHash<QString, QString> FetchPictures(const QStringList& addresses, const QStringList& shownBy);
+    // The book's pictures, each handed to `take` as it arrives, until the book is full;
+    // `shownBy` names the feed that shows each, whose server says where it may be fetched from.
+    void FetchPictures(const QStringList& addresses, const QStringList& shownBy, const PictureSink& take);
     void Fetch();
     int NextRunnable() const;
     bool LookAheadFullLocked() const;

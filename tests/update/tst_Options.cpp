@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimeEdit>
@@ -171,6 +172,47 @@ private slots:
         else
             QVERIFY(!file.contains(QStringLiteral("Path/EBook")));
         QCOMPARE(settings.EBook(), ok ? !shown : shown);
+    }
+
+    void greyBox_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<bool>("shown");
+        QTest::addColumn<int>("written");
+        QTest::newRow("off by default, Alt+G sets it")
+            << QStringLiteral("[Path]\nEBook=1\n") << true << false << 1;
+        QTest::newRow("greyed without a book, its value kept")
+            << QStringLiteral("[Path]\nEBook=0\n[Edition]\nGrey=1\n") << false << true << 1;
+    }
+
+    // "Edition"/"Grey" beside the e-book box: greyed while that is clear, reached by its mnemonic.
+    void greyBox() {
+        QFETCH(QString, stored);
+        QFETCH(bool, enabled);
+        QFETCH(bool, shown);
+        const QString ini = iniFile(stored);
+        Settings settings(ini);
+        Clock clock;
+        UpdateController controller(settings, clock);
+        controller.LoadSettings();
+        whenDialogShows([&](CDlgOptions* dialog) {
+            const auto close = qScopeGuard([&] { dialog->accept(); });
+            auto* box = dialog->findChild<QCheckBox*>(QStringLiteral("grey"));
+            QVERIFY(box);
+            dialog->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(dialog));
+            QCOMPARE(box->text(),
+                     QStringLiteral("Pictures in shades of &grey (smaller books for e-ink readers)"));
+            QCOMPARE(box->isEnabled(), enabled);
+            QCOMPARE(box->isChecked(), shown);
+            QTest::keyClick(dialog, Qt::Key_G, Qt::AltModifier);
+            QTRY_COMPARE(box->isChecked(), enabled != shown); // a mnemonic clicks after a moment
+            dialog->findChild<QCheckBox*>(QStringLiteral("ebook"))->click();
+            QCOMPARE(box->isEnabled(), !enabled);
+        });
+        controller.OnOptions();
+        QTEST(QSettings(ini, QSettings::IniFormat).value(QStringLiteral("Edition/Grey")).toInt(), "written");
+        QCOMPARE(settings.GreyPictures(), true);
     }
 
     // "..." picks a file that need not exist, adds the suffix, asks no overwrite question,

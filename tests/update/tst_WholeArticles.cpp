@@ -186,7 +186,7 @@ private slots:
 
             const Epub book = readEpub(outcome.bookPath);
             chapters[round] = book.files.value(QStringLiteral("EPUB/feed0001.xhtml"));
-            QCOMPARE(book.names.filter(QStringLiteral("EPUB/images/")),
+            QCOMPARE(book.names.filter(QStringLiteral("EPUB/images/img")),
                      QStringList{"EPUB/images/img0001.png"});
             if (round == 0 && hasEpubCheck()) {
                 const QString problem = epubCheckProblem(outcome.bookPath);

@@ -49,6 +49,7 @@ void UpdateController::Attach(Sources sources, QWidget* dialogParent) {
 void UpdateController::LoadSettings() {
     m_strFeedFile = m_settings.FeedFile();
     m_bEBook = m_settings.EBook();
+    m_bGreyPictures = m_settings.GreyPictures();
     m_nInterval = m_settings.Interval();
     m_nHour = m_settings.Hour();
     m_nMinute = m_settings.Minute();
@@ -78,6 +79,7 @@ UpdateJob UpdateController::MakeJob(const QStringList& urls, const QString& agen
                                  {edition.onlyNew, edition.maxArticles, edition.maxAgeDays},
                                  edition.keep};
     }
+    job.greyPictures = m_bGreyPictures;
     job.runTime = m_clock.LocalNow();
     return job;
 }
@@ -162,6 +164,7 @@ void UpdateController::OnOptions() {
         *error = history.Note().isEmpty() ? history.ErrorString() : history.Note();
         return false;
     };
+    dialog.m_bGreyPictures = m_bGreyPictures;
     dialog.m_nHour = m_nHour;
     dialog.m_nMinute = m_nMinute;
     dialog.m_nIntervalChoice = Schedule::IntervalToChoice(m_nInterval);
@@ -174,10 +177,12 @@ void UpdateController::OnOptions() {
         m_nMinute = dialog.m_nMinute;
     }
     m_bEBook = dialog.m_bEBook;
+    m_bGreyPictures = dialog.m_bGreyPictures;
     m_settings.SetFeedFile(m_strFeedFile);
     m_settings.SetEBook(m_bEBook);
     m_settings.SetEditionOptions(
         {dialog.m_bOnlyNew, dialog.m_nMaxArticles, dialog.m_nMaxAgeDays, dialog.m_nKeep});
+    m_settings.SetGreyPictures(m_bGreyPictures);
     m_settings.SetSchedule(m_nInterval, m_nHour, m_nMinute);
     m_settings.Sync();
 }
