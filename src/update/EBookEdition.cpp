@@ -32,7 +32,7 @@ namespace {
 // Reads the news feed file: `header` once its header is read, then `record` with each record
 // in turn until it gives false (and says why in `error`). False when the file cannot be read
 // whole or a record stopped it.
-bool ReadNewsFeedFile(const QString& newsFeedFile, QString* error,
+bool ReadNewsFeedFile(const NewsFeedSource& source, QString* error,
                       const std::function<void(const NewsFeedReader&)>& header,
                       const std::function<bool(const NewsFeedReader::Record&)>& record) {
     const auto fail = [&](const QString& why) {
@@ -40,13 +40,17 @@ bool ReadNewsFeedFile(const QString& newsFeedFile, QString* error,
             *error = why;
         return false;
     };
-    QFile file(newsFeedFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("%1: %2").arg(newsFeedFile, file.errorString()));
+    QFile file(source.path);
+    const bool opened =
+        source.fd >= 0
+            ? file.open(source.fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle) && file.seek(0)
+            : file.open(QIODevice::ReadOnly);
+    if (!opened)
+        return fail(QStringLiteral("%1: %2").arg(source.path, file.errorString()));
     NewsFeedReader reader(file);
     const auto malformed = [&] {
         return fail(
-            QStringLiteral("%1: malformed news feed file: %2").arg(newsFeedFile, reader.ErrorString()));
+            QStringLiteral("%1: malformed news feed file: %2").arg(source.path, reader.ErrorString()));
     };
     if (!reader.ReadHeader())
         return malformed();
@@ -65,10 +69,10 @@ bool ReadNewsFeedFile(const QString& newsFeedFile, QString* error,
 // Makes every record of the news feed file into the book's chapters, noting their pictures
 // when there is a fetcher for them; `shownBy` gets, for each picture, the address of the feed
 // that shows it.
-bool ReadRecords(const QString& newsFeedFile, ebook::EBookWriter& book, QString* error,
+bool ReadRecords(const NewsFeedSource& source, ebook::EBookWriter& book, QString* error,
                  const PictureFetcher& fetchPictures, bool grey, QStringList& shownBy) {
     return ReadNewsFeedFile(
-        newsFeedFile, error,
+        source, error,
         [&](const NewsFeedReader& reader) {
             if (fetchPictures)
                 book.EnablePictures(grey);
@@ -91,9 +95,9 @@ bool ReadRecords(const QString& newsFeedFile, ebook::EBookWriter& book, QString*
 // `choose` lets into the book (as the book's filter will) are found in one reading of the
 // news feed file of their own.
 using ArticleChoice = std::function<bool(const QString& url, ebook::Feed& feed)>;
-void FetchWholeArticles(const QString& newsFeedFile, WholeArticleStage& stage, const ArticleChoice& choose,
+void FetchWholeArticles(const NewsFeedSource& source, WholeArticleStage& stage, const ArticleChoice& choose,
                         const std::atomic_bool* stop) {
-    const bool read = ReadNewsFeedFile(newsFeedFile, nullptr, {}, [&](const NewsFeedReader::Record& record) {
+    const bool read = ReadNewsFeedFile(source, nullptr, {}, [&](const NewsFeedReader::Record& record) {
         if (stop && stop->load())
             return false;
         if (stage.Wanted(record.url)) {
@@ -122,7 +126,7 @@ void FetchPictures(ebook::EBookWriter& book, const PictureFetcher& fetchPictures
 
 } // namespace
 
-bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
+bool WriteEBookEdition(const NewsFeedSource& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
                        QString* error, const std::atomic_bool* stop, const PictureFetcher& fetchPictures,
                        const EBookOptions& options, const WholeArticles& wholeArticles) {
     ebook::EBookWriter book(bookPath, runTime);
@@ -146,7 +150,7 @@ bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, con
     return false;
 }
 
-bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const QDateTime& runTime,
+bool WriteNewsEdition(const NewsFeedSource& source, const EditionJob& job, const QDateTime& runTime,
                       EditionResult* result, QString* error, const std::atomic_bool* stop,
                       const PictureFetcher& fetchPictures, const EBookOptions& options,
                       const WholeArticles& wholeArticles) {
@@ -155,6 +159,7 @@ bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const 
             *error = why;
         return false;
     };
+    const QString& newsFeedFile = source.path;
     edition::RemoveUnfinishedEditions(newsFeedFile);
     EditionResult done;
     done.path = edition::NewEditionPath(newsFeedFile, runTime);
@@ -211,8 +216,8 @@ bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const 
     WholeArticleStage whole(wholeArticles, stop);
     if (wholeArticles.fetch)
         FetchWholeArticles(
-            newsFeedFile, whole,
-            [&](const QString& url, ebook::Feed& feed) { return choose(url, feed, nullptr); }, stop);
+            source, whole, [&](const QString& url, ebook::Feed& feed) { return choose(url, feed, nullptr); },
+            stop);
     book.SetArticleFilter([&](const QString& url, ebook::Feed& feed) {
         if (!choose(url, feed, &changes))
             return false;
@@ -220,7 +225,7 @@ bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const 
         return true;
     });
     QStringList shownBy;
-    if (!ReadRecords(newsFeedFile, book, error, fetchPictures, options.greyPictures, shownBy))
+    if (!ReadRecords(source, book, error, fetchPictures, options.greyPictures, shownBy))
         return finish(false);
     if (book.ChapterCount() == 0) {
         // The earlier editions stay as they are; what the limits left out is still recorded.

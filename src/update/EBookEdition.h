@@ -23,6 +23,16 @@ QString EBookPathFor(const QString& newsFeedFile);
 // beside it, if the run that last wrote the file made it; else empty.
 QString EBookOfSameRun(const QString& newsFeedFile);
 
+// The news feed file a book is made of. Its path names the book beside it and the messages;
+// `fd`, when not -1, is a descriptor open for reading on it, read from the start instead of
+// opening the path, so that a run's book is made of the file that run wrote even when the
+// path has been given to a newer one since.
+struct NewsFeedSource {
+    NewsFeedSource(const QString& path, int fd = -1) : path(path), fd(fd) {}
+    QString path;
+    int fd;
+};
+
 // Reads the news feed file record by record and writes its book at `bookPath`, dated
 // `runTime`, with dates in the user's locale. The book is replaced whole or not at all:
 // on false nothing at `bookPath` has changed and `error` (when given) says why, for a
@@ -69,7 +79,7 @@ struct WholeArticles {
     std::function<QHash<QString, ArticlePage>(const QStringList& links, const QStringList& feeds)> fetch;
 };
 
-bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
+bool WriteEBookEdition(const NewsFeedSource& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
                        QString* error = nullptr, const std::atomic_bool* stop = nullptr,
                        const PictureFetcher& fetchPictures = {}, const EBookOptions& options = {},
                        const WholeArticles& wholeArticles = {});
@@ -93,7 +103,7 @@ struct EditionResult {
 // written and true comes back with `nothingNew` set. Then all but the last `job.keep` editions
 // are removed. On false nothing is recorded, no book is in place and `error` says why; a
 // history that cannot be used never stops the edition, `notes` says so.
-bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const QDateTime& runTime,
+bool WriteNewsEdition(const NewsFeedSource& newsFeedFile, const EditionJob& job, const QDateTime& runTime,
                       EditionResult* result, QString* error = nullptr, const std::atomic_bool* stop = nullptr,
                       const PictureFetcher& fetchPictures = {}, const EBookOptions& options = {},
                       const WholeArticles& wholeArticles = {});

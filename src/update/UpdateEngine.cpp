@@ -403,18 +403,20 @@ void UpdateEngine::MakeEBook() {
     }
     EBookOptions options;
     options.greyPictures = m_job.greyPictures;
+    // What this run put in place, whatever has taken the path since it was closed.
+    const NewsFeedSource finished(m_strOutputPath, m_output->FinishedFd());
     QString error;
     if (m_job.edition) {
         EditionResult edition;
-        if (!WriteNewsEdition(m_strOutputPath, *m_job.edition, m_job.runTime, &edition, &error, &m_abandoned,
-                              fetch, options, wholeArticles))
+        if (!WriteNewsEdition(finished, *m_job.edition, m_job.runTime, &edition, &error, &m_abandoned, fetch,
+                              options, wholeArticles))
             m_outcome.bookError = error;
         m_outcome.bookPath = edition.path;
         m_outcome.bookNotes = edition.notes;
     } else {
         m_outcome.bookPath = m_job.bookPath;
-        if (!WriteEBookEdition(m_strOutputPath, m_job.bookPath, m_job.runTime, &error, &m_abandoned, fetch,
-                               options, wholeArticles))
+        if (!WriteEBookEdition(finished, m_job.bookPath, m_job.runTime, &error, &m_abandoned, fetch, options,
+                               wholeArticles))
             m_outcome.bookError = error;
     }
     for (const ArticlePage& page : std::as_const(pages))

@@ -3,6 +3,7 @@
 #include "update/ui/CDlgOptions.h"
 #include "update/ui/UpdateController.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
@@ -217,6 +218,44 @@ private slots:
 
     // "..." picks a file that need not exist, adds the suffix, asks no overwrite question,
     // and keeps the radio choice made before it.
+    // What a screen reader says of the controls that no label of their own names well.
+    void accessibleNames_data() {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("description");
+        QTest::newRow("browse") << "browse"
+                                << "Browse..."
+                                << "";
+        QTest::newRow("daily time") << "time"
+                                    << "Time of the daily update"
+                                    << "";
+        QTest::newRow("e-book's controls") << "editions"
+                                           << "E-book"
+                                           << "";
+        QTest::newRow("most articles") << "maxArticles"
+                                       << "At most"
+                                       << "articles per feed";
+        QTest::newRow("oldest articles") << "maxAgeDays"
+                                         << "Leave out articles older than"
+                                         << "days";
+        QTest::newRow("books kept") << "keep"
+                                    << "Keep the last"
+                                    << "books";
+    }
+
+    void accessibleNames() {
+        QFETCH(QString, control);
+        QFETCH(QString, name);
+        QFETCH(QString, description);
+        CDlgOptions dialog;
+        QWidget* widget = dialog.findChild<QWidget*>(control);
+        QVERIFY(widget);
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+        QVERIFY(face);
+        QCOMPARE(face->text(QAccessible::Name), name);
+        QCOMPARE(face->text(QAccessible::Description), description);
+    }
+
     void browseKeepsTheChoice() {
         CDlgOptions dialog;
         dialog.m_strFeedFile = m_dir.filePath(QStringLiteral("old.nff"));

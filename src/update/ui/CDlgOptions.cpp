@@ -38,15 +38,19 @@ CDlgOptions::CDlgOptions(QWidget* parent) : QDialog(parent) {
     m_editFeedFile->setMinimumWidth(300);
     auto* browse = new QPushButton(QStringLiteral("..."), outputBox);
     browse->setObjectName(QStringLiteral("browse"));
+    browse->setAccessibleName(QStringLiteral("Browse..."));
     browse->setAutoDefault(false);
     browse->setMaximumWidth(browse->fontMetrics().horizontalAdvance(QStringLiteral("...")) + 24);
     m_chkEBook =
         new QCheckBox(QStringLiteral("Also make an e-book for the phone's reader (EPUB)"), outputBox);
     m_chkEBook->setObjectName(QStringLiteral("ebook"));
 
-    // How the book is made and what each edition brings sit under the box that makes the e-book, indented,
-    // and are greyed while it is clear.
+    // How the book is made and what each edition brings sit under the box that makes the
+    // e-book, indented, and are greyed while it is clear.
     m_editionControls = new QWidget(outputBox);
+    m_editionControls->setObjectName(QStringLiteral("editions"));
+    // Unnamed, it would take the box's title.
+    m_editionControls->setAccessibleName(QStringLiteral("E-book"));
     m_chkGrey = new QCheckBox(QStringLiteral("Pictures in shades of &grey (smaller books for e-ink readers)"),
                               m_editionControls);
     m_chkGrey->setObjectName(QStringLiteral("grey"));
@@ -80,6 +84,8 @@ CDlgOptions::CDlgOptions(QWidget* parent) : QDialog(parent) {
         editionLayout->addWidget(label, row, 0);
         editionLayout->addWidget(spin, row, 1);
         editionLayout->addWidget(new QLabel(after, m_editionControls), row, 2);
+        // The label names the box; the unit after it is read as its description.
+        spin->setAccessibleDescription(after);
     };
     addLine(2, QStringLiteral("At &most"), m_spinMaxArticles, QStringLiteral("articles per feed"));
     addLine(3, QStringLiteral("Leave out articles o&lder than"), m_spinMaxAgeDays, QStringLiteral("days"));
@@ -112,6 +118,7 @@ CDlgOptions::CDlgOptions(QWidget* parent) : QDialog(parent) {
     }
     m_ctlTime = new QTimeEdit(intervalBox);
     m_ctlTime->setObjectName(QStringLiteral("time"));
+    m_ctlTime->setAccessibleName(QStringLiteral("Time of the daily update"));
     m_ctlTime->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_ctlTime->setDisplayFormat(QLocale().timeFormat(QLocale::ShortFormat));
     intervalLayout->addWidget(m_ctlTime, 1, 1, 1, 2);
