@@ -60,6 +60,10 @@ QString PictureCacheFolder() {
     return CacheFolder(QStringLiteral("pictures"));
 }
 
+QString ArticleCacheFolder() {
+    return CacheFolder(QStringLiteral("articles"));
+}
+
 QString BackupFileName(unsigned n) {
     return QStringLiteral("nchnlbak%1.cbf").arg(n, 3, 10, QLatin1Char('0'));
 }

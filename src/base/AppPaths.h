@@ -27,6 +27,10 @@ QString FeedCacheFolder();
 // pictures live; empty when the system names no cache folder.
 QString PictureCacheFolder();
 
+// "articles" in the user's cache folder, where the last good copies of the web pages of
+// whole articles live; empty when the system names no cache folder.
+QString ArticleCacheFolder();
+
 // The backup made by save number n: "nchnlbak001.cbf", ..., "nchnlbak1000.cbf".
 QString BackupFileName(unsigned n);
 

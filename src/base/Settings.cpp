@@ -16,6 +16,7 @@ const QString kOnlyNew = QStringLiteral("Edition/OnlyNew");
 const QString kMaxArticles = QStringLiteral("Edition/MaxArticles");
 const QString kMaxAgeDays = QStringLiteral("Edition/MaxAgeDays");
 const QString kKeep = QStringLiteral("Edition/Keep");
+const QString kWholeArticles = QStringLiteral("Edition/WholeArticles");
 const QString kX = QStringLiteral("WinPos/x");
 const QString kY = QStringLiteral("WinPos/y");
 const QString kCx = QStringLiteral("WinPos/cx");
@@ -93,6 +94,18 @@ void Settings::SetEditionOptions(const Edition& edition) {
     m_settings->setValue(kMaxArticles, edition.maxArticles);
     m_settings->setValue(kMaxAgeDays, edition.maxAgeDays);
     m_settings->setValue(kKeep, edition.keep);
+}
+
+QStringList Settings::WholeArticleFeeds() const {
+    return m_settings->value(kWholeArticles).toStringList();
+}
+
+void Settings::SetWholeArticleFeeds(const QStringList& urls) {
+    // An empty list is no key at all, rather than one that reads back as a list of one empty address.
+    if (urls.isEmpty())
+        m_settings->remove(kWholeArticles);
+    else
+        m_settings->setValue(kWholeArticles, urls);
 }
 
 Settings::WinPos Settings::WindowPosition() const {

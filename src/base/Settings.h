@@ -2,6 +2,7 @@
 
 #include <QSettings>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -36,6 +37,9 @@ public:
     };
     Edition EditionOptions() const;
     void SetEditionOptions(const Edition& edition);
+    // The addresses of the feeds whose articles the e-book carries whole, fetched from the web.
+    QStringList WholeArticleFeeds() const;
+    void SetWholeArticleFeeds(const QStringList& urls);
 
     struct WinPos {
         int x = 10;

@@ -109,9 +109,10 @@ struct CWebAccess::Transfer {
     // Responses whose status line arrived (1xx interim responses aside); a redirect that
     // libcurl follows counts one.
     int finalResponses = 0;
-    // The validators of the latest response.
+    // The validators and the type of the latest response.
     QByteArray etag;
     QByteArray lastModified;
+    QByteArray contentType;
 
     ~Transfer() {
         if (fd >= 0)
@@ -232,6 +233,7 @@ struct CWebAccess::Transfer {
         if (line.startsWith("HTTP/")) {
             etag.clear();
             lastModified.clear();
+            contentType.clear();
             const qsizetype blank = line.indexOf(' ');
             bool ok = false;
             const int status = blank > 0 ? line.mid(blank + 1, 3).toInt(&ok) : 0;
@@ -245,6 +247,8 @@ struct CWebAccess::Transfer {
             etag = line.mid(colon + 1).trimmed();
         else if (name.compare("Last-Modified", Qt::CaseInsensitive) == 0)
             lastModified = line.mid(colon + 1).trimmed();
+        else if (name.compare("Content-Type", Qt::CaseInsensitive) == 0)
+            contentType = line.mid(colon + 1).trimmed();
         else if (secureOnly && name.compare("Location", Qt::CaseInsensitive) == 0 && Status() / 100 == 3 &&
                  line.mid(colon + 1).trimmed().toLower().startsWith("http:")) {
             stop = Stop::InsecureRedirect;
@@ -453,6 +457,8 @@ bool CWebAccess::Begin(const QString& url, const QString& targetPath, const std:
     m_nReceived = 0;
     m_serverKind = NetworkKind::Public;
     m_cacheUpdate = CacheUpdate();
+    m_documentUrl.clear();
+    m_contentType.clear();
     if (!m_curl || m_requestUrl.isEmpty()) {
         Finish({NoConnection, Reason::NoHost});
         return false;
@@ -552,12 +558,14 @@ bool CWebAccess::RequestEnded(int code, bool done) {
             switch (m_options.cache->Restore(*entry, m_strTarget)) {
             case FeedCache::RestoreResult::Restored: {
                 // A server may send new validators with its "not modified": keep them.
-                const FeedCache::Record refreshed{transfer.etag.isEmpty() ? stored.etag : transfer.etag,
-                                                  transfer.lastModified.isEmpty() ? stored.lastModified
-                                                                                  : transfer.lastModified,
-                                                  stored.effectiveUrl, stored.fetchedAtMs};
+                const FeedCache::Record refreshed{
+                    transfer.etag.isEmpty() ? stored.etag : transfer.etag,
+                    transfer.lastModified.isEmpty() ? stored.lastModified : transfer.lastModified,
+                    stored.effectiveUrl, stored.fetchedAtMs, stored.contentType};
                 if (refreshed.etag != stored.etag || refreshed.lastModified != stored.lastModified)
                     m_cacheUpdate = {true, m_cacheKey, refreshed};
+                m_documentUrl = stored.effectiveUrl;
+                m_contentType = stored.contentType;
                 Finish({Success, Reason::None});
                 return true;
             }
@@ -578,11 +586,15 @@ bool CWebAccess::RequestEnded(int code, bool done) {
             return false;
         }
     }
+    if (verdict.result == Success) {
+        m_documentUrl = effectiveUrl;
+        m_contentType = transfer.contentType;
+    }
     if (verdict.result == Success && m_options.cache)
-        m_cacheUpdate = {
-            true,
-            m_cacheKey,
-            {transfer.etag, transfer.lastModified, effectiveUrl, QDateTime::currentMSecsSinceEpoch()}};
+        m_cacheUpdate = {true,
+                         m_cacheKey,
+                         {transfer.etag, transfer.lastModified, effectiveUrl,
+                          QDateTime::currentMSecsSinceEpoch(), transfer.contentType}};
     Finish(verdict);
     return true;
 }

@@ -126,6 +126,11 @@ public:
     // host, cancelled): then Verdict() says how.
     bool Begin(const QString& url, const QString& targetPath, const std::atomic_bool* cancel);
     const Verdict& GetVerdict() const { return m_verdict; }
+    // Of a download that got its document: where it came from after any redirects, and its
+    // Content-Type as the server named it (empty when it named none). The same for a document
+    // filled in from the cache, as it was when it was stored.
+    const QByteArray& DocumentUrl() const { return m_documentUrl; }
+    const QByteArray& ContentType() const { return m_contentType; }
     // The kind of the server the download was last connected to: Public until known.
     NetworkKind ServerKind() const { return m_serverKind; }
     // Body bytes that came in for the download, whatever became of them.
@@ -168,4 +173,6 @@ private:
     NetworkKind m_serverKind = NetworkKind::Public;
     Verdict m_verdict;
     CacheUpdate m_cacheUpdate;
+    QByteArray m_documentUrl;
+    QByteArray m_contentType;
 };

@@ -1,9 +1,11 @@
 #include "update/EBookEdition.h"
 
+#include "base/FeedAddress.h"
 #include "ebook/EBookWriter.h"
 #include "edition/ArticleHistory.h"
 #include "edition/EditionFiles.h"
 #include "update/NewsFeedFile.h"
+#include "update/WholeArticleStage.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -27,11 +29,12 @@ QString EBookOfSameRun(const QString& newsFeedFile) {
 
 namespace {
 
-// Makes every record of the news feed file into the book's chapters, noting their pictures
-// when there is a fetcher for them; `shownBy` gets, for each picture, the address of the feed
-// that shows it.
-bool ReadRecords(const NewsFeedSource& source, ebook::EBookWriter& book, QString* error,
-                 const PictureFetcher& fetchPictures, bool grey, QStringList& shownBy) {
+// Reads the news feed file: `header` once its header is read, then `record` with each record
+// in turn until it gives false (and says why in `error`). False when the file cannot be read
+// whole or a record stopped it.
+bool ReadNewsFeedFile(const NewsFeedSource& source, QString* error,
+                      const std::function<void(const NewsFeedReader&)>& header,
+                      const std::function<bool(const NewsFeedReader::Record&)>& record) {
     const auto fail = [&](const QString& why) {
         if (error)
             *error = why;
@@ -51,20 +54,62 @@ bool ReadRecords(const NewsFeedSource& source, ebook::EBookWriter& book, QString
     };
     if (!reader.ReadHeader())
         return malformed();
-    if (fetchPictures)
-        book.EnablePictures(grey);
-    if (reader.SyncFlag())
-        book.SetChannelFile(reader.ChannelFile());
-    NewsFeedReader::Record record;
-    while (reader.ReadNext(record)) {
-        if (!book.AddRecord(record.url, record.content))
-            return fail(book.ErrorString());
-        while (fetchPictures && shownBy.size() < book.PictureCount())
-            shownBy << record.url;
+    if (header)
+        header(reader);
+    NewsFeedReader::Record next;
+    while (reader.ReadNext(next)) {
+        if (!record(next))
+            return false;
     }
     if (reader.HasError())
         return malformed();
     return true;
+}
+
+// Makes every record of the news feed file into the book's chapters, noting their pictures
+// when there is a fetcher for them; `shownBy` gets, for each picture, the address of the feed
+// that shows it.
+bool ReadRecords(const NewsFeedSource& source, ebook::EBookWriter& book, QString* error,
+                 const PictureFetcher& fetchPictures, bool grey, QStringList& shownBy) {
+    return ReadNewsFeedFile(
+        source, error,
+        [&](const NewsFeedReader& reader) {
+            if (fetchPictures)
+                book.EnablePictures(grey);
+            if (reader.SyncFlag())
+                book.SetChannelFile(reader.ChannelFile());
+        },
+        [&](const NewsFeedReader::Record& record) {
+            if (!book.AddRecord(record.url, record.content)) {
+                if (error)
+                    *error = book.ErrorString();
+                return false;
+            }
+            while (fetchPictures && shownBy.size() < book.PictureCount())
+                shownBy << record.url;
+            return true;
+        });
+}
+
+// The pages of the whole articles, fetched before the chapters are made: the articles that
+// `choose` lets into the book (as the book's filter will) are found in one reading of the
+// news feed file of their own.
+using ArticleChoice = std::function<bool(const QString& url, ebook::Feed& feed)>;
+void FetchWholeArticles(const NewsFeedSource& source, WholeArticleStage& stage, const ArticleChoice& choose,
+                        const std::atomic_bool* stop) {
+    const bool read = ReadNewsFeedFile(source, nullptr, {}, [&](const NewsFeedReader::Record& record) {
+        if (stop && stop->load())
+            return false;
+        if (stage.Wanted(record.url)) {
+            ebook::Feed feed = ebook::ReadFeedDocument(record.content, FeedAddress::DocumentUrl(record.url));
+            if (!choose || choose(record.url, feed))
+                stage.Note(record.url, feed);
+        }
+        return true;
+    });
+    // A file that cannot be read fails the book as it is made, and says why there.
+    if (read)
+        stage.Fetch();
 }
 
 void FetchPictures(ebook::EBookWriter& book, const PictureFetcher& fetchPictures,
@@ -83,9 +128,17 @@ void FetchPictures(ebook::EBookWriter& book, const PictureFetcher& fetchPictures
 
 bool WriteEBookEdition(const NewsFeedSource& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
                        QString* error, const std::atomic_bool* stop, const PictureFetcher& fetchPictures,
-                       const EBookOptions& options) {
+                       const EBookOptions& options, const WholeArticles& wholeArticles) {
     ebook::EBookWriter book(bookPath, runTime);
     book.SetStopFlag(stop);
+    WholeArticleStage whole(wholeArticles, stop);
+    if (wholeArticles.fetch) {
+        FetchWholeArticles(newsFeedFile, whole, {}, stop);
+        book.SetArticleFilter([&](const QString& url, ebook::Feed& feed) {
+            whole.Complete(url, feed);
+            return true;
+        });
+    }
     QStringList shownBy;
     if (!ReadRecords(newsFeedFile, book, error, fetchPictures, options.greyPictures, shownBy))
         return false;
@@ -99,7 +152,8 @@ bool WriteEBookEdition(const NewsFeedSource& newsFeedFile, const QString& bookPa
 
 bool WriteNewsEdition(const NewsFeedSource& source, const EditionJob& job, const QDateTime& runTime,
                       EditionResult* result, QString* error, const std::atomic_bool* stop,
-                      const PictureFetcher& fetchPictures, const EBookOptions& options) {
+                      const PictureFetcher& fetchPictures, const EBookOptions& options,
+                      const WholeArticles& wholeArticles) {
     const auto fail = [&](const QString& why) {
         if (error)
             *error = why;
@@ -125,7 +179,9 @@ bool WriteNewsEdition(const NewsFeedSource& source, const EditionJob& job, const
     book.SetEdition(number);
     edition::ArticleHistory::Changes changes;
     changes.day = runTime.toLocalTime().date().toJulianDay();
-    book.SetArticleFilter([&](const QString& url, ebook::Feed& feed) {
+    // What goes into the edition of a feed; with `changes`, recorded there as well.
+    const auto choose = [&](const QString& url, ebook::Feed& feed,
+                            edition::ArticleHistory::Changes* changes) {
         const QHash<QByteArray, qint64> known = history.Known(url);
         std::vector<ebook::Article> articles;
         std::vector<QByteArray> keys;
@@ -138,22 +194,35 @@ bool WriteNewsEdition(const NewsFeedSource& source, const EditionJob& job, const
                 continue;
             inDocument.insert(key);
             const auto it = known.constFind(key);
-            if (it != known.constEnd() && it.value() != changes.day)
-                changes.seenAgain.emplace_back(url, key);
+            if (changes && it != known.constEnd() && it.value() != changes->day)
+                changes->seenAgain.emplace_back(url, key);
             isKnown.push_back(it != known.constEnd());
             keys.push_back(std::move(key));
             articles.push_back(std::move(article));
         }
         const edition::Choice choice = edition::ChooseArticles(articles, isKnown, job.limits, runTime);
-        for (const int i : choice.passedOver)
-            changes.added.push_back({url, keys[size_t(i)], false});
+        for (const int i : choice.passedOver) {
+            if (changes)
+                changes->added.push_back({url, keys[size_t(i)], false});
+        }
         feed.articles.clear();
         for (const int i : choice.chosen) {
-            if (!isKnown[size_t(i)])
-                changes.added.push_back({url, keys[size_t(i)], true});
+            if (changes && !isKnown[size_t(i)])
+                changes->added.push_back({url, keys[size_t(i)], true});
             feed.articles.push_back(std::move(articles[size_t(i)]));
         }
         return !feed.articles.empty();
+    };
+    WholeArticleStage whole(wholeArticles, stop);
+    if (wholeArticles.fetch)
+        FetchWholeArticles(
+            source, whole, [&](const QString& url, ebook::Feed& feed) { return choose(url, feed, nullptr); },
+            stop);
+    book.SetArticleFilter([&](const QString& url, ebook::Feed& feed) {
+        if (!choose(url, feed, &changes))
+            return false;
+        whole.Complete(url, feed);
+        return true;
     });
     QStringList shownBy;
     if (!ReadRecords(source, book, error, fetchPictures, options.greyPictures, shownBy))

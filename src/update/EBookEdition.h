@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -55,9 +56,33 @@ struct EBookOptions {
     bool greyPictures = false; // pictures in shades of grey, for e-ink readers
 };
 
+// A web page fetched for an article: the file it is in and what its server said of it.
+struct ArticlePage {
+    QString file;
+    QByteArray address;     // where it came from after any redirects
+    QByteArray contentType; // as the server named it; may be empty
+};
+
+// No more article pages than this are fetched for one feed in one run.
+constexpr int kMaxArticlePagesPerFeed = 50;
+
+// Whole articles for the feeds that carry only a summary. Of each such feed, the first
+// kMaxArticlePagesPerFeed articles that go into the book and link to the web have their
+// pages fetched after the feeds and before the pictures, and the article found in a page
+// takes the place of the summary when it has more text; otherwise the summary stays.
+// The article's pictures are then the book's like any other.
+struct WholeArticles {
+    QSet<QString> feeds; // by address
+    // Called once, when there are links, with the links (each once, in the order the book
+    // shows them) and for each the address of the feed that links to it; gives the pages it
+    // fetched, by link, in files that must stay until the function that called it returns.
+    std::function<QHash<QString, ArticlePage>(const QStringList& links, const QStringList& feeds)> fetch;
+};
+
 bool WriteEBookEdition(const NewsFeedSource& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
                        QString* error = nullptr, const std::atomic_bool* stop = nullptr,
-                       const PictureFetcher& fetchPictures = {}, const EBookOptions& options = {});
+                       const PictureFetcher& fetchPictures = {}, const EBookOptions& options = {},
+                       const WholeArticles& wholeArticles = {});
 
 // An edition of the news: a book of what is new since the last one.
 struct EditionJob {
@@ -80,4 +105,5 @@ struct EditionResult {
 // history that cannot be used never stops the edition, `notes` says so.
 bool WriteNewsEdition(const NewsFeedSource& newsFeedFile, const EditionJob& job, const QDateTime& runTime,
                       EditionResult* result, QString* error = nullptr, const std::atomic_bool* stop = nullptr,
-                      const PictureFetcher& fetchPictures = {}, const EBookOptions& options = {});
+                      const PictureFetcher& fetchPictures = {}, const EBookOptions& options = {},
+                      const WholeArticles& wholeArticles = {});

@@ -19,10 +19,13 @@
 namespace {
 
 // Layout of an entry file, integers little-endian:
-//   magic (8) | fetched at, ms (8) | key, etag, last-modified, effective-url lengths (4 each)
-//   | document length (8) | the four texts | the document | SHA-1 of everything before it (20)
-constexpr char Magic[8] = {'P', 'V', 'F', 'E', 'E', 'D', '0', '1'};
-constexpr qsizetype FixedHeaderBytes = 8 + 8 + 4 * 4 + 8;
+//   magic (8) | fetched at, ms (8) | key, etag, last-modified, effective-url, content-type
+//   lengths (4 each) | document length (8) | the five texts | the document | SHA-1 of
+//   everything before it (20)
+// An entry of an earlier layout fails the magic and is fetched in full once.
+constexpr char Magic[8] = {'P', 'V', 'F', 'E', 'E', 'D', '0', '2'};
+constexpr int TextCount = 5;
+constexpr qsizetype FixedHeaderBytes = 8 + 8 + TextCount * 4 + 8;
 constexpr quint32 MaxTextBytes = 64 * 1024;
 constexpr auto ChecksumAlgorithm = QCryptographicHash::Sha1;
 constexpr qsizetype ChecksumBytes = 20;
@@ -54,8 +57,9 @@ QByteArray BuildHeader(const QByteArray& key, const FeedCache::Record& record, q
     qToLittleEndian<quint32>(quint32(record.etag.size()), p + 20);
     qToLittleEndian<quint32>(quint32(record.lastModified.size()), p + 24);
     qToLittleEndian<quint32>(quint32(record.effectiveUrl.size()), p + 28);
-    qToLittleEndian<qint64>(bodySize, p + 32);
-    return header + key + record.etag + record.lastModified + record.effectiveUrl;
+    qToLittleEndian<quint32>(quint32(record.contentType.size()), p + 32);
+    qToLittleEndian<qint64>(bodySize, p + 36);
+    return header + key + record.etag + record.lastModified + record.effectiveUrl + record.contentType;
 }
 
 } // namespace
@@ -90,15 +94,15 @@ std::unique_ptr<FeedCache::Entry> FeedCache::Find(const QByteArray& key) {
         if (!FileIo::ReadFully(entry->m_fd, fixed.data(), fixed.size(), 0) ||
             !std::equal(std::begin(Magic), std::end(Magic), fixed.constData()))
             return false;
-        quint32 lengths[4];
+        quint32 lengths[TextCount];
         qint64 texts = 0;
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < TextCount; ++i) {
             lengths[i] = qFromLittleEndian<quint32>(fixed.constData() + 16 + 4 * i);
             if (lengths[i] > MaxTextBytes)
                 return false;
             texts += lengths[i];
         }
-        entry->m_bodySize = qFromLittleEndian<qint64>(fixed.constData() + 32);
+        entry->m_bodySize = qFromLittleEndian<qint64>(fixed.constData() + 36);
         const qint64 headerSize = FixedHeaderBytes + texts;
         if (entry->m_bodySize < 0 || st.st_size != headerSize + entry->m_bodySize + ChecksumBytes)
             return false;
@@ -119,6 +123,7 @@ std::unique_ptr<FeedCache::Entry> FeedCache::Find(const QByteArray& key) {
         record.etag = next(lengths[1]);
         record.lastModified = next(lengths[2]);
         record.effectiveUrl = next(lengths[3]);
+        record.contentType = next(lengths[4]);
         return storedKey == key && record.HasValidators() && IsHeaderValue(record.etag) &&
                IsHeaderValue(record.lastModified);
     };
@@ -191,7 +196,8 @@ bool FeedCache::StoreDocument(const QByteArray& key, QByteArrayView document, co
     const qint64 bytes = header.size() + document.size() + ChecksumBytes;
     const bool storable = record.HasValidators() && key.size() <= MaxTextBytes &&
                           record.etag.size() <= MaxTextBytes && record.lastModified.size() <= MaxTextBytes &&
-                          record.effectiveUrl.size() <= MaxTextBytes && bytes <= m_nMaxBytes;
+                          record.effectiveUrl.size() <= MaxTextBytes &&
+                          record.contentType.size() <= MaxTextBytes && bytes <= m_nMaxBytes;
     {
         std::lock_guard lock(m_mutex);
         if (!storable || !LoadLocked()) {

@@ -11,7 +11,7 @@
 // Last-Modified), so that a repeated update asks servers only whether a feed changed and
 // fills in the unchanged ones from here.
 //
-// Each entry is one file: a header with the address, the validators and the fetch time,
+// Each entry is one file: a header with the address, the validators, the type and the fetch time,
 // then the document, then a checksum of both. Entries are written beside and renamed into
 // place, so a reader sees a whole old entry or a whole new one; an entry that fails any
 // check is dropped and its feed fetched in full. The folder is kept under a size bound by
@@ -26,6 +26,7 @@ public:
         QByteArray lastModified;
         QByteArray effectiveUrl; // where the document came from after any redirects
         qint64 fetchedAtMs = 0;  // when its server sent it, ms since the epoch (UTC)
+        QByteArray contentType;  // as its server named it, with the charset; may be empty
 
         bool HasValidators() const { return !etag.isEmpty() || !lastModified.isEmpty(); }
     };

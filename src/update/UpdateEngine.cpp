@@ -1,6 +1,7 @@
 #include "update/UpdateEngine.h"
 
 #include "base/FeedAddress.h"
+#include "extract/ArticleFinder.h"
 #include "update/EBookEdition.h"
 #include "update/FeedCache.h"
 #include "update/FetchLoop.h"
@@ -197,6 +198,8 @@ void UpdateEngine::Fetch() {
         m_slots[index].cacheUpdate = session.PendingCacheUpdate();
         m_slots[index].received = session.BytesReceived();
         m_slots[index].server = session.ServerKind();
+        m_slots[index].documentUrl = session.DocumentUrl();
+        m_slots[index].contentType = session.ContentType();
         SlotDoneLocked(index, verdict.result, reason, bytes);
     };
     for (;;) {
@@ -336,10 +339,7 @@ void UpdateEngine::Coordinate() {
         GiveBackTempFile(done.tempFile);
         {
             std::lock_guard lock(m_mutex);
-            const bool heldBack = LookAheadFullLocked();
-            --m_nWaiting;
-            m_nWaitingBytes -= done.bytes;
-            if (heldBack)
+            if (LeaveLookAheadLocked(done.bytes))
                 WakeFetcherLocked();
         }
         if (m_outcome.failure != Failure::None)
@@ -381,9 +381,22 @@ bool UpdateEngine::EBookDue() const {
 
 void UpdateEngine::MakeEBook() {
     emit makingEBook();
+    // A run cancelled before a stage makes its book without what that stage would fetch.
+    QHash<QString, ArticlePage> pages;
+    WholeArticles wholeArticles;
     PictureFetcher fetch;
     if (!m_cancelled.load()) {
+        wholeArticles.feeds = m_job.wholeArticleFeeds;
+        wholeArticles.fetch = [&](const QStringList& links, const QStringList& feeds) {
+            if (!m_cancelled.load()) {
+                pages = FetchArticlePages(links, feeds);
+                emit makingEBook();
+            }
+            return pages;
+        };
         fetch = [&](const QStringList& addresses, const QStringList& shownBy, const PictureSink& take) {
+            if (m_cancelled.load())
+                return;
             FetchPictures(addresses, shownBy, take);
             emit makingEBook();
         };
@@ -396,15 +409,98 @@ void UpdateEngine::MakeEBook() {
     if (m_job.edition) {
         EditionResult edition;
         if (!WriteNewsEdition(finished, *m_job.edition, m_job.runTime, &edition, &error, &m_abandoned, fetch,
-                              options))
+                              options, wholeArticles))
             m_outcome.bookError = error;
         m_outcome.bookPath = edition.path;
         m_outcome.bookNotes = edition.notes;
     } else {
         m_outcome.bookPath = m_job.bookPath;
-        if (!WriteEBookEdition(finished, m_job.bookPath, m_job.runTime, &error, &m_abandoned, fetch, options))
+        if (!WriteEBookEdition(finished, m_job.bookPath, m_job.runTime, &error, &m_abandoned, fetch, options,
+                               wholeArticles))
             m_outcome.bookError = error;
     }
+    for (const ArticlePage& page : std::as_const(pages))
+        QFile::remove(page.file);
+}
+
+std::vector<NetworkKind> UpdateEngine::OriginsOf(const QStringList& feeds, qsizetype count) const {
+    std::vector<NetworkKind> origins;
+    origins.reserve(size_t(count));
+    for (const QString& feed : feeds)
+        origins.push_back(m_feedServers.value(feed, NetworkKind::Public));
+    origins.resize(size_t(count), NetworkKind::Public);
+    return origins;
+}
+
+void UpdateEngine::StartBookStage() {
+    // The feeds' end raised the stop; a Cancel raises m_cancelled before it, so one that
+    // comes while it is lowered here is not lost.
+    m_stop.store(false);
+    if (m_cancelled.load())
+        m_stop.store(true);
+    m_fetcher = std::thread([this] { Fetch(); });
+}
+
+bool UpdateEngine::TakeArrived(int& index, Slot& arrived, std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock lock(m_mutex);
+    // Stopped, or out of time: what has arrived is still taken.
+    m_written.wait_until(lock, deadline, [&] { return m_stop.load() || !m_arrived.empty(); });
+    if (std::chrono::steady_clock::now() >= deadline && !m_stop.load()) {
+        m_stop.store(true);
+        WakeFetcherLocked();
+    }
+    if (m_arrived.empty())
+        return false;
+    index = m_arrived.back();
+    m_arrived.pop_back();
+    arrived = m_slots[index];
+    m_slots[index].state = Slot::State::Written;
+    m_slots[index].tempFile.clear();
+    return true;
+}
+
+bool UpdateEngine::LeaveLookAheadLocked(qint64 bytes) {
+    const bool heldBack = LookAheadFullLocked();
+    --m_nWaiting;
+    m_nWaitingBytes -= bytes;
+    return heldBack;
+}
+
+QHash<QString, ArticlePage> UpdateEngine::FetchArticlePages(const QStringList& links,
+                                                            const QStringList& feeds) {
+    CWebAccess::Options options = m_job.webOptions;
+    options.accept = "text/html";
+    options.maxBodyBytes = extract::kMaxPageBytes;
+    options.cache = m_job.articleCache;
+    // The feed's author chose these links, not the user: they may lead where the pictures may.
+    options.reach.confined = true;
+    QHash<QString, ArticlePage> pages;
+    const int total = int(links.size());
+    int done = 0;
+    emit articlesFetched(0, total);
+    const auto deadline = std::chrono::steady_clock::now() + m_job.maxArticleTime;
+    BeginStage({links, options, false, OriginsOf(feeds, links.size())});
+    StartBookStage();
+    Slot arrived;
+    int index;
+    while (done < total && TakeArrived(index, arrived, deadline)) {
+        ++done;
+        if (arrived.result == CWebAccess::Success) {
+            if (options.cache)
+                CWebAccess::ApplyCacheUpdate(*options.cache, arrived.cacheUpdate, arrived.tempFile);
+            pages.insert(links[index], {arrived.tempFile, arrived.documentUrl, arrived.contentType});
+        } else {
+            GiveBackTempFile(arrived.tempFile);
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            if (LeaveLookAheadLocked(arrived.bytes))
+                WakeFetcherLocked();
+        }
+        emit articlesFetched(done, total);
+    }
+    StopFetching();
+    return pages;
 }
 
 void UpdateEngine::FetchPictures(const QStringList& addresses, const QStringList& shownBy,
@@ -416,17 +512,7 @@ void UpdateEngine::FetchPictures(const QStringList& addresses, const QStringList
     options.cache = m_job.pictureCache;
     // The feed's author chose these addresses, not the user.
     options.reach.confined = true;
-    std::vector<NetworkKind> origins;
-    origins.reserve(addresses.size());
-    for (const QString& feed : shownBy)
-        origins.push_back(m_feedServers.value(feed, NetworkKind::Public));
-    origins.resize(addresses.size(), NetworkKind::Public);
-    BeginStage({addresses, options, false, std::move(origins)});
-    // The feeds' end raised the stop; a Cancel raises m_cancelled before it, so one that
-    // comes while it is lowered here is not lost.
-    m_stop.store(false);
-    if (m_cancelled.load())
-        m_stop.store(true);
+    BeginStage({addresses, options, false, OriginsOf(shownBy, addresses.size())});
 
     const int total = int(addresses.size());
     int done = 0;
@@ -438,26 +524,10 @@ void UpdateEngine::FetchPictures(const QStringList& addresses, const QStringList
     }
     emit picturesFetched(done, total);
     const auto deadline = std::chrono::steady_clock::now() + limits.maxTime;
-    m_fetcher = std::thread([this] { Fetch(); });
-    while (done < total) {
-        Slot arrived;
-        int index;
-        {
-            std::unique_lock lock(m_mutex);
-            // Stopped, or out of time: what has arrived still goes into the book.
-            m_written.wait_until(lock, deadline, [&] { return m_stop.load() || !m_arrived.empty(); });
-            if (std::chrono::steady_clock::now() >= deadline && !m_stop.load()) {
-                m_stop.store(true);
-                WakeFetcherLocked();
-            }
-            if (m_arrived.empty())
-                break;
-            index = m_arrived.back();
-            m_arrived.pop_back();
-            arrived = m_slots[index];
-            m_slots[index].state = Slot::State::Written;
-            m_slots[index].tempFile.clear();
-        }
+    StartBookStage();
+    Slot arrived;
+    int index;
+    while (done < total && TakeArrived(index, arrived, deadline)) {
         ++done;
         received += arrived.received;
         const bool ok = arrived.result == CWebAccess::Success;
@@ -473,9 +543,7 @@ void UpdateEngine::FetchPictures(const QStringList& addresses, const QStringList
             // The picture leaves the look-ahead only now, in the same step that leaves out
             // the rest once the book is full: no download starts in between.
             std::lock_guard lock(m_mutex);
-            const bool heldBack = LookAheadFullLocked();
-            --m_nWaiting;
-            m_nWaitingBytes -= arrived.bytes;
+            const bool heldBack = LeaveLookAheadLocked(arrived.bytes);
             if (received >= limits.maxBytes) {
                 // Whatever they were, enough bytes came in: those on the way are dropped too.
                 done += GiveUpPendingLocked(0);

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 
 #include <atomic>
@@ -55,6 +56,12 @@ struct UpdateJob {
     };
     PictureLimits pictureLimits;
     bool greyPictures = false; // the book's pictures in shades of grey
+    // The feeds whose articles the book carries whole, fetched from the web, by address; and
+    // the last good copies of those pages to ask servers about, if any.
+    QSet<QString> wholeArticleFeeds;
+    std::shared_ptr<FeedCache> articleCache;
+    // The book goes ahead with the article pages that have come after so long.
+    std::chrono::milliseconds maxArticleTime = std::chrono::minutes(10);
 };
 
 // One update run: downloads the job's feeds several at once on a thread of its own, all
@@ -62,11 +69,12 @@ struct UpdateJob {
 // order, so the file is byte for byte the one a one-at-a-time run writes. It never touches
 // the user interface: everything it has to say goes out through queued signals, in list order.
 // Once the file is closed, the run makes what it makes from it (the e-book edition) before
-// it tells its end. The pictures of the book come through the same downloads, limits and
-// agent name as the feeds, asking for pictures, with their own cache, within the job's picture
-// limits, and only from where the feed that shows them may send the program (see
-// NetworkReach); a failed picture is no failure of the run, and a run cancelled before them
-// makes its book without them.
+// it tells its end. The pages of the whole articles and then the pictures of the book come
+// through the same downloads, limits and agent name as the feeds, asking for web pages and
+// for pictures, each with a cache of their own; the pictures within the job's picture limits,
+// and both only from where the feed that links to them may send the program (see
+// NetworkReach). A failed page or picture is no failure of the run, and a run cancelled before
+// them makes its book without them.
 class UpdateEngine : public QObject {
     Q_OBJECT
 public:
@@ -118,6 +126,8 @@ signals:
     // The file is closed and its e-book is being made (again once its pictures are
     // fetched); finished() follows when it is done.
     void makingEBook();
+    // Of the pages of the e-book's whole articles, `done` are fetched or given up; first with 0.
+    void articlesFetched(int done, int total);
     // Of the pictures of the e-book, `done` are fetched or given up; first with 0.
     void picturesFetched(int done, int total);
     // The run has ended and the file is closed; see GetOutcome().
@@ -135,6 +145,8 @@ private:
         qint64 received = 0; // what came in for it, whatever became of it
         NetworkKind server = NetworkKind::Public;
         CWebAccess::CacheUpdate cacheUpdate;
+        QByteArray documentUrl; // of a document that came, after any redirects
+        QByteArray contentType;
     };
 
     // What the fetching thread downloads: the feeds in list order for the writer, or the
@@ -148,6 +160,18 @@ private:
     };
     // Slots and counts for the stage's downloads; the fetching thread is not running.
     void BeginStage(Stage stage);
+    // Starts fetching a stage of the book begun, taken as it comes.
+    void StartBookStage();
+    // Waits, until `deadline` at the latest, for the next download of such a stage to end and
+    // takes it out of its slot: false once the stage is stopped (out of time, it is stopped)
+    // and nothing more has come. The download stays in the look-ahead until it leaves it.
+    bool TakeArrived(int& index, Slot& arrived, std::chrono::steady_clock::time_point deadline);
+    // A download of `bytes` taken from its slot leaves the look-ahead; true when that held the
+    // fetching thread back until now.
+    bool LeaveLookAheadLocked(qint64 bytes);
+    // Of a confined stage of the book: the kind of the server of the feed that names each of
+    // `count` addresses, by the feeds' addresses; Public for one not known.
+    std::vector<NetworkKind> OriginsOf(const QStringList& feeds, qsizetype count) const;
     void Coordinate();
     // The one place for what follows the last record (or a stop), before the end is told:
     // the downloads are stopped and their files gone, the news feed file is closed, and
@@ -156,6 +180,9 @@ private:
     void CloseOutput();
     bool EBookDue() const;
     void MakeEBook();
+    // The pages of the book's whole articles into temporary files of their own: those that
+    // came, by link. The caller removes them.
+    QHash<QString, ArticlePage> FetchArticlePages(const QStringList& links, const QStringList& feeds);
     // The book's pictures, each handed to `take` as it arrives, until the book is full;
     // `shownBy` names the feed that shows each, whose server says where it may be fetched from.
     void FetchPictures(const QStringList& addresses, const QStringList& shownBy, const PictureSink& take);

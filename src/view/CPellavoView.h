@@ -8,6 +8,7 @@
 #include <QList>
 #include <QPersistentModelIndex>
 #include <QPoint>
+#include <QStringList>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -193,6 +194,9 @@ private:
     void NewItem(bool feed);
     // Runs the feed or the group dialog on the item; false on Cancel. `title` gets the title as typed.
     bool EditItem(COutlineItem* item, bool feed, QString* title);
+    // Keeps "Fetch whole articles" of a feed whose dialog said OK: its address went from
+    // `before` to `after`, the box from `wasChecked` to `checked`.
+    void KeepWholeArticles(const QByteArray& before, const QByteArray& after, bool wasChecked, bool checked);
     // Asks, then removes the node; the menu's Delete recomputes the parent's mark, the key's does not.
     void ConfirmDelete(QTreeWidgetItem* node, bool updateMarks);
     // Handles the moves of a left-button gesture that began on the tree; false passes the move on.
@@ -242,6 +246,9 @@ private:
     QList<QByteArray> m_lstFeedUrls;
     // The number of the newest backup of this run, which is the number of Undo steps left.
     quint32 m_nBackupCount = 0;
+    // The feeds with whole articles as they were before the saves that changed them, by the
+    // number of the save's backup: Undo of that step puts them back.
+    QHash<quint32, QStringList> m_wholeArticlesUndo;
     // "Synchronize Channels": while set, update runs carry the channel file.
     bool m_bSyncChannels = false;
     // Milliseconds on a steady clock of the last left-button press in the tree.

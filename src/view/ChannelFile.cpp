@@ -9,12 +9,14 @@
 #include "model/OpmlReader.h"
 #include "model/OpmlWriter.h"
 #include "model/PellavoDoc.h"
+#include "update/ui/UpdateController.h"
 
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QTimer>
 
+#include <optional>
 #include <vector>
 
 namespace {
@@ -108,10 +110,16 @@ void CPellavoView::OnEditUndo() {
         return;
     const ChannelStore store = Store();
     QString error;
-    if (store.Restore(m_nBackupCount, &error))
+    const std::optional<QStringList> wholeArticles =
+        m_wholeArticlesUndo.contains(m_nBackupCount) ? std::optional(m_wholeArticlesUndo.take(m_nBackupCount))
+                                                     : std::nullopt;
+    if (store.Restore(m_nBackupCount, &error)) {
         ReloadChannel(store.ChannelFile());
-    else
+        if (wholeArticles && m_pUpdate)
+            m_pUpdate->SetWholeArticleFeeds(*wholeArticles);
+    } else {
         ShowMessage(QStringLiteral("The last change could not be undone.\n%1").arg(error), kError);
+    }
     --m_nBackupCount;
     UpdateCommandUI();
 }

@@ -5,11 +5,14 @@
 #include "view/PropertyDialogs.h"
 #include "view/TreeOutline.h"
 
+#include "model/PellavoDoc.h"
 #include "model/TextConv.h"
+#include "update/ui/UpdateController.h"
 
 #include <initializer_list>
 #include <memory>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -32,6 +35,19 @@ bool ExchangeFields(PellavoDialog& dialog, std::initializer_list<Field> fields, 
     }
     *title = *fields.begin()->first;
     return true;
+}
+
+bool AnyFeedWithAddress(const COutlineItem* root, const QByteArray& url) {
+    std::vector<const COutlineItem*> pending{root};
+    while (!pending.empty()) {
+        const COutlineItem* item = pending.back();
+        pending.pop_back();
+        if (item->IsFeed() && url == item->m_pszXmlUrl)
+            return true;
+        for (const COutlineItem* child = item->m_pFirstChild; child; child = child->m_pNext)
+            pending.push_back(child);
+    }
+    return false;
 }
 
 unsigned char FoldCase(char c) {
@@ -89,18 +105,47 @@ void CPellavoView::NewItem(bool feed) {
 bool CPellavoView::EditItem(COutlineItem* item, bool feed, QString* title) {
     if (feed) {
         CChannelProp dialog(this);
-        return ExchangeFields(dialog,
-                              {{&dialog.m_strTitle, &item->m_pszTitle},
-                               {&dialog.m_strXmlUrl, &item->m_pszXmlUrl},
-                               {&dialog.m_strHtmlUrl, &item->m_pszHtmlUrl},
-                               {&dialog.m_strDescription, &item->m_pszDescription}},
-                              title);
+        const QByteArray before = item->m_pszXmlUrl;
+        dialog.m_bWholeArticles = m_pUpdate && !before.isEmpty() &&
+                                  m_pUpdate->WholeArticleFeeds().contains(QString::fromUtf8(before));
+        const bool wasChecked = dialog.m_bWholeArticles;
+        if (!ExchangeFields(dialog,
+                            {{&dialog.m_strTitle, &item->m_pszTitle},
+                             {&dialog.m_strXmlUrl, &item->m_pszXmlUrl},
+                             {&dialog.m_strHtmlUrl, &item->m_pszHtmlUrl},
+                             {&dialog.m_strDescription, &item->m_pszDescription}},
+                            title))
+            return false;
+        KeepWholeArticles(before, item->m_pszXmlUrl, wasChecked, dialog.m_bWholeArticles);
+        return true;
     }
     CDlgGroupProp dialog(this);
     return ExchangeFields(
         dialog,
         {{&dialog.m_strTitle, &item->m_pszTitle}, {&dialog.m_strDescription, &item->m_pszDescription}},
         title);
+}
+
+void CPellavoView::KeepWholeArticles(const QByteArray& before, const QByteArray& after, bool wasChecked,
+                                     bool checked) {
+    if (!m_pUpdate)
+        return;
+    const QStringList old = m_pUpdate->WholeArticleFeeds();
+    QStringList now = old;
+    // The setting is kept by address: it goes with the feed to its new one, and leaves the
+    // old one unless another feed still has that address.
+    if (before != after && !before.isEmpty() && !AnyFeedWithAddress(m_pDoc->m_pRoot.get(), before))
+        now.removeAll(QString::fromUtf8(before));
+    const QString address = QString::fromUtf8(after);
+    if (checked && !address.isEmpty() && !now.contains(address))
+        now << address;
+    else if (!checked && wasChecked && before == after)
+        now.removeAll(address);
+    if (now == old)
+        return;
+    // The save that follows is the step that Undo takes back, and the setting with it.
+    m_wholeArticlesUndo.insert(m_nBackupCount + 1, old);
+    m_pUpdate->SetWholeArticleFeeds(now);
 }
 
 void CPellavoView::OnTreeCut() {

@@ -3,6 +3,7 @@
 #include "view/Artwork.h"
 
 #include <QBoxLayout>
+#include <QCheckBox>
 #include <QFormLayout>
 #include <QFrame>
 #include <QLabel>
@@ -81,6 +82,11 @@ CChannelProp::CChannelProp(QWidget* parent) : PellavoDialog(parent) {
     fields->addRow(QStringLiteral("XML URL"), m_editXmlUrl);
     fields->addRow(QStringLiteral("HTML URL"), m_editHtmlUrl);
     fields->addRow(QStringLiteral("Description"), m_editDescription);
+    // Beneath the feed's own fields, lined up with them.
+    m_checkWholeArticles =
+        new QCheckBox(QStringLiteral("Fetch &whole articles from the web for the e-book"), this);
+    m_checkWholeArticles->setObjectName(QStringLiteral("checkWholeArticles"));
+    fields->addRow(QString(), m_checkWholeArticles);
 
     auto* right = new QVBoxLayout;
     right->addLayout(fields);
@@ -100,11 +106,13 @@ void CChannelProp::DoDataExchange(bool save) {
         m_strXmlUrl = m_editXmlUrl->text();
         m_strHtmlUrl = m_editHtmlUrl->text();
         m_strDescription = m_editDescription->text();
+        m_bWholeArticles = m_checkWholeArticles->isChecked();
     } else {
         m_editTitle->setText(m_strTitle);
         m_editXmlUrl->setText(m_strXmlUrl);
         m_editHtmlUrl->setText(m_strHtmlUrl);
         m_editDescription->setText(m_strDescription);
+        m_checkWholeArticles->setChecked(m_bWholeArticles);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QString>
 
+class QCheckBox;
 class QLineEdit;
 
 // A modal dialog that carries text in and out of its controls: the members are
@@ -23,7 +24,8 @@ protected:
     virtual void DoDataExchange(bool save);
 };
 
-// Edits a feed: title, feed address, web page and description.
+// Edits a feed: title, feed address, web page and description, and whether the e-book
+// carries its articles whole, fetched from the web.
 class CChannelProp : public PellavoDialog {
     Q_OBJECT
 public:
@@ -33,6 +35,7 @@ public:
     QString m_strXmlUrl = QStringLiteral("http://");
     QString m_strHtmlUrl = QStringLiteral("http://");
     QString m_strDescription;
+    bool m_bWholeArticles = false;
 
 protected:
     void DoDataExchange(bool save) override;
@@ -42,6 +45,7 @@ private:
     QLineEdit* m_editXmlUrl;
     QLineEdit* m_editHtmlUrl;
     QLineEdit* m_editDescription;
+    QCheckBox* m_checkWholeArticles;
 };
 
 // Edits a group: title and description.

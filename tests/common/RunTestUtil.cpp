@@ -1,9 +1,11 @@
 #include "RunTestUtil.h"
 
 #include "update/NewsFeedFile.h"
+#include "update/NewsFeedOutput.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QSignalSpy>
 #include <QWidget>
 
 #include <algorithm>
@@ -33,6 +35,19 @@ NffContent readNff(const QString& path) {
 bool anyWindowShown() {
     const QWidgetList windows = QApplication::topLevelWidgets();
     return std::any_of(windows.begin(), windows.end(), [](QWidget* w) { return w->isVisible(); });
+}
+
+UpdateEngine::Outcome runJob(const UpdateJob& job, const QString& output,
+                             void (UpdateEngine::*stage)(int, int), QList<QList<QVariant>>* progress) {
+    auto file = NewsFeedOutput::Open(output, nullptr);
+    if (!file)
+        return {};
+    UpdateEngine engine(job, std::move(file));
+    QSignalSpy spy(&engine, stage);
+    engine.Start();
+    engine.Wait();
+    *progress = spy;
+    return engine.GetOutcome();
 }
 
 } // namespace pellavo::test

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "update/UpdateEngine.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QStringList>
+#include <QVariant>
 
 class QIODevice;
 
@@ -21,5 +24,10 @@ NffContent readNff(QIODevice& device);
 
 // Whether any top-level window is shown (a run in the background shows none).
 bool anyWindowShown();
+
+// Runs an update job to its end into the news feed file at `output`; `progress` gets what
+// `stage`, one of the engine's signals of the book's stages, told on the way.
+UpdateEngine::Outcome runJob(const UpdateJob& job, const QString& output,
+                             void (UpdateEngine::*stage)(int, int), QList<QList<QVariant>>* progress);
 
 } // namespace pellavo::test

@@ -2,6 +2,7 @@
 // the run's agent name, into the book when their bytes are a picture it takes, from the cache
 // when they have not changed, counted in the progress dialog, and never a failure of the run.
 #include "EpubTestUtil.h"
+#include "RunTestUtil.h"
 #include "TestClock.h"
 #include "TestHttpServer.h"
 #include "base/AppPaths.h"
@@ -10,7 +11,6 @@
 #include "testsupport.h"
 #include "update/EBookEdition.h"
 #include "update/FeedCache.h"
-#include "update/NewsFeedOutput.h"
 #include "update/UpdateEngine.h"
 #include "update/ui/CDlgProgress.h"
 #include "update/ui/UpdateController.h"
@@ -96,9 +96,6 @@ private:
 
     UpdateEngine::Outcome runEngine(const QStringList& urls, QList<QList<QVariant>>* progress,
                                     int maxTransfers = 8, const UpdateJob::PictureLimits& limits = {}) {
-        auto output = NewsFeedOutput::Open(m_output, nullptr);
-        if (!output)
-            return {};
         UpdateJob job;
         job.urls = urls;
         job.agentName = QLatin1String(kAgent);
@@ -109,12 +106,7 @@ private:
         job.maxTransfers = maxTransfers;
         job.pictureLimits = limits;
         job.webOptions.reach.publicStandIns = {"127.0.0.2"};
-        UpdateEngine engine(job, std::move(output));
-        QSignalSpy spy(&engine, &UpdateEngine::picturesFetched);
-        engine.Start();
-        engine.Wait();
-        *progress = spy;
-        return engine.GetOutcome();
+        return runJob(job, m_output, &UpdateEngine::picturesFetched, progress);
     }
 
 private slots:

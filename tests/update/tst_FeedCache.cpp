@@ -21,7 +21,7 @@ QByteArray document(int bytes, char fill = 'a') {
 }
 
 FeedCache::Record record(const QByteArray& etag, const QByteArray& lastModified = {}) {
-    return {etag, lastModified, "http://example.com/feed", 1715337000000};
+    return {etag, lastModified, "http://example.com/feed", 1715337000000, "text/xml; charset=iso-8859-1"};
 }
 
 QStringList entryFiles(const QString& folder) {
@@ -88,6 +88,7 @@ private slots:
         QCOMPARE(entry->GetRecord().lastModified, lastModified);
         QCOMPARE(entry->GetRecord().effectiveUrl, QByteArray("http://example.com/feed"));
         QCOMPARE(entry->GetRecord().fetchedAtMs, Q_INT64_C(1715337000000));
+        QCOMPARE(entry->GetRecord().contentType, QByteArray("text/xml; charset=iso-8859-1"));
         writeFile(m_target, "longer text that was there before");
         QCOMPARE(cache.Restore(*entry, m_target), FeedCache::RestoreResult::Restored);
         QCOMPARE(readFile(m_target), body);

@@ -3,9 +3,12 @@
 #include "testsupport.h"
 
 #include "base/AppPaths.h"
+#include "base/Settings.h"
 #include "model/PellavoDoc.h"
+#include "update/ui/UpdateController.h"
 #include "view/Commands.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -32,9 +35,10 @@ private slots:
     void sortByName();
     void sortedGroupIsCopiedAsShown_data();
     void sortedGroupIsCopiedAsShown();
+    void wholeArticles();
 
 private:
-    void start(const QByteArray& body);
+    void start(const QByteArray& body, UpdateController* update = nullptr);
     // Right-clicks a node's label (or empty space for an empty label) and plays the
     // menu keys, then the steps for the windows that the command opens.
     void fromMenu(const QString& label, const QList<Qt::Key>& keys,
@@ -88,12 +92,13 @@ void TestEdit::cleanup() {
     m_isolation.reset();
 }
 
-void TestEdit::start(const QByteArray& body) {
-    m_isolation = std::make_unique<fixture::Isolation>();
+void TestEdit::start(const QByteArray& body, UpdateController* update) {
+    if (!update)
+        m_isolation = std::make_unique<fixture::Isolation>();
     QDir().mkpath(QFileInfo(AppPaths::ChannelFile()).absolutePath());
     pellavo::test::writeFile(AppPaths::ChannelFile(), fixture::opml(body));
     m_doc = std::make_unique<CPellavoDoc>();
-    m_view = std::make_unique<CPellavoView>(m_doc.get());
+    m_view = std::make_unique<CPellavoView>(m_doc.get(), nullptr, update);
     m_view->resize(400, 600);
     m_view->OnInitialUpdate();
     m_view->expandAll();
@@ -534,6 +539,63 @@ void TestEdit::sortedGroupIsCopiedAsShown() {
     QCOMPARE(fixture::labels(*m_view), tree);
     QCOMPARE(fixture::modelLabels(m_view->ClipItem()), (QStringList{"Tech", "  Code", "  Gadgets"}));
     QCOMPARE(pellavo::test::readFile(AppPaths::ChannelFile()), fixture::channelFromTree(*m_view));
+}
+
+// "Fetch whole articles" is kept by address in the settings, ticked from the keyboard: it goes
+// with the feed to a new address, leaves an old one that another feed still has, and an Undo
+// puts it back as it was before the step.
+void TestEdit::wholeArticles() {
+    m_isolation = std::make_unique<fixture::Isolation>();
+    Settings settings(m_isolation->path(QStringLiteral("settings.ini")));
+    const Clock clock;
+    UpdateController update(settings, clock);
+    start(kBody + R"(<outline title="Mirror" xmlUrl="http://l/rss"/>)", &update);
+    const QKeyCombination tick(Qt::AltModifier, Qt::Key_W);
+    const QKeyCombination ok(Qt::Key_Return);
+    const auto properties = [&](const QString& label, const QList<QKeyCombination>& keys, bool* shown,
+                                const QString& address = {}) {
+        m_view->SetCommandNode(fixture::node(*m_view, label));
+        ModalScript script;
+        script.then([&](QWidget* dialog) {
+            // Mnemonics act in the active window, which the offscreen platform leaves to us.
+            dialog->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(dialog));
+            auto* box = dialog->findChild<QCheckBox*>(QStringLiteral("checkWholeArticles"));
+            *shown = box->isChecked();
+            if (!address.isEmpty())
+                dialog->findChild<QLineEdit*>(QStringLiteral("edit1002"))->setText(address);
+            for (const QKeyCombination key : keys) {
+                QTest::keyClick(dialog->focusWidget(), key.key(), key.keyboardModifiers());
+                // A mnemonic clicks its button the way a mouse would, a moment later.
+                if (key == tick)
+                    QTRY_VERIFY(box->isChecked() != *shown);
+            }
+        });
+        m_view->RunCommand(ID_PROPERTIES);
+        QVERIFY2(script.finished(), qPrintable(script.report()));
+        activate();
+    };
+    bool shown = true;
+    properties("World", {tick, ok}, &shown);
+    QVERIFY(!shown);
+    properties("Local", {tick, ok}, &shown);
+    QCOMPARE(settings.WholeArticleFeeds(), (QStringList{"http://w/rss", "http://l/rss"}));
+    properties("World", {ok}, &shown, QStringLiteral("https://w/atom"));
+    QVERIFY(shown);
+    properties("Local", {ok}, &shown, QStringLiteral("https://l/atom"));
+    QCOMPARE(settings.WholeArticleFeeds(), (QStringList{"http://l/rss", "https://w/atom", "https://l/atom"}));
+    properties("World", {tick, Qt::Key_Escape}, &shown);
+    QCOMPARE(settings.WholeArticleFeeds(), (QStringList{"http://l/rss", "https://w/atom", "https://l/atom"}));
+
+    QTest::keyClick(m_view.get(), Qt::Key_Z, Qt::ControlModifier);
+    QTest::keyClick(m_view.get(), Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(settings.WholeArticleFeeds(), (QStringList{"http://w/rss", "http://l/rss"}));
+    m_view->expandAll();
+    properties("World", {tick, ok}, &shown);
+    QVERIFY(shown);
+    QCOMPARE(settings.WholeArticleFeeds(), QStringList{"http://l/rss"});
+    QTest::keyClick(m_view.get(), Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(settings.WholeArticleFeeds(), (QStringList{"http://w/rss", "http://l/rss"}));
 }
 
 PELLAVO_TEST_MAIN(TestEdit)

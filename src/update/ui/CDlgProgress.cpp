@@ -98,7 +98,10 @@ CDlgProgress::CDlgProgress(const QStringList* pUrlList, UpdateEngine* pEngine, Q
 
     connect(m_pEngine, &UpdateEngine::feedDone, this, &CDlgProgress::OnFeedDone);
     connect(m_pEngine, &UpdateEngine::makingEBook, this, &CDlgProgress::OnMakingEBook);
-    connect(m_pEngine, &UpdateEngine::picturesFetched, this, &CDlgProgress::OnPicturesFetched);
+    connect(m_pEngine, &UpdateEngine::articlesFetched, this,
+            [this](int done, int total) { OnBookStage(QStringLiteral("articles"), done, total); });
+    connect(m_pEngine, &UpdateEngine::picturesFetched, this,
+            [this](int done, int total) { OnBookStage(QStringLiteral("pictures"), done, total); });
     connect(m_pEngine, &UpdateEngine::finished, this, &CDlgProgress::OnEngineFinished);
 }
 
@@ -147,7 +150,7 @@ void CDlgProgress::OnFeedDone(int index, bool ok, const QString& reason) {
 
 void CDlgProgress::OnMakingEBook() {
     m_bMakingEBook = true;
-    m_bFetchingPictures = false;
+    m_strStage.clear();
     // A cancelled run still makes the book of what it wrote: say why the dialog stays.
     if (m_bClosing)
         SetStatus(kMakingEBook);
@@ -155,10 +158,10 @@ void CDlgProgress::OnMakingEBook() {
         Present();
 }
 
-void CDlgProgress::OnPicturesFetched(int done, int total) {
-    m_bFetchingPictures = true;
-    m_nPicturesDone = done;
-    m_nPicturesTotal = total;
+void CDlgProgress::OnBookStage(const QString& what, int done, int total) {
+    m_strStage = what;
+    m_nStageDone = done;
+    m_nStageTotal = total;
     if (!m_bClosing)
         Present();
 }
@@ -191,11 +194,12 @@ void CDlgProgress::Present() {
         return;
     if (m_bEngineDone) {
         Finish();
-    } else if (m_bFetchingPictures) {
-        // The pictures are a stage of their own, counted on the same bar.
-        m_ctlProgress->setRange(0, m_nPicturesTotal);
-        m_ctlProgress->setValue(m_nPicturesDone);
-        SetStatus(QStringLiteral("Fetching pictures: %1 of %2").arg(m_nPicturesDone).arg(m_nPicturesTotal));
+    } else if (!m_strStage.isEmpty()) {
+        // The book's downloads are stages of their own, counted on the same bar.
+        m_ctlProgress->setRange(0, m_nStageTotal);
+        m_ctlProgress->setValue(m_nStageDone);
+        SetStatus(
+            QStringLiteral("Fetching %1: %2 of %3").arg(m_strStage).arg(m_nStageDone).arg(m_nStageTotal));
     } else if (m_bMakingEBook) {
         SetStatus(kMakingEBook);
     }

@@ -22,9 +22,10 @@ class QTreeWidget;
 // While that box is up the story waits for it, the downloads behind it go on, and this
 // dialog stays usable. A run that ends with failures lists them all (title, address and
 // reason) in the dialog, ready to be copied. When the run makes an e-book, the status line
-// says so once the feeds are told, counts the book's pictures as a stage of their own
-// ("Fetching pictures: 12 of 85"), and a book that could not be made gets its "Error" box
-// after the end text; a picture that could not be fetched is no failure.
+// says so once the feeds are told, counts the pages of its whole articles and its pictures
+// as stages of their own ("Fetching articles: 12 of 40", "Fetching pictures: 12 of 85"), and
+// a book that could not be made gets its "Error" box after the end text; a page or a picture
+// that could not be fetched is no failure.
 class CDlgProgress : public QDialog {
     Q_OBJECT
 public:
@@ -62,7 +63,8 @@ protected:
 private:
     void OnFeedDone(int index, bool ok, const QString& reason);
     void OnMakingEBook();
-    void OnPicturesFetched(int done, int total);
+    // A stage of the book's downloads: "Fetching <what>: done of total".
+    void OnBookStage(const QString& what, int done, int total);
     void OnEngineFinished();
     void Present();
     void Advance();
@@ -84,9 +86,9 @@ private:
     bool m_bStarted = false;
     bool m_bFailed = false;
     bool m_bMakingEBook = false;
-    bool m_bFetchingPictures = false;
-    int m_nPicturesDone = 0;
-    int m_nPicturesTotal = 0;
+    QString m_strStage; // what the book's downloads under way fetch, if any
+    int m_nStageDone = 0;
+    int m_nStageTotal = 0;
     bool m_bEngineDone = false;
     bool m_bFinished = false;
     bool m_bClosing = false;

@@ -26,6 +26,11 @@ UpdateController::UpdateController(Settings& settings, const Clock& clock, QObje
     const QString pictureFolder = AppPaths::PictureCacheFolder();
     if (!pictureFolder.isEmpty())
         m_pPictureCache = std::make_shared<FeedCache>(pictureFolder);
+    // The pages of whole articles come once or twice each: they have a cache of their own, so
+    // that they never push the feeds out of theirs.
+    const QString articleFolder = AppPaths::ArticleCacheFolder();
+    if (!articleFolder.isEmpty())
+        m_pArticleCache = std::make_shared<FeedCache>(articleFolder);
     m_nUpdateTimer.setInterval(1000);
     connect(&m_nUpdateTimer, &QTimer::timeout, this, &UpdateController::OnTimer);
 }
@@ -65,7 +70,10 @@ UpdateJob UpdateController::MakeJob(const QStringList& urls, const QString& agen
     job.tempFolder = tempFolder;
     job.webOptions.cache = m_pCache;
     job.pictureCache = m_pPictureCache;
+    job.articleCache = m_pArticleCache;
     if (m_bEBook) {
+        const QStringList whole = m_settings.WholeArticleFeeds();
+        job.wholeArticleFeeds = QSet<QString>(whole.begin(), whole.end());
         const Settings::Edition edition = m_settings.EditionOptions();
         job.edition = EditionJob{AppPaths::HistoryFile(),
                                  {edition.onlyNew, edition.maxArticles, edition.maxAgeDays},
@@ -176,6 +184,15 @@ void UpdateController::OnOptions() {
         {dialog.m_bOnlyNew, dialog.m_nMaxArticles, dialog.m_nMaxAgeDays, dialog.m_nKeep});
     m_settings.SetGreyPictures(m_bGreyPictures);
     m_settings.SetSchedule(m_nInterval, m_nHour, m_nMinute);
+    m_settings.Sync();
+}
+
+QStringList UpdateController::WholeArticleFeeds() const {
+    return m_settings.WholeArticleFeeds();
+}
+
+void UpdateController::SetWholeArticleFeeds(const QStringList& urls) {
+    m_settings.SetWholeArticleFeeds(urls);
     m_settings.Sync();
 }
 

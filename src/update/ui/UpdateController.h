@@ -80,6 +80,10 @@ public:
     // The last good copies of the feeds; null when the system names no cache folder.
     const std::shared_ptr<FeedCache>& Cache() const { return m_pCache; }
 
+    // The addresses of the feeds whose articles the e-book carries whole, fetched from the web.
+    QStringList WholeArticleFeeds() const;
+    void SetWholeArticleFeeds(const QStringList& urls);
+
 signals:
     // A run has ended: its file is closed and, for a manual run, its dialog is gone.
     void runFinished(bool manual);
@@ -95,6 +99,7 @@ private:
     ScheduleCheck m_check;
     std::shared_ptr<FeedCache> m_pCache;
     std::shared_ptr<FeedCache> m_pPictureCache;
+    std::shared_ptr<FeedCache> m_pArticleCache;
 
     QString m_strFeedFile;
     bool m_bEBook = false;
