@@ -75,15 +75,16 @@ QStringList Deliverer::Targets(const Settings::Delivery& settings) {
 QString Deliverer::Subject(const QDateTime& when) {
     const QLocale locale;
     return QStringLiteral("Pellavo News – %1, %2")
-        .arg(locale.toString(when.date(), QLocale::LongFormat), locale.toString(when.time(), QStringLiteral("HH:mm")));
+        .arg(locale.toString(when.date(), QLocale::LongFormat),
+             locale.toString(when.time(), QStringLiteral("HH:mm")));
 }
 
 QStringList Deliverer::FilesStillWaiting(const QDateTime& now) const {
     return Outbox(m_options.outboxPath).FilesStillWaiting(now);
 }
 
-QList<DeliveryReport> Deliverer::Run(const QString& edition, const EditionSummary& summary, const QDateTime& now,
-                                     const std::atomic_bool* stop) {
+QList<DeliveryReport> Deliverer::Run(const QString& edition, const EditionSummary& summary,
+                                     const QDateTime& now, const std::atomic_bool* stop) {
     static std::mutex passes;
     const std::lock_guard lock(passes);
     QList<DeliveryReport> reports;
@@ -102,16 +103,18 @@ QList<DeliveryReport> Deliverer::Run(const QString& edition, const EditionSummar
         Attempt attempt;
         if (!QFileInfo::exists(entry.edition)) {
             attempt.permanent = true;
-            attempt.reason = QStringLiteral("The e-book %1 no longer exists").arg(QDir::toNativeSeparators(entry.edition));
+            attempt.reason =
+                QStringLiteral("The e-book %1 no longer exists").arg(QDir::toNativeSeparators(entry.edition));
         } else if (entry.target.startsWith(kMail)) {
-            attempt = Mail(entry.target.mid(kMail.size()), entry.edition, {entry.feeds, entry.articles}, stop);
+            attempt =
+                Mail(entry.target.mid(kMail.size()), entry.edition, {entry.feeds, entry.articles}, stop);
         } else if (entry.target.startsWith(kFolder)) {
             attempt = CopyToFolder(entry.edition);
         } else if (entry.target.startsWith(kKdeConnect)) {
             attempt = ShareWithDevice(entry.target.mid(kKdeConnect.size()), entry.edition);
         }
-        outbox.MarkResult(entry.id, attempt.ok, attempt.reason, attempt.deliveredPath, QDateTime::currentDateTime(),
-                          attempt.permanent);
+        outbox.MarkResult(entry.id, attempt.ok, attempt.reason, attempt.deliveredPath,
+                          QDateTime::currentDateTime(), attempt.permanent);
         DeliveryReport report;
         report.target = entry.target;
         report.edition = entry.edition;
@@ -152,19 +155,21 @@ bool Deliverer::MakeServer(MailServer* server, QString* reason) const {
     const QString serverKey = SecretStore::ServerKey(server->host, server->port);
     server->password = m_options.password(serverKey, server->user, &lookupError);
     if (server->password.isNull()) {
-        *reason = lookupError.isEmpty()
-                      ? QStringLiteral("No password for %1 at %2 in the secret store").arg(server->user, serverKey)
-                      : lookupError;
+        *reason =
+            lookupError.isEmpty()
+                ? QStringLiteral("No password for %1 at %2 in the secret store").arg(server->user, serverKey)
+                : lookupError;
         return false;
     }
     return true;
 }
 
-Deliverer::Attempt Deliverer::Mail(const QString& address, const QString& edition, const EditionSummary& summary,
-                                   const std::atomic_bool* stop) {
+Deliverer::Attempt Deliverer::Mail(const QString& address, const QString& edition,
+                                   const EditionSummary& summary, const std::atomic_bool* stop) {
     Attempt attempt;
-    attempt.line = MailAddresses(m_options.settings.mailTo).size() > 1 ? QStringLiteral("Mail to %1 failed").arg(address)
-                                                                        : QStringLiteral("Mail failed");
+    attempt.line = MailAddresses(m_options.settings.mailTo).size() > 1
+                       ? QStringLiteral("Mail to %1 failed").arg(address)
+                       : QStringLiteral("Mail failed");
     MailServer server;
     if (!MakeServer(&server, &attempt.reason))
         return attempt;
@@ -187,13 +192,15 @@ Deliverer::Attempt Deliverer::Mail(const QString& address, const QString& editio
             QFile::remove(copy);
             attempt.permanent = true;
             attempt.reason =
-                made ? QStringLiteral("The e-book is too big to mail even without pictures (%1; the limit is %2 MB)")
+                made ? QStringLiteral(
+                           "The e-book is too big to mail even without pictures (%1; the limit is %2 MB)")
                            .arg(Megabytes(MailSize(copySize)))
                            .arg(m_options.settings.mailLimitMB)
                      : QStringLiteral("The e-book is too big to mail (%1; the limit is %2 MB)%3")
                            .arg(Megabytes(MailSize(info.size())))
                            .arg(m_options.settings.mailLimitMB)
-                           .arg(error.isEmpty() ? QString() : QStringLiteral(", and no copy without pictures: ") + error);
+                           .arg(error.isEmpty() ? QString()
+                                                : QStringLiteral(", and no copy without pictures: ") + error);
             return attempt;
         }
         attachment = copy;
@@ -212,8 +219,9 @@ Deliverer::Attempt Deliverer::Mail(const QString& address, const QString& editio
     message.body = QStringLiteral("Pellavo News of %1, %2: %3.\n\nThe e-book is attached (%4).%5\n")
                        .arg(QLocale().toString(when.date(), QLocale::LongFormat),
                             QLocale().toString(when.time(), QStringLiteral("HH:mm")), holds, info.fileName(),
-                            withoutPictures ? QStringLiteral(" It comes without pictures, which made it too big to mail.")
-                                            : QString());
+                            withoutPictures
+                                ? QStringLiteral(" It comes without pictures, which made it too big to mail.")
+                                : QString());
     message.date = QDateTime::currentDateTime();
     message.attachmentPath = attachment;
     message.attachmentName = AsciiFileName(info.fileName());
@@ -221,8 +229,8 @@ Deliverer::Attempt Deliverer::Mail(const QString& address, const QString& editio
     if (!copy.isEmpty())
         QFile::remove(copy);
     if (attempt.ok)
-        attempt.line = QStringLiteral("Mailed to %1%2").arg(address, withoutPictures ? QStringLiteral(" (without pictures)")
-                                                                                     : QString());
+        attempt.line = QStringLiteral("Mailed to %1%2")
+                           .arg(address, withoutPictures ? QStringLiteral(" (without pictures)") : QString());
     return attempt;
 }
 
@@ -259,7 +267,8 @@ QString Deliverer::SendTestMail(const QDateTime& now) {
     message.from = m_options.settings.mailFrom.trimmed();
     message.to = MailAddresses(m_options.settings.mailTo);
     message.subject = QStringLiteral("Pellavo test mail");
-    message.body = QStringLiteral("This test mail from Pellavo arrived: the e-book editions will reach you the same way.\n");
+    message.body = QStringLiteral(
+        "This test mail from Pellavo arrived: the e-book editions will reach you the same way.\n");
     message.date = now;
     if (SendMail(server, message, &reason))
         return QString();

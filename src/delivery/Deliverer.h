@@ -37,10 +37,12 @@ class Deliverer {
 public:
     // Makes a copy of the edition without pictures at `copyPath`, for a mail over the size
     // limit; false with `error` when it cannot.
-    using PictureFreeCopy = std::function<bool(const QString& edition, const QString& copyPath, QString* error)>;
+    using PictureFreeCopy =
+        std::function<bool(const QString& edition, const QString& copyPath, QString* error)>;
     // The mail password of `user` at "HOST:PORT"; a null string when there is none, with
     // `reason` set when the secret store could not be asked.
-    using PasswordLookup = std::function<QString(const QString& server, const QString& user, QString* reason)>;
+    using PasswordLookup =
+        std::function<QString(const QString& server, const QString& user, QString* reason)>;
 
     struct Options {
         Settings::Delivery settings;

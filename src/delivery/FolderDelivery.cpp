@@ -37,22 +37,26 @@ QString CopyIntoFolder(const QString& file, const QString& folder, QString* reas
     QFile::remove(partial);
     QFile source(file);
     if (!source.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("The e-book %1 cannot be read: %2").arg(QDir::toNativeSeparators(file), source.errorString()));
+        return fail(QStringLiteral("The e-book %1 cannot be read: %2")
+                        .arg(QDir::toNativeSeparators(file), source.errorString()));
     QFile out(partial);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return fail(QStringLiteral("Cannot write in %1: %2").arg(QDir::toNativeSeparators(folder), out.errorString()));
+        return fail(QStringLiteral("Cannot write in %1: %2")
+                        .arg(QDir::toNativeSeparators(folder), out.errorString()));
     QByteArray buffer;
     while (!(buffer = source.read(1 << 20)).isEmpty()) {
         if (out.write(buffer) != buffer.size())
             break;
     }
-    const bool whole = source.atEnd() && out.error() == QFileDevice::NoError && out.flush() &&
-                       ::fsync(out.handle()) == 0;
+    const bool whole =
+        source.atEnd() && out.error() == QFileDevice::NoError && out.flush() && ::fsync(out.handle()) == 0;
     const QString writeError = out.errorString();
     out.close();
-    if (!whole || ::rename(QFile::encodeName(partial).constData(), QFile::encodeName(target).constData()) != 0) {
+    if (!whole ||
+        ::rename(QFile::encodeName(partial).constData(), QFile::encodeName(target).constData()) != 0) {
         QFile::remove(partial);
-        return fail(QStringLiteral("Cannot write in %1: %2").arg(QDir::toNativeSeparators(folder), writeError));
+        return fail(
+            QStringLiteral("Cannot write in %1: %2").arg(QDir::toNativeSeparators(folder), writeError));
     }
     SyncPath(folder, O_RDONLY | O_DIRECTORY);
     return target;

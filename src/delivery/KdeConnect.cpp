@@ -21,16 +21,18 @@ QDBusMessage Call(const QString& path, const QString& interface, const QString& 
 }
 
 QVariant Property(const QString& id, const QString& name) {
-    const QDBusMessage reply = Call(kDevicePath + id, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                    QStringLiteral("Get"), {QStringLiteral("org.kde.kdeconnect.device"), name});
+    const QDBusMessage reply =
+        Call(kDevicePath + id, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
+             {QStringLiteral("org.kde.kdeconnect.device"), name});
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
         return QVariant();
     return reply.arguments().first().value<QDBusVariant>().variant();
 }
 
 QStringList DeviceIds(bool onlyReachable) {
-    const QDBusMessage reply = Call(QStringLiteral("/modules/kdeconnect"), QStringLiteral("org.kde.kdeconnect.daemon"),
-                                    QStringLiteral("devices"), {onlyReachable, true});
+    const QDBusMessage reply =
+        Call(QStringLiteral("/modules/kdeconnect"), QStringLiteral("org.kde.kdeconnect.daemon"),
+             QStringLiteral("devices"), {onlyReachable, true});
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
         return {};
     return reply.arguments().first().toStringList();
@@ -69,9 +71,9 @@ bool Share(const QString& deviceId, const QString& file, QString* reason) {
         return fail(QStringLiteral("The device is no longer paired in KDE Connect"));
     if (!it->reachable)
         return fail(QStringLiteral("%1 is not in reach").arg(it->name));
-    const QDBusMessage reply =
-        Call(kDevicePath + deviceId + QStringLiteral("/share"), QStringLiteral("org.kde.kdeconnect.device.share"),
-             QStringLiteral("shareUrl"), {QUrl::fromLocalFile(file).toString()});
+    const QDBusMessage reply = Call(kDevicePath + deviceId + QStringLiteral("/share"),
+                                    QStringLiteral("org.kde.kdeconnect.device.share"),
+                                    QStringLiteral("shareUrl"), {QUrl::fromLocalFile(file).toString()});
     if (reply.type() == QDBusMessage::ErrorMessage)
         return fail(QStringLiteral("KDE Connect refused the file: %1").arg(reply.errorMessage()));
     return true;

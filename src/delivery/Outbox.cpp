@@ -38,6 +38,11 @@ Outbox::Entry EntryOf(const QSqlQuery& query) {
     return entry;
 }
 
+// Qt binds a null string as NULL, which the text columns refuse.
+QString NotNull(const QString& text) {
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
 qint64 Cutoff(const QDateTime& now) {
     return now.addDays(-Outbox::kRetryDays).toMSecsSinceEpoch();
 }
@@ -61,7 +66,8 @@ QString Outbox::StateName(State state) {
 }
 
 Outbox::Outbox(const QString& path)
-    : m_strConnection(QStringLiteral("pellavo-outbox-") + QUuid::createUuid().toString(QUuid::WithoutBraces)) {
+    : m_strConnection(QStringLiteral("pellavo-outbox-") +
+                      QUuid::createUuid().toString(QUuid::WithoutBraces)) {
     m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_strConnection);
     m_db.setDatabaseName(path);
     // The article history may be writing the same file at this moment: wait for it.
@@ -104,8 +110,9 @@ int Outbox::Enqueue(const QString& edition, const QStringList& targets, int feed
     int added = 0;
     m_db.transaction();
     QSqlQuery query(m_db);
-    query.prepare(QStringLiteral("INSERT OR IGNORE INTO delivery (target, edition, feeds, articles, queued, updated,"
-                                 " state) VALUES (?, ?, ?, ?, ?, ?, 'waiting')"));
+    query.prepare(
+        QStringLiteral("INSERT OR IGNORE INTO delivery (target, edition, feeds, articles, queued, updated,"
+                       " state) VALUES (?, ?, ?, ?, ?, ?, 'waiting')"));
     for (const QString& target : targets) {
         query.addBindValue(target);
         query.addBindValue(edition);
@@ -131,8 +138,9 @@ QList<Outbox::Entry> Outbox::Due(const QDateTime& now) {
     query.addBindValue(now.toMSecsSinceEpoch());
     query.addBindValue(Cutoff(now));
     query.exec();
-    query.prepare(QStringLiteral("SELECT ") + kColumns +
-                  QStringLiteral(" FROM delivery WHERE state IN ('waiting', 'attempting') ORDER BY queued, id"));
+    query.prepare(
+        QStringLiteral("SELECT ") + kColumns +
+        QStringLiteral(" FROM delivery WHERE state IN ('waiting', 'attempting') ORDER BY queued, id"));
     if (query.exec()) {
         while (query.next())
             due << EntryOf(query);
@@ -152,11 +160,13 @@ bool Outbox::MarkAttempting(qint64 id, const QDateTime& now) {
 bool Outbox::MarkResult(qint64 id, bool ok, const QString& reason, const QString& deliveredPath,
                         const QDateTime& now, bool permanent) {
     QSqlQuery query(m_db);
-    query.prepare(
-        QStringLiteral("UPDATE delivery SET state = ?, reason = ?, delivered_path = ?, updated = ? WHERE id = ?"));
-    query.addBindValue(ok ? QStringLiteral("delivered") : permanent ? QStringLiteral("failed") : QStringLiteral("waiting"));
-    query.addBindValue(ok ? QString() : reason);
-    query.addBindValue(deliveredPath);
+    query.prepare(QStringLiteral(
+        "UPDATE delivery SET state = ?, reason = ?, delivered_path = ?, updated = ? WHERE id = ?"));
+    query.addBindValue(ok          ? QStringLiteral("delivered")
+                       : permanent ? QStringLiteral("failed")
+                                   : QStringLiteral("waiting"));
+    query.addBindValue(NotNull(ok ? QString() : reason));
+    query.addBindValue(NotNull(deliveredPath));
     query.addBindValue(now.toMSecsSinceEpoch());
     query.addBindValue(id);
     return m_bOpen && query.exec();
@@ -213,8 +223,9 @@ QStringList Outbox::DeliveredPaths(const QString& target) const {
     if (!m_bOpen)
         return paths;
     QSqlQuery query(m_db);
-    query.prepare(QStringLiteral("SELECT delivered_path FROM delivery WHERE target = ? AND state = 'delivered'"
-                                 " AND delivered_path <> '' ORDER BY updated, id"));
+    query.prepare(
+        QStringLiteral("SELECT delivered_path FROM delivery WHERE target = ? AND state = 'delivered'"
+                       " AND delivered_path <> '' ORDER BY updated, id"));
     query.addBindValue(target);
     if (query.exec()) {
         while (query.next())

@@ -1,5 +1,8 @@
 #include "delivery/SecretStore.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+
 // GLib's headers name a member "signals", which Qt defines as a keyword.
 #pragma push_macro("signals")
 #undef signals
@@ -53,23 +56,17 @@ QString ServerKey(const QString& host, int port) {
 }
 
 bool IsAvailable(QString* reason) {
-    GError* error = nullptr;
-    SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &error);
-    if (!service) {
-        SetReason(reason, TakeError(error));
-        return false;
-    }
-    // A service object comes back even when nothing serves the bus name: asking it tells.
-    GList* collections = nullptr;
-    const gboolean loaded = secret_service_load_collections_sync(service, nullptr, &error);
-    collections = loaded ? secret_service_get_collections(service) : nullptr;
-    g_list_free_full(collections, g_object_unref);
-    g_object_unref(service);
-    if (!loaded) {
-        SetReason(reason, TakeError(error));
-        return false;
-    }
-    return true;
+    // Asking libsecret on a bus where nothing serves the store only fails at the first
+    // lookup; the bus itself knows whether anyone serves or can be started for it.
+    const QString name = QStringLiteral("org.freedesktop.secrets");
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    const QDBusConnectionInterface* daemon = bus.isConnected() ? bus.interface() : nullptr;
+    if (daemon && (daemon->isServiceRegistered(name).value() ||
+                   daemon->activatableServiceNames().value().contains(name)))
+        return true;
+    SetReason(reason, QStringLiteral(
+                          "No secret store answers (GNOME Keyring or KWallet), so no password can be kept"));
+    return false;
 }
 
 QString LookupPassword(const QString& server, const QString& user, QString* reason) {
@@ -94,13 +91,13 @@ bool StorePassword(const QString& server, const QString& user, const QString& pa
     const QByteArray serverKey = server.toUtf8();
     const QByteArray userName = user.toUtf8();
     if (password.isEmpty()) {
-        secret_password_clear_sync(Schema(), nullptr, &error, "service", kService, "server", serverKey.constData(),
-                                   "user", userName.constData(), nullptr);
+        secret_password_clear_sync(Schema(), nullptr, &error, "service", kService, "server",
+                                   serverKey.constData(), "user", userName.constData(), nullptr);
     } else {
         const QByteArray secret = password.toUtf8();
         secret_password_store_sync(Schema(), SECRET_COLLECTION_DEFAULT, "Pellavo mail", secret.constData(),
-                                   nullptr, &error, "service", kService, "server", serverKey.constData(), "user",
-                                   userName.constData(), nullptr);
+                                   nullptr, &error, "service", kService, "server", serverKey.constData(),
+                                   "user", userName.constData(), nullptr);
     }
     if (error) {
         SetReason(reason, TakeError(error));

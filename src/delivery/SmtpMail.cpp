@@ -77,9 +77,11 @@ QByteArray EnvelopeAddress(const QString& address) {
 }
 
 QString CurlReason(CURLcode code, const char* errorBuffer, long osErrno, const QByteArray& lastReply) {
-    const QString detail = errorBuffer[0] ? QString::fromUtf8(errorBuffer) : QString::fromUtf8(curl_easy_strerror(code));
+    const QString detail =
+        errorBuffer[0] ? QString::fromUtf8(errorBuffer) : QString::fromUtf8(curl_easy_strerror(code));
     // A reply of the server that refuses says it best, in its own words.
-    const bool serverRefused = !lastReply.isEmpty() && (lastReply.startsWith('4') || lastReply.startsWith('5'));
+    const bool serverRefused =
+        !lastReply.isEmpty() && (lastReply.startsWith('4') || lastReply.startsWith('5'));
     switch (code) {
     case CURLE_COULDNT_CONNECT:
         if (osErrno == ECONNREFUSED)
@@ -144,7 +146,8 @@ QString MailServerRefusal(const MailServer& server) {
     if (server.host.trimmed().isEmpty())
         return QStringLiteral("No mail server is set");
     if (server.security == SmtpSecurity::None && !IsLoopbackHost(server.host))
-        return QStringLiteral("Mail without TLS goes only to a server on this computer; choose STARTTLS or TLS");
+        return QStringLiteral(
+            "Mail without TLS goes only to a server on this computer; choose STARTTLS or TLS");
     return QString();
 }
 
@@ -213,7 +216,8 @@ bool SendMail(const MailServer& server, const MailMessage& message, QString* rea
     const QByteArray caFile = server.caFile.toLocal8Bit();
     if (!caFile.isEmpty())
         curl_easy_setopt(handle, CURLOPT_CAINFO, caFile.constData());
-    curl_easy_setopt(handle, CURLOPT_USE_SSL, server.security == SmtpSecurity::None ? CURLUSESSL_NONE : CURLUSESSL_ALL);
+    curl_easy_setopt(handle, CURLOPT_USE_SSL,
+                     server.security == SmtpSecurity::None ? CURLUSESSL_NONE : CURLUSESSL_ALL);
     const QByteArray user = server.user.toUtf8();
     const QByteArray password = server.password.toUtf8();
     if (!user.isEmpty()) {
