@@ -7,6 +7,7 @@
 #include "shell/CDlgSplash.h"
 #include "update/Schedule.h"
 #include "update/Settings.h"
+#include "delivery/ui/DeliveryController.h"
 #include "update/ui/UpdateController.h"
 #include "view/CPellavoView.h"
 
@@ -37,7 +38,11 @@ bool CPellavoApp::InitInstance() {
     m_pFrame = std::make_unique<CMainFrame>(m_pDoc.get(), m_pSettings, m_pUpdate.get());
     connect(m_pFrame.get(), &CMainFrame::aboutRequested, this, &CPellavoApp::OnAppAbout);
     connect(m_pFrame.get(), &CMainFrame::exited, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    m_pDelivery = std::make_unique<DeliveryController>(*m_pSettings, *m_pUpdate);
+    m_pFrame->View()->SetDelivery(m_pDelivery.get());
+    connect(m_pDelivery.get(), &DeliveryController::trayMessage, m_pFrame.get(), &CMainFrame::ShowTrayMessage);
     m_pFrame->View()->OnInitialUpdate();
+    m_pDelivery->Start();
 
     m_pFrame->show();
 

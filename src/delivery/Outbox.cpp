@@ -1,5 +1,6 @@
 #include "delivery/Outbox.h"
 
+#include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUuid>
@@ -84,7 +85,8 @@ Outbox::Outbox(const QString& path)
         " feeds INTEGER NOT NULL DEFAULT 0, articles INTEGER NOT NULL DEFAULT -1,"
         " queued INTEGER NOT NULL, updated INTEGER NOT NULL, state TEXT NOT NULL,"
         " reason TEXT NOT NULL DEFAULT '', attempts INTEGER NOT NULL DEFAULT 0,"
-        " delivered_path TEXT NOT NULL DEFAULT '', UNIQUE (target, edition))",
+        " delivered_path TEXT NOT NULL DEFAULT '', made INTEGER NOT NULL DEFAULT 0,"
+        " UNIQUE (target, edition, made))",
         "CREATE INDEX IF NOT EXISTS delivery_by_state ON delivery (state, queued)",
         "CREATE TABLE IF NOT EXISTS delivery_target (target TEXT PRIMARY KEY, failing INTEGER NOT NULL)",
     };
@@ -108,11 +110,19 @@ int Outbox::Enqueue(const QString& edition, const QStringList& targets, int feed
     if (!m_bOpen)
         return 0;
     int added = 0;
+    // An edition is its file as it was made: a book written again under the same name is a
+    // new edition, and what still waited for the old one has nothing left to carry.
+    const qint64 made = QFileInfo(edition).lastModified().toMSecsSinceEpoch();
     m_db.transaction();
     QSqlQuery query(m_db);
-    query.prepare(
-        QStringLiteral("INSERT OR IGNORE INTO delivery (target, edition, feeds, articles, queued, updated,"
-                       " state) VALUES (?, ?, ?, ?, ?, ?, 'waiting')"));
+    query.prepare(QStringLiteral("UPDATE delivery SET state = 'failed', reason = 'Replaced by a newer edition',"
+                                 " updated = ? WHERE edition = ? AND made <> ? AND state IN ('waiting', 'attempting')"));
+    query.addBindValue(now.toMSecsSinceEpoch());
+    query.addBindValue(edition);
+    query.addBindValue(made);
+    query.exec();
+    query.prepare(QStringLiteral("INSERT OR IGNORE INTO delivery (target, edition, feeds, articles, queued, updated,"
+                                 " state, made) VALUES (?, ?, ?, ?, ?, ?, 'waiting', ?)"));
     for (const QString& target : targets) {
         query.addBindValue(target);
         query.addBindValue(edition);
@@ -120,6 +130,7 @@ int Outbox::Enqueue(const QString& edition, const QStringList& targets, int feed
         query.addBindValue(articles);
         query.addBindValue(now.toMSecsSinceEpoch());
         query.addBindValue(now.toMSecsSinceEpoch());
+        query.addBindValue(made);
         if (query.exec())
             added += query.numRowsAffected();
     }
@@ -170,6 +181,20 @@ bool Outbox::MarkResult(qint64 id, bool ok, const QString& reason, const QString
     query.addBindValue(now.toMSecsSinceEpoch());
     query.addBindValue(id);
     return m_bOpen && query.exec();
+}
+
+void Outbox::RecordFailure(const QString& target, const QString& reason, const QDateTime& now) {
+    if (!m_bOpen)
+        return;
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("INSERT OR REPLACE INTO delivery (target, edition, queued, updated, state, reason,"
+                                 " made) VALUES (?, '', ?, ?, 'failed', ?, ?)"));
+    query.addBindValue(target);
+    query.addBindValue(now.toMSecsSinceEpoch());
+    query.addBindValue(now.toMSecsSinceEpoch());
+    query.addBindValue(NotNull(reason));
+    query.addBindValue(now.toMSecsSinceEpoch());
+    query.exec();
 }
 
 void Outbox::DropTargetsOtherThan(const QStringList& targets, const QDateTime& now) {

@@ -53,6 +53,9 @@ public:
     // `permanent`: a failure that trying again cannot mend (the book is too big).
     bool MarkResult(qint64 id, bool ok, const QString& reason, const QString& deliveredPath,
                     const QDateTime& now, bool permanent = false);
+    // Records a failure that is no delivery of an edition (a scheduled run that failed as a
+    // whole), so the list of deliveries shows it.
+    void RecordFailure(const QString& target, const QString& reason, const QDateTime& now);
     // Drops what waits for a target that is no longer set.
     void DropTargetsOtherThan(const QStringList& targets, const QDateTime& now);
 

@@ -336,9 +336,17 @@ void UpdateEngine::Coordinate() {
 void UpdateEngine::EndRun() {
     StopFetching();
     CloseOutput();
-    if (EBookDue())
+    const bool bookDue = EBookDue();
+    if (bookDue)
         MakeEBook();
     m_outcome.cancelled = m_cancelled.load();
+    if (m_job.afterRun && !m_abandoned.load()) {
+        // A cancelled run's book holds only part of the news: it is not delivered.
+        const bool bookMade = bookDue && m_outcome.bookError.isEmpty() && !m_outcome.cancelled;
+        emit delivering();
+        m_outcome.afterRunLines =
+            m_job.afterRun(bookMade ? m_job.bookPath : QString(), m_outcome.writtenFeeds, m_abandoned);
+    }
     m_done.store(true);
     emit finished();
 }

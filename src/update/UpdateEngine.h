@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -39,6 +40,10 @@ struct UpdateJob {
     QDateTime runTime; // dates the book
     // The last good copies of the book's pictures to ask servers about, if any.
     std::shared_ptr<FeedCache> pictureCache;
+    // What follows the run on its thread once the book is made (the delivery), unless the run
+    // is abandoned: given the book this run made whole (empty: none) and the records written,
+    // it gives the lines the run's end text gains. It gives up soon once `stop` is set.
+    std::function<QStringList(const QString& book, int writtenFeeds, const std::atomic_bool& stop)> afterRun;
 };
 
 // One update run: downloads the job's feeds several at once on a thread of its own, all
@@ -64,6 +69,7 @@ public:
         Failure failure = Failure::None;
         QString reason;    // the system's words for the failure
         QString bookError; // why the e-book was not made when it was due; the earlier one stays
+        QStringList afterRunLines; // what the job's afterRun said
     };
 
     // Takes the open, locked output file; the run closes it before it reports the end.
@@ -100,6 +106,8 @@ signals:
     void makingEBook();
     // Of the pictures of the e-book, `done` are fetched or given up; first with 0.
     void picturesFetched(int done, int total);
+    // The book is made and the job's afterRun is under way.
+    void delivering();
     // The run has ended and the file is closed; see GetOutcome().
     void finished();
 

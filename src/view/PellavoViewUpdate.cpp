@@ -2,6 +2,7 @@
 // addresses and hands everything else to the update service and the shell.
 #include "view/CPellavoView.h"
 
+#include "delivery/ui/DeliveryController.h"
 #include "shell/SendToMenu.h"
 #include "update/AppPaths.h"
 #include "update/EBookEdition.h"
@@ -91,6 +92,16 @@ void CPellavoView::SendTo(QWidget* owner, const QPoint& pos) {
     const QString feedFile = FeedFile();
     const QString book = EBookOfSameRun(feedFile);
     SendToMenu().Run(feedFile, owner, pos, book.isEmpty() ? QStringList() : QStringList{book});
+}
+
+void CPellavoView::OnDeliverNow() {
+    if (m_pDelivery)
+        m_pDelivery->OnDeliverNow(this);
+}
+
+void CPellavoView::OnDelivery() {
+    if (m_pDelivery)
+        m_pDelivery->OnDelivery(this);
 }
 
 void CPellavoView::OnHelpContents() {
