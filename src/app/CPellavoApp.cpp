@@ -2,12 +2,12 @@
 
 #include "app/CInstanceChecker.h"
 #include "app/CMainFrame.h"
+#include "delivery/ui/DeliveryController.h"
 #include "model/PellavoDoc.h"
 #include "shell/CAboutDlg.h"
 #include "shell/CDlgSplash.h"
 #include "update/Schedule.h"
 #include "update/Settings.h"
-#include "delivery/ui/DeliveryController.h"
 #include "update/ui/UpdateController.h"
 #include "view/CPellavoView.h"
 
@@ -40,7 +40,8 @@ bool CPellavoApp::InitInstance() {
     connect(m_pFrame.get(), &CMainFrame::exited, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
     m_pDelivery = std::make_unique<DeliveryController>(*m_pSettings, *m_pUpdate);
     m_pFrame->View()->SetDelivery(m_pDelivery.get());
-    connect(m_pDelivery.get(), &DeliveryController::trayMessage, m_pFrame.get(), &CMainFrame::ShowTrayMessage);
+    connect(m_pDelivery.get(), &DeliveryController::trayMessage, m_pFrame.get(),
+            &CMainFrame::ShowTrayMessage);
     m_pFrame->View()->OnInitialUpdate();
     m_pDelivery->Start();
 

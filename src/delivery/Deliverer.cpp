@@ -212,10 +212,11 @@ Deliverer::Attempt Deliverer::Mail(const QString& address, const QString& editio
     message.from = m_options.settings.mailFrom.trimmed();
     message.to = {address};
     message.subject = Subject(when);
-    const QString holds = summary.articles >= 0
-                              ? QStringLiteral("%1 new articles from %2 feeds").arg(summary.articles).arg(summary.feeds)
-                          : summary.feeds > 0 ? QStringLiteral("news from %1 feeds").arg(summary.feeds)
-                                              : QStringLiteral("the latest news");
+    const QString holds =
+        summary.articles >= 0
+            ? QStringLiteral("%1 new articles from %2 feeds").arg(summary.articles).arg(summary.feeds)
+        : summary.feeds > 0 ? QStringLiteral("news from %1 feeds").arg(summary.feeds)
+                            : QStringLiteral("the latest news");
     message.body = QStringLiteral("Pellavo News of %1, %2: %3.\n\nThe e-book is attached (%4).%5\n")
                        .arg(QLocale().toString(when.date(), QLocale::LongFormat),
                             QLocale().toString(when.time(), QStringLiteral("HH:mm")), holds, info.fileName(),

@@ -115,14 +115,16 @@ int Outbox::Enqueue(const QString& edition, const QStringList& targets, int feed
     const qint64 made = QFileInfo(edition).lastModified().toMSecsSinceEpoch();
     m_db.transaction();
     QSqlQuery query(m_db);
-    query.prepare(QStringLiteral("UPDATE delivery SET state = 'failed', reason = 'Replaced by a newer edition',"
-                                 " updated = ? WHERE edition = ? AND made <> ? AND state IN ('waiting', 'attempting')"));
+    query.prepare(QStringLiteral(
+        "UPDATE delivery SET state = 'failed', reason = 'Replaced by a newer edition',"
+        " updated = ? WHERE edition = ? AND made <> ? AND state IN ('waiting', 'attempting')"));
     query.addBindValue(now.toMSecsSinceEpoch());
     query.addBindValue(edition);
     query.addBindValue(made);
     query.exec();
-    query.prepare(QStringLiteral("INSERT OR IGNORE INTO delivery (target, edition, feeds, articles, queued, updated,"
-                                 " state, made) VALUES (?, ?, ?, ?, ?, ?, 'waiting', ?)"));
+    query.prepare(
+        QStringLiteral("INSERT OR IGNORE INTO delivery (target, edition, feeds, articles, queued, updated,"
+                       " state, made) VALUES (?, ?, ?, ?, ?, ?, 'waiting', ?)"));
     for (const QString& target : targets) {
         query.addBindValue(target);
         query.addBindValue(edition);
@@ -187,8 +189,9 @@ void Outbox::RecordFailure(const QString& target, const QString& reason, const Q
     if (!m_bOpen)
         return;
     QSqlQuery query(m_db);
-    query.prepare(QStringLiteral("INSERT OR REPLACE INTO delivery (target, edition, queued, updated, state, reason,"
-                                 " made) VALUES (?, '', ?, ?, 'failed', ?, ?)"));
+    query.prepare(
+        QStringLiteral("INSERT OR REPLACE INTO delivery (target, edition, queued, updated, state, reason,"
+                       " made) VALUES (?, '', ?, ?, 'failed', ?, ?)"));
     query.addBindValue(target);
     query.addBindValue(now.toMSecsSinceEpoch());
     query.addBindValue(now.toMSecsSinceEpoch());

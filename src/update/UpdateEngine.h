@@ -67,8 +67,8 @@ public:
         int writtenFeeds = 0; // records in the file
         bool cancelled = false;
         Failure failure = Failure::None;
-        QString reason;    // the system's words for the failure
-        QString bookError; // why the e-book was not made when it was due; the earlier one stays
+        QString reason;            // the system's words for the failure
+        QString bookError;         // why the e-book was not made when it was due; the earlier one stays
         QStringList afterRunLines; // what the job's afterRun said
     };
 

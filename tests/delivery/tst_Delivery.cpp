@@ -5,12 +5,19 @@
 #include "delivery/KdeConnect.h"
 #include "delivery/Outbox.h"
 #include "delivery/SecretStore.h"
+#include "delivery/ui/CDlgDelivery.h"
+#include "delivery/ui/DeliveryController.h"
 #include "testsupport.h"
+#include "update/Settings.h"
+#include "update/ui/UpdateController.h"
 
+#include <QApplication>
+#include <QComboBox>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QLineEdit>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTcpServer>
@@ -423,6 +430,49 @@ private slots:
         QCOMPARE(reports.first().line, QStringLiteral("Sent to Pixel with KDE Connect"));
         QCOMPARE(share.shared, QStringList{QUrl::fromLocalFile(edition).toString()});
         bus.unregisterService("org.kde.kdeconnect");
+    }
+
+    // Set up with the keyboard alone; the password goes to the secret store, never the file.
+    void dialogKeepsNoPassword() {
+        const QString ini = Path("settings.ini");
+        Settings settings(ini);
+        Clock clock;
+        UpdateController update(settings, clock);
+        DeliveryController delivery(settings, update);
+        bool seen = false;
+        QTimer::singleShot(0, this, [&] {
+            auto* dialog = qobject_cast<CDlgDelivery*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            QApplication::setActiveWindow(dialog);
+            QVERIFY(QTest::qWaitForWindowActive(dialog));
+            seen = true;
+            const auto type = [dialog](Qt::Key mnemonic, const QString& text) {
+                QTest::keyClick(dialog, mnemonic, Qt::AltModifier);
+                QWidget* field = QApplication::focusWidget();
+                if (auto* edit = qobject_cast<QLineEdit*>(field))
+                    edit->clear();
+                QTest::keyClicks(field, text);
+            };
+            type(Qt::Key_M, "kindle@example.com");
+            type(Qt::Key_N, "me@example.org");
+            type(Qt::Key_V, "127.0.0.1");
+            type(Qt::Key_S, kUser);
+            type(Qt::Key_W, "never in a file");
+            QTest::keyClick(dialog, Qt::Key_D, Qt::AltModifier);
+            QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("after"));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+            QTest::keyClick(dialog, Qt::Key_Return);
+        });
+        delivery.OnDelivery(nullptr);
+        QVERIFY(seen);
+        settings.Sync();
+        const QByteArray file = pellavo::test::readFile(ini);
+        QVERIFY2(file.contains("SmtpHost=127.0.0.1") && file.contains("After=2") &&
+                     file.contains("MailTo=kindle@example.com"),
+                 file.constData());
+        QVERIFY(!file.contains("never in a file"));
+        QCOMPARE(SecretStore::LookupPassword(SecretStore::ServerKey("127.0.0.1", 587), kUser),
+                 QStringLiteral("never in a file"));
     }
 };
 

@@ -43,7 +43,8 @@ QString ResultText(const Outbox::Entry& entry) {
     case Outbox::State::Attempting:
         return QStringLiteral("Being delivered");
     case Outbox::State::Waiting:
-        return entry.reason.isEmpty() ? QStringLiteral("Waiting") : QStringLiteral("Waiting: ") + entry.reason;
+        return entry.reason.isEmpty() ? QStringLiteral("Waiting")
+                                      : QStringLiteral("Waiting: ") + entry.reason;
     case Outbox::State::Failed:
     case Outbox::State::Expired:
         break;
@@ -178,16 +179,17 @@ void CDlgDelivery::TransferToControls() {
     m_editMailFrom->setText(m_delivery.mailFrom);
     m_editHost->setText(m_delivery.smtpHost);
     m_spinPort->setValue(m_delivery.smtpPort);
-    m_cmbSecurity->setCurrentIndex(
-        std::max(0, m_cmbSecurity->findData(SmtpSecurityName(SmtpSecurityFromName(m_delivery.smtpSecurity)))));
+    m_cmbSecurity->setCurrentIndex(std::max(
+        0, m_cmbSecurity->findData(SmtpSecurityName(SmtpSecurityFromName(m_delivery.smtpSecurity)))));
     m_editUser->setText(m_delivery.smtpUser);
     m_editPassword->setText(m_strPassword);
     if (!m_bSecretStore) {
         // Nothing falls back to a file: without a secret store there is no password to set.
         m_editPassword->setEnabled(false);
-        m_lblSecretStore->setText(m_strSecretStoreReason.isEmpty()
-                                      ? QStringLiteral("No secret store is running, so a password cannot be kept.")
-                                      : m_strSecretStoreReason);
+        m_lblSecretStore->setText(
+            m_strSecretStoreReason.isEmpty()
+                ? QStringLiteral("No secret store is running, so a password cannot be kept.")
+                : m_strSecretStoreReason);
         m_lblSecretStore->show();
     }
     m_editFolder->setText(QDir::toNativeSeparators(m_delivery.folder));
@@ -195,9 +197,11 @@ void CDlgDelivery::TransferToControls() {
     m_cmbDevice->clear();
     m_cmbDevice->addItem(QStringLiteral("(none)"), QString());
     for (const KdeConnect::Device& device : std::as_const(m_lstDevices))
-        m_cmbDevice->addItem(device.reachable ? device.name : device.name + QStringLiteral(" (not in reach)"), device.id);
+        m_cmbDevice->addItem(device.reachable ? device.name : device.name + QStringLiteral(" (not in reach)"),
+                             device.id);
     if (!m_delivery.kdeConnectDevice.isEmpty() && m_cmbDevice->findData(m_delivery.kdeConnectDevice) < 0)
-        m_cmbDevice->addItem(m_delivery.kdeConnectDevice + QStringLiteral(" (not paired now)"), m_delivery.kdeConnectDevice);
+        m_cmbDevice->addItem(m_delivery.kdeConnectDevice + QStringLiteral(" (not paired now)"),
+                             m_delivery.kdeConnectDevice);
     m_cmbDevice->setCurrentIndex(std::max(0, m_cmbDevice->findData(m_delivery.kdeConnectDevice)));
 
     const int* after = std::find(std::begin(kAfterValues), std::end(kAfterValues), m_delivery.after);
@@ -206,9 +210,10 @@ void CDlgDelivery::TransferToControls() {
     m_ctlRecent->clear();
     const QLocale locale;
     for (const Outbox::Entry& entry : std::as_const(m_lstRecent)) {
-        auto* row = new QTreeWidgetItem(m_ctlRecent, {locale.toString(entry.updated, QLocale::ShortFormat),
-                                                      TargetText(entry.target, m_lstDevices),
-                                                      QFileInfo(entry.edition).fileName(), ResultText(entry)});
+        auto* row =
+            new QTreeWidgetItem(m_ctlRecent, {locale.toString(entry.updated, QLocale::ShortFormat),
+                                              TargetText(entry.target, m_lstDevices),
+                                              QFileInfo(entry.edition).fileName(), ResultText(entry)});
         row->setToolTip(3, row->text(3));
     }
     m_ctlRecent->header()->resizeSections(QHeaderView::ResizeToContents);
@@ -267,8 +272,8 @@ void CDlgDelivery::OnTestMail() {
     TransferFromControls();
     const QString problem = MailSettingsProblem(m_delivery);
     if (!problem.isEmpty() || m_delivery.smtpHost.isEmpty()) {
-        ShowWarningBox(QStringLiteral("Error"), problem.isEmpty() ? QStringLiteral("Enter the mail server.") : problem,
-                       this);
+        ShowWarningBox(QStringLiteral("Error"),
+                       problem.isEmpty() ? QStringLiteral("Enter the mail server.") : problem, this);
         return;
     }
     if (!m_sendTestMail)
@@ -290,7 +295,8 @@ void CDlgDelivery::OnTestMail() {
         QMessageBox::information(this, QStringLiteral("Delivery"),
                                  QStringLiteral("The test mail went to %1.").arg(m_delivery.mailTo));
     else
-        ShowWarningBox(QStringLiteral("Error"), QStringLiteral("The test mail failed: %1").arg(*result), this);
+        ShowWarningBox(QStringLiteral("Error"), QStringLiteral("The test mail failed: %1").arg(*result),
+                       this);
 }
 
 void CDlgDelivery::accept() {

@@ -41,10 +41,12 @@ DeliveryController::DeliveryController(Settings& settings, UpdateController& upd
     : QObject(parent), m_settings(settings), m_update(update) {
     m_retryTimer.setInterval(kRetryMinutes * 60 * 1000);
     connect(&m_retryTimer, &QTimer::timeout, this, [this] { StartPass(QString(), nullptr); });
-    m_update.SetAfterRun([this](bool scheduled, const QString& book, int writtenFeeds, const std::atomic_bool& stop) {
-        return AfterRun(scheduled, book, writtenFeeds, stop);
-    });
-    connect(&m_update, &UpdateController::scheduledRunFailed, this, &DeliveryController::OnScheduledRunFailed);
+    m_update.SetAfterRun(
+        [this](bool scheduled, const QString& book, int writtenFeeds, const std::atomic_bool& stop) {
+            return AfterRun(scheduled, book, writtenFeeds, stop);
+        });
+    connect(&m_update, &UpdateController::scheduledRunFailed, this,
+            &DeliveryController::OnScheduledRunFailed);
     connect(&m_update, &UpdateController::runFinished, this, [this](bool manual) {
         if (!manual) {
             Outbox outbox(HistoryDatabase());
@@ -110,7 +112,8 @@ QStringList DeliveryController::AfterRun(bool scheduled, const QString& book, in
     for (const DeliveryReport& report : reports)
         lines << report.line;
     if (scheduled)
-        QMetaObject::invokeMethod(this, [this, reports] { TellFailures(reports); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, reports] { TellFailures(reports); }, Qt::QueuedConnection);
     return lines;
 }
 
@@ -144,7 +147,8 @@ bool DeliveryController::StartPass(const QString& edition, QWidget* reportTo) {
                 if (failed)
                     ShowWarningBox(QStringLiteral("Error"), lines.join(QLatin1Char('\n')), window);
                 else
-                    QMessageBox::information(window, QStringLiteral("Delivery"), lines.join(QLatin1Char('\n')));
+                    QMessageBox::information(window, QStringLiteral("Delivery"),
+                                             lines.join(QLatin1Char('\n')));
             },
             Qt::QueuedConnection);
     });
@@ -162,7 +166,8 @@ void DeliveryController::OnDelivery(QWidget* parent) {
     const QString storedPassword = dialog.m_strPassword;
     dialog.m_lstDevices = KdeConnect::PairedDevices();
     dialog.m_lstRecent = Outbox(HistoryDatabase()).Recent(20);
-    dialog.m_sendTestMail = [options = Options()](const Settings::Delivery& delivery, const QString& password) mutable {
+    dialog.m_sendTestMail = [options = Options()](const Settings::Delivery& delivery,
+                                                  const QString& password) mutable {
         options.settings = delivery;
         options.password = [password](const QString&, const QString&, QString*) { return password; };
         return Deliverer(std::move(options)).SendTestMail(QDateTime::currentDateTime());
@@ -177,8 +182,8 @@ void DeliveryController::OnDelivery(QWidget* parent) {
          chosen.smtpUser != m_settings.DeliverySettings().smtpUser)) {
         QString reason;
         if (!SecretStore::StorePassword(chosenKey, chosen.smtpUser, dialog.m_strPassword, &reason))
-            ShowWarningBox(QStringLiteral("Error"), QStringLiteral("The password could not be kept: %1").arg(reason),
-                           parent);
+            ShowWarningBox(QStringLiteral("Error"),
+                           QStringLiteral("The password could not be kept: %1").arg(reason), parent);
     }
     m_settings.SetDeliverySettings(chosen);
     m_settings.Sync();
@@ -188,15 +193,17 @@ void DeliveryController::OnDelivery(QWidget* parent) {
 void DeliveryController::OnDeliverNow(QWidget* parent) {
     LoadSettings();
     if (!StartPass(NewestEdition(m_update.FeedFile()), parent))
-        QMessageBox::information(parent, QStringLiteral("Delivery"),
-                                 QStringLiteral("A delivery is under way; Pellavo tells you when it is done."));
+        QMessageBox::information(
+            parent, QStringLiteral("Delivery"),
+            QStringLiteral("A delivery is under way; Pellavo tells you when it is done."));
 }
 
 void DeliveryController::TellFailures(const QList<DeliveryReport>& reports) {
     for (const DeliveryReport& report : reports) {
         if (!report.ok && report.firstFailure)
             Notify(QStringLiteral("Pellavo could not deliver the news"),
-                   report.line + QStringLiteral("\nPellavo tries again every %1 minutes.").arg(kRetryMinutes));
+                   report.line +
+                       QStringLiteral("\nPellavo tries again every %1 minutes.").arg(kRetryMinutes));
     }
 }
 
@@ -211,8 +218,8 @@ void DeliveryController::Notify(const QString& title, const QString& text) {
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-    call << QStringLiteral("Pellavo") << uint(0) << QStringLiteral("pellavo") << title << text << QStringList()
-         << QVariantMap() << int(-1);
+    call << QStringLiteral("Pellavo") << uint(0) << QStringLiteral("pellavo") << title << text
+         << QStringList() << QVariantMap() << int(-1);
     const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
     if (reply.type() != QDBusMessage::ReplyMessage)
         emit trayMessage(title, text);

@@ -112,8 +112,7 @@ int UpdateController::RunUpdate(const QStringList& urls, const QString& path) {
                        m_pDialogParent);
         return -1;
     }
-    m_pManual =
-        std::make_unique<UpdateEngine>(MakeJob(urls, path, false, tempFolder), std::move(output));
+    m_pManual = std::make_unique<UpdateEngine>(MakeJob(urls, path, false, tempFolder), std::move(output));
     m_pProgress = new CDlgProgress(&m_pManual->Job().urls, m_pManual.get(), m_pDialogParent);
     m_pProgress->m_titleOf = m_sources.titleOf;
     connect(m_pProgress, &QDialog::finished, this, &UpdateController::OnManualRunClosed);
@@ -178,7 +177,8 @@ bool UpdateController::StartScheduledRun() {
     if (!tempFolder.isEmpty()) {
         output = NewsFeedOutput::Open(m_strFeedFile, &error);
         if (!output)
-            error = QStringLiteral("Failed to create %1: %2").arg(QDir::toNativeSeparators(m_strFeedFile), error);
+            error =
+                QStringLiteral("Failed to create %1: %2").arg(QDir::toNativeSeparators(m_strFeedFile), error);
     } else if (!urls.isEmpty()) {
         error = QStringLiteral("Failed to create the temporary files of the update: %1").arg(error);
     }

@@ -94,7 +94,8 @@ signals:
     void scheduledRunFailed(const QString& reason);
 
 private:
-    UpdateJob MakeJob(const QStringList& urls, const QString& path, bool scheduled, const QString& tempFolder) const;
+    UpdateJob MakeJob(const QStringList& urls, const QString& path, bool scheduled,
+                      const QString& tempFolder) const;
     void OnManualRunClosed();
 
     Settings& m_settings;
