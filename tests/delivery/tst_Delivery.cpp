@@ -1,6 +1,7 @@
 // Delivery against real servers on loopback: aiosmtpd with STARTTLS, TLS and AUTH, GNOME
 // Keyring and a KDE Connect of the test's own, both on a private session bus.
 #include "PrivateBus.h"
+#include "TestHttpServer.h"
 #include "delivery/Deliverer.h"
 #include "delivery/KdeConnect.h"
 #include "delivery/Outbox.h"
@@ -9,6 +10,7 @@
 #include "delivery/ui/DeliveryController.h"
 #include "testsupport.h"
 #include "update/Settings.h"
+#include "update/ui/CDlgProgress.h"
 #include "update/ui/UpdateController.h"
 
 #include <QApplication>
@@ -17,6 +19,7 @@
 #include <QDBusConnectionInterface>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -430,6 +433,41 @@ private slots:
         QCOMPARE(reports.first().line, QStringLiteral("Sent to Pixel with KDE Connect"));
         QCOMPARE(share.shared, QStringList{QUrl::fromLocalFile(edition).toString()});
         bus.unregisterService("org.kde.kdeconnect");
+    }
+
+    // After a manual run (with "after every run"), its end text says what became of the mail.
+    void manualRunEndText() {
+        pellavo::test::TestHttpServer http;
+        QVERIFY2(http.start(), qPrintable(http.errorString()));
+        http.setRoute("/feed", pellavo::test::HttpResponse::ok(
+                                   "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>T</title>"
+                                   "<item><title>Morning</title><guid>a1</guid><description>News."
+                                   "</description></item></channel></rss>"));
+        SmtpServer mail("none", FreePort(), Path("run-mails"), m_cert, m_key);
+        Settings settings(Path("run.ini"));
+        QVERIFY(QDir().mkpath(Path("run")));
+        settings.SetFeedFile(Path("run/news.nff"));
+        settings.SetEBook(true);
+        Settings::Delivery chosen;
+        chosen.mailTo = "kindle@example.com";
+        chosen.mailFrom = "me@example.org";
+        chosen.smtpHost = "127.0.0.1";
+        chosen.smtpPort = mail.Port();
+        chosen.smtpSecurity = "none";
+        chosen.after = 2;
+        settings.SetDeliverySettings(chosen);
+        Clock clock;
+        UpdateController update(settings, clock);
+        update.LoadSettings();
+        DeliveryController delivery(settings, update);
+        delivery.Start();
+        update.OnUpdate([&] { return QStringList{http.url("/feed")}; });
+        CDlgProgress* dialog = update.ProgressDialog();
+        QVERIFY(dialog);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog->IsFinished(), 60000);
+        QCOMPARE(dialog->m_ctlStatus->text(), QStringLiteral("Finished.\nMailed to kindle@example.com"));
+        QCOMPARE(mail.Mails().size(), 1);
+        dialog->accept();
     }
 
     // Set up with the keyboard alone; the password goes to the secret store, never the file.
