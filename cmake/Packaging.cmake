@@ -21,7 +21,7 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6sql6-sqlite")
 # xdg-open shows the user guide and xdg-email offers "Mail Recipient" in Send To;
 # with KDE Connect, Send To reaches paired phones.
 # A secret store (GNOME Keyring or KWallet) keeps the mail password.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, gnome-keyring | kwalletmanager")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, gnome-keyring | libkf5wallet-bin")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS kdeconnect)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 

@@ -133,6 +133,20 @@ public slots:
     void shareUrl(const QString& url) { shared << url; }
 };
 
+// The desktop's notification service.
+class FakeNotifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QStringList told;
+public slots:
+    uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body,
+                const QStringList&, const QVariantMap&, int) {
+        told << summary + QLatin1Char('|') + body;
+        return uint(told.size());
+    }
+};
+
 } // namespace
 
 class tst_Delivery : public QObject {
@@ -468,6 +482,35 @@ private slots:
         QCOMPARE(dialog->m_ctlStatus->text(), QStringLiteral("Finished.\nMailed to kindle@example.com"));
         QCOMPARE(mail.Mails().size(), 1);
         dialog->accept();
+    }
+
+    // A scheduled run that cannot write its file is recorded and told once, until one succeeds.
+    void scheduledRunFailure() {
+        FakeNotifications notifications;
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        QVERIFY(bus.registerObject("/org/freedesktop/Notifications", &notifications,
+                                   QDBusConnection::ExportAllSlots));
+        QVERIFY(bus.registerService("org.freedesktop.Notifications"));
+        Settings settings(Path("failing.ini"));
+        settings.SetFeedFile(Path("no-such-folder/news.nff"));
+        Clock clock;
+        UpdateController update(settings, clock);
+        UpdateController::Sources sources;
+        sources.collectAll = [] { return QStringList{"http://127.0.0.1:9/feed"}; };
+        update.Attach(sources, nullptr);
+        update.LoadSettings();
+        DeliveryController delivery(settings, update);
+        QVERIFY(!update.StartScheduledRun());
+        QVERIFY(!update.StartScheduledRun());
+        QCOMPARE(notifications.told.size(), 1);
+        QVERIFY2(notifications.told.first().startsWith("The scheduled update failed|Failed to create"),
+                 qPrintable(notifications.told.first()));
+        const QList<Outbox::Entry> recent = Outbox(DeliveryController::HistoryDatabase()).Recent(1);
+        QCOMPARE(recent.size(), 1);
+        QCOMPARE(recent.first().target, QStringLiteral("run:scheduled"));
+        QCOMPARE(recent.first().state, Outbox::State::Failed);
+        bus.unregisterService("org.freedesktop.Notifications");
+        bus.unregisterObject("/org/freedesktop/Notifications");
     }
 
     // Set up with the keyboard alone; the password goes to the secret store, never the file.

@@ -45,14 +45,7 @@ DeliveryController::DeliveryController(Settings& settings, UpdateController& upd
         [this](bool scheduled, const QString& book, int writtenFeeds, const std::atomic_bool& stop) {
             return AfterRun(scheduled, book, writtenFeeds, stop);
         });
-    connect(&m_update, &UpdateController::scheduledRunFailed, this,
-            &DeliveryController::OnScheduledRunFailed);
-    connect(&m_update, &UpdateController::runFinished, this, [this](bool manual) {
-        if (!manual) {
-            Outbox outbox(HistoryDatabase());
-            outbox.NoteSuccess(kRunTarget);
-        }
-    });
+    connect(&m_update, &UpdateController::scheduledRunEnded, this, &DeliveryController::OnScheduledRunEnded);
 }
 
 DeliveryController::~DeliveryController() {
@@ -207,8 +200,12 @@ void DeliveryController::TellFailures(const QList<DeliveryReport>& reports) {
     }
 }
 
-void DeliveryController::OnScheduledRunFailed(const QString& reason) {
+void DeliveryController::OnScheduledRunEnded(const QString& reason) {
     Outbox outbox(HistoryDatabase());
+    if (reason.isEmpty()) {
+        outbox.NoteSuccess(kRunTarget);
+        return;
+    }
     outbox.RecordFailure(kRunTarget, reason, QDateTime::currentDateTime());
     if (outbox.NoteFailure(kRunTarget))
         Notify(QStringLiteral("The scheduled update failed"), reason);

@@ -60,7 +60,8 @@ private:
     // A pass on a thread of its own; false when one is under way already.
     bool StartPass(const QString& edition, QWidget* reportTo);
     void TellFailures(const QList<DeliveryReport>& reports);
-    void OnScheduledRunFailed(const QString& reason);
+    // A scheduled run that failed as a whole is recorded and told once, until one succeeds.
+    void OnScheduledRunEnded(const QString& reason);
     void Notify(const QString& title, const QString& text);
 
     Settings& m_settings;

@@ -185,7 +185,7 @@ bool UpdateController::StartScheduledRun() {
     if (!output) {
         m_bUpdating.store(false);
         if (!error.isEmpty())
-            emit scheduledRunFailed(error);
+            emit scheduledRunEnded(error);
         return false;
     }
     m_pScheduled =
@@ -194,9 +194,10 @@ bool UpdateController::StartScheduledRun() {
     // The engine is the context: abandoning it drops whatever it had still queued for us.
     connect(engine, &UpdateEngine::finished, engine, [this, engine] {
         const UpdateEngine::Outcome outcome = engine->GetOutcome();
-        if (outcome.failure == UpdateEngine::Failure::Write)
-            emit scheduledRunFailed(QStringLiteral("Failed to write %1: %2")
-                                        .arg(QDir::toNativeSeparators(engine->OutputPath()), outcome.reason));
+        emit scheduledRunEnded(outcome.failure == UpdateEngine::Failure::Write
+                                   ? QStringLiteral("Failed to write %1: %2")
+                                         .arg(QDir::toNativeSeparators(engine->OutputPath()), outcome.reason)
+                                   : QString());
         m_pScheduled.release()->deleteLater();
         m_bUpdating.store(false);
         emit runFinished(false);

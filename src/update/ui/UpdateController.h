@@ -89,9 +89,10 @@ public:
 signals:
     // A run has ended: its file is closed and, for a manual run, its dialog is gone.
     void runFinished(bool manual);
-    // A scheduled run could not start or stopped as a whole (the news feed file or the
-    // temporary folder cannot be used), and why; nobody is there to see a box.
-    void scheduledRunFailed(const QString& reason);
+    // A scheduled run has ended (`failure` empty), or could not start or stopped as a whole
+    // (the news feed file or the temporary folder cannot be used) and why; nobody is there to
+    // see a box.
+    void scheduledRunEnded(const QString& failure);
 
 private:
     UpdateJob MakeJob(const QStringList& urls, const QString& path, bool scheduled,
