@@ -89,9 +89,18 @@ QList<DeliveryReport> Deliverer::Run(const QString& edition, const EditionSummar
     const std::lock_guard lock(passes);
     QList<DeliveryReport> reports;
     Outbox outbox(m_options.outboxPath);
-    if (!outbox.IsOpen())
-        return reports;
     const QStringList targets = Targets(m_options.settings);
+    if (!outbox.IsOpen()) {
+        // Nothing is sent that could not be recorded: the edition stays where it is.
+        if (!edition.isEmpty() && !targets.isEmpty()) {
+            DeliveryReport report;
+            report.edition = edition;
+            report.reason = QStringLiteral("The list of deliveries cannot be opened: ") + outbox.ErrorString();
+            report.line = QStringLiteral("Delivery failed: ") + report.reason;
+            reports << report;
+        }
+        return reports;
+    }
     if (!edition.isEmpty())
         outbox.Enqueue(edition, targets, summary.feeds, summary.articles, now);
     outbox.DropTargetsOtherThan(targets, now);
