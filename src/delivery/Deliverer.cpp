@@ -95,7 +95,8 @@ QList<DeliveryReport> Deliverer::Run(const QString& edition, const EditionSummar
         if (!edition.isEmpty() && !targets.isEmpty()) {
             DeliveryReport report;
             report.edition = edition;
-            report.reason = QStringLiteral("The list of deliveries cannot be opened: ") + outbox.ErrorString();
+            report.reason =
+                QStringLiteral("The list of deliveries cannot be opened: ") + outbox.ErrorString();
             report.line = QStringLiteral("Delivery failed: ") + report.reason;
             reports << report;
         }
@@ -121,6 +122,11 @@ QList<DeliveryReport> Deliverer::Run(const QString& edition, const EditionSummar
             attempt = CopyToFolder(entry.edition);
         } else if (entry.target.startsWith(kKdeConnect)) {
             attempt = ShareWithDevice(entry.target.mid(kKdeConnect.size()), entry.edition);
+        }
+        if (!attempt.ok && stop && stop->load()) {
+            // Cut short because the program or the run is ending: no failure, it just waits.
+            outbox.MarkResult(entry.id, false, entry.reason, QString(), QDateTime::currentDateTime());
+            break;
         }
         outbox.MarkResult(entry.id, attempt.ok, attempt.reason, attempt.deliveredPath,
                           QDateTime::currentDateTime(), attempt.permanent);
