@@ -41,10 +41,10 @@ DeliveryController::DeliveryController(Settings& settings, UpdateController& upd
     : QObject(parent), m_settings(settings), m_update(update) {
     m_retryTimer.setInterval(kRetryMinutes * 60 * 1000);
     connect(&m_retryTimer, &QTimer::timeout, this, [this] { StartPass(QString(), nullptr); });
-    m_update.SetAfterRun(
-        [this](bool scheduled, const QString& book, int writtenFeeds, const std::atomic_bool& stop) {
-            return AfterRun(scheduled, book, writtenFeeds, stop);
-        });
+    m_update.SetAfterRun([this](bool scheduled, const QString& feedFile, const QString& book,
+                                int writtenFeeds, const std::atomic_bool& stop) {
+        return AfterRun(scheduled, feedFile, book, writtenFeeds, stop);
+    });
     connect(&m_update, &UpdateController::scheduledRunEnded, this, &DeliveryController::OnScheduledRunEnded);
 }
 
@@ -93,12 +93,13 @@ QStringList DeliveryController::FilesStillWaiting() const {
     return Deliverer(Options()).FilesStillWaiting(QDateTime::currentDateTime());
 }
 
-QStringList DeliveryController::AfterRun(bool scheduled, const QString& book, int writtenFeeds,
-                                         const std::atomic_bool& stop) {
+QStringList DeliveryController::AfterRun(bool scheduled, const QString& feedFile, const QString& book,
+                                         int writtenFeeds, const std::atomic_bool& stop) {
     Deliverer::Options options = Options();
+    options.pictureFreeCopy = PictureFreeCopyFor(feedFile);
     const int after = options.settings.after;
     const bool deliverEdition = !book.isEmpty() && (after == 2 || (after == 1 && scheduled));
-    const QString edition = deliverEdition ? NewestEdition(m_update.FeedFile()) : QString();
+    const QString edition = deliverEdition ? NewestEdition(feedFile) : QString();
     const QList<DeliveryReport> reports =
         Deliverer(std::move(options)).Run(edition, {writtenFeeds, -1}, QDateTime::currentDateTime(), &stop);
     QStringList lines;

@@ -56,7 +56,8 @@ private:
     Deliverer::Options Options() const;
     void LoadSettings();
     // Runs on the run's thread: the delivery that follows a run.
-    QStringList AfterRun(bool scheduled, const QString& book, int writtenFeeds, const std::atomic_bool& stop);
+    QStringList AfterRun(bool scheduled, const QString& feedFile, const QString& book, int writtenFeeds,
+                         const std::atomic_bool& stop);
     // A pass on a thread of its own; false when one is under way already.
     bool StartPass(const QString& edition, QWidget* reportTo);
     void TellFailures(const QList<DeliveryReport>& reports);

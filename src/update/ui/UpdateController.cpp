@@ -67,9 +67,9 @@ UpdateJob UpdateController::MakeJob(const QStringList& urls, const QString& path
         job.bookPath = EBookPathFor(path);
     job.runTime = m_clock.LocalNow();
     if (m_afterRun) {
-        job.afterRun = [afterRun = m_afterRun, scheduled](const QString& book, int writtenFeeds,
-                                                          const std::atomic_bool& stop) {
-            return afterRun(scheduled, book, writtenFeeds, stop);
+        job.afterRun = [afterRun = m_afterRun, scheduled, path](const QString& book, int writtenFeeds,
+                                                                const std::atomic_bool& stop) {
+            return afterRun(scheduled, path, book, writtenFeeds, stop);
         };
     }
     return job;

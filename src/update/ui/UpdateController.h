@@ -49,9 +49,10 @@ public:
     void StartTimer();
 
     // What follows every run on its thread once its book is made (the delivery): see
-    // UpdateJob::afterRun; `scheduled` tells a scheduled run from a manual one.
-    using AfterRun = std::function<QStringList(bool scheduled, const QString& book, int writtenFeeds,
-                                               const std::atomic_bool& stop)>;
+    // UpdateJob::afterRun; `scheduled` tells a scheduled run from a manual one, `feedFile` is
+    // the news feed file the run wrote.
+    using AfterRun = std::function<QStringList(bool scheduled, const QString& feedFile, const QString& book,
+                                               int writtenFeeds, const std::atomic_bool& stop)>;
     void SetAfterRun(AfterRun afterRun) { m_afterRun = std::move(afterRun); }
 
     // "Update All Feeds", "Update Marked Feeds", "Update Current Feed": abandons a scheduled
