@@ -97,6 +97,10 @@ CDlgProgress::CDlgProgress(const QStringList* pUrlList, UpdateEngine* pEngine, Q
     connect(m_pEngine, &UpdateEngine::feedDone, this, &CDlgProgress::OnFeedDone);
     connect(m_pEngine, &UpdateEngine::makingEBook, this, &CDlgProgress::OnMakingEBook);
     connect(m_pEngine, &UpdateEngine::picturesFetched, this, &CDlgProgress::OnPicturesFetched);
+    connect(m_pEngine, &UpdateEngine::delivering, this, [this] {
+        if (!m_bClosing && !m_bFinished)
+            SetStatus(QStringLiteral("Delivering the e-book..."));
+    });
     connect(m_pEngine, &UpdateEngine::finished, this, &CDlgProgress::OnEngineFinished);
 }
 
@@ -247,8 +251,10 @@ void CDlgProgress::Finish() {
     m_ctlProgress->setRange(0, static_cast<int>(m_pUrlList->size()));
     m_ctlProgress->setValue(m_nPresented);
     const bool stopped = outcome.failure != UpdateEngine::Failure::None;
-    QStringList status{m_bFailed || stopped ? kFinishedFailed : kFinished};
-    SetStatus((status + outcome.bookNotes).join(QLatin1Char('\n')));
+    QStringList end{m_bFailed || stopped ? kFinishedFailed : kFinished};
+    end += outcome.bookNotes;
+    end += outcome.afterRunLines;
+    SetStatus(end.join(QLatin1Char('\n')));
     ShowFailedFeeds();
     if (outcome.failure == UpdateEngine::Failure::Write)
         ShowBox(QStringLiteral("Failed to write %1: %2\nThe update was stopped.")
