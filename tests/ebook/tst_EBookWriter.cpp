@@ -4,10 +4,12 @@
 #include "FeedSamples.h"
 #include "FuzzChecks.h"
 #include "ebook/EBookWriter.h"
+#include "ebook/PictureFreeCopy.h"
 #include "testsupport.h"
 #include "update/NewsFeedFile.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
@@ -303,6 +305,61 @@ private slots:
                     .endsWith("alt=\"#" + QByteArray::number(count - 2) + "\"/>#" +
                               QByteArray::number(count - 1) + "</div>\n</article>\n</body>\n</html>\n"));
         QFile::remove(path);
+    }
+
+    // A book too big to mail goes as a copy of itself without pictures: each picture becomes
+    // its alternative text, and the copy is a book that both reading engines open.
+    void pictureFreeCopy() {
+        const QHash<QString, QByteArray> server{{QStringLiteral("https://p.example/a.jpg"), tinyPicture("jpg")},
+                                                {QStringLiteral("https://p.example/b.webp"), tinyPicture("webp")},
+                                                {QStringLiteral("https://p.example/c.png"), tinyPicture("png", 1)}};
+        const QByteArray body =
+            "&lt;p&gt;Before &lt;img src=\"https://p.example/a.jpg\" alt=\"Tom &amp;amp;  Jerry &amp;lt;3\"&gt; "
+            "after&lt;/p&gt;&lt;p&gt;&lt;a href=\"https://p.example/\"&gt;&lt;img src=\"https://p.example/b.webp\" "
+            "alt=\"linked\"&gt;&lt;/a&gt;&lt;/p&gt;&lt;figure&gt;&lt;img src=\"https://p.example/c.png\"&gt;"
+            "&lt;figcaption&gt;Caption&lt;/figcaption&gt;&lt;/figure&gt;";
+        const QString path = Write(QStringLiteral("pictures.epub"), QByteArray(),
+                                   {{QStringLiteral("https://p.example/feed"),
+                                     "<rss><channel><title>P</title><item><title>Pictured</title><description>" +
+                                         body + "</description></item></channel></rss>"}},
+                                   QLocale(), &server);
+        QVERIFY(!path.isEmpty());
+        const QString copyPath = m_dir.filePath(QStringLiteral("pictures-copy.epub"));
+        QString error;
+        QVERIFY2(WritePictureFreeCopy(path, copyPath, &error), qPrintable(error));
+
+        const Epub original = readEpub(path), copy = readEpub(copyPath);
+        QVERIFY(original.names.filter(QStringLiteral("EPUB/images/")).size() >= 3);
+        QStringList expected = original.names;
+        expected.removeIf([](const QString& name) { return name.startsWith(QLatin1String("EPUB/images/")); });
+        QCOMPARE(copy.names, expected);
+        QCOMPARE(copy.firstMethod, int(ZIP_CM_STORE));
+        const QByteArray chapter = copy.files.value(QStringLiteral("EPUB/feed0001.xhtml"));
+        QVERIFY2(!chapter.contains("<img") && chapter.contains("Before Tom &amp; Jerry &lt;3 after") &&
+                     chapter.contains(">linked</a>") && chapter.contains("<figcaption>Caption</figcaption>"),
+                 chapter.constData());
+        QVERIFY(!copy.files.value(QStringLiteral("EPUB/package.opf")).contains("image/"));
+        for (const QString& name : {QStringLiteral("EPUB/nav.xhtml"), QStringLiteral("EPUB/cover.xhtml")})
+            QCOMPARE(copy.files.value(name), original.files.value(name));
+        if (hasEpubCheck()) {
+            const QString problem = epubCheckProblem(copyPath);
+            QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        }
+        QProcess mutool;
+        mutool.start(QStringLiteral("mutool"), {QStringLiteral("draw"), QStringLiteral("-F"), QStringLiteral("png"),
+                                                QStringLiteral("-o"), m_dir.filePath(QStringLiteral("copy%d.png")),
+                                                copyPath});
+        if (mutool.waitForStarted()) {
+            QVERIFY(mutool.waitForFinished(60000));
+            const QByteArray said = mutool.readAllStandardError();
+            QVERIFY2(mutool.exitCode() == 0 && !said.contains("error"), said.constData());
+        }
+
+        // What is no book gives no copy.
+        writeFile(m_dir.filePath(QStringLiteral("not-a-book.epub")), "plain text");
+        QVERIFY(!WritePictureFreeCopy(m_dir.filePath(QStringLiteral("not-a-book.epub")), copyPath, &error));
+        QVERIFY(!error.isEmpty());
+        QVERIFY(!QFile::exists(copyPath));
     }
 
     // One EPUBCheck run per book, over books with every sample feed, hostile HTML, what is
