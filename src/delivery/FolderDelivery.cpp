@@ -1,26 +1,10 @@
 #include "delivery/FolderDelivery.h"
 
+#include "base/AtomicFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-#include <fcntl.h>
-#include <unistd.h>
-
-namespace {
-
-// Write beside, sync, rename, sync the folder: the one atomic write, in the small form a copy
-// of a whole file needs.
-bool SyncPath(const QString& path, int flags) {
-    const int fd = ::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
-}
-
-} // namespace
 
 QString CopyIntoFolder(const QString& file, const QString& folder, QString* reason) {
     const auto fail = [reason](const QString& why) {
@@ -31,34 +15,30 @@ QString CopyIntoFolder(const QString& file, const QString& folder, QString* reas
     const QFileInfo folderInfo(folder);
     if (folder.isEmpty() || !folderInfo.isDir())
         return fail(QStringLiteral("The folder %1 does not exist").arg(QDir::toNativeSeparators(folder)));
-    const QString name = QFileInfo(file).fileName();
-    const QString target = QDir(folder).filePath(name);
-    const QString partial = QDir(folder).filePath(QStringLiteral(".") + name + QStringLiteral(".part"));
-    QFile::remove(partial);
+    const QString target = QDir(folder).filePath(QFileInfo(file).fileName());
     QFile source(file);
     if (!source.open(QIODevice::ReadOnly))
         return fail(QStringLiteral("The e-book %1 cannot be read: %2")
                         .arg(QDir::toNativeSeparators(file), source.errorString()));
-    QFile out(partial);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return fail(QStringLiteral("Cannot write in %1: %2")
-                        .arg(QDir::toNativeSeparators(folder), out.errorString()));
+    // Deliveries never overlap, so what is left beside is a copy that a crash cut short,
+    // which the sync client would otherwise carry to the phone.
+    AtomicFile::RemoveUnfinished(target);
+    AtomicFile out(target);
+    const auto cannotWrite = [&](const QString& why) {
+        return fail(QStringLiteral("Cannot write in %1: %2").arg(QDir::toNativeSeparators(folder), why));
+    };
+    if (!out.Open())
+        return cannotWrite(out.ErrorString());
     QByteArray buffer;
     while (!(buffer = source.read(1 << 20)).isEmpty()) {
-        if (out.write(buffer) != buffer.size())
-            break;
+        if (!out.Write(buffer))
+            return cannotWrite(out.ErrorString());
     }
-    const bool whole =
-        source.atEnd() && out.error() == QFileDevice::NoError && out.flush() && ::fsync(out.handle()) == 0;
-    const QString writeError = out.errorString();
-    out.close();
-    if (!whole ||
-        ::rename(QFile::encodeName(partial).constData(), QFile::encodeName(target).constData()) != 0) {
-        QFile::remove(partial);
-        return fail(
-            QStringLiteral("Cannot write in %1: %2").arg(QDir::toNativeSeparators(folder), writeError));
-    }
-    SyncPath(folder, O_RDONLY | O_DIRECTORY);
+    if (source.error() != QFileDevice::NoError)
+        return fail(QStringLiteral("The e-book %1 cannot be read: %2")
+                        .arg(QDir::toNativeSeparators(file), source.errorString()));
+    if (!out.Commit())
+        return cannotWrite(out.ErrorString());
     return target;
 }
 
