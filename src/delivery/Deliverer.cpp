@@ -4,6 +4,7 @@
 #include "delivery/KdeConnect.h"
 #include "delivery/Outbox.h"
 #include "delivery/SecretStore.h"
+#include "ebook/PictureFreeCopy.h"
 
 #include <QDir>
 #include <QFile>
@@ -47,6 +48,10 @@ Deliverer::Deliverer(Options options) : m_options(std::move(options)) {
     if (!m_options.password)
         m_options.password = [](const QString& server, const QString& user, QString* reason) {
             return SecretStore::LookupPassword(server, user, reason);
+        };
+    if (!m_options.pictureFreeCopy)
+        m_options.pictureFreeCopy = [](const QString& edition, const QString& copyPath, QString* error) {
+            return ebook::WritePictureFreeCopy(edition, copyPath, error);
         };
 }
 
@@ -103,7 +108,7 @@ QList<DeliveryReport> Deliverer::Run(const QString& edition, const EditionSummar
         return reports;
     }
     if (!edition.isEmpty())
-        outbox.Enqueue(edition, targets, summary.feeds, summary.articles, now);
+        outbox.Enqueue(edition, summary.number, targets, summary.feeds, summary.articles, now);
     outbox.DropTargetsOtherThan(targets, now);
     for (const Outbox::Entry& entry : outbox.Due(now)) {
         if (stop && stop->load())
@@ -227,10 +232,11 @@ Deliverer::Attempt Deliverer::Mail(const QString& address, const QString& editio
     message.from = m_options.settings.mailFrom.trimmed();
     message.to = {address};
     message.subject = Subject(when);
+    const QString feeds = summary.feeds == 1 ? QStringLiteral("1 feed") : QStringLiteral("%1 feeds").arg(summary.feeds);
     const QString holds =
         summary.articles >= 0
-            ? QStringLiteral("%1 new articles from %2 feeds").arg(summary.articles).arg(summary.feeds)
-        : summary.feeds > 0 ? QStringLiteral("news from %1 feeds").arg(summary.feeds)
+            ? (summary.articles == 1 ? QStringLiteral("1 new article") : QStringLiteral("%1 new articles").arg(summary.articles)) + QStringLiteral(" from ") + feeds
+        : summary.feeds > 0 ? QStringLiteral("news from ") + feeds
                             : QStringLiteral("the latest news");
     message.body = QStringLiteral("Pellavo News of %1, %2: %3.\n\nThe e-book is attached (%4).%5\n")
                        .arg(QLocale().toString(when.date(), QLocale::LongFormat),

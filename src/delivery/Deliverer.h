@@ -23,10 +23,12 @@ struct DeliveryReport {
     QString line;
 };
 
-// What an edition holds, for the mail's text.
+// What an edition holds, for the mail's text, and its number in the article history, which
+// tells it from an earlier edition that had the same file name.
 struct EditionSummary {
     int feeds = 0;
     int articles = -1; // -1: not known
+    int number = 0;    // 0: not known
 };
 
 // Delivers editions to the targets the user chose: mail, a folder, a KDE Connect device,
@@ -36,7 +38,7 @@ struct EditionSummary {
 class Deliverer {
 public:
     // Makes a copy of the edition without pictures at `copyPath`, for a mail over the size
-    // limit; false with `error` when it cannot.
+    // limit; false with `error` when it cannot. Default: ebook::WritePictureFreeCopy.
     using PictureFreeCopy =
         std::function<bool(const QString& edition, const QString& copyPath, QString* error)>;
     // The mail password of `user` at "HOST:PORT"; a null string when there is none, with

@@ -1,6 +1,5 @@
 #include "delivery/Outbox.h"
 
-#include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUuid>
@@ -85,8 +84,8 @@ Outbox::Outbox(const QString& path)
         " feeds INTEGER NOT NULL DEFAULT 0, articles INTEGER NOT NULL DEFAULT -1,"
         " queued INTEGER NOT NULL, updated INTEGER NOT NULL, state TEXT NOT NULL,"
         " reason TEXT NOT NULL DEFAULT '', attempts INTEGER NOT NULL DEFAULT 0,"
-        " delivered_path TEXT NOT NULL DEFAULT '', made INTEGER NOT NULL DEFAULT 0,"
-        " UNIQUE (target, edition, made))",
+        " delivered_path TEXT NOT NULL DEFAULT '', number INTEGER NOT NULL DEFAULT 0)",
+        "CREATE INDEX IF NOT EXISTS delivery_by_edition ON delivery (edition, target)",
         "CREATE INDEX IF NOT EXISTS delivery_by_state ON delivery (state, queued)",
         "CREATE TABLE IF NOT EXISTS delivery_target (target TEXT PRIMARY KEY, failing INTEGER NOT NULL)",
     };
@@ -105,34 +104,31 @@ Outbox::~Outbox() {
     QSqlDatabase::removeDatabase(m_strConnection);
 }
 
-int Outbox::Enqueue(const QString& edition, const QStringList& targets, int feeds, int articles,
+int Outbox::Enqueue(const QString& edition, int number, const QStringList& targets, int feeds, int articles,
                     const QDateTime& now) {
     if (!m_bOpen)
         return 0;
     int added = 0;
-    // An edition is its file as it was made: a book written again under the same name is a
-    // new edition, and what still waited for the old one has nothing left to carry.
-    const qint64 made = QFileInfo(edition).lastModified().toMSecsSinceEpoch();
     m_db.transaction();
     QSqlQuery query(m_db);
+    // A name comes again only once its edition is gone: what still waited for that one has
+    // nothing left to carry, and must not carry the new one in its place.
     query.prepare(QStringLiteral(
         "UPDATE delivery SET state = 'failed', reason = 'Replaced by a newer edition',"
-        " updated = ? WHERE edition = ? AND made <> ? AND state IN ('waiting', 'attempting')"));
+        " updated = ? WHERE edition = ? AND number <> ? AND state IN ('waiting', 'attempting')"));
     query.addBindValue(now.toMSecsSinceEpoch());
     query.addBindValue(edition);
-    query.addBindValue(made);
+    query.addBindValue(number);
     query.exec();
     query.prepare(
-        QStringLiteral("INSERT OR IGNORE INTO delivery (target, edition, feeds, articles, queued, updated,"
-                       " state, made) VALUES (?, ?, ?, ?, ?, ?, 'waiting', ?)"));
+        QStringLiteral("INSERT INTO delivery (target, edition, feeds, articles, queued, updated, state, number)"
+                       " SELECT ?, ?, ?, ?, ?, ?, 'waiting', ? WHERE NOT EXISTS (SELECT 1 FROM delivery"
+                       " WHERE target = ? AND edition = ? AND number = ?)"));
     for (const QString& target : targets) {
-        query.addBindValue(target);
-        query.addBindValue(edition);
-        query.addBindValue(feeds);
-        query.addBindValue(articles);
-        query.addBindValue(now.toMSecsSinceEpoch());
-        query.addBindValue(now.toMSecsSinceEpoch());
-        query.addBindValue(made);
+        for (const QVariant& value : {QVariant(target), QVariant(edition), QVariant(feeds), QVariant(articles),
+                                      QVariant(now.toMSecsSinceEpoch()), QVariant(now.toMSecsSinceEpoch()),
+                                      QVariant(number), QVariant(target), QVariant(edition), QVariant(number)})
+            query.addBindValue(value);
         if (query.exec())
             added += query.numRowsAffected();
     }
@@ -190,13 +186,12 @@ void Outbox::RecordFailure(const QString& target, const QString& reason, const Q
         return;
     QSqlQuery query(m_db);
     query.prepare(
-        QStringLiteral("INSERT OR REPLACE INTO delivery (target, edition, queued, updated, state, reason,"
-                       " made) VALUES (?, '', ?, ?, 'failed', ?, ?)"));
+        QStringLiteral("INSERT INTO delivery (target, edition, queued, updated, state, reason)"
+                       " VALUES (?, '', ?, ?, 'failed', ?)"));
     query.addBindValue(target);
     query.addBindValue(now.toMSecsSinceEpoch());
     query.addBindValue(now.toMSecsSinceEpoch());
     query.addBindValue(NotNull(reason));
-    query.addBindValue(now.toMSecsSinceEpoch());
     query.exec();
 }
 

@@ -42,9 +42,9 @@ public:
     bool IsOpen() const { return m_bOpen; }
     QString ErrorString() const { return m_strError; }
 
-    // Queues the edition for every target that has not had it queued yet; returns how many
-    // deliveries are new.
-    int Enqueue(const QString& edition, const QStringList& targets, int feeds, int articles,
+    // Queues the edition (its file, and its number in the article history; 0: not known) for
+    // every target that has not had it queued yet; returns how many deliveries are new.
+    int Enqueue(const QString& edition, int number, const QStringList& targets, int feeds, int articles,
                 const QDateTime& now);
     // The deliveries to try now, oldest first: those waiting or caught by a crash while they
     // were tried. Those queued more than three days ago are given up first.

@@ -343,8 +343,8 @@ void UpdateEngine::EndRun() {
         // Even a cancelled run's edition goes: the history has its articles, so no later
         // edition brings them again.
         emit delivering();
-        m_outcome.afterRunLines = m_job.afterRun(m_outcome.bookMade ? m_outcome.bookPath : QString(),
-                                                 m_outcome.writtenFeeds, m_abandoned);
+        m_outcome.afterRunLines =
+            m_job.afterRun(m_outcome.bookMade ? m_outcome.bookPath : QString(), m_abandoned);
     }
     m_done.store(true);
     emit finished();

@@ -45,9 +45,9 @@ struct UpdateJob {
     // The last good copies of the book's pictures to ask servers about, if any.
     std::shared_ptr<FeedCache> pictureCache;
     // What follows the run on its thread once the book is made (the delivery), unless the run
-    // is abandoned: given the book this run made whole (empty: none) and the records written,
-    // it gives the lines the run's end text gains. It gives up soon once `stop` is set.
-    std::function<QStringList(const QString& book, int writtenFeeds, const std::atomic_bool& stop)> afterRun;
+    // is abandoned: given the book this run put in place (empty: none), it gives the lines the
+    // run's end text gains. It gives up soon once `stop` is set.
+    std::function<QStringList(const QString& book, const std::atomic_bool& stop)> afterRun;
 };
 
 // One update run: downloads the job's feeds several at once on a thread of its own, all

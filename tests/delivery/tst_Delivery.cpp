@@ -2,6 +2,8 @@
 // Keyring and a KDE Connect of the test's own, both on a private session bus.
 #include "PrivateBus.h"
 #include "TestHttpServer.h"
+#include "base/AppPaths.h"
+#include "base/Settings.h"
 #include "delivery/Deliverer.h"
 #include "delivery/KdeConnect.h"
 #include "delivery/Outbox.h"
@@ -9,7 +11,6 @@
 #include "delivery/ui/CDlgDelivery.h"
 #include "delivery/ui/DeliveryController.h"
 #include "testsupport.h"
-#include "base/Settings.h"
 #include "update/ui/CDlgProgress.h"
 #include "update/ui/UpdateController.h"
 
@@ -505,7 +506,7 @@ private slots:
         QCOMPARE(notifications.told.size(), 1);
         QVERIFY2(notifications.told.first().startsWith("The scheduled update failed|Failed to create"),
                  qPrintable(notifications.told.first()));
-        const QList<Outbox::Entry> recent = Outbox(DeliveryController::HistoryDatabase()).Recent(1);
+        const QList<Outbox::Entry> recent = Outbox(AppPaths::HistoryFile()).Recent(1);
         QCOMPARE(recent.size(), 1);
         QCOMPARE(recent.first().target, QStringLiteral("run:scheduled"));
         QCOMPARE(recent.first().state, Outbox::State::Failed);

@@ -1,13 +1,14 @@
 #include "delivery/ui/DeliveryController.h"
 
+#include "base/AppPaths.h"
+#include "base/Settings.h"
 #include "delivery/KdeConnect.h"
 #include "delivery/Outbox.h"
 #include "delivery/SecretStore.h"
 #include "delivery/ui/CDlgDelivery.h"
+#include "edition/ArticleHistory.h"
+#include "edition/EditionFiles.h"
 #include "shell/WarningBox.h"
-#include "base/AppPaths.h"
-#include "update/EBookEdition.h"
-#include "base/Settings.h"
 #include "update/ui/UpdateController.h"
 
 #include <QDBusConnection>
@@ -23,16 +24,13 @@ namespace {
 constexpr int kRetryMinutes = 15;
 const QString kRunTarget = QStringLiteral("run:scheduled");
 
-// A copy without pictures can be made from the news feed file only while it still holds the
-// news of that edition, that is while the edition is the book of its last run.
-Deliverer::PictureFreeCopy PictureFreeCopyFor(const QString& feedFile) {
-    return [feedFile](const QString& edition, const QString& copyPath, QString* error) {
-        if (EBookOfSameRun(feedFile) != edition) {
-            *error = QStringLiteral("the news it was made from has been updated since");
-            return false;
-        }
-        return WriteEBookEdition(feedFile, copyPath, QFileInfo(edition).lastModified(), error);
-    };
+// What the article history recorded of the edition in `book`: its counts for the mail, its
+// number for the outbox. Asked on the delivery's thread, beside a run that may be writing.
+EditionSummary SummaryOf(const QString& historyFile, const QString& book) {
+    edition::ArticleHistory::Edition record;
+    if (book.isEmpty() || !edition::ArticleHistory::FindEdition(historyFile, book, &record))
+        return {};
+    return {record.feeds, record.articles, record.number};
 }
 
 } // namespace
@@ -41,10 +39,10 @@ DeliveryController::DeliveryController(Settings& settings, UpdateController& upd
     : QObject(parent), m_settings(settings), m_update(update) {
     m_retryTimer.setInterval(kRetryMinutes * 60 * 1000);
     connect(&m_retryTimer, &QTimer::timeout, this, [this] { StartPass(QString(), nullptr); });
-    m_update.SetAfterRun([this](bool scheduled, const QString& feedFile, const QString& book,
-                                int writtenFeeds, const std::atomic_bool& stop) {
-        return AfterRun(scheduled, feedFile, book, writtenFeeds, stop);
+    m_update.SetAfterRun([this](bool scheduled, const QString& book, const std::atomic_bool& stop) {
+        return AfterRun(scheduled, book, stop);
     });
+    m_update.SetSparedEditions([this] { return FilesStillWaiting(); });
     connect(&m_update, &UpdateController::scheduledRunEnded, this, &DeliveryController::OnScheduledRunEnded);
 }
 
@@ -52,26 +50,23 @@ DeliveryController::~DeliveryController() {
     // A scheduled run under way would deliver through this controller once its book is made.
     m_update.AbandonScheduledRun();
     m_update.SetAfterRun({});
+    m_update.SetSparedEditions({});
     m_stop.store(true);
     if (m_worker.joinable())
         m_worker.join();
 }
 
-QString DeliveryController::HistoryDatabase() {
-    return QFileInfo(AppPaths::ChannelFile()).dir().filePath(QStringLiteral("history.sqlite"));
-}
-
 QString DeliveryController::NewestEdition(const QString& feedFile) {
-    return EBookOfSameRun(feedFile);
+    const QStringList editions = edition::EditionFiles(feedFile);
+    return editions.isEmpty() ? QString() : editions.last();
 }
 
 void DeliveryController::LoadSettings() {
     Deliverer::Options options;
     options.settings = m_settings.DeliverySettings();
     options.keep = m_settings.EditionOptions().keep;
-    options.outboxPath = HistoryDatabase();
+    options.outboxPath = AppPaths::HistoryFile();
     options.tempFolder = AppPaths::PrivateTempFolder();
-    options.pictureFreeCopy = PictureFreeCopyFor(m_update.FeedFile());
     QDir().mkpath(QFileInfo(options.outboxPath).absolutePath());
     const std::lock_guard lock(m_mutex);
     m_options = std::move(options);
@@ -93,15 +88,14 @@ QStringList DeliveryController::FilesStillWaiting() const {
     return Deliverer(Options()).FilesStillWaiting(QDateTime::currentDateTime());
 }
 
-QStringList DeliveryController::AfterRun(bool scheduled, const QString& feedFile, const QString& book,
-                                         int writtenFeeds, const std::atomic_bool& stop) {
+QStringList DeliveryController::AfterRun(bool scheduled, const QString& book, const std::atomic_bool& stop) {
     Deliverer::Options options = Options();
-    options.pictureFreeCopy = PictureFreeCopyFor(feedFile);
     const int after = options.settings.after;
     const bool deliverEdition = !book.isEmpty() && (after == 2 || (after == 1 && scheduled));
     const QString edition = deliverEdition ? book : QString();
+    const EditionSummary summary = SummaryOf(options.outboxPath, edition);
     const QList<DeliveryReport> reports =
-        Deliverer(std::move(options)).Run(edition, {writtenFeeds, -1}, QDateTime::currentDateTime(), &stop);
+        Deliverer(std::move(options)).Run(edition, summary, QDateTime::currentDateTime(), &stop);
     QStringList lines;
     for (const DeliveryReport& report : reports)
         lines << report.line;
@@ -119,8 +113,9 @@ bool DeliveryController::StartPass(const QString& edition, QWidget* reportTo) {
     QPointer<QWidget> window(reportTo);
     const bool manual = reportTo != nullptr;
     m_worker = std::thread([this, edition, window, manual, options = Options()]() mutable {
+        const EditionSummary summary = SummaryOf(options.outboxPath, edition);
         const QList<DeliveryReport> reports =
-            Deliverer(std::move(options)).Run(edition, {}, QDateTime::currentDateTime(), &m_stop);
+            Deliverer(std::move(options)).Run(edition, summary, QDateTime::currentDateTime(), &m_stop);
         QMetaObject::invokeMethod(
             this,
             [this, reports, window, manual] {
@@ -159,7 +154,7 @@ void DeliveryController::OnDelivery(QWidget* parent) {
         dialog.m_strPassword = SecretStore::LookupPassword(serverKey, dialog.m_delivery.smtpUser);
     const QString storedPassword = dialog.m_strPassword;
     dialog.m_lstDevices = KdeConnect::PairedDevices();
-    dialog.m_lstRecent = Outbox(HistoryDatabase()).Recent(20);
+    dialog.m_lstRecent = Outbox(AppPaths::HistoryFile()).Recent(20);
     dialog.m_sendTestMail = [options = Options()](const Settings::Delivery& delivery,
                                                   const QString& password) mutable {
         options.settings = delivery;
@@ -202,7 +197,7 @@ void DeliveryController::TellFailures(const QList<DeliveryReport>& reports) {
 }
 
 void DeliveryController::OnScheduledRunEnded(const QString& reason) {
-    Outbox outbox(HistoryDatabase());
+    Outbox outbox(AppPaths::HistoryFile());
     if (reason.isEmpty()) {
         outbox.NoteSuccess(kRunTarget);
         return;

@@ -35,10 +35,8 @@ public:
     // "Deliver Now": the newest edition to every target that has not had it, and whatever waits.
     void OnDeliverNow(QWidget* parent);
 
-    // The history database the outbox lives in: "history.sqlite" beside the channel file.
-    static QString HistoryDatabase();
-    // The newest edition of the news feed file, empty when there is none. The one place that
-    // knows which book is the edition.
+    // The newest edition of the news feed file, empty when there is none: what Deliver Now
+    // carries to the targets that have not had it.
     static QString NewestEdition(const QString& feedFile);
     // The editions still waiting in the outbox, which the keep count must leave.
     QStringList FilesStillWaiting() const;
@@ -56,8 +54,7 @@ private:
     Deliverer::Options Options() const;
     void LoadSettings();
     // Runs on the run's thread: the delivery that follows a run.
-    QStringList AfterRun(bool scheduled, const QString& feedFile, const QString& book, int writtenFeeds,
-                         const std::atomic_bool& stop);
+    QStringList AfterRun(bool scheduled, const QString& book, const std::atomic_bool& stop);
     // A pass on a thread of its own; false when one is under way already.
     bool StartPass(const QString& edition, QWidget* reportTo);
     void TellFailures(const QList<DeliveryReport>& reports);

@@ -54,8 +54,7 @@ void UpdateController::StartTimer() {
     m_nUpdateTimer.start();
 }
 
-UpdateJob UpdateController::MakeJob(const QStringList& urls, const QString& path, bool scheduled,
-                                    const QString& tempFolder) const {
+UpdateJob UpdateController::MakeJob(const QStringList& urls, bool scheduled, const QString& tempFolder) const {
     UpdateJob job;
     job.urls = urls;
     job.agentName = scheduled ? kScheduledAgent : kManualAgent;
@@ -68,13 +67,13 @@ UpdateJob UpdateController::MakeJob(const QStringList& urls, const QString& path
         const Settings::Edition edition = m_settings.EditionOptions();
         job.edition = EditionJob{AppPaths::HistoryFile(),
                                  {edition.onlyNew, edition.maxArticles, edition.maxAgeDays},
-                                 edition.keep};
+                                 edition.keep,
+                                 m_spareEditions};
     }
     job.runTime = m_clock.LocalNow();
     if (m_afterRun) {
-        job.afterRun = [afterRun = m_afterRun, scheduled, path](const QString& book, int writtenFeeds,
-                                                                const std::atomic_bool& stop) {
-            return afterRun(scheduled, path, book, writtenFeeds, stop);
+        job.afterRun = [afterRun = m_afterRun, scheduled](const QString& book, const std::atomic_bool& stop) {
+            return afterRun(scheduled, book, stop);
         };
     }
     return job;
@@ -117,7 +116,7 @@ int UpdateController::RunUpdate(const QStringList& urls, const QString& path) {
                        m_pDialogParent);
         return -1;
     }
-    m_pManual = std::make_unique<UpdateEngine>(MakeJob(urls, path, false, tempFolder), std::move(output));
+    m_pManual = std::make_unique<UpdateEngine>(MakeJob(urls, false, tempFolder), std::move(output));
     m_pProgress = new CDlgProgress(&m_pManual->Job().urls, m_pManual.get(), m_pDialogParent);
     m_pProgress->m_titleOf = m_sources.titleOf;
     connect(m_pProgress, &QDialog::finished, this, &UpdateController::OnManualRunClosed);
@@ -208,7 +207,7 @@ bool UpdateController::StartScheduledRun() {
         return false;
     }
     m_pScheduled =
-        std::make_unique<UpdateEngine>(MakeJob(urls, m_strFeedFile, true, tempFolder), std::move(output));
+        std::make_unique<UpdateEngine>(MakeJob(urls, true, tempFolder), std::move(output));
     UpdateEngine* engine = m_pScheduled.get();
     // The engine is the context: abandoning it drops whatever it had still queued for us.
     connect(engine, &UpdateEngine::finished, engine, [this, engine] {
