@@ -10,6 +10,7 @@
 #include "delivery/SecretStore.h"
 #include "delivery/ui/CDlgDelivery.h"
 #include "delivery/ui/DeliveryController.h"
+#include "edition/ArticleHistory.h"
 #include "testsupport.h"
 #include "update/ui/CDlgProgress.h"
 #include "update/ui/UpdateController.h"
@@ -45,16 +46,35 @@ int FreePort() {
     return probe.serverPort();
 }
 
-// A book of the size asked for: a mimetype entry first, then incompressible padding.
-QString MakeEdition(const QString& path, qint64 padding = 1000) {
+// A book of the size asked for: a mimetype entry first, then incompressible padding; as a
+// `book`, the padding is the picture of a chapter that the package lists.
+QString MakeEdition(const QString& path, qint64 padding = 1000, bool book = false) {
     int error = 0;
     zip_t* archive = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-    static const char mimetype[] = "application/epub+zip";
-    zip_file_add(archive, "mimetype", zip_source_buffer(archive, mimetype, sizeof mimetype - 1, 0), 0);
+    const auto add = [archive](const char* name, const char* text) {
+        zip_file_add(archive, name, zip_source_buffer(archive, text, strlen(text), 0), 0);
+    };
+    add("mimetype", "application/epub+zip");
+    if (book) {
+        add("META-INF/container.xml",
+            "<?xml version=\"1.0\"?><container version=\"1.0\" "
+            "xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\"><rootfiles><rootfile "
+            "full-path=\"EPUB/package.opf\" media-type=\"application/oebps-package+xml\"/></rootfiles></container>");
+        add("EPUB/package.opf",
+            "<?xml version=\"1.0\"?><package xmlns=\"http://www.idpf.org/2007/opf\" version=\"3.0\" "
+            "unique-identifier=\"id\"><metadata xmlns:dc=\"http://purl.org/dc/elements/1.1/\"><dc:identifier "
+            "id=\"id\">x</dc:identifier><dc:title>T</dc:title><dc:language>en</dc:language></metadata><manifest>"
+            "<item id=\"a\" href=\"a.xhtml\" media-type=\"application/xhtml+xml\"/><item id=\"p\" "
+            "href=\"images/p.jpg\" media-type=\"image/jpeg\"/></manifest><spine><itemref idref=\"a\"/></spine>"
+            "</package>");
+        add("EPUB/a.xhtml", "<?xml version=\"1.0\"?><html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title>A"
+                            "</title></head><body><p>See <img src=\"images/p.jpg\" alt=\"the harbour\"/></p></body>"
+                            "</html>");
+    }
     auto* bytes = static_cast<char*>(malloc(size_t(padding)));
     for (qint64 i = 0; i < padding; ++i)
         bytes[i] = char(QRandomGenerator::global()->generate());
-    const zip_int64_t index = zip_file_add(archive, "OEBPS/padding.bin",
+    const zip_int64_t index = zip_file_add(archive, book ? "EPUB/images/p.jpg" : "OEBPS/padding.bin",
                                            zip_source_buffer(archive, bytes, zip_uint64_t(padding), 1), 0);
     zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_STORE, 0);
     zip_close(archive);
@@ -337,12 +357,14 @@ private slots:
         QCOMPARE(server.Mails().size(), 1);
     }
 
-    // Over the limit, a copy without pictures goes; still over, the delivery fails for good.
+    // Over the limit, a copy without pictures goes (the edition's own, however old it is);
+    // still over, the delivery fails for good.
     void sizeLimit_data() {
-        QTest::addColumn<qint64>("copySize");
+        QTest::addColumn<qint64>("copySize"); // 0: the real copy of a book
         QTest::addColumn<bool>("delivered");
         QTest::newRow("copy fits") << qint64(200 * 1000) << true;
         QTest::newRow("copy too big") << qint64(1200 * 1000) << false;
+        QTest::newRow("the book's own copy") << qint64(0) << true;
     }
     void sizeLimit() {
         QFETCH(qint64, copySize);
@@ -352,11 +374,12 @@ private slots:
         Deliverer::Options options = MailOptions(server.Port(), "none", tag + ".sqlite");
         options.settings.smtpUser.clear();
         options.settings.mailLimitMB = 1;
-        options.pictureFreeCopy = [copySize](const QString&, const QString& copy, QString*) {
-            MakeEdition(copy, copySize);
-            return true;
-        };
-        const QString edition = MakeEdition(Path(tag + ".epub"), 2 * 1000 * 1000);
+        if (copySize > 0)
+            options.pictureFreeCopy = [copySize](const QString&, const QString& copy, QString*) {
+                MakeEdition(copy, copySize);
+                return true;
+            };
+        const QString edition = MakeEdition(Path(tag + ".epub"), 2 * 1000 * 1000, copySize == 0);
         const QList<DeliveryReport> reports =
             Deliverer(options).Run(edition, {1, 1}, QDateTime::currentDateTime());
         QCOMPARE(reports.size(), 1);
@@ -365,6 +388,12 @@ private slots:
             QCOMPARE(reports.first().line, QStringLiteral("Mailed to kindle@example.com (without pictures)"));
             QCOMPARE(server.Mails().size(), 1);
             QVERIFY(QFileInfo(server.Mails().first()).size() < 1000 * 1000);
+            if (copySize == 0) {
+                const QString book = Path(tag + "-attachment.epub");
+                Run("/usr/bin/python3", {kScripts + "/read_mail.py", server.Mails().first(), book});
+                QVERIFY(!Run("unzip", {"-l", book}).contains("images/"));
+                QVERIFY(Run("unzip", {"-p", book, "EPUB/a.xhtml"}).contains("<p>See the harbour</p>"));
+            }
         } else {
             QVERIFY2(reports.first().reason.contains("too big to mail even without pictures"),
                      qPrintable(reports.first().reason));
@@ -396,6 +425,15 @@ private slots:
                  QStringList({"news-2026-12-02-0630.epub", "news-2026-12-03-0630.epub", "news-mine.epub"}));
         QCOMPARE(pellavo::test::readFile(folder + "/news-2026-12-03-0630.epub"),
                  pellavo::test::readFile(editions.last()));
+
+        // An edition is its file and its number in the history: touched, it is the same one;
+        // a later edition under a name that came free again is a new one.
+        QFile touched(editions.last());
+        QVERIFY(touched.open(QIODevice::ReadWrite) &&
+                touched.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+        touched.close();
+        QVERIFY(Deliverer(options).Run(editions.last(), {1, 1}, QDateTime::currentDateTime()).isEmpty());
+        QCOMPARE(Deliverer(options).Run(editions.last(), {1, 1, 9}, QDateTime::currentDateTime()).size(), 1);
 
         // A folder that is gone keeps the edition waiting.
         options.settings.folder = Path("Gone");
@@ -450,14 +488,19 @@ private slots:
         bus.unregisterService("org.kde.kdeconnect");
     }
 
-    // After a manual run (with "after every run"), its end text says what became of the mail.
+    // After a manual run (with "after every run"), its end text says what became of the mail,
+    // which tells what the edition holds; a run with nothing new mails nothing. The editions'
+    // history and the outbox share one database file, each through a connection of its own.
     void manualRunEndText() {
         pellavo::test::TestHttpServer http;
         QVERIFY2(http.start(), qPrintable(http.errorString()));
-        http.setRoute("/feed", pellavo::test::HttpResponse::ok(
-                                   "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>T</title>"
-                                   "<item><title>Morning</title><guid>a1</guid><description>News."
-                                   "</description></item></channel></rss>"));
+        const auto serve = [&http](const QByteArray& items) {
+            http.setRoute("/feed", pellavo::test::HttpResponse::ok(
+                                       "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>T</title>" +
+                                       items + "</channel></rss>"));
+        };
+        const QByteArray first = "<item><title>Morning</title><guid>a1</guid><description>News.</description></item>";
+        serve(first);
         SmtpServer mail("none", FreePort(), Path("run-mails"), m_cert, m_key);
         Settings settings(Path("run.ini"));
         QVERIFY(QDir().mkpath(Path("run")));
@@ -476,13 +519,35 @@ private slots:
         update.LoadSettings();
         DeliveryController delivery(settings, update);
         delivery.Start();
-        update.OnUpdate([&] { return QStringList{http.url("/feed")}; });
-        CDlgProgress* dialog = update.ProgressDialog();
-        QVERIFY(dialog);
-        QTRY_VERIFY_WITH_TIMEOUT(dialog->IsFinished(), 60000);
-        QCOMPARE(dialog->m_ctlStatus->text(), QStringLiteral("Finished.\nMailed to kindle@example.com"));
+        const auto run = [&](const QString& endText) {
+            update.OnUpdate([&] { return QStringList{http.url("/feed")}; });
+            CDlgProgress* dialog = update.ProgressDialog();
+            QVERIFY(dialog);
+            QTRY_VERIFY_WITH_TIMEOUT(dialog->IsFinished(), 60000);
+            QCOMPARE(dialog->m_ctlStatus->text(), endText);
+            dialog->accept();
+        };
+        const auto mailed = [&](int number) {
+            const QString edition = DeliveryController::NewestEdition(settings.FeedFile());
+            edition::ArticleHistory::Edition recorded;
+            QVERIFY(edition::ArticleHistory::FindEdition(AppPaths::HistoryFile(), edition, &recorded));
+            QCOMPARE(recorded.number, number);
+            const QList<Outbox::Entry> recent = Outbox(AppPaths::HistoryFile()).Recent(1);
+            QCOMPARE(recent.size(), 1);
+            QCOMPARE(recent.first().edition, edition);
+            QCOMPARE(recent.first().state, Outbox::State::Delivered);
+            QCOMPARE(mail.Mails().size(), number);
+            const QString read = Run("/usr/bin/python3", {kScripts + "/read_mail.py", mail.Mails().last(),
+                                                          Path(QStringLiteral("run-%1.epub").arg(number))});
+            QVERIFY2(read.contains(": 1 new article from 1 feed."), qPrintable(read));
+        };
+        run(QStringLiteral("Finished.\nMailed to kindle@example.com"));
+        mailed(1);
+        run(QStringLiteral("Finished.\nNothing new for the e-book."));
         QCOMPARE(mail.Mails().size(), 1);
-        dialog->accept();
+        serve(first + "<item><title>Noon</title><guid>a2</guid><description>More.</description></item>");
+        run(QStringLiteral("Finished.\nMailed to kindle@example.com"));
+        mailed(2);
     }
 
     // A scheduled run that cannot write its file is recorded and told once, until one succeeds.
