@@ -603,6 +603,7 @@ private slots:
             type(Qt::Key_M, "kindle@example.com");
             type(Qt::Key_N, "me@example.org");
             type(Qt::Key_V, "127.0.0.1");
+            type(Qt::Key_C, m_cert);
             type(Qt::Key_S, kUser);
             type(Qt::Key_W, "never in a file");
             QTest::keyClick(dialog, Qt::Key_D, Qt::AltModifier);
@@ -615,7 +616,8 @@ private slots:
         settings.Sync();
         const QByteArray file = pellavo::test::readFile(ini);
         QVERIFY2(file.contains("SmtpHost=127.0.0.1") && file.contains("After=2") &&
-                     file.contains("MailTo=kindle@example.com"),
+                     file.contains("MailTo=kindle@example.com") &&
+                     file.contains("SmtpCaFile=" + QFile::encodeName(m_cert)),
                  file.constData());
         QVERIFY(!file.contains("never in a file"));
         QCOMPARE(SecretStore::LookupPassword(SecretStore::ServerKey("127.0.0.1", 587), kUser),

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -78,6 +79,13 @@ CDlgDelivery::CDlgDelivery(QWidget* parent) : QDialog(parent) {
     m_cmbSecurity->addItem(QStringLiteral("TLS"), SmtpSecurityName(SmtpSecurity::Tls));
     m_cmbSecurity->addItem(QStringLiteral("None"), SmtpSecurityName(SmtpSecurity::None));
     connect(m_cmbSecurity, &QComboBox::activated, this, &CDlgDelivery::OnSecurityChanged);
+    m_editCaFile = new QLineEdit(mailBox);
+    m_editCaFile->setObjectName(QStringLiteral("smtpCaFile"));
+    m_editCaFile->setPlaceholderText(QStringLiteral("The system's; a PEM file for a server of your own"));
+    auto* browseCaFile = new QPushButton(QStringLiteral("B&rowse..."), mailBox);
+    browseCaFile->setObjectName(QStringLiteral("browseCaFile"));
+    browseCaFile->setAutoDefault(false);
+    connect(browseCaFile, &QPushButton::clicked, this, &CDlgDelivery::OnBrowseCaFile);
     m_editUser = new QLineEdit(mailBox);
     m_editUser->setObjectName(QStringLiteral("smtpUser"));
     m_editPassword = new QLineEdit(mailBox);
@@ -97,11 +105,15 @@ CDlgDelivery::CDlgDelivery(QWidget* parent) : QDialog(parent) {
     serverRow->addWidget(m_spinPort);
     serverRow->addWidget(Buddy(QStringLiteral("Sec&urity:"), m_cmbSecurity, mailBox));
     serverRow->addWidget(m_cmbSecurity);
+    auto* caFileRow = new QHBoxLayout;
+    caFileRow->addWidget(m_editCaFile, 1);
+    caFileRow->addWidget(browseCaFile);
     auto* mailForm = new QFormLayout(mailBox);
     mailForm->addRow(Buddy(QStringLiteral("&Mail to:"), m_editMailTo, mailBox), m_editMailTo);
     mailForm->addRow(QString(), kindleNote);
     mailForm->addRow(Buddy(QStringLiteral("Se&nder:"), m_editMailFrom, mailBox), m_editMailFrom);
     mailForm->addRow(Buddy(QStringLiteral("Ser&ver:"), m_editHost, mailBox), serverRow);
+    mailForm->addRow(Buddy(QStringLiteral("&Certificates:"), m_editCaFile, mailBox), caFileRow);
     mailForm->addRow(Buddy(QStringLiteral("U&ser name:"), m_editUser, mailBox), m_editUser);
     mailForm->addRow(Buddy(QStringLiteral("Pass&word:"), m_editPassword, mailBox), m_editPassword);
     mailForm->addRow(QString(), m_lblSecretStore);
@@ -181,6 +193,7 @@ void CDlgDelivery::TransferToControls() {
     m_spinPort->setValue(m_delivery.smtpPort);
     m_cmbSecurity->setCurrentIndex(std::max(
         0, m_cmbSecurity->findData(SmtpSecurityName(SmtpSecurityFromName(m_delivery.smtpSecurity)))));
+    m_editCaFile->setText(QDir::toNativeSeparators(m_delivery.smtpCaFile));
     m_editUser->setText(m_delivery.smtpUser);
     m_editPassword->setText(m_strPassword);
     if (!m_bSecretStore) {
@@ -225,6 +238,7 @@ void CDlgDelivery::TransferFromControls() {
     m_delivery.smtpHost = m_editHost->text().trimmed();
     m_delivery.smtpPort = m_spinPort->value();
     m_delivery.smtpSecurity = m_cmbSecurity->currentData().toString();
+    m_delivery.smtpCaFile = QDir::fromNativeSeparators(m_editCaFile->text().trimmed());
     m_delivery.smtpUser = m_editUser->text().trimmed();
     m_strPassword = m_editPassword->text();
     m_delivery.folder = QDir::fromNativeSeparators(m_editFolder->text().trimmed());
@@ -252,6 +266,18 @@ void CDlgDelivery::OnBrowse() {
     m_editFolder->setText(QDir::toNativeSeparators(dialog.selectedFiles().first()));
 }
 
+void CDlgDelivery::OnBrowseCaFile() {
+    QFileDialog dialog(this, QStringLiteral("Certificates of the Mail Server"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters({QStringLiteral("Certificates (*.pem *.crt *.cer)"), QStringLiteral("All files (*)")});
+    const QString current = QDir::fromNativeSeparators(m_editCaFile->text().trimmed());
+    if (!current.isEmpty())
+        dialog.selectFile(current);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    m_editCaFile->setText(QDir::toNativeSeparators(dialog.selectedFiles().first()));
+}
+
 // Returns the reason the settings cannot be kept, or empty.
 static QString MailSettingsProblem(const Settings::Delivery& delivery) {
     if (delivery.smtpHost.isEmpty() && delivery.mailTo.isEmpty())
@@ -262,6 +288,9 @@ static QString MailSettingsProblem(const Settings::Delivery& delivery) {
         return QStringLiteral("Enter the mail server.");
     if (delivery.mailFrom.isEmpty())
         return QStringLiteral("Enter the sender address.");
+    if (!delivery.smtpCaFile.isEmpty() && !QFileInfo(delivery.smtpCaFile).isReadable())
+        return QStringLiteral("The certificate file %1 cannot be read.")
+            .arg(QDir::toNativeSeparators(delivery.smtpCaFile));
     MailServer server;
     server.host = delivery.smtpHost;
     server.security = SmtpSecurityFromName(delivery.smtpSecurity);

@@ -47,6 +47,7 @@ private:
     void TransferFromControls();
     void OnSecurityChanged();
     void OnBrowse();
+    void OnBrowseCaFile();
     void OnTestMail();
 
     QLineEdit* m_editMailTo;
@@ -54,6 +55,7 @@ private:
     QLineEdit* m_editHost;
     QSpinBox* m_spinPort;
     QComboBox* m_cmbSecurity;
+    QLineEdit* m_editCaFile;
     QLineEdit* m_editUser;
     QLineEdit* m_editPassword;
     QLabel* m_lblSecretStore;
