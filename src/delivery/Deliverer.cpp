@@ -1,7 +1,7 @@
 #include "delivery/Deliverer.h"
 
 #include "delivery/FolderDelivery.h"
-#include "delivery/KdeConnect.h"
+#include "desktop/KdeConnect.h"
 #include "delivery/Outbox.h"
 #include "delivery/SecretStore.h"
 #include "ebook/PictureFreeCopy.h"

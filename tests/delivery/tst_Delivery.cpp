@@ -5,7 +5,7 @@
 #include "base/AppPaths.h"
 #include "base/Settings.h"
 #include "delivery/Deliverer.h"
-#include "delivery/KdeConnect.h"
+#include "desktop/KdeConnect.h"
 #include "delivery/Outbox.h"
 #include "delivery/SecretStore.h"
 #include "delivery/ui/CDlgDelivery.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "delivery/KdeConnect.h"
+#include "desktop/KdeConnect.h"
 #include "delivery/Outbox.h"
 #include "base/Settings.h"
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDBusMessage>
 #include <QList>
 #include <QString>
 
@@ -15,8 +16,14 @@ struct Device {
 // The paired devices, reachable now or not; empty when KDE Connect does not run.
 QList<Device> PairedDevices();
 
-// Hands the file to the device. False with `reason` when the device is not paired or not in
-// reach now, or KDE Connect refused.
+// Hands the file to the device, waiting for the answer. False with `reason` when the device is
+// not paired or not in reach now, or KDE Connect refused.
 bool Share(const QString& deviceId, const QString& file, QString* reason);
+
+// The call that hands the file to the device, for a caller that cannot wait for the answer.
+QDBusMessage ShareCall(const QString& deviceId, const QString& file);
+
+// How long KDE Connect may take to answer.
+constexpr int kTimeoutMs = 10000;
 
 } // namespace KdeConnect

@@ -1,4 +1,4 @@
-#include "delivery/KdeConnect.h"
+#include "desktop/KdeConnect.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -9,15 +9,20 @@ namespace {
 
 const QString kService = QStringLiteral("org.kde.kdeconnect");
 const QString kDevicePath = QStringLiteral("/modules/kdeconnect/devices/");
-constexpr int kTimeoutMs = 10000;
 
-QDBusMessage Call(const QString& path, const QString& interface, const QString& method,
-                  const QVariantList& arguments) {
+QDBusMessage MakeCall(const QString& path, const QString& interface, const QString& method,
+                      const QVariantList& arguments) {
     QDBusMessage call = QDBusMessage::createMethodCall(kService, path, interface, method);
     call.setArguments(arguments);
     // Starting the user's KDE Connect daemon is not ours to do.
     call.setAutoStartService(false);
-    return QDBusConnection::sessionBus().call(call, QDBus::Block, kTimeoutMs);
+    return call;
+}
+
+QDBusMessage Call(const QString& path, const QString& interface, const QString& method,
+                  const QVariantList& arguments) {
+    return QDBusConnection::sessionBus().call(MakeCall(path, interface, method, arguments), QDBus::Block,
+                                              KdeConnect::kTimeoutMs);
 }
 
 QVariant Property(const QString& id, const QString& name) {
@@ -71,12 +76,15 @@ bool Share(const QString& deviceId, const QString& file, QString* reason) {
         return fail(QStringLiteral("The device is no longer paired in KDE Connect"));
     if (!it->reachable)
         return fail(QStringLiteral("%1 is not in reach").arg(it->name));
-    const QDBusMessage reply = Call(kDevicePath + deviceId + QStringLiteral("/share"),
-                                    QStringLiteral("org.kde.kdeconnect.device.share"),
-                                    QStringLiteral("shareUrl"), {QUrl::fromLocalFile(file).toString()});
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(ShareCall(deviceId, file), QDBus::Block, kTimeoutMs);
     if (reply.type() == QDBusMessage::ErrorMessage)
         return fail(QStringLiteral("KDE Connect refused the file: %1").arg(reply.errorMessage()));
     return true;
+}
+
+QDBusMessage ShareCall(const QString& deviceId, const QString& file) {
+    return MakeCall(kDevicePath + deviceId + QStringLiteral("/share"), QStringLiteral("org.kde.kdeconnect.device.share"),
+                    QStringLiteral("shareUrl"), {QUrl::fromLocalFile(file).toString()});
 }
 
 } // namespace KdeConnect
