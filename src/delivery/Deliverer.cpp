@@ -1,9 +1,9 @@
 #include "delivery/Deliverer.h"
 
 #include "delivery/FolderDelivery.h"
-#include "desktop/KdeConnect.h"
 #include "delivery/Outbox.h"
 #include "delivery/SecretStore.h"
+#include "desktop/KdeConnect.h"
 #include "ebook/PictureFreeCopy.h"
 
 #include <QDir>
@@ -232,10 +232,13 @@ Deliverer::Attempt Deliverer::Mail(const QString& address, const QString& editio
     message.from = m_options.settings.mailFrom.trimmed();
     message.to = {address};
     message.subject = Subject(when);
-    const QString feeds = summary.feeds == 1 ? QStringLiteral("1 feed") : QStringLiteral("%1 feeds").arg(summary.feeds);
+    const QString feeds =
+        summary.feeds == 1 ? QStringLiteral("1 feed") : QStringLiteral("%1 feeds").arg(summary.feeds);
     const QString holds =
         summary.articles >= 0
-            ? (summary.articles == 1 ? QStringLiteral("1 new article") : QStringLiteral("%1 new articles").arg(summary.articles)) + QStringLiteral(" from ") + feeds
+            ? (summary.articles == 1 ? QStringLiteral("1 new article")
+                                     : QStringLiteral("%1 new articles").arg(summary.articles)) +
+                  QStringLiteral(" from ") + feeds
         : summary.feeds > 0 ? QStringLiteral("news from ") + feeds
                             : QStringLiteral("the latest news");
     message.body = QStringLiteral("Pellavo News of %1, %2: %3.\n\nThe e-book is attached (%4).%5\n")

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "delivery/SmtpMail.h"
 #include "base/Settings.h"
+#include "delivery/SmtpMail.h"
 
 #include <QDateTime>
 #include <QList>

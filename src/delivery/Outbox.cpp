@@ -120,14 +120,15 @@ int Outbox::Enqueue(const QString& edition, int number, const QStringList& targe
     query.addBindValue(edition);
     query.addBindValue(number);
     query.exec();
-    query.prepare(
-        QStringLiteral("INSERT INTO delivery (target, edition, feeds, articles, queued, updated, state, number)"
-                       " SELECT ?, ?, ?, ?, ?, ?, 'waiting', ? WHERE NOT EXISTS (SELECT 1 FROM delivery"
-                       " WHERE target = ? AND edition = ? AND number = ?)"));
+    query.prepare(QStringLiteral(
+        "INSERT INTO delivery (target, edition, feeds, articles, queued, updated, state, number)"
+        " SELECT ?, ?, ?, ?, ?, ?, 'waiting', ? WHERE NOT EXISTS (SELECT 1 FROM delivery"
+        " WHERE target = ? AND edition = ? AND number = ?)"));
     for (const QString& target : targets) {
-        for (const QVariant& value : {QVariant(target), QVariant(edition), QVariant(feeds), QVariant(articles),
-                                      QVariant(now.toMSecsSinceEpoch()), QVariant(now.toMSecsSinceEpoch()),
-                                      QVariant(number), QVariant(target), QVariant(edition), QVariant(number)})
+        for (const QVariant& value :
+             {QVariant(target), QVariant(edition), QVariant(feeds), QVariant(articles),
+              QVariant(now.toMSecsSinceEpoch()), QVariant(now.toMSecsSinceEpoch()), QVariant(number),
+              QVariant(target), QVariant(edition), QVariant(number)})
             query.addBindValue(value);
         if (query.exec())
             added += query.numRowsAffected();
@@ -185,9 +186,8 @@ void Outbox::RecordFailure(const QString& target, const QString& reason, const Q
     if (!m_bOpen)
         return;
     QSqlQuery query(m_db);
-    query.prepare(
-        QStringLiteral("INSERT INTO delivery (target, edition, queued, updated, state, reason)"
-                       " VALUES (?, '', ?, ?, 'failed', ?)"));
+    query.prepare(QStringLiteral("INSERT INTO delivery (target, edition, queued, updated, state, reason)"
+                                 " VALUES (?, '', ?, ?, 'failed', ?)"));
     query.addBindValue(target);
     query.addBindValue(now.toMSecsSinceEpoch());
     query.addBindValue(now.toMSecsSinceEpoch());

@@ -76,15 +76,17 @@ bool Share(const QString& deviceId, const QString& file, QString* reason) {
         return fail(QStringLiteral("The device is no longer paired in KDE Connect"));
     if (!it->reachable)
         return fail(QStringLiteral("%1 is not in reach").arg(it->name));
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(ShareCall(deviceId, file), QDBus::Block, kTimeoutMs);
+    const QDBusMessage reply =
+        QDBusConnection::sessionBus().call(ShareCall(deviceId, file), QDBus::Block, kTimeoutMs);
     if (reply.type() == QDBusMessage::ErrorMessage)
         return fail(QStringLiteral("KDE Connect refused the file: %1").arg(reply.errorMessage()));
     return true;
 }
 
 QDBusMessage ShareCall(const QString& deviceId, const QString& file) {
-    return MakeCall(kDevicePath + deviceId + QStringLiteral("/share"), QStringLiteral("org.kde.kdeconnect.device.share"),
-                    QStringLiteral("shareUrl"), {QUrl::fromLocalFile(file).toString()});
+    return MakeCall(kDevicePath + deviceId + QStringLiteral("/share"),
+                    QStringLiteral("org.kde.kdeconnect.device.share"), QStringLiteral("shareUrl"),
+                    {QUrl::fromLocalFile(file).toString()});
 }
 
 } // namespace KdeConnect

@@ -126,7 +126,8 @@ bool WithoutPictures(const QByteArray& xhtml, QByteArray* rewritten) {
 }
 
 // The manifest without the pictures, and without the cover named by a picture's id.
-bool PackageWithoutPictures(const QByteArray& package, const QSet<QString>& pictureIds, QByteArray* rewritten) {
+bool PackageWithoutPictures(const QByteArray& package, const QSet<QString>& pictureIds,
+                            QByteArray* rewritten) {
     return RewriteXml(
         package,
         [&pictureIds](const QXmlStreamReader& xml, QXmlStreamWriter&) {

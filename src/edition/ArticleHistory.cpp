@@ -344,8 +344,8 @@ bool ArticleHistory::FindEdition(const QString& historyPath, const QString& file
             if (query.exec() && query.next()) {
                 found = true;
                 *edition = {query.value(0).toInt(), file,
-                            QDateTime::fromSecsSinceEpoch(query.value(1).toLongLong()), query.value(2).toInt(),
-                            query.value(3).toInt()};
+                            QDateTime::fromSecsSinceEpoch(query.value(1).toLongLong()),
+                            query.value(2).toInt(), query.value(3).toInt()};
             }
         }
     }

@@ -59,8 +59,8 @@ struct EditionResult {
 // and cover say which edition it is. The articles are recorded in the history in the step that
 // puts the book in place, and what the limits leave out with them. With nothing new no book is
 // written and true comes back with `nothingNew` set. Then all but the last `job.keep` editions
-// are removed, but those `job.spare` names. On false nothing is recorded, no book is in place and `error` says why; a
-// history that cannot be used never stops the edition, `notes` says so.
+// are removed, but those `job.spare` names. On false nothing is recorded, no book is in place and `error`
+// says why; a history that cannot be used never stops the edition, `notes` says so.
 bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const QDateTime& runTime,
                       EditionResult* result, QString* error = nullptr, const std::atomic_bool* stop = nullptr,
                       const PictureFetcher& fetchPictures = {});

@@ -5,11 +5,11 @@
 #include "base/AppPaths.h"
 #include "base/Settings.h"
 #include "delivery/Deliverer.h"
-#include "desktop/KdeConnect.h"
 #include "delivery/Outbox.h"
 #include "delivery/SecretStore.h"
 #include "delivery/ui/CDlgDelivery.h"
 #include "delivery/ui/DeliveryController.h"
+#include "desktop/KdeConnect.h"
 #include "edition/ArticleHistory.h"
 #include "testsupport.h"
 #include "update/ui/CDlgProgress.h"
@@ -59,17 +59,21 @@ QString MakeEdition(const QString& path, qint64 padding = 1000, bool book = fals
         add("META-INF/container.xml",
             "<?xml version=\"1.0\"?><container version=\"1.0\" "
             "xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\"><rootfiles><rootfile "
-            "full-path=\"EPUB/package.opf\" media-type=\"application/oebps-package+xml\"/></rootfiles></container>");
+            "full-path=\"EPUB/package.opf\" "
+            "media-type=\"application/oebps-package+xml\"/></rootfiles></container>");
         add("EPUB/package.opf",
             "<?xml version=\"1.0\"?><package xmlns=\"http://www.idpf.org/2007/opf\" version=\"3.0\" "
             "unique-identifier=\"id\"><metadata xmlns:dc=\"http://purl.org/dc/elements/1.1/\"><dc:identifier "
-            "id=\"id\">x</dc:identifier><dc:title>T</dc:title><dc:language>en</dc:language></metadata><manifest>"
+            "id=\"id\">x</dc:identifier><dc:title>T</dc:title><dc:language>en</dc:language></"
+            "metadata><manifest>"
             "<item id=\"a\" href=\"a.xhtml\" media-type=\"application/xhtml+xml\"/><item id=\"p\" "
-            "href=\"images/p.jpg\" media-type=\"image/jpeg\"/></manifest><spine><itemref idref=\"a\"/></spine>"
+            "href=\"images/p.jpg\" media-type=\"image/jpeg\"/></manifest><spine><itemref "
+            "idref=\"a\"/></spine>"
             "</package>");
-        add("EPUB/a.xhtml", "<?xml version=\"1.0\"?><html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title>A"
-                            "</title></head><body><p>See <img src=\"images/p.jpg\" alt=\"the harbour\"/></p></body>"
-                            "</html>");
+        add("EPUB/a.xhtml",
+            "<?xml version=\"1.0\"?><html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title>A"
+            "</title></head><body><p>See <img src=\"images/p.jpg\" alt=\"the harbour\"/></p></body>"
+            "</html>");
     }
     auto* bytes = static_cast<char*>(malloc(size_t(padding)));
     for (qint64 i = 0; i < padding; ++i)
@@ -429,8 +433,9 @@ private slots:
         // An edition is its file and its number in the history: touched, it is the same one;
         // a later edition under a name that came free again is a new one.
         QFile touched(editions.last());
-        QVERIFY(touched.open(QIODevice::ReadWrite) &&
-                touched.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+        QVERIFY(
+            touched.open(QIODevice::ReadWrite) &&
+            touched.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
         touched.close();
         QVERIFY(Deliverer(options).Run(editions.last(), {1, 1}, QDateTime::currentDateTime()).isEmpty());
         QCOMPARE(Deliverer(options).Run(editions.last(), {1, 1, 9}, QDateTime::currentDateTime()).size(), 1);
@@ -495,11 +500,13 @@ private slots:
         pellavo::test::TestHttpServer http;
         QVERIFY2(http.start(), qPrintable(http.errorString()));
         const auto serve = [&http](const QByteArray& items) {
-            http.setRoute("/feed", pellavo::test::HttpResponse::ok(
-                                       "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>T</title>" +
-                                       items + "</channel></rss>"));
+            http.setRoute("/feed",
+                          pellavo::test::HttpResponse::ok(
+                              "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>T</title>" +
+                              items + "</channel></rss>"));
         };
-        const QByteArray first = "<item><title>Morning</title><guid>a1</guid><description>News.</description></item>";
+        const QByteArray first =
+            "<item><title>Morning</title><guid>a1</guid><description>News.</description></item>";
         serve(first);
         SmtpServer mail("none", FreePort(), Path("run-mails"), m_cert, m_key);
         Settings settings(Path("run.ini"));

@@ -310,19 +310,23 @@ private slots:
     // A book too big to mail goes as a copy of itself without pictures: each picture becomes
     // its alternative text, and the copy is a book that both reading engines open.
     void pictureFreeCopy() {
-        const QHash<QString, QByteArray> server{{QStringLiteral("https://p.example/a.jpg"), tinyPicture("jpg")},
-                                                {QStringLiteral("https://p.example/b.webp"), tinyPicture("webp")},
-                                                {QStringLiteral("https://p.example/c.png"), tinyPicture("png", 1)}};
+        const QHash<QString, QByteArray> server{
+            {QStringLiteral("https://p.example/a.jpg"), tinyPicture("jpg")},
+            {QStringLiteral("https://p.example/b.webp"), tinyPicture("webp")},
+            {QStringLiteral("https://p.example/c.png"), tinyPicture("png", 1)}};
         const QByteArray body =
-            "&lt;p&gt;Before &lt;img src=\"https://p.example/a.jpg\" alt=\"Tom &amp;amp;  Jerry &amp;lt;3\"&gt; "
-            "after&lt;/p&gt;&lt;p&gt;&lt;a href=\"https://p.example/\"&gt;&lt;img src=\"https://p.example/b.webp\" "
+            "&lt;p&gt;Before &lt;img src=\"https://p.example/a.jpg\" alt=\"Tom &amp;amp;  Jerry "
+            "&amp;lt;3\"&gt; "
+            "after&lt;/p&gt;&lt;p&gt;&lt;a href=\"https://p.example/\"&gt;&lt;img "
+            "src=\"https://p.example/b.webp\" "
             "alt=\"linked\"&gt;&lt;/a&gt;&lt;/p&gt;&lt;figure&gt;&lt;img src=\"https://p.example/c.png\"&gt;"
             "&lt;figcaption&gt;Caption&lt;/figcaption&gt;&lt;/figure&gt;";
-        const QString path = Write(QStringLiteral("pictures.epub"), QByteArray(),
-                                   {{QStringLiteral("https://p.example/feed"),
-                                     "<rss><channel><title>P</title><item><title>Pictured</title><description>" +
-                                         body + "</description></item></channel></rss>"}},
-                                   QLocale(), &server);
+        const QString path =
+            Write(QStringLiteral("pictures.epub"), QByteArray(),
+                  {{QStringLiteral("https://p.example/feed"),
+                    "<rss><channel><title>P</title><item><title>Pictured</title><description>" + body +
+                        "</description></item></channel></rss>"}},
+                  QLocale(), &server);
         QVERIFY(!path.isEmpty());
         const QString copyPath = m_dir.filePath(QStringLiteral("pictures-copy.epub"));
         QString error;
@@ -346,9 +350,9 @@ private slots:
             QVERIFY2(problem.isEmpty(), qPrintable(problem));
         }
         QProcess mutool;
-        mutool.start(QStringLiteral("mutool"), {QStringLiteral("draw"), QStringLiteral("-F"), QStringLiteral("png"),
-                                                QStringLiteral("-o"), m_dir.filePath(QStringLiteral("copy%d.png")),
-                                                copyPath});
+        mutool.start(QStringLiteral("mutool"),
+                     {QStringLiteral("draw"), QStringLiteral("-F"), QStringLiteral("png"),
+                      QStringLiteral("-o"), m_dir.filePath(QStringLiteral("copy%d.png")), copyPath});
         if (mutool.waitForStarted()) {
             QVERIFY(mutool.waitForFinished(60000));
             const QByteArray said = mutool.readAllStandardError();

@@ -3,9 +3,9 @@
 // touches only our own editions; a damaged history is set aside and never stops a run.
 #include "EpubTestUtil.h"
 #include "TestHttpServer.h"
+#include "base/AppPaths.h"
 #include "edition/ArticleHistory.h"
 #include "testsupport.h"
-#include "base/AppPaths.h"
 #include "update/EBookEdition.h"
 #include "update/NewsFeedOutput.h"
 #include "update/UpdateEngine.h"
@@ -195,8 +195,9 @@ private slots:
             QVERIFY(run({"/keep"}, {}, 2, {m_dir.filePath(QStringLiteral("news-2026-12-02-0630.epub"))})
                         .bookError.isEmpty());
         }
-        QStringList expected = others + QStringList{"news-2026-12-02-0630.epub", "news-2026-12-08-0630-2.epub",
-                                                    "news-2026-12-08-0630-3.epub"};
+        QStringList expected =
+            others + QStringList{"news-2026-12-02-0630.epub", "news-2026-12-08-0630-2.epub",
+                                 "news-2026-12-08-0630-3.epub"};
         expected.sort();
         QCOMPARE(editions(), expected);
     }

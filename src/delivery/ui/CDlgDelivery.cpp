@@ -269,7 +269,8 @@ void CDlgDelivery::OnBrowse() {
 void CDlgDelivery::OnBrowseCaFile() {
     QFileDialog dialog(this, QStringLiteral("Certificates of the Mail Server"));
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters({QStringLiteral("Certificates (*.pem *.crt *.cer)"), QStringLiteral("All files (*)")});
+    dialog.setNameFilters(
+        {QStringLiteral("Certificates (*.pem *.crt *.cer)"), QStringLiteral("All files (*)")});
     const QString current = QDir::fromNativeSeparators(m_editCaFile->text().trimmed());
     if (!current.isEmpty())
         dialog.selectFile(current);

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "desktop/KdeConnect.h"
-#include "delivery/Outbox.h"
 #include "base/Settings.h"
+#include "delivery/Outbox.h"
+#include "desktop/KdeConnect.h"
 
 #include <QDialog>
 #include <QList>

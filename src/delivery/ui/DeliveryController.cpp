@@ -2,10 +2,10 @@
 
 #include "base/AppPaths.h"
 #include "base/Settings.h"
-#include "desktop/KdeConnect.h"
 #include "delivery/Outbox.h"
 #include "delivery/SecretStore.h"
 #include "delivery/ui/CDlgDelivery.h"
+#include "desktop/KdeConnect.h"
 #include "edition/ArticleHistory.h"
 #include "edition/EditionFiles.h"
 #include "shell/WarningBox.h"

@@ -54,7 +54,8 @@ void UpdateController::StartTimer() {
     m_nUpdateTimer.start();
 }
 
-UpdateJob UpdateController::MakeJob(const QStringList& urls, bool scheduled, const QString& tempFolder) const {
+UpdateJob UpdateController::MakeJob(const QStringList& urls, bool scheduled,
+                                    const QString& tempFolder) const {
     UpdateJob job;
     job.urls = urls;
     job.agentName = scheduled ? kScheduledAgent : kManualAgent;
@@ -206,8 +207,7 @@ bool UpdateController::StartScheduledRun() {
             emit scheduledRunEnded(error);
         return false;
     }
-    m_pScheduled =
-        std::make_unique<UpdateEngine>(MakeJob(urls, true, tempFolder), std::move(output));
+    m_pScheduled = std::make_unique<UpdateEngine>(MakeJob(urls, true, tempFolder), std::move(output));
     UpdateEngine* engine = m_pScheduled.get();
     // The engine is the context: abandoning it drops whatever it had still queued for us.
     connect(engine, &UpdateEngine::finished, engine, [this, engine] {
