@@ -1,6 +1,7 @@
 #include "benchsupport.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 
 #include <algorithm>
 #include <cstdio>
@@ -18,6 +19,16 @@ Figure summarise(std::vector<double> values) {
     f.max = values.back();
     f.runs = int(n);
     return f;
+}
+
+double peakRssMiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    return -1;
 }
 
 Figure timeMs(int runs, const std::function<void()>& body) {

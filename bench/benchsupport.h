@@ -27,6 +27,10 @@ void printFigure(const QString& name, const Figure& figure, const QString& unit)
 // "ratio: <name> <value> (<what> / <baseline>)"
 void printRatio(const QString& name, double value, const QString& what, const QString& baseline);
 
+// The high-water mark of this process image's resident memory, in MiB; -1 when unknown. Not
+// getrusage's: Linux carries that over from the parent that forked the process, through exec.
+double peakRssMiB();
+
 // An RSS document titled `title`, padded with spaces to exactly `bytes` bytes.
 QByteArray rssDocument(const QByteArray& title, int bytes);
 

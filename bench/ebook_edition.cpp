@@ -133,23 +133,11 @@ bool Deflate(const QByteArray& data, QByteArray& buffer) {
                      kBookLevel) == Z_OK;
 }
 
-// The high-water mark of this process image. Not getrusage's: Linux carries that over
-// from the parent that forked the process, through exec.
-double PeakRssMiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    return -1;
-}
-
 // Run in a process of its own: make one book, print the peak resident memory.
 int Child(const QString& newsFeedFile, const QString& book) {
     if (!WriteEBookEdition(newsFeedFile, book, QDateTime::currentDateTime()))
         return 1;
-    std::printf("%.1f\n", PeakRssMiB());
+    std::printf("%.1f\n", bench::peakRssMiB());
     return 0;
 }
 

@@ -1,5 +1,7 @@
 // Downloading a 20 MB feed from a loopback server, against curl's own command line tool
-// fetching the same address in the same run.
+// fetching the same address in the same run. curl's figure is the transfer as curl itself
+// times it (from before its name look-up to the last byte written), without starting the
+// process; ours is the whole Download call, the setting up of its handles included.
 
 #include "TestHttpServer.h"
 #include "benchsupport.h"
@@ -48,20 +50,25 @@ int main(int argc, char** argv) {
         }
         ours.push_back(double(timer.nsecsElapsed()) / 1e6);
 
-        timer.restart();
         QProcess process;
-        process.start(QStringLiteral("curl"), {QStringLiteral("-s"), QStringLiteral("-o"), target, url});
-        if (!process.waitForFinished(60000) || process.exitCode() != 0 || QFileInfo(target).size() != Size) {
+        process.start(QStringLiteral("curl"),
+                      {QStringLiteral("-s"), QStringLiteral("-w"), QStringLiteral("%{time_total}"),
+                       QStringLiteral("-o"), target, url});
+        bool timed = false;
+        const double seconds = process.waitForFinished(60000) && process.exitCode() == 0
+                                   ? process.readAllStandardOutput().trimmed().toDouble(&timed)
+                                   : 0;
+        if (!timed || QFileInfo(target).size() != Size) {
             std::fprintf(stderr, "curl failed (is it installed?)\n");
             return 1;
         }
-        curl.push_back(double(timer.nsecsElapsed()) / 1e6);
+        curl.push_back(seconds * 1e3);
     }
     const bench::Figure oursFigure = bench::summarise(ours);
     const bench::Figure curlFigure = bench::summarise(curl);
     bench::printFigure(QStringLiteral("fetch_20MB_CWebAccess"), oursFigure, QStringLiteral("ms"));
     bench::printFigure(QStringLiteral("fetch_20MB_curl"), curlFigure, QStringLiteral("ms"));
     bench::printRatio(QStringLiteral("fetch_20MB"), oursFigure.median / curlFigure.median,
-                      QStringLiteral("CWebAccess::Download"), QStringLiteral("curl -s -o"));
+                      QStringLiteral("CWebAccess::Download"), QStringLiteral("curl's own time_total"));
     return 0;
 }

@@ -15,7 +15,6 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
-#include <sys/resource.h>
 #include <vector>
 
 using namespace pellavo::bench;
@@ -53,12 +52,6 @@ QByteArray ChannelBytes() {
     return out + "</body>\r\n</opml>\r\n";
 }
 
-double PeakRssMiB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_maxrss) / 1024.0;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -68,7 +61,7 @@ int main(int argc, char** argv) {
     pellavo::test::prepareEnvironment();
     QTemporaryDir dir;
     QApplication app(argc, argv);
-    const double rssAtStart = PeakRssMiB();
+    const double rssAtStart = peakRssMiB();
 
     const QString channel = AppPaths::ChannelFile();
     QDir().mkpath(QFileInfo(channel).absolutePath());
@@ -116,7 +109,7 @@ int main(int argc, char** argv) {
     printFigure(QStringLiteral("save_channel"), saveFigure, QStringLiteral("ms"));
     printRatio(QStringLiteral("save_channel"), saveFigure.median / singleFigure.median,
                QStringLiteral("SaveChannel"), QStringLiteral("one write of the same bytes"));
-    const double peak = PeakRssMiB();
+    const double peak = peakRssMiB();
     printFigure(QStringLiteral("peak_rss_loaded"), summarise({peak}), QStringLiteral("MiB"));
     printFigure(QStringLiteral("peak_rss_growth"), summarise({peak - rssAtStart}), QStringLiteral("MiB"));
     return 0;

@@ -77,17 +77,9 @@ QString DefaultFeedFile() {
 }
 
 QString HelpFile() {
-    const QString appDir = QCoreApplication::applicationDirPath();
-    const QStringList candidates = {
-        appDir + QStringLiteral("/../share/pellavo/PellavoHelp.html"),
-        appDir + QStringLiteral("/PellavoHelp.html"),
-        QStringLiteral(PELLAVO_SOURCE_DIR "/res/PellavoHelp.html"),
-    };
-    for (const QString& candidate : candidates) {
-        if (QFileInfo::exists(candidate))
-            return QFileInfo(candidate).canonicalFilePath();
-    }
-    return candidates.first();
+    // Where an installation puts it beside bin/, which the build tree mirrors.
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                           QStringLiteral("/../share/pellavo/PellavoHelp.html"));
 }
 
 } // namespace AppPaths

@@ -37,7 +37,7 @@ QString BackupFile(unsigned n, QString* error = nullptr);
 // The default news feed file: "news.nff" in the user's documents folder.
 QString DefaultFeedFile();
 
-// The user guide, looked for beside the installed program's data and in the source tree.
+// The user guide in the program's data folder, share/pellavo beside its bin folder.
 QString HelpFile();
 
 } // namespace AppPaths

@@ -41,6 +41,9 @@ public:
     bool Open();
     // The open file beside, for writing; -1 before Open and after Commit.
     int Handle() const { return m_fd; }
+    // The file beside, once Open has created it; a reader that opens it before Commit keeps
+    // the new content whatever takes the target's path later.
+    QByteArray BesidePath() const { return m_beside; }
     bool Write(QByteArrayView bytes);
     // Syncs and closes the file beside.
     bool Close();

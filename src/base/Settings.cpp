@@ -8,6 +8,7 @@ const char* const kApplication = "Pellavo";
 
 const QString kFeedFile = QStringLiteral("Path/FeedFile");
 const QString kEBook = QStringLiteral("Path/EBook");
+const QString kGrey = QStringLiteral("Edition/Grey");
 const QString kInterval = QStringLiteral("Update/Interval");
 const QString kHour = QStringLiteral("Update/Hour");
 const QString kMinute = QStringLiteral("Update/Minute");
@@ -54,6 +55,10 @@ bool Settings::EBook() const {
     return readInt(*m_settings, kEBook, 0) != 0;
 }
 
+bool Settings::GreyPictures() const {
+    return readInt(*m_settings, kGrey, 0) != 0;
+}
+
 int Settings::Interval() const {
     return readInt(*m_settings, kInterval, 1);
 }
@@ -70,6 +75,10 @@ void Settings::SetFeedFile(const QString& path) {
 
 void Settings::SetEBook(bool on) {
     m_settings->setValue(kEBook, on ? 1 : 0);
+}
+
+void Settings::SetGreyPictures(bool on) {
+    m_settings->setValue(kGrey, on ? 1 : 0);
 }
 
 void Settings::SetSchedule(int interval, int hour, int minute) {

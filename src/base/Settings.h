@@ -17,11 +17,14 @@ public:
     QString FeedFile() const;
     // Whether every run also makes the e-book edition beside the news feed file.
     bool EBook() const;
+    // Whether the e-book's pictures are in shades of grey (smaller books for e-ink readers).
+    bool GreyPictures() const;
     int Interval() const;
     int Hour() const;
     int Minute() const;
     void SetFeedFile(const QString& path);
     void SetEBook(bool on);
+    void SetGreyPictures(bool on);
     void SetSchedule(int interval, int hour, int minute);
 
     // What each edition of the e-book brings, and how many are kept.

@@ -8,6 +8,8 @@ namespace ebook {
 namespace {
 
 constexpr int kDerivedTitleLength = 80;
+// A feed's own titles are cut here: each stands in the contents, the NCX and a heading.
+constexpr int kMaxTitleLength = 300;
 
 void AppendText(QByteArray& out, const QByteArray& text) {
     AppendXmlEscaped(out, text);
@@ -34,12 +36,12 @@ void AppendParagraphs(QByteArray& out, const QByteArray& text) {
         out.append("</p>\n");
 }
 
-QByteArray DerivedTitle(const QByteArray& text) {
-    if (text.size() <= kDerivedTitleLength)
+QByteArray ShortTitle(const QByteArray& text, int length) {
+    if (text.size() <= length)
         return text;
-    qsizetype cut = text.lastIndexOf(' ', kDerivedTitleLength);
-    if (cut < kDerivedTitleLength / 2)
-        cut = kDerivedTitleLength;
+    qsizetype cut = text.lastIndexOf(' ', length);
+    if (cut < length / 2)
+        cut = length;
     // Never cut inside a UTF-8 sequence.
     while (cut > 0 && (uchar(text[cut]) & 0xC0) == 0x80)
         --cut;
@@ -56,17 +58,20 @@ QByteArray DateText(const QByteArray& date, const QLocale& locale) {
         .toUtf8();
 }
 
-void Head(QByteArray& out, const QByteArray& title, const QByteArray& language,
-          const QByteArray& stylesheet) {
-    out.append("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html>\n"
-               "<html xmlns=\"http://www.w3.org/1999/xhtml\"");
-    if (!language.isEmpty())
-        out.append(" xml:lang=\"").append(language).append("\" lang=\"").append(language).append('"');
-    out.append(">\n<head>\n<title>");
-    AppendText(out, title);
-    out.append("</title>\n<link rel=\"stylesheet\" type=\"text/css\" href=\"");
-    AppendText(out, stylesheet);
-    out.append("\"/>\n</head>\n<body>\n");
+// Whether text holds something a browser would take for a tag or a comment.
+bool LooksLikeMarkup(QByteArrayView text) {
+    for (qsizetype at = text.indexOf('<'); at >= 0 && at + 1 < text.size(); at = text.indexOf('<', at + 1)) {
+        qsizetype name = at + 1;
+        if (text[name] == '/')
+            ++name;
+        else if (text.sliced(name).startsWith("!--"))
+            return true;
+        const bool letter = name < text.size() && ((text[name] >= 'a' && text[name] <= 'z') ||
+                                                   (text[name] >= 'A' && text[name] <= 'Z'));
+        if (letter && text.indexOf('>', name) > name)
+            return true;
+    }
+    return false;
 }
 
 QByteArray Picture(const ChapterSource& source, const ImageInfo& image) {
@@ -105,15 +110,40 @@ void Body(QByteArray& out, const FeedText& body, const ChapterSource& source, QB
 } // namespace
 
 QByteArray PlainText(const FeedText& text) {
-    switch (text.kind) {
-    case FeedText::Kind::Html:
+    if (text.kind == FeedText::Kind::Html)
         return HtmlToText(text.value);
-    case FeedText::Kind::Entities:
-        return CollapseSpaces(DecodeCharacterReferences(text.value));
-    case FeedText::Kind::Text:
-        break;
+    const QByteArray plain =
+        text.kind == FeedText::Kind::Entities ? DecodeCharacterReferences(text.value) : text.value;
+    return LooksLikeMarkup(plain) ? HtmlToText(plain) : CollapseSpaces(plain);
+}
+
+QByteArray XhtmlDocument(const QByteArray& title, const QByteArray& language, const QByteArray& body,
+                         bool epubNamespace) {
+    QByteArray out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html>\n"
+                     "<html xmlns=\"http://www.w3.org/1999/xhtml\"";
+    if (epubNamespace)
+        out.append(" xmlns:epub=\"http://www.idpf.org/2007/ops\"");
+    if (!language.isEmpty())
+        out.append(" xml:lang=\"").append(language).append("\" lang=\"").append(language).append('"');
+    // Some readers look for the encoding in the head and not in the XML declaration.
+    out.append(">\n<head>\n<meta charset=\"UTF-8\"/>\n<title>");
+    AppendText(out, title);
+    out.append(
+        "</title>\n<link rel=\"stylesheet\" type=\"text/css\" href=\"style.css\"/>\n</head>\n<body>\n");
+    out.append(body);
+    out.append("</body>\n</html>\n");
+    return out;
+}
+
+QByteArray ArticleList(const std::vector<QByteArray>& titles, int from, int to,
+                       const std::function<QByteArray(int)>& href) {
+    QByteArray out = "<ol class=\"articles\">\n";
+    for (int i = from; i < to; ++i) {
+        out.append("<li><a href=\"").append(href(i)).append("\">");
+        AppendText(out, titles[size_t(i)]);
+        out.append("</a></li>\n");
     }
-    return CollapseSpaces(text.value);
+    return out.append("</ol>\n");
 }
 
 QByteArray NormalizedLanguage(QByteArrayView tag) {
@@ -130,7 +160,9 @@ QByteArray NormalizedLanguage(QByteArrayView tag) {
             if (!letter && (i == 0 || c < '0' || c > '9'))
                 return QByteArray();
         }
-        if (i == 0 && (part.size() < 2 || part.size() > 3))
+        // Readers trust the primary language: it must be one ("us" and "C" are none).
+        if (i == 0 && (part.size() < 2 || part.size() > 3 ||
+                       QLocale::codeToLanguage(QString::fromLatin1(part.toLower())) == QLocale::AnyLanguage))
             return QByteArray();
         if (i > 0)
             out.append('-');
@@ -146,28 +178,28 @@ QByteArray NormalizedLanguage(QByteArrayView tag) {
     return out;
 }
 
-QByteArray WriteChapter(const Feed& feed, const ChapterSource& source, ChapterOutline* outline) {
+ChapterText MakeChapter(const Feed& feed, const ChapterSource& source, ChapterOutline* outline) {
     ChapterOutline local;
     ChapterOutline& result = outline ? *outline : local;
     result = ChapterOutline();
     result.isFeed = feed.format != FeedFormat::NotAFeed;
     result.language = NormalizedLanguage(feed.language);
-    result.title = PlainText(feed.title);
+    result.title = ShortTitle(PlainText(feed.title), kMaxTitleLength);
     if (result.title.isEmpty())
         result.title = CollapseSpaces(source.subscriptionTitle);
     if (result.title.isEmpty())
         result.title = source.address.toUtf8();
 
-    QByteArray out;
-    Head(out, result.title, result.language, source.stylesheet);
+    ChapterText chapter;
+    QByteArray& out = chapter.intro;
     out.append("<h1>");
     AppendText(out, result.title);
     out.append("</h1>\n");
     if (!result.isFeed) {
         out.append("<p class=\"note\">The document from ");
         AppendText(out, source.address.toUtf8());
-        out.append(" could not be read as a feed.</p>\n</body>\n</html>\n");
-        return out;
+        out.append(" could not be read as a feed.</p>\n");
+        return chapter;
     }
     if (!feed.description.IsEmpty()) {
         out.append("<div class=\"description\">");
@@ -177,9 +209,10 @@ QByteArray WriteChapter(const Feed& feed, const ChapterSource& source, ChapterOu
     if (feed.articles.empty())
         out.append("<p class=\"note\">This feed has no articles.</p>\n");
     result.articles.reserve(feed.articles.size());
+    chapter.articles.reserve(feed.articles.size());
     int number = 0;
     for (const Article& article : feed.articles) {
-        QByteArray title = PlainText(article.title);
+        QByteArray title = ShortTitle(PlainText(article.title), kMaxTitleLength);
         QByteArray body, bodyText;
         bool pictured = false;
         if (!article.body.IsEmpty())
@@ -190,12 +223,13 @@ QByteArray WriteChapter(const Feed& feed, const ChapterSource& source, ChapterOu
         if (!body.isEmpty())
             body = "<div class=\"body\">" + body + "</div>\n";
         if (title.isEmpty())
-            title = DerivedTitle(bodyText);
+            title = ShortTitle(bodyText, kDerivedTitleLength);
         if (title.isEmpty())
             title = "Untitled";
-        out.append("<article id=\"a").append(QByteArray::number(++number)).append("\">\n<h2>");
-        AppendText(out, title);
-        out.append("</h2>\n");
+        QByteArray& html = chapter.articles.emplace_back();
+        html.append("<article id=\"a").append(QByteArray::number(++number)).append("\">\n<h2>");
+        AppendText(html, title);
+        html.append("</h2>\n");
 
         QByteArray meta;
         const auto addMeta = [&](const QByteArray& piece, bool escaped) {
@@ -219,14 +253,28 @@ QByteArray WriteChapter(const Feed& feed, const ChapterSource& source, ChapterOu
             addMeta(link, true);
         }
         if (!meta.isEmpty())
-            out.append("<p class=\"meta\">").append(meta).append("</p>\n");
-        out.append(body).append("</article>\n");
+            html.append("<p class=\"meta\">").append(meta).append("</p>\n");
+        html.append(body).append("</article>\n");
         result.articles.push_back(std::move(title));
     }
     if (!feed.complete)
-        out.append("<p class=\"note\">The feed document breaks off here; what came before is shown.</p>\n");
-    out.append("</body>\n</html>\n");
-    return out;
+        chapter.closing =
+            "<p class=\"note\">The feed document breaks off here; what came before is shown.</p>\n";
+    return chapter;
+}
+
+QByteArray WriteChapter(const Feed& feed, const ChapterSource& source, ChapterOutline* outline) {
+    ChapterOutline local;
+    ChapterOutline& result = outline ? *outline : local;
+    const ChapterText chapter = MakeChapter(feed, source, &result);
+    QByteArray body = chapter.intro;
+    if (result.articles.size() > 1)
+        body.append(ArticleList(result.articles, 0, int(result.articles.size()),
+                                [](int n) { return "#a" + QByteArray::number(n + 1); }));
+    for (const QByteArray& article : chapter.articles)
+        body.append(article);
+    body.append(chapter.closing);
+    return XhtmlDocument(result.title, result.language, body);
 }
 
 } // namespace ebook

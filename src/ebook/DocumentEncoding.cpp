@@ -33,6 +33,17 @@ QByteArray FromWindows1252(QByteArrayView bytes) {
     return out;
 }
 
+// Where the next U+0080..U+009F starts, from `from` on; -1 when there is none. In UTF-8 it
+// takes two bytes, the first 0xC2.
+qsizetype FindC1(QByteArrayView utf8, qsizetype from) {
+    for (qsizetype at = utf8.indexOf('\xC2', from); at >= 0 && at + 1 < utf8.size();
+         at = utf8.indexOf('\xC2', at + 1)) {
+        if (uchar(utf8[at + 1]) >= 0x80 && uchar(utf8[at + 1]) < 0xA0)
+            return at;
+    }
+    return -1;
+}
+
 // UTF-8 kept as it is, with every byte that is not part of a sequence read as windows-1252.
 QByteArray MendUtf8(QByteArrayView bytes) {
     qsizetype i = 0;
@@ -129,6 +140,22 @@ bool IsLatin1Name(const QByteArray& name) {
 }
 
 } // namespace
+
+QByteArrayView MendC1Controls(QByteArrayView utf8, QByteArray& buffer) {
+    qsizetype at = FindC1(utf8, 0);
+    if (at < 0)
+        return utf8;
+    buffer.clear();
+    buffer.reserve(utf8.size() + 8);
+    qsizetype from = 0;
+    for (; at >= 0; at = FindC1(utf8, from)) {
+        buffer.append(utf8.data() + from, at - from);
+        AppendUtf8(buffer, Windows1252(uchar(utf8[at + 1])));
+        from = at + 2;
+    }
+    buffer.append(utf8.data() + from, utf8.size() - from);
+    return buffer;
+}
 
 QByteArray DocumentToUtf8(const QByteArray& document) {
     const QByteArrayView bytes(document);

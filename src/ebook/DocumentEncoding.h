@@ -21,6 +21,12 @@ QByteArray DocumentToUtf8(const QByteArray& document);
 // iconv does not know read as UTF-8.
 QByteArray DecodeAs(QByteArrayView bytes, const QByteArray& encoding);
 
+// Text with the characters U+0080 to U+009F read as the windows-1252 characters they stand
+// for, as HTML reads references to them: control characters that no one writes, but that
+// a windows-1252 quote or dash becomes when it is taken for ISO-8859-1 on its way into a
+// feed. `utf8` itself when it holds none; else the mended text, in `buffer`.
+QByteArrayView MendC1Controls(QByteArrayView utf8, QByteArray& buffer);
+
 // Mends the ampersands that keep a document from being well-formed: a bare '&' becomes
 // "&amp;", and an HTML named entity such as "&eacute;" (whose declaration went with the
 // document type declaration the news feed file's cleaning removes) becomes its numeric

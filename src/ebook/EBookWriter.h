@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QLocale>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -22,18 +23,26 @@ class QTemporaryFile;
 
 namespace ebook {
 
-// Writes the e-book edition (EPUB 3) of a run: a cover, a table of contents that follows
-// the subscriptions, and one chapter per record, in the order the records come.
+// No content document of a book is larger than this (uncompressed): older reading engines
+// open none that is.
+constexpr qsizetype kMaxDocumentBytes = 300 * 1024;
+
+// Writes the e-book edition (EPUB 3) of a run, made to show well on every kind of reader:
+// a cover picture and page, short contents (groups and feeds) in the reading order, then
+// one chapter per record, in the order of the subscriptions; a navigation document with
+// every article and an NCX of feeds and articles for older reading engines.
 //
 // Each record is made into its chapter at once and set aside in a temporary file, so
 // memory holds one feed document at a time however many feeds there are; the book keeps
-// only the titles for its table of contents. Finish writes the container beside the book
-// and renames it into place: the book at the path is replaced whole or not at all, and
-// until Finish it stays as it was. A writer destroyed without Finish leaves nothing behind.
+// only the titles for its table of contents. Finish cuts each chapter into documents no
+// larger than kMaxDocumentBytes, writes the container beside the book and renames it into
+// place: the book at the path is replaced whole or not at all, and until Finish it stays as
+// it was. A writer destroyed without Finish leaves nothing behind.
 //
 // The pictures the articles show are noted as the chapters are made; whoever fetches them
-// hands them over before Finish, and each image becomes its picture stored in the book or,
-// without one, its alternative text. No book ever points at a resource on the web.
+// hands them over before Finish, each made for reading devices as it comes (set aside in a
+// temporary file too), and each image becomes its picture stored in the book or, without
+// one, its alternative text. No book ever points at a resource on the web.
 class EBookWriter {
 public:
     // `runTime` dates the book; `locale` writes the dates in it.
@@ -52,9 +61,12 @@ public:
     void SetStopFlag(const std::atomic_bool* stop) { m_stop = stop; }
 
     // Makes the book carry the pictures its articles show, once they are fetched (Pictures,
-    // SetPictureFiles); without, every image becomes its alternative text as its chapter is
-    // made. Before the first record.
-    void EnablePictures() { m_bPictures = true; }
+    // AddPicture); without, every image becomes its alternative text as its chapter is made.
+    // With `grey`, in shades of grey. Before the first record.
+    void EnablePictures(bool grey = false) {
+        m_bPictures = true;
+        m_bGrey = grey;
+    }
 
     // Decides which of a record's articles the book carries, before its chapter is made: it
     // may remove and reorder them; false leaves the record out of the book. Before the first
@@ -77,11 +89,13 @@ public:
     // The pictures the articles added so far show, each once, in the order they first show
     // them: the http(s) addresses to fetch.
     QStringList Pictures() const;
-    // The fetched pictures, by their address as Pictures() gives it, each in a file that
-    // stays until Finish has returned. In the order of Pictures(), a picture goes into the
-    // book when its bytes are a JPEG, PNG, GIF or WebP of at most kMaxPictureBytes that
-    // still fits into kMaxBookPictureBytes; it is stored once however many articles show it.
-    void SetPictureFiles(const QHash<QString, QString>& files) { m_pictureFiles = files; }
+    qsizetype PictureCount() const { return qsizetype(m_pictures.size()); }
+    // A fetched picture, by its address as Pictures() gives it: made for reading devices
+    // (PreparePicture) and set aside. False when it is no picture the book can take, or it
+    // could not be set aside (then the book cannot be finished).
+    bool AddPicture(const QString& address, QByteArrayView bytes);
+    // What the pictures handed over take as the book stores them.
+    qint64 PictureBytes() const { return m_nPictureBytes; }
 
     // Writes the book in place of any earlier one, once. False when it could not
     // (ErrorString()), and then the earlier book is as it was and no other file is left.
@@ -93,18 +107,23 @@ public:
 
 private:
     struct Chapter {
-        qint64 offset = 0; // in the spool
-        qint64 size = 0;
+        qint64 offset = 0;          // in the spool: the intro, the articles, the closing
+        std::vector<qint64> pieces; // their sizes
         QString url;
         ChapterOutline outline;
         bool pictures = false; // it marks where pictures go
+        // Made by Finish: its documents, and which of them each article is in.
+        std::vector<QPair<qint64, qint64>> documents; // offset and size in the spool
+        std::vector<int> articleDocument;
+        QByteArray name; // of its first document, without ".xhtml"
     };
     struct Picture {
         QString address;
-        PictureFormat format = PictureFormat::None; // None: not in the book
-        QString file;
+        PictureFormat format = PictureFormat::None; // None: not handed over, or no picture
+        qint64 offset = 0;                          // in the picture spool
         qint64 size = 0;
-        QByteArray name; // in the book's images folder
+        bool stored = false; // within the budget
+        QByteArray name;     // in the book's images folder
     };
     // One image of an article: its picture and what it says in words.
     struct PictureUse {
@@ -112,13 +131,26 @@ private:
         QByteArray alt;
         QByteArray title;
     };
+    // The contents in order: groups open and close around the chapters in them.
+    struct Entry {
+        enum class Kind { Group, End, Chapter } kind;
+        QByteArray title;  // of a group
+        int chapter = -1;  // of a chapter
+        QByteArray groups; // of a chapter: the groups it is in, outermost first
+    };
 
     QByteArray Title() const;
     QByteArray Language() const;
-    QByteArray ContentsDocument() const;
-    void AppendContentsEntry(QByteArray& out, int chapter) const;
+    void MakeContents();
+    QByteArray DocumentName(int chapter, int document) const;
+    QByteArray Href(int chapter, int article) const;
+    void AppendContentsTree(QByteArray& out, const std::vector<const Entry*>& entries, bool articles) const;
+    QByteArray NavigationDocument() const;
+    QByteArray ShortContents() const;
+    static QByteArray ContentsName(int page);
+    QByteArray Ncx(const QByteArray& identifier) const;
     QByteArray CoverDocument() const;
-    QByteArray PackageDocument(const QByteArray& language) const;
+    QByteArray PackageDocument(const QByteArray& identifier) const;
     // False once the writer has failed, been stopped or finished, saying why where it is new.
     bool CanGoOn();
     bool Fail(const QString& why);
@@ -126,7 +158,8 @@ private:
     QByteArray PictureMark(const ImageInfo& image);
     void ChoosePictures();
     QByteArray PlacedPictures(QByteArrayView xhtml) const;
-    bool PlacePictures();
+    bool MakeDocuments(int chapter);
+    bool SpoolError(const QString& what);
 
     QString m_bookPath;
     QDateTime m_runTime;
@@ -136,17 +169,21 @@ private:
     std::unique_ptr<COutlineItem> m_root; // the subscriptions, when the channel block parsed
     QHash<QString, QByteArray> m_subscriptionTitles;
     std::unique_ptr<QTemporaryFile> m_spool;
+    std::unique_ptr<QTemporaryFile> m_pictureSpool;
     std::vector<Chapter> m_chapters;
+    std::vector<Entry> m_contents;
+    std::vector<int> m_order; // the chapters in reading order
     std::vector<Picture> m_pictures;
     QHash<QString, int> m_pictureIndex;
     std::vector<PictureUse> m_pictureUses;
-    QHash<QString, QString> m_pictureFiles;
-    int m_nStoredPictures = 0;
-    bool m_bWebP = false;
+    qint64 m_nPictureBytes = 0;
+    QByteArray m_cover;                      // the cover picture; empty without one
+    std::vector<QByteArray> m_contentsPages; // the short contents, as many documents as it takes
     bool m_bPictures = false;
     ArticleFilter m_filter;
     bool m_bEdition = false;
     int m_nEdition = 0;
+    bool m_bGrey = false;
     QString m_error;
     bool m_failed = false;
     bool m_finished = false;

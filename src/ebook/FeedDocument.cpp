@@ -238,7 +238,7 @@ public:
                     if (!strncmp(attribute[0], "xmlns", 5) || strchr(attribute[0], ':'))
                         continue;
                     m_text.append(' ').append(attribute[0]).append("=\"");
-                    AppendXmlEscaped(m_text, attribute[1]);
+                    AppendXmlEscaped(m_text, MendC1Controls(attribute[1], m_mended));
                     m_text.append('"');
                 }
                 m_text.append('>');
@@ -307,10 +307,11 @@ public:
     void OnCharacterData(const XML_Char* text, int length) {
         if (m_capture.field == Field::None)
             return;
+        const QByteArrayView view = MendC1Controls(QByteArrayView(text, length), m_mended);
         if (m_capture.markup)
-            AppendXmlEscaped(m_text, QByteArrayView(text, length));
+            AppendXmlEscaped(m_text, view);
         else
-            m_text.append(text, length);
+            m_text.append(view);
     }
 
 private:
@@ -587,6 +588,7 @@ private:
     std::vector<Frame> m_stack;
     Capture m_capture;
     QByteArray m_text;
+    QByteArray m_mended; // text just read, with its C1 controls mended
     ItemState m_item;
     QByteArray m_feedAuthors;
 };

@@ -1,5 +1,12 @@
 #include "ebook/Pictures.h"
 
+#include <QBuffer>
+#include <QHash>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QPainter>
+
 namespace ebook {
 
 namespace {
@@ -137,7 +144,95 @@ bool IsWebP(QByteArrayView bytes) {
     return chunk == "VP8X" && LittleEndian32(bytes, 16) >= 10;
 }
 
+// A picture of up to this many colours, one of which covers a fifth of it or more (the
+// background of a chart, a comic, a screenshot), is a drawing and goes in as a PNG; a
+// photograph has more colours, or (in black and white) none that stands out so.
+constexpr int kDrawingColours = 256;
+constexpr int kBackgroundShare = 5;
+constexpr int kSampleSide = 256;
+constexpr int kJpegQuality = 80;
+
+// Whether a picture (RGB32) is a drawing, told from a grid of samples.
+bool IsDrawing(const QImage& image) {
+    QHash<QRgb, int> colours;
+    int samples = 0, background = 0;
+    const int stepX = qMax(1, image.width() / kSampleSide), stepY = qMax(1, image.height() / kSampleSide);
+    for (int y = 0; y < image.height(); y += stepY) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); x += stepX, ++samples) {
+            background = qMax(background, ++colours[line[x]]);
+            if (colours.size() > kDrawingColours)
+                return false;
+        }
+    }
+    return background * kBackgroundShare >= samples;
+}
+
+QByteArray Encoded(const QImage& image, const char* format, int quality = -1) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    writer.setQuality(quality);
+    return writer.write(image) ? bytes : QByteArray();
+}
+
 } // namespace
+
+PreparedPicture PreparePicture(QByteArrayView bytes, bool grey) {
+    const PictureFormat format = RecognisePicture(bytes);
+    if (format == PictureFormat::None)
+        return {};
+    QByteArray data = QByteArray::fromRawData(bytes.data(), bytes.size());
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, PictureSuffix(format));
+    // What a picture says of its size is all that is read before deciding to decode it.
+    const QSize size = reader.size();
+    if (!size.isValid() || size.isEmpty() || qint64(size.width()) * size.height() > kMaxPicturePixels)
+        return {};
+    reader.setAllocationLimit(int(kMaxPicturePixels * 4 / (1024 * 1024)) + 1);
+    const QSize fitted =
+        qMax(size.width(), size.height()) > kMaxPictureSide
+            ? size.scaled(kMaxPictureSide, kMaxPictureSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1))
+            : size;
+    // A JPEG decodes straight to about the size it is wanted at, which is much faster.
+    if (format == PictureFormat::Jpeg && fitted != size)
+        reader.setScaledSize(fitted);
+    const bool animated = reader.imageCount() > 1;
+    QImage image = reader.read();
+    if (image.isNull())
+        return {};
+    const bool scaled = image.size() != fitted;
+    if (scaled)
+        image = image.scaled(fitted, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    const bool transparent = image.hasAlphaChannel();
+    if (transparent) {
+        QImage flat(image.size(), QImage::Format_RGB32);
+        flat.fill(Qt::white);
+        QPainter(&flat).drawImage(0, 0, image);
+        image = std::move(flat);
+    } else if (image.format() != QImage::Format_RGB32) {
+        image = image.convertToFormat(QImage::Format_RGB32);
+    }
+    const bool drawing = IsDrawing(image);
+    if (grey)
+        image = image.convertToFormat(QImage::Format_Grayscale8);
+    PreparedPicture prepared;
+    if (drawing) {
+        prepared.format = PictureFormat::Png;
+        prepared.bytes = Encoded(
+            grey ? image : image.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither), "png");
+        if (format == PictureFormat::Gif && !animated && !scaled && !transparent && !grey &&
+            bytes.size() < prepared.bytes.size())
+            prepared = {PictureFormat::Gif, bytes.toByteArray()};
+    } else {
+        prepared = {PictureFormat::Jpeg, Encoded(image, "jpeg", kJpegQuality)};
+    }
+    if (prepared.bytes.isEmpty())
+        return {};
+    return prepared;
+}
 
 PictureFormat RecognisePicture(QByteArrayView bytes) {
     if (IsJpeg(bytes))

@@ -124,14 +124,6 @@ bool PutOutline(OpmlOutput& out, const OutlineTree& tree, OutlineTree::Node star
 
 } // namespace
 
-OutlineTree::Node ModelOutlineTree::FirstChild(Node node) const {
-    return static_cast<const COutlineItem*>(node)->m_pFirstChild;
-}
-
-OutlineTree::Node ModelOutlineTree::NextSibling(Node node) const {
-    return static_cast<const COutlineItem*>(node)->m_pNext;
-}
-
 bool WriteOutline(QIODevice& out, const OutlineTree& tree, OutlineTree::Node node, OpmlForm form) {
     OpmlOutput output(out);
     return PutOutline(output, tree, node, form) && output.Flush();

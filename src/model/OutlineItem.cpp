@@ -1,8 +1,11 @@
 #include "model/OutlineItem.h"
 
+#include "model/OutlineTree.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <new>
 
 namespace {
@@ -21,18 +24,6 @@ char* CopyString(const char* value) {
 // Clone drops empty strings, so a copied item never carries an empty title or address.
 char* CopyNonEmpty(const char* value) {
     return value && *value ? CopyString(value) : nullptr;
-}
-
-COutlineItem* CopyStrings(const COutlineItem& source) {
-    auto* copy = new COutlineItem;
-    copy->m_pszTitle = CopyNonEmpty(source.m_pszTitle);
-    copy->m_pszType = CopyNonEmpty(source.m_pszType);
-    copy->m_pszHtmlUrl = CopyNonEmpty(source.m_pszHtmlUrl);
-    copy->m_pszXmlUrl = CopyNonEmpty(source.m_pszXmlUrl);
-    copy->m_pszText = CopyNonEmpty(source.m_pszText);
-    copy->m_pszVersion = CopyNonEmpty(source.m_pszVersion);
-    copy->m_pszDescription = CopyNonEmpty(source.m_pszDescription);
-    return copy;
 }
 
 } // namespace
@@ -110,30 +101,19 @@ bool COutlineItem::InsertChildAfter(COutlineItem* item, COutlineItem* after) {
 }
 
 COutlineItem* COutlineItem::Clone() const {
-    // A walk through the source's own links with the copy's cursor in step, so the
-    // depth of the subtree never becomes depth of the stack.
-    COutlineItem* copy = CopyStrings(*this);
-    const COutlineItem* source = this;
-    COutlineItem* target = copy;
-    for (;;) {
-        if (source->m_pFirstChild) {
-            source = source->m_pFirstChild;
-            COutlineItem* child = CopyStrings(*source);
-            target->AppendChild(child);
-            target = child;
-            continue;
-        }
-        while (source != this && !source->m_pNext) {
-            source = source->m_pParent;
-            target = target->m_pParent;
-        }
-        if (source == this)
-            return copy;
-        source = source->m_pNext;
-        COutlineItem* sibling = CopyStrings(*source);
-        target->m_pParent->InsertChildAfter(sibling, target);
-        target = sibling;
-    }
+    return CloneOutline(ModelOutlineTree(this), this);
+}
+
+COutlineItem* COutlineItem::CloneAlone() const {
+    auto copy = std::make_unique<COutlineItem>();
+    copy->m_pszTitle = CopyNonEmpty(m_pszTitle);
+    copy->m_pszType = CopyNonEmpty(m_pszType);
+    copy->m_pszHtmlUrl = CopyNonEmpty(m_pszHtmlUrl);
+    copy->m_pszXmlUrl = CopyNonEmpty(m_pszXmlUrl);
+    copy->m_pszText = CopyNonEmpty(m_pszText);
+    copy->m_pszVersion = CopyNonEmpty(m_pszVersion);
+    copy->m_pszDescription = CopyNonEmpty(m_pszDescription);
+    return copy.release();
 }
 
 void COutlineItem::SetString(char*& field, const char* value) {

@@ -24,6 +24,8 @@ public:
     // Deep copy of this item and its subtree, never of its following siblings.
     // Empty strings become null in the copy.
     COutlineItem* Clone() const;
+    // Copy of this item's strings alone, without children or links; empty strings become null.
+    COutlineItem* CloneAlone() const;
 
     bool IsFeed() const { return m_pszXmlUrl != nullptr; }
 

@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QXmlStreamReader>
 
 #include <cstdio>
@@ -151,6 +152,10 @@ int WriteArticle(const QString& path, const QUrl& address) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The book's cover is drawn with fonts, which need a GUI application; the tool shows no
+    // window and must run where there is no display.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    const QGuiApplication application(argc, argv);
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);

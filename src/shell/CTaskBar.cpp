@@ -2,6 +2,7 @@
 
 #include "shell/CHoverButton.h"
 
+#include <QAccessibleWidget>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QFontMetrics>
@@ -101,9 +102,47 @@ bool ButtonKeepsKey(int nKey) {
     }
 }
 
+// The bar as a screen reader sees it: its buttons that are not hidden, so that the switch's
+// hidden twin does not show up beside it.
+class TaskBarAccessible : public QAccessibleWidget {
+public:
+    explicit TaskBarAccessible(QWidget* bar) : QAccessibleWidget(bar) {}
+
+    int childCount() const override { return int(Shown().size()); }
+    QAccessibleInterface* child(int index) const override {
+        QObject* pChild = Shown().value(index);
+        return pChild ? QAccessible::queryAccessibleInterface(pChild) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        return child ? int(Shown().indexOf(child->object())) : -1;
+    }
+
+private:
+    QObjectList Shown() const {
+        QObjectList shown;
+        for (QObject* pChild : widget()->children()) {
+            const auto* pWidget = qobject_cast<QWidget*>(pChild);
+            if (pWidget && !pWidget->isWindow() && !pWidget->isHidden())
+                shown << pChild;
+        }
+        return shown;
+    }
+};
+
+QAccessibleInterface* TaskBarAccessibleFactory(const QString& className, QObject* object) {
+    if (className == QLatin1String("CTaskBar") && object && object->isWidgetType())
+        return new TaskBarAccessible(static_cast<QWidget*>(object));
+    return nullptr;
+}
+
 } // namespace
 
 CTaskBar::CTaskBar(QWidget* parent) : QWidget(parent) {
+    static const bool bFactoryInstalled = [] {
+        QAccessible::installFactory(TaskBarAccessibleFactory);
+        return true;
+    }();
+    Q_UNUSED(bFactoryInstalled);
     // Everything is painted in one pass from an off-screen picture: no background erase.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
@@ -115,6 +154,8 @@ CTaskBar::CTaskBar(QWidget* parent) : QWidget(parent) {
         auto* pButton = new CHoverButton(this);
         pButton->setObjectName(QStringLiteral("button%1").arg(layout.nId));
         pButton->setText(QString::fromLatin1(layout.pszText));
+        // Before anything asks for its accessible interface, which takes its role from this.
+        pButton->setCheckable(layout.nId == IdSyncOff || layout.nId == IdSyncOn);
         pButton->setAccessibleName(pButton->text());
         pButton->move(layout.ptTopLeft);
         pButton->LoadStates(layout.nBitmapId);
@@ -129,8 +170,11 @@ CTaskBar::CTaskBar(QWidget* parent) : QWidget(parent) {
     connect(m_pImportOpml, &QAbstractButton::clicked, this, &CTaskBar::importClicked);
     connect(m_pExportOpml, &QAbstractButton::clicked, this, &CTaskBar::exportClicked);
     connect(m_pSendTo, &QAbstractButton::clicked, this, &CTaskBar::sendToClicked);
-    connect(m_pSyncOff, &QAbstractButton::clicked, this, [this] { OnSyncClicked(true); });
-    connect(m_pSyncOn, &QAbstractButton::clicked, this, [this] { OnSyncClicked(false); });
+    // The switch is one check box to a screen reader: the shown button, checked when it is
+    // the ticked one. Either button toggles to the flag's new value, whether clicked or
+    // toggled through accessibility, and the pair then shows the state anew.
+    connect(m_pSyncOff, &QAbstractButton::toggled, this, &CTaskBar::OnSyncClicked);
+    connect(m_pSyncOn, &QAbstractButton::toggled, this, &CTaskBar::OnSyncClicked);
 
     // The flag is off until the view says otherwise.
     UpdateSyncButtons(false);
@@ -208,6 +252,10 @@ bool CTaskBar::eventFilter(QObject* watched, QEvent* event) {
 void CTaskBar::UpdateSyncButtons(bool bSyncChannels) {
     CHoverButton* pShown = bSyncChannels ? m_pSyncOn : m_pSyncOff;
     CHoverButton* pHidden = bSyncChannels ? m_pSyncOff : m_pSyncOn;
+    for (CHoverButton* pButton : {m_pSyncOff, m_pSyncOn}) {
+        const QSignalBlocker blocker(pButton);
+        pButton->setChecked(pButton == m_pSyncOn);
+    }
     const bool bHadFocus = pHidden->hasFocus();
     pHidden->setEnabled(false);
     pHidden->hide();

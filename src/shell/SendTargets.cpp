@@ -2,6 +2,7 @@
 
 #include "desktop/KdeConnect.h"
 #include "shell/DesktopEntry.h"
+#include "shell/WorkerThreads.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -18,8 +19,6 @@
 #include <array>
 #include <condition_variable>
 #include <mutex>
-#include <system_error>
-#include <thread>
 
 namespace {
 
@@ -384,7 +383,7 @@ SendTargetFinder::SendTargetFinder(std::unique_ptr<ISendTargetSource> source)
     : m_state(std::make_shared<State>(std::move(source))) {}
 
 // The workers share the state and end on their own: one that hangs must not hold up the
-// window, nor the end of the program.
+// window.
 SendTargetFinder::~SendTargetFinder() = default;
 
 std::shared_ptr<SendTargetFinder> SendTargetFinder::ForThisDesktop() {
@@ -401,12 +400,8 @@ QList<SendTarget> SendTargetFinder::Targets(std::chrono::milliseconds wait) {
         awaited[i] = answer.nAnswers + 1;
         if (answer.bAsking)
             continue;
-        try {
-            std::thread(&State::Ask, m_state, i).detach();
-            answer.bAsking = true;
-        } catch (const std::system_error&) {
-            // No thread to be had: this opening goes without the answer.
-        }
+        // Without a thread to be had, this opening goes without the answer.
+        answer.bAsking = StartWorkerThread([state = m_state, i] { State::Ask(state, i); });
     }
     m_state->answered.wait_until(lock, deadline, [&] {
         for (size_t i = 0; i < kQuestionCount; ++i) {

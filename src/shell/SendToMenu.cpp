@@ -4,6 +4,7 @@
 #include "desktop/KdeConnect.h"
 #include "shell/DesktopEntry.h"
 #include "shell/WarningBox.h"
+#include "shell/WorkerThreads.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -27,7 +28,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -201,13 +201,11 @@ CopyResult CopyWithProgress(const QStringList& lstFiles, const QString& strFolde
                             const QString& strTargetName, QWidget* pOwner, QString* pError,
                             QString* pFailedFile) {
     auto job = std::make_shared<CopyJob>();
-    try {
-        std::thread([job, lstFiles, strFolder] {
+    if (!StartWorkerThread([job, lstFiles, strFolder] {
             job->bCopied = CopyAllInto(lstFiles, strFolder, *job);
             job->done = true;
-        }).detach();
-    } catch (const std::system_error& error) {
-        *pError = QString::fromLocal8Bit(error.what());
+        })) {
+        *pError = ErrnoText(EAGAIN);
         *pFailedFile = lstFiles.value(0);
         return CopyResult::Failed;
     }

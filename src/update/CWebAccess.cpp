@@ -12,8 +12,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -27,6 +29,16 @@ constexpr int CancelPollMs = 50;
 constexpr char FallbackAgent[] = "Corvantis RSS Helper";
 
 constexpr long NotModified = 304;
+
+// Whether libcurl sends requests through a proxy that the environment names.
+bool ProxyInEnvironment() {
+    for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+        const char* value = ::getenv(name);
+        if (value && *value)
+            return true;
+    }
+    return false;
+}
 
 void EnsureCurlInitialised() {
     static std::once_flag once;
@@ -85,6 +97,9 @@ struct CWebAccess::Transfer {
     QByteArray targetPath;
     qint64 maxBodyBytes = 0;
     const std::atomic_bool* cancel = nullptr;
+    const NetworkReach* reach = nullptr;
+    bool secureOnly = false; // no redirect to plain http
+    bool refusedAddress = false;
 
     Stop stop = Stop::None;
     int fd = -1;
@@ -151,6 +166,7 @@ struct CWebAccess::Transfer {
         long osError = 0;
         curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osError);
         outcome.osError = int(osError);
+        outcome.refusedAddress = refusedAddress;
         return outcome;
     }
 
@@ -209,7 +225,8 @@ struct CWebAccess::Transfer {
         return 0;
     }
 
-    void Header(const char* data, size_t size) {
+    // False to end the request.
+    bool Header(const char* data, size_t size) {
         const QByteArray line(data, qsizetype(size));
         // A status line starts every response's header block, also after a redirect.
         if (line.startsWith("HTTP/")) {
@@ -220,7 +237,7 @@ struct CWebAccess::Transfer {
             const int status = blank > 0 ? line.mid(blank + 1, 3).toInt(&ok) : 0;
             if (ok && status >= 200)
                 ++finalResponses;
-            return;
+            return true;
         }
         const qsizetype colon = line.indexOf(':');
         const QByteArrayView name = QByteArrayView(line).first(std::max<qsizetype>(colon, 0)).trimmed();
@@ -228,6 +245,12 @@ struct CWebAccess::Transfer {
             etag = line.mid(colon + 1).trimmed();
         else if (name.compare("Last-Modified", Qt::CaseInsensitive) == 0)
             lastModified = line.mid(colon + 1).trimmed();
+        else if (secureOnly && name.compare("Location", Qt::CaseInsensitive) == 0 && Status() / 100 == 3 &&
+                 line.mid(colon + 1).trimmed().toLower().startsWith("http:")) {
+            stop = Stop::InsecureRedirect;
+            return false;
+        }
+        return true;
     }
 
     static size_t OnBody(char* data, size_t size, size_t count, void* user) {
@@ -235,8 +258,27 @@ struct CWebAccess::Transfer {
     }
 
     static size_t OnHeader(char* data, size_t size, size_t count, void* user) {
-        static_cast<Transfer*>(user)->Header(data, size * count);
-        return size * count;
+        return static_cast<Transfer*>(user)->Header(data, size * count) ? size * count : 0;
+    }
+
+    // Before every connection the request makes, to whatever address the name led to.
+    static curl_socket_t OnOpenSocket(void* user, curlsocktype, struct curl_sockaddr* address) {
+        auto* transfer = static_cast<Transfer*>(user);
+        if (!transfer->reach->Allows(transfer->reach->KindOf(&address->addr))) {
+            transfer->refusedAddress = true;
+            return CURL_SOCKET_BAD;
+        }
+        return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    }
+
+    // Before every request, also one on a connection that an earlier download opened.
+    static int OnPrerequest(void* user, char* primaryIp, char*, int, int) {
+        auto* transfer = static_cast<Transfer*>(user);
+        const std::optional<NetworkKind> kind = transfer->reach->KindOf(primaryIp);
+        if (kind && transfer->reach->Allows(*kind))
+            return CURL_PREREQFUNC_OK;
+        transfer->refusedAddress = true;
+        return CURL_PREREQFUNC_ABORT;
     }
 
     static int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
@@ -256,6 +298,8 @@ CWebAccess::Verdict CWebAccess::Classify(const Outcome& outcome) {
         return {TransferFailed, Reason::TooLarge};
     case Stop::WriteFailed:
         return {TransferFailed, Reason::WriteFailed};
+    case Stop::InsecureRedirect:
+        return {NoConnection, Reason::InsecureRedirect};
     case Stop::None:
     case Stop::NotWanted:
         break;
@@ -272,6 +316,8 @@ CWebAccess::Verdict CWebAccess::Classify(const Outcome& outcome) {
     // answer to CONNECT is not the server's answer.
     const bool answered = outcome.finalResponses > outcome.redirects && outcome.status > 0;
     if (!answered) {
+        if (outcome.refusedAddress && (code == CURLE_COULDNT_CONNECT || code == CURLE_ABORTED_BY_CALLBACK))
+            return {NoConnection, Reason::PrivateAddress};
         if (outcome.proxyStatus >= 300)
             return {NoConnection, Reason::ProxyRefused, outcome.proxyStatus};
         switch (code) {
@@ -356,6 +402,10 @@ QString CWebAccess::ReasonText(const Verdict& verdict) {
         return QStringLiteral("Cannot write the downloaded file");
     case Reason::Cancelled:
         return QStringLiteral("Cancelled");
+    case Reason::PrivateAddress:
+        return QStringLiteral("Refused: the address is on this computer or the local network");
+    case Reason::InsecureRedirect:
+        return QStringLiteral("Refused: redirected from https to http");
     }
     return QString();
 }
@@ -400,6 +450,8 @@ bool CWebAccess::Begin(const QString& url, const QString& targetPath, const std:
     m_strTarget = targetPath;
     m_pCancel = cancel;
     m_bFinished = false;
+    m_nReceived = 0;
+    m_serverKind = NetworkKind::Public;
     m_cacheUpdate = CacheUpdate();
     if (!m_curl || m_requestUrl.isEmpty()) {
         Finish({NoConnection, Reason::NoHost});
@@ -422,12 +474,16 @@ bool CWebAccess::Begin(const QString& url, const QString& targetPath, const std:
 
 void CWebAccess::SetUpRequest(const Conditions* conditions) {
     CURL* curl = static_cast<CURL*>(m_curl);
+    if (m_transfer)
+        m_nReceived += m_transfer->received;
     m_transfer = std::make_unique<Transfer>();
     Transfer& transfer = *m_transfer;
     transfer.curl = curl;
     transfer.targetPath = QFile::encodeName(m_strTarget);
     transfer.maxBodyBytes = m_options.maxBodyBytes;
     transfer.cancel = m_pCancel;
+    transfer.reach = &m_options.reach;
+    transfer.secureOnly = m_options.reach.confined && m_requestUrl.startsWith("https:");
 
     transfer.headers = curl_slist_append(transfer.headers, ("Accept: " + m_options.accept).constData());
     transfer.headers = curl_slist_append(transfer.headers, "Cache-Control: no-cache");
@@ -443,7 +499,13 @@ void CWebAccess::SetUpRequest(const Conditions* conditions) {
     curl_easy_setopt(curl, CURLOPT_URL, m_requestUrl.constData());
     curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, transfer.secureOnly ? "https" : "http,https");
+    if (m_options.reach.confined && !ProxyInEnvironment()) {
+        curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, &Transfer::OnOpenSocket);
+        curl_easy_setopt(curl, CURLOPT_OPENSOCKETDATA, &transfer);
+        curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, &Transfer::OnPrerequest);
+        curl_easy_setopt(curl, CURLOPT_PREREQDATA, &transfer);
+    }
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, m_options.maxRedirects);
     curl_easy_setopt(curl, CURLOPT_USERAGENT, m_agentName.constData());
@@ -477,6 +539,9 @@ bool CWebAccess::RequestEnded(int code, bool done) {
     Transfer& transfer = *m_transfer;
     const Verdict verdict = transfer.Complete(Classify(transfer.Ended(code, done)));
     const QByteArray effectiveUrl = transfer.EffectiveUrl();
+    const char* serverIp = nullptr;
+    if (curl_easy_getinfo(transfer.curl, CURLINFO_PRIMARY_IP, &serverIp) == CURLE_OK && serverIp && *serverIp)
+        m_serverKind = m_options.reach.KindOf(serverIp).value_or(NetworkKind::Public);
     if (m_entry) {
         // The request was conditional. The validators belong to the document the
         // redirects led to last time; from anywhere else a "not modified" says nothing
@@ -532,6 +597,8 @@ void CWebAccess::Abandon() {
 void CWebAccess::Finish(const Verdict& verdict) {
     m_verdict = verdict;
     m_bFinished = true;
+    if (m_transfer)
+        m_nReceived += m_transfer->received;
     m_transfer.reset();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "update/FeedCache.h"
+#include "update/NetworkReach.h"
 
 #include <QString>
 
@@ -46,21 +47,24 @@ public:
         TooLarge,
         WriteFailed,
         Cancelled,
+        PrivateAddress,   // a confined download was sent to the user's own machine or network
+        InsecureRedirect, // a confined secure download was sent on to plain http
     };
 
     // What stopped a transfer from our side, if anything.
-    enum class Stop { None, Cancelled, TooLarge, WriteFailed, NotWanted };
+    enum class Stop { None, Cancelled, TooLarge, WriteFailed, NotWanted, InsecureRedirect };
 
     // What one finished request left behind, as libcurl and our callbacks saw it.
     struct Outcome {
         Stop stop = Stop::None;
-        bool done = false;      // libcurl reported the transfer as ended
-        int code = 0;           // its CURLcode
-        long status = 0;        // of the last response read
-        long proxyStatus = 0;   // of a proxy's answer to CONNECT, 0 without one
-        int finalResponses = 0; // status lines of responses (1xx aside), redirects included
-        long redirects = 0;     // followed
-        int osError = 0;        // errno of a failed connect
+        bool done = false;           // libcurl reported the transfer as ended
+        int code = 0;                // its CURLcode
+        long status = 0;             // of the last response read
+        long proxyStatus = 0;        // of a proxy's answer to CONNECT, 0 without one
+        int finalResponses = 0;      // status lines of responses (1xx aside), redirects included
+        long redirects = 0;          // followed
+        int osError = 0;             // errno of a failed connect
+        bool refusedAddress = false; // a connection was refused for where it led
     };
     struct Verdict {
         int result = Success; // a Result or the HTTP status
@@ -88,6 +92,9 @@ public:
         QString caFile;
         // The last good copies to ask servers about; none: every download is a full one.
         std::shared_ptr<FeedCache> cache;
+        // Where the download may connect to; anywhere unless confined. Through a proxy from
+        // the environment only the proxy is connected to, and it decides what lies beyond.
+        NetworkReach reach;
     };
 
     // What a finished download asks of the cache: the document now in the target, with
@@ -119,6 +126,10 @@ public:
     // host, cancelled): then Verdict() says how.
     bool Begin(const QString& url, const QString& targetPath, const std::atomic_bool* cancel);
     const Verdict& GetVerdict() const { return m_verdict; }
+    // The kind of the server the download was last connected to: Public until known.
+    NetworkKind ServerKind() const { return m_serverKind; }
+    // Body bytes that came in for the download, whatever became of them.
+    qint64 BytesReceived() const { return m_nReceived; }
     // Left for the holder of the target file to apply once it no longer needs the file alone.
     const CacheUpdate& PendingCacheUpdate() const { return m_cacheUpdate; }
     static void ApplyCacheUpdate(FeedCache& cache, const CacheUpdate& update, const QString& targetPath);
@@ -153,6 +164,8 @@ private:
     std::unique_ptr<FeedCache::Entry> m_entry; // asked about in the current request
     QByteArray m_cacheKey;
     bool m_bFinished = false;
+    qint64 m_nReceived = 0;
+    NetworkKind m_serverKind = NetworkKind::Public;
     Verdict m_verdict;
     CacheUpdate m_cacheUpdate;
 };

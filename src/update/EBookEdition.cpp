@@ -27,55 +27,69 @@ QString EBookOfSameRun(const QString& newsFeedFile) {
 
 namespace {
 
-// Makes every record of the news feed file into the book's chapters and fetches their
-// pictures; the book is then ready to finish.
-bool ReadRecords(const QString& newsFeedFile, ebook::EBookWriter& book, QString* error, bool pictures) {
+// Makes every record of the news feed file into the book's chapters, noting their pictures
+// when there is a fetcher for them; `shownBy` gets, for each picture, the address of the feed
+// that shows it.
+bool ReadRecords(const NewsFeedSource& source, ebook::EBookWriter& book, QString* error,
+                 const PictureFetcher& fetchPictures, bool grey, QStringList& shownBy) {
     const auto fail = [&](const QString& why) {
         if (error)
             *error = why;
         return false;
     };
-    QFile file(newsFeedFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("%1: %2").arg(newsFeedFile, file.errorString()));
+    QFile file(source.path);
+    const bool opened =
+        source.fd >= 0
+            ? file.open(source.fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle) && file.seek(0)
+            : file.open(QIODevice::ReadOnly);
+    if (!opened)
+        return fail(QStringLiteral("%1: %2").arg(source.path, file.errorString()));
     NewsFeedReader reader(file);
     const auto malformed = [&] {
         return fail(
-            QStringLiteral("%1: malformed news feed file: %2").arg(newsFeedFile, reader.ErrorString()));
+            QStringLiteral("%1: malformed news feed file: %2").arg(source.path, reader.ErrorString()));
     };
     if (!reader.ReadHeader())
         return malformed();
-    if (pictures)
-        book.EnablePictures();
+    if (fetchPictures)
+        book.EnablePictures(grey);
     if (reader.SyncFlag())
         book.SetChannelFile(reader.ChannelFile());
     NewsFeedReader::Record record;
     while (reader.ReadNext(record)) {
         if (!book.AddRecord(record.url, record.content))
             return fail(book.ErrorString());
+        while (fetchPictures && shownBy.size() < book.PictureCount())
+            shownBy << record.url;
     }
     if (reader.HasError())
         return malformed();
     return true;
 }
 
-void FetchPictures(ebook::EBookWriter& book, const PictureFetcher& fetchPictures) {
+void FetchPictures(ebook::EBookWriter& book, const PictureFetcher& fetchPictures,
+                   const QStringList& shownBy) {
     if (!fetchPictures)
         return;
     const QStringList pictures = book.Pictures();
     if (!pictures.isEmpty())
-        book.SetPictureFiles(fetchPictures(pictures));
+        fetchPictures(pictures, shownBy, [&](const QString& address, const QByteArray& bytes) {
+            book.AddPicture(address, bytes);
+            return book.PictureBytes() < ebook::kMaxBookPictureBytes;
+        });
 }
 
 } // namespace
 
-bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
-                       QString* error, const std::atomic_bool* stop, const PictureFetcher& fetchPictures) {
+bool WriteEBookEdition(const NewsFeedSource& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
+                       QString* error, const std::atomic_bool* stop, const PictureFetcher& fetchPictures,
+                       const EBookOptions& options) {
     ebook::EBookWriter book(bookPath, runTime);
     book.SetStopFlag(stop);
-    if (!ReadRecords(newsFeedFile, book, error, bool(fetchPictures)))
+    QStringList shownBy;
+    if (!ReadRecords(newsFeedFile, book, error, fetchPictures, options.greyPictures, shownBy))
         return false;
-    FetchPictures(book, fetchPictures);
+    FetchPictures(book, fetchPictures, shownBy);
     if (book.Finish())
         return true;
     if (error)
@@ -83,14 +97,15 @@ bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, con
     return false;
 }
 
-bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const QDateTime& runTime,
+bool WriteNewsEdition(const NewsFeedSource& source, const EditionJob& job, const QDateTime& runTime,
                       EditionResult* result, QString* error, const std::atomic_bool* stop,
-                      const PictureFetcher& fetchPictures) {
+                      const PictureFetcher& fetchPictures, const EBookOptions& options) {
     const auto fail = [&](const QString& why) {
         if (error)
             *error = why;
         return false;
     };
+    const QString& newsFeedFile = source.path;
     edition::RemoveUnfinishedEditions(newsFeedFile);
     EditionResult done;
     done.path = edition::NewEditionPath(newsFeedFile, runTime);
@@ -140,7 +155,8 @@ bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const 
         }
         return !feed.articles.empty();
     });
-    if (!ReadRecords(newsFeedFile, book, error, bool(fetchPictures)))
+    QStringList shownBy;
+    if (!ReadRecords(source, book, error, fetchPictures, options.greyPictures, shownBy))
         return finish(false);
     if (book.ChapterCount() == 0) {
         // The earlier editions stay as they are; what the limits left out is still recorded.
@@ -150,7 +166,7 @@ bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const 
             history.Record(changes);
         return finish(true);
     }
-    FetchPictures(book, fetchPictures);
+    FetchPictures(book, fetchPictures, shownBy);
     // The user knows the edition by its name, not by the one it is written under.
     if (!book.Finish())
         return finish(fail(book.ErrorString().replace(unfinished, done.path)));

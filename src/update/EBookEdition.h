@@ -22,6 +22,16 @@ QString EBookPathFor(const QString& newsFeedFile);
 // beside it, if the run that last wrote the file made it; else empty.
 QString EBookOfSameRun(const QString& newsFeedFile);
 
+// The news feed file a book is made of. Its path names the book beside it and the messages;
+// `fd`, when not -1, is a descriptor open for reading on it, read from the start instead of
+// opening the path, so that a run's book is made of the file that run wrote even when the
+// path has been given to a newer one since.
+struct NewsFeedSource {
+    NewsFeedSource(const QString& path, int fd = -1) : path(path), fd(fd) {}
+    QString path;
+    int fd;
+};
+
 // Reads the news feed file record by record and writes its book at `bookPath`, dated
 // `runTime`, with dates in the user's locale. The book is replaced whole or not at all:
 // on false nothing at `bookPath` has changed and `error` (when given) says why, for a
@@ -32,12 +42,22 @@ QString EBookOfSameRun(const QString& newsFeedFile);
 //
 // Without `fetchPictures` every image of the articles becomes its alternative text. With it,
 // it is called once, with the addresses of the pictures the articles show (in the order
-// they first show them), before the book is written, and gives the files it fetched them
-// into, by address; they must stay until the function has returned.
-using PictureFetcher = std::function<QHash<QString, QString>(const QStringList& addresses)>;
-bool WriteEBookEdition(const QString& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
+// they first show them) and for each the address of the feed that first shows it, before
+// the book is written, and hands each picture it fetched to `take` (by address, with its
+// bytes) as it comes; `take` says whether the book has room for more, counted as the book
+// stores its pictures.
+using PictureSink = std::function<bool(const QString& address, const QByteArray& bytes)>;
+using PictureFetcher =
+    std::function<void(const QStringList& addresses, const QStringList& shownBy, const PictureSink& take)>;
+
+// How the book is made besides its contents.
+struct EBookOptions {
+    bool greyPictures = false; // pictures in shades of grey, for e-ink readers
+};
+
+bool WriteEBookEdition(const NewsFeedSource& newsFeedFile, const QString& bookPath, const QDateTime& runTime,
                        QString* error = nullptr, const std::atomic_bool* stop = nullptr,
-                       const PictureFetcher& fetchPictures = {});
+                       const PictureFetcher& fetchPictures = {}, const EBookOptions& options = {});
 
 // An edition of the news: a book of what is new since the last one.
 struct EditionJob {
@@ -59,8 +79,8 @@ struct EditionResult {
 // and cover say which edition it is. The articles are recorded in the history in the step that
 // puts the book in place, and what the limits leave out with them. With nothing new no book is
 // written and true comes back with `nothingNew` set. Then all but the last `job.keep` editions
-// are removed, but those `job.spare` names. On false nothing is recorded, no book is in place and `error`
-// says why; a history that cannot be used never stops the edition, `notes` says so.
-bool WriteNewsEdition(const QString& newsFeedFile, const EditionJob& job, const QDateTime& runTime,
+// are removed, but those `job.spare` names. On false nothing is recorded, no book is in place
+// and `error` says why; a history that cannot be used never stops the edition, `notes` says so.
+bool WriteNewsEdition(const NewsFeedSource& newsFeedFile, const EditionJob& job, const QDateTime& runTime,
                       EditionResult* result, QString* error = nullptr, const std::atomic_bool* stop = nullptr,
-                      const PictureFetcher& fetchPictures = {});
+                      const PictureFetcher& fetchPictures = {}, const EBookOptions& options = {});

@@ -18,8 +18,14 @@ QString ErrnoText(int code) {
 }
 } // namespace
 
+NewsFeedOutput::NewsFeedOutput(const QString& path, int lockFd)
+    : m_strPath(path), m_file(path), m_lockFd(lockFd) {}
+
 NewsFeedOutput::~NewsFeedOutput() {
-    Close();
+    if (m_lockFd >= 0)
+        ::close(m_lockFd);
+    if (m_finishedFd >= 0)
+        ::close(m_finishedFd);
 }
 
 std::unique_ptr<NewsFeedOutput> NewsFeedOutput::Open(const QString& path, QString* error) {
@@ -34,34 +40,41 @@ std::unique_ptr<NewsFeedOutput> NewsFeedOutput::Open(const QString& path, QStrin
     // up: an unplugged drive must be reported, not mirrored on the local disk.
     if (path == AppPaths::DefaultFeedFile())
         QDir().mkpath(QFileInfo(path).absolutePath());
-    const QByteArray native = QFile::encodeName(path);
-    // Lock before truncating: a reader that holds the file (Send To copying it) keeps what it reads.
-    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
+    // The file that is there is locked, not created: until the run ends, the path holds it
+    // or nothing. Opened for writing, so that a file the user may not change is not replaced.
+    const int lockFd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (lockFd < 0 && errno != ENOENT)
         return fail(ErrnoText(errno));
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (lockFd >= 0 && ::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
         const int code = errno;
-        ::close(fd);
+        ::close(lockFd);
         return fail(code == EWOULDBLOCK ? QStringLiteral("The file is in use by another program.")
                                         : ErrnoText(code));
     }
-    if (::ftruncate(fd, 0) != 0) {
-        const int code = errno;
-        ::close(fd);
-        return fail(ErrnoText(code));
-    }
-    return std::unique_ptr<NewsFeedOutput>(new NewsFeedOutput(path, fd));
+    std::unique_ptr<NewsFeedOutput> output(new NewsFeedOutput(path, lockFd));
+    // Holding the lock, no other run writes beside the file: what is there a crash left.
+    if (lockFd >= 0)
+        AtomicFile::RemoveUnfinished(path);
+    if (!output->m_file.Open())
+        return fail(output->m_file.ErrorString());
+    return output;
 }
 
 bool NewsFeedOutput::Close(QString* error) {
-    if (m_fd < 0)
+    if (m_bClosed)
         return true;
-    const int result = ::close(m_fd);
-    m_fd = -1;
-    if (result != 0) {
+    m_bClosed = true;
+    m_finishedFd = ::open(m_file.BesidePath().constData(), O_RDONLY | O_CLOEXEC);
+    const bool placed = m_file.Commit();
+    if (!placed) {
         if (error)
-            *error = ErrnoText(errno);
-        return false;
+            *error = m_file.ErrorString();
+        if (m_finishedFd >= 0)
+            ::close(m_finishedFd);
+        m_finishedFd = -1;
     }
-    return true;
+    if (m_lockFd >= 0)
+        ::close(m_lockFd);
+    m_lockFd = -1;
+    return placed;
 }

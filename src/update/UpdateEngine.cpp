@@ -1,7 +1,6 @@
 #include "update/UpdateEngine.h"
 
 #include "base/FeedAddress.h"
-#include "ebook/Pictures.h"
 #include "update/EBookEdition.h"
 #include "update/FeedCache.h"
 #include "update/FetchLoop.h"
@@ -47,7 +46,7 @@ UpdateEngine::UpdateEngine(UpdateJob job, std::unique_ptr<NewsFeedOutput> output
     m_job.maxPerHost = std::max(1, m_job.maxPerHost);
     if (m_job.maxWaiting <= 0)
         m_job.maxWaiting = 2 * m_job.maxTransfers;
-    BeginStage({m_job.urls, m_job.webOptions, true});
+    BeginStage({m_job.urls, m_job.webOptions, true, {}});
 }
 
 void UpdateEngine::BeginStage(Stage stage) {
@@ -101,8 +100,18 @@ void UpdateEngine::Wait() {
 }
 
 bool UpdateEngine::LookAheadFullLocked() const {
-    return m_stage.inOrder &&
-           (m_nWaiting + m_nRunning >= m_job.maxWaiting || m_nWaitingBytes >= m_job.maxWaitingBytes);
+    return m_nWaiting + m_nRunning >= m_job.maxWaiting || m_nWaitingBytes >= m_job.maxWaitingBytes;
+}
+
+int UpdateEngine::GiveUpPendingLocked(int first) {
+    int givenUp = 0;
+    for (int i = std::max(first, m_firstPending); i < static_cast<int>(m_slots.size()); ++i) {
+        if (m_slots[i].state == Slot::State::Pending) {
+            m_slots[i].state = Slot::State::Written;
+            ++givenUp;
+        }
+    }
+    return givenUp;
 }
 
 void UpdateEngine::WakeFetcherLocked() {
@@ -133,6 +142,9 @@ int UpdateEngine::NextRunnable() const {
     if (m_nRunning >= m_job.maxTransfers)
         return -1;
     const bool lookAheadFull = LookAheadFullLocked();
+    // Downloads taken as they come have no next one to make way for.
+    if (lookAheadFull && !m_stage.inOrder)
+        return -1;
     for (int i = m_firstPending; i < static_cast<int>(m_slots.size()); ++i) {
         const Slot& slot = m_slots[i];
         if (slot.state != Slot::State::Pending || m_hostRunning[slot.host] >= m_job.maxPerHost)
@@ -183,6 +195,8 @@ void UpdateEngine::Fetch() {
         const qint64 bytes = verdict.result == CWebAccess::Success ? FileSize(tempFile) : 0;
         std::lock_guard lock(m_mutex);
         m_slots[index].cacheUpdate = session.PendingCacheUpdate();
+        m_slots[index].received = session.BytesReceived();
+        m_slots[index].server = session.ServerKind();
         SlotDoneLocked(index, verdict.result, reason, bytes);
     };
     for (;;) {
@@ -214,7 +228,13 @@ void UpdateEngine::Fetch() {
         for (const int index : starting) {
             const QString tempFile = TakeTempFile();
             auto session = std::make_unique<CWebAccess>(m_job.agentName);
-            session->SetOptions(m_stage.options);
+            if (m_stage.origins.empty()) {
+                session->SetOptions(m_stage.options);
+            } else {
+                CWebAccess::Options options = m_stage.options;
+                options.reach.origin = m_stage.origins[index];
+                session->SetOptions(options);
+            }
             {
                 std::lock_guard lock(m_mutex);
                 m_slots[index].tempFile = tempFile;
@@ -324,9 +344,10 @@ void UpdateEngine::Coordinate() {
         }
         if (m_outcome.failure != Failure::None)
             break;
-        if (ok)
+        if (ok) {
             ++m_outcome.writtenFeeds;
-        else
+            m_feedServers.insert(m_job.urls[index], done.server);
+        } else
             ++m_outcome.failedFeeds;
         emit feedDone(index, ok, reason);
     }
@@ -367,20 +388,22 @@ bool UpdateEngine::EBookDue() const {
 
 void UpdateEngine::MakeEBook() {
     emit makingEBook();
-    QHash<QString, QString> pictures;
     PictureFetcher fetch;
     if (!m_cancelled.load()) {
-        fetch = [&](const QStringList& addresses) {
-            pictures = FetchPictures(addresses);
+        fetch = [&](const QStringList& addresses, const QStringList& shownBy, const PictureSink& take) {
+            FetchPictures(addresses, shownBy, take);
             emit makingEBook();
-            return pictures;
         };
     }
+    EBookOptions options;
+    options.greyPictures = m_job.greyPictures;
+    // What this run put in place, whatever has taken the path since it was closed.
+    const NewsFeedSource finished(m_strOutputPath, m_output->FinishedFd());
     QString error;
     if (m_job.edition) {
         EditionResult edition;
-        if (WriteNewsEdition(m_strOutputPath, *m_job.edition, m_job.runTime, &edition, &error, &m_abandoned,
-                             fetch))
+        if (WriteNewsEdition(finished, *m_job.edition, m_job.runTime, &edition, &error, &m_abandoned, fetch,
+                              options))
             m_outcome.bookMade = !edition.nothingNew;
         else
             m_outcome.bookError = error;
@@ -388,40 +411,56 @@ void UpdateEngine::MakeEBook() {
         m_outcome.bookNotes = edition.notes;
     } else {
         m_outcome.bookPath = m_job.bookPath;
-        if (WriteEBookEdition(m_strOutputPath, m_job.bookPath, m_job.runTime, &error, &m_abandoned, fetch))
+        if (WriteEBookEdition(finished, m_job.bookPath, m_job.runTime, &error, &m_abandoned, fetch, options))
             m_outcome.bookMade = true;
         else
             m_outcome.bookError = error;
     }
-    for (const QString& file : std::as_const(pictures))
-        QFile::remove(file);
 }
 
-QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses) {
+void UpdateEngine::FetchPictures(const QStringList& addresses, const QStringList& shownBy,
+                                 const PictureSink& take) {
+    const UpdateJob::PictureLimits& limits = m_job.pictureLimits;
     CWebAccess::Options options = m_job.webOptions;
     options.accept = ebook::kPictureAccept;
     options.maxBodyBytes = ebook::kMaxPictureBytes;
     options.cache = m_job.pictureCache;
-    BeginStage({addresses, options, false});
+    // The feed's author chose these addresses, not the user.
+    options.reach.confined = true;
+    std::vector<NetworkKind> origins;
+    origins.reserve(addresses.size());
+    for (const QString& feed : shownBy)
+        origins.push_back(m_feedServers.value(feed, NetworkKind::Public));
+    origins.resize(addresses.size(), NetworkKind::Public);
+    BeginStage({addresses, options, false, std::move(origins)});
     // The feeds' end raised the stop; a Cancel raises m_cancelled before it, so one that
     // comes while it is lowered here is not lost.
     m_stop.store(false);
     if (m_cancelled.load())
         m_stop.store(true);
 
-    QHash<QString, QString> files;
     const int total = int(addresses.size());
     int done = 0;
-    qint64 usable = 0;
-    emit picturesFetched(0, total);
+    qint64 received = 0;
+    bool room = true;
+    {
+        std::lock_guard lock(m_mutex);
+        done = GiveUpPendingLocked(limits.maxDownloads);
+    }
+    emit picturesFetched(done, total);
+    const auto deadline = std::chrono::steady_clock::now() + limits.maxTime;
     m_fetcher = std::thread([this] { Fetch(); });
     while (done < total) {
         Slot arrived;
         int index;
         {
             std::unique_lock lock(m_mutex);
-            m_written.wait(lock, [&] { return m_stop.load() || !m_arrived.empty(); });
-            // Stopped: what has arrived still goes into the book.
+            // Stopped, or out of time: what has arrived still goes into the book.
+            m_written.wait_until(lock, deadline, [&] { return m_stop.load() || !m_arrived.empty(); });
+            if (std::chrono::steady_clock::now() >= deadline && !m_stop.load()) {
+                m_stop.store(true);
+                WakeFetcherLocked();
+            }
             if (m_arrived.empty())
                 break;
             index = m_arrived.back();
@@ -429,34 +468,38 @@ QHash<QString, QString> UpdateEngine::FetchPictures(const QStringList& addresses
             arrived = m_slots[index];
             m_slots[index].state = Slot::State::Written;
             m_slots[index].tempFile.clear();
-            --m_nWaiting;
-            m_nWaitingBytes -= arrived.bytes;
         }
         ++done;
+        received += arrived.received;
         const bool ok = arrived.result == CWebAccess::Success;
         if (ok && options.cache)
             CWebAccess::ApplyCacheUpdate(*options.cache, arrived.cacheUpdate, arrived.tempFile);
-        // Only what the book can take is kept for it.
+        // The book makes its picture of it while the next ones download.
         QFile file(arrived.tempFile);
-        if (ok && arrived.bytes <= ebook::kMaxPictureBytes && file.open(QIODevice::ReadOnly) &&
-            ebook::RecognisePicture(file.readAll()) != ebook::PictureFormat::None) {
-            files.insert(addresses[index], arrived.tempFile);
-            usable += arrived.bytes;
-        } else {
-            GiveBackTempFile(arrived.tempFile);
-        }
-        // The book takes no more than this: the pictures after it are not fetched at all.
-        if (usable >= ebook::kMaxBookPictureBytes) {
+        if (ok && arrived.bytes <= ebook::kMaxPictureBytes && file.open(QIODevice::ReadOnly))
+            room = take(addresses[index], file.readAll());
+        file.close();
+        GiveBackTempFile(arrived.tempFile);
+        {
+            // The picture leaves the look-ahead only now, in the same step that leaves out
+            // the rest once the book is full: no download starts in between.
             std::lock_guard lock(m_mutex);
-            for (Slot& slot : m_slots) {
-                if (slot.state == Slot::State::Pending) {
-                    slot.state = Slot::State::Written;
-                    ++done;
-                }
+            const bool heldBack = LookAheadFullLocked();
+            --m_nWaiting;
+            m_nWaitingBytes -= arrived.bytes;
+            if (received >= limits.maxBytes) {
+                // Whatever they were, enough bytes came in: those on the way are dropped too.
+                done += GiveUpPendingLocked(0);
+                m_stop.store(true);
+                WakeFetcherLocked();
+            } else if (!room) {
+                // The book takes no more: the pictures after it are not fetched at all.
+                done += GiveUpPendingLocked(0);
+            } else if (heldBack) {
+                WakeFetcherLocked();
             }
         }
         emit picturesFetched(done, total);
     }
     StopFetching();
-    return files;
 }

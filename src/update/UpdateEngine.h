@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ebook/Pictures.h"
 #include "update/CWebAccess.h"
 #include "update/EBookEdition.h"
 
@@ -9,6 +10,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -48,6 +50,16 @@ struct UpdateJob {
     // is abandoned: given the book this run put in place (empty: none), it gives the lines the
     // run's end text gains. It gives up soon once `stop` is set.
     std::function<QStringList(const QString& book, const std::atomic_bool& stop)> afterRun;
+    // However many pictures the feeds show and however slowly their servers answer, the
+    // book's pictures cost a run no more than this: so many downloads, no download more once
+    // so many bytes have come in, and the book goes ahead with what has arrived after so long.
+    struct PictureLimits {
+        int maxDownloads = 2000;
+        qint64 maxBytes = 2 * ebook::kMaxBookPictureBytes;
+        std::chrono::milliseconds maxTime = std::chrono::minutes(10);
+    };
+    PictureLimits pictureLimits;
+    bool greyPictures = false; // the book's pictures in shades of grey
 };
 
 // One update run: downloads the job's feeds several at once on a thread of its own, all
@@ -56,8 +68,10 @@ struct UpdateJob {
 // the user interface: everything it has to say goes out through queued signals, in list order.
 // Once the file is closed, the run makes what it makes from it (the e-book edition) before
 // it tells its end. The pictures of the book come through the same downloads, limits and
-// agent name as the feeds, asking for pictures, with their own cache; a failed picture is
-// no failure of the run, and a run cancelled before them makes its book without them.
+// agent name as the feeds, asking for pictures, with their own cache, within the job's picture
+// limits, and only from where the feed that shows them may send the program (see
+// NetworkReach); a failed picture is no failure of the run, and a run cancelled before them
+// makes its book without them.
 class UpdateEngine : public QObject {
     Q_OBJECT
 public:
@@ -126,7 +140,9 @@ private:
         int result = 0;
         QString reason;
         QString tempFile;
-        qint64 bytes = 0;
+        qint64 bytes = 0;    // of the document, when there is one
+        qint64 received = 0; // what came in for it, whatever became of it
+        NetworkKind server = NetworkKind::Public;
         CWebAccess::CacheUpdate cacheUpdate;
     };
 
@@ -136,6 +152,8 @@ private:
         QStringList urls;
         CWebAccess::Options options;
         bool inOrder = true;
+        // Of a confined stage: the kind of the server that each address comes from.
+        std::vector<NetworkKind> origins;
     };
     // Slots and counts for the stage's downloads; the fetching thread is not running.
     void BeginStage(Stage stage);
@@ -147,12 +165,14 @@ private:
     void CloseOutput();
     bool EBookDue() const;
     void MakeEBook();
-    // The book's pictures into temporary files of their own: those it can take, by address.
-    // The caller removes them.
-    QHash<QString, QString> FetchPictures(const QStringList& addresses);
+    // The book's pictures, each handed to `take` as it arrives, until the book is full;
+    // `shownBy` names the feed that shows each, whose server says where it may be fetched from.
+    void FetchPictures(const QStringList& addresses, const QStringList& shownBy, const PictureSink& take);
     void Fetch();
     int NextRunnable() const;
     bool LookAheadFullLocked() const;
+    // Marks the slots from `first` on that have not started as given up; returns how many.
+    int GiveUpPendingLocked(int first);
     // Tells the fetching thread that it may be able to start another download.
     void WakeFetcherLocked();
     // A download is over: its slot waits to be written.
@@ -185,6 +205,7 @@ private:
     int m_nextToWrite = 0;
     FetchLoop* m_pLoop = nullptr; // while the fetching thread runs it
     std::vector<QString> m_freeTempFiles;
+    QHash<QString, NetworkKind> m_feedServers; // of the feeds written, by address
     std::atomic_bool m_stop{false};
     std::atomic_bool m_cancelled{false};
     std::atomic_bool m_abandoned{false};

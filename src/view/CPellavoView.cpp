@@ -100,7 +100,10 @@ Qt::CheckState CheckStateOf(CPellavoView::Mark mark) {
 CPellavoView::CPellavoView(CPellavoDoc* doc, QWidget* parent, UpdateController* update)
     : QTreeWidget(parent), m_pDoc(doc), m_pDelegate(new MarkDelegate(this)), m_pUpdate(update) {
     setColumnCount(1);
+    // Hidden, yet what a screen reader calls the column.
+    setHeaderLabel(QStringLiteral("Name"));
     setHeaderHidden(true);
+    setAccessibleName(QStringLiteral("Subscriptions"));
     header()->setStretchLastSection(true);
     setRootIsDecorated(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
@@ -115,7 +118,9 @@ CPellavoView::CPellavoView(CPellavoDoc* doc, QWidget* parent, UpdateController* 
     m_iconFeed.addFile(QStringLiteral(":/images/tree_feed.png"), QSize(), QIcon::Selected);
 
     for (const CommandInfo& info : CommandTable()) {
-        auto* action = new QAction(info.text, this);
+        // The text after the tab is the shortcut's, which the menu shows from the action's
+        // shortcut and a screen reader reads apart from the item's name.
+        auto* action = new QAction(info.text.section(QLatin1Char('\t'), 0, 0), this);
         // The menus' look finds the command's picture through the id.
         action->setData(info.id);
         action->setStatusTip(info.prompt);

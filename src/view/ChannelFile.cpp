@@ -171,11 +171,12 @@ void CPellavoView::OnImportOpml() {
     std::unique_ptr<COutlineItem> root;
     OpmlParseError parseError;
     const bool whole = ParseOutlineFile(path, head, root, &parseError);
-    if (!root || !root->m_pFirstChild) {
+    // Groups without a feed would replace every subscription with nothing worth saving.
+    const int feeds = root ? CountFeeds(root.get()) : 0;
+    if (feeds == 0) {
         ShowMessage(QStringLiteral("No feed was found in the input file. Please check it."), kError);
         return;
     }
-    const int feeds = CountFeeds(root.get());
     InstallModel(std::move(head), std::move(root));
     SaveChannel();
     if (!whole) {

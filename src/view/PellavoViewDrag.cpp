@@ -212,17 +212,20 @@ void CPellavoView::OnLButtonUp() {
     if (!moved || !moved->m_pParent || !onto || (onto->IsFeed() && !ItemOf(parent)))
         return;
     moved->m_pParent->RemoveChild(moved);
-    DestroyNodeTree(dragged);
+    // The nodes move as they stand rather than being rebuilt from the model's links, which
+    // Sort By Name leaves in their old order. They arrive unmarked, as new nodes would.
+    QTreeWidgetItem* from = dragged->parent();
+    QTreeWidgetItem* node = from->takeChild(from->indexOfChild(dragged));
+    SetMark(node, Unmarked);
     if (onto->IsFeed()) {
         ItemOf(parent)->InsertChildAfter(moved, onto);
-        QTreeWidgetItem* node = BuildNodeTree(moved);
         parent->insertChild(parent->indexOfChild(target) + 1, node);
         setCurrentItem(node);
-        node->setExpanded(true);
     } else {
         onto->AppendChild(moved);
-        InsertItemTree(moved, target)->setExpanded(true);
+        target->addChild(node);
     }
+    node->setExpanded(true);
     SaveChannel();
 }
 

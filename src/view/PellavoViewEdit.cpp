@@ -3,6 +3,7 @@
 #include "view/CPellavoView.h"
 
 #include "view/PropertyDialogs.h"
+#include "view/TreeOutline.h"
 
 #include "model/TextConv.h"
 
@@ -36,6 +37,11 @@ bool ExchangeFields(PellavoDialog& dialog, std::initializer_list<Field> fields, 
 unsigned char FoldCase(char c) {
     const auto byte = static_cast<unsigned char>(c);
     return byte >= 'A' && byte <= 'Z' ? byte - 'A' + 'a' : byte;
+}
+
+// Sort By Name reorders the nodes, not the model's links: a copy follows what the user sees.
+COutlineItem* CloneShown(const CPellavoView& view, const QTreeWidgetItem* node) {
+    return CloneOutline(TreeOutline(view), node);
 }
 
 } // namespace
@@ -101,13 +107,13 @@ void CPellavoView::OnTreeCut() {
     const COutlineItem* item = ItemOf(m_hCurrentItem);
     if (!item || !m_hCurrentItem->parent())
         return;
-    m_pClipItem.reset(item->Clone());
+    m_pClipItem.reset(CloneShown(*this, m_hCurrentItem));
     RemoveNode(m_hCurrentItem, true);
 }
 
 void CPellavoView::OnTreeCopy() {
-    if (const COutlineItem* item = ItemOf(m_hCurrentItem))
-        m_pClipItem.reset(item->Clone());
+    if (ItemOf(m_hCurrentItem))
+        m_pClipItem.reset(CloneShown(*this, m_hCurrentItem));
 }
 
 void CPellavoView::OnTreePaste() {

@@ -15,6 +15,7 @@
 #include "view/CPellavoView.h"
 #include "view/Commands.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
@@ -31,10 +32,17 @@ class TestMainFrame : public QObject {
     QTemporaryDir m_dir;
     QString iniFile() const { return m_dir.filePath(QStringLiteral("Pellavo.conf")); }
 
+    // An item's text as its menu shows it: the shortcut's after a tab.
+    static QString shownText(const QAction* action) {
+        const QKeySequence key = action->shortcut();
+        return key.isEmpty() ? action->text()
+                             : action->text() + QLatin1Char('\t') + key.toString(QKeySequence::NativeText);
+    }
+
     static QStringList menuTexts(const QMenu* menu) {
         QStringList texts;
         for (const QAction* action : menu->actions())
-            texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
+            texts << (action->isSeparator() ? QStringLiteral("-") : shownText(action));
         return texts;
     }
 
@@ -184,6 +192,50 @@ private slots:
         }
     }
 
+    // What a screen reader meets in the main window: a named tree with a named column, menu
+    // items named by their text with the shortcut apart, and the switch as one check box.
+    void accessibility() {
+        CPellavoDoc doc;
+        Settings settings(iniFile());
+        CMainFrame frame(&doc, &settings);
+        QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(frame.View());
+        QCOMPARE(tree->text(QAccessible::Name), QStringLiteral("Subscriptions"));
+        QCOMPARE(tree->child(0)->role(), QAccessible::ColumnHeader);
+        QCOMPARE(tree->child(0)->text(QAccessible::Name), QStringLiteral("Name"));
+
+        QStringList items;
+        for (const QAction* title : frame.menuBar()->actions()) {
+            QAccessibleInterface* menu = QAccessible::queryAccessibleInterface(title->menu());
+            for (int i = 0; i < menu->childCount(); ++i) {
+                QAccessibleInterface* item = menu->child(i);
+                if (item->role() == QAccessible::MenuItem)
+                    items << item->text(QAccessible::Name) + QLatin1Char('|') +
+                                 item->text(QAccessible::Accelerator);
+            }
+        }
+        QCOMPARE(items.filter(QStringLiteral("Ctrl+")),
+                 QStringList({"Undo|Ctrl+Z", "Cut|Ctrl+X", "Copy|Ctrl+C", "Paste|Ctrl+V"}));
+        QVERIFY2(items.filter(QStringLiteral("\t")).isEmpty(), qPrintable(items.join(QLatin1Char(' '))));
+
+        QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(frame.TaskBar());
+        const auto switches = [bar] {
+            QList<QAccessibleInterface*> found;
+            for (int i = 0; i < bar->childCount(); ++i) {
+                if (bar->child(i)->text(QAccessible::Name) == QLatin1String("Synchronize Channels"))
+                    found << bar->child(i);
+            }
+            return found;
+        };
+        for (const bool on : {false, true}) {
+            QCOMPARE(switches().size(), 1);
+            QCOMPARE(switches()[0]->role(), QAccessible::CheckBox);
+            QCOMPARE(bool(switches()[0]->state().checked), on);
+            if (!on)
+                switches()[0]->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        }
+        QVERIFY(frame.View()->SyncChannels());
+    }
+
     // Home, Down and the rest act on the tree: when the window shows, while a task-bar
     // button has the focus (which keeps Return), when it shows again, and after the
     // dialog of a command from the menu, a button click or Return on a button.
@@ -251,7 +303,7 @@ private slots:
             QCOMPARE(title->menu()->style(), BCMenu::Shared());
             for (const QAction* item : title->menu()->actions()) {
                 if (BCMenu::Shared()->ImageOf(item) >= 0)
-                    pictured << item->text();
+                    pictured << shownText(item);
             }
         }
         QCOMPARE(pictured,

@@ -1,10 +1,13 @@
 #include "EpubTestUtil.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <zip.h>
 
@@ -61,6 +64,21 @@ QByteArray tinyPicture(const QByteArray& format, int seed) {
     return bytes;
 }
 
+QByteArray noisyPhoto(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    quint32 seed = 1;
+    for (int y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            line[x] = seed = seed * 1664525u + 1013904223u;
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "jpeg", 80);
+    return bytes;
+}
+
 bool hasEpubCheck() {
     return QFile::exists(kEpubCheckJar) && !QStandardPaths::findExecutable(QStringLiteral("java")).isEmpty();
 }
@@ -73,8 +91,36 @@ QString epubCheckProblem(const QString& path) {
         return path + QStringLiteral(": EPUBCheck did not finish");
     const QString output = QString::fromUtf8(check.readAll());
     const bool valid = check.exitStatus() == QProcess::NormalExit && check.exitCode() == 0 &&
-                       !output.contains(QLatin1String("ERROR")) && !output.contains(QLatin1String("FATAL"));
+                       !output.contains(QLatin1String("ERROR")) && !output.contains(QLatin1String("FATAL")) &&
+                       !output.contains(QLatin1String("WARNING"));
     return valid ? QString() : path + QLatin1Char('\n') + output;
+}
+
+bool hasMutool() {
+    return !QStandardPaths::findExecutable(QStringLiteral("mutool")).isEmpty();
+}
+
+QString mutoolProblem(const QString& path) {
+    QTemporaryDir pages;
+    QProcess draw;
+    draw.start(QStringLiteral("mutool"),
+               {QStringLiteral("draw"), QStringLiteral("-F"), QStringLiteral("png"), QStringLiteral("-o"),
+                pages.filePath(QStringLiteral("page%d.png")), path});
+    if (!draw.waitForFinished(300000))
+        return path + QStringLiteral(": mutool did not finish");
+    // mutool reports each page it draws, and says of every EPUB 3 book that it does not know
+    // the version and of itself that it lacks colour management: none of that is a problem.
+    static const QRegularExpression kSaysNothing(QStringLiteral(
+        "^(page .*|warning: ICC support is not available|warning: unknown epub version: 3.0)$"));
+    QStringList errors;
+    for (const QString& line :
+         QString::fromUtf8(draw.readAllStandardError()).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        if (!kSaysNothing.match(line).hasMatch())
+            errors << line;
+    const bool drawn = !QDir(pages.path()).entryList(QDir::Files).isEmpty();
+    return draw.exitStatus() == QProcess::NormalExit && draw.exitCode() == 0 && errors.isEmpty() && drawn
+               ? QString()
+               : path + QLatin1Char('\n') + errors.join(QLatin1Char('\n'));
 }
 
 } // namespace pellavo::test

@@ -25,8 +25,19 @@ bool hasEpubCheck();
 // or a "gif" or "webp" of a few pixels, always the same.
 QByteArray tinyPicture(const QByteArray& format, int seed = 0);
 
+// A photograph as far as any encoder can tell: noise, `width` x `height` pixels, as a JPEG
+// of quality 80 (about 0.7 bytes a pixel, which re-encoding keeps).
+QByteArray noisyPhoto(int width, int height);
+
 // What EPUBCheck says is wrong with the book, or an empty string when it passes with no
-// error.
+// error and no warning.
 QString epubCheckProblem(const QString& path);
+
+// Whether mutool (mupdf-tools), a second reading engine, is installed.
+bool hasMutool();
+
+// What mutool says as it lays out and renders every page of the book, or an empty string
+// when it renders them all without a word on standard error.
+QString mutoolProblem(const QString& path);
 
 } // namespace pellavo::test

@@ -170,6 +170,7 @@ bool HttpRequestRecord::hasHeader(const QByteArray& name) const {
 
 struct TestHttpServer::Private {
     int listener = -1;
+    QByteArray address = "127.0.0.1";
     quint16 port = 0;
     bool tls = false;
     QList<QSslCertificate> chain;
@@ -179,6 +180,7 @@ struct TestHttpServer::Private {
     std::atomic_bool stopping{false};
     mutable std::mutex mutex;
     mutable std::condition_variable changed;
+    qsizetype releasedUpTo = 0; // requests of the log before this go on
     QHash<QByteArray, HttpResponse> routes;
     QList<HttpRequestRecord> log;
     qint64 totalSent = 0;
@@ -187,6 +189,13 @@ struct TestHttpServer::Private {
     std::vector<std::unique_ptr<QThread>> connections;
 
     // Sleeps up to ms (for ever when negative); false when the server stops meanwhile.
+    // Until release() after the request at `logIndex` arrived; false when the server stops.
+    bool hold(qsizetype logIndex) {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return stopping.load() || releasedUpTo > logIndex; });
+        return !stopping;
+    }
+
     bool pause(int ms) {
         std::unique_lock lock(mutex);
         const auto stopped = [this] { return stopping.load(); };
@@ -282,6 +291,8 @@ struct TestHttpServer::Private {
                 response.raw.isEmpty() && !response.closeWithoutAnswer ? response.status : 0;
         }
         if (response.closeWithoutAnswer)
+            return false;
+        if (response.held && !hold(logIndex))
             return false;
         if (response.delayMs && !pause(response.delayMs))
             return false;
@@ -398,9 +409,9 @@ struct TestHttpServer::Private {
         listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        if (listener < 0 || ::inet_pton(AF_INET, this->address.constData(), &address.sin_addr) != 1 ||
+            ::bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
             ::listen(listener, 64) != 0 ||
             ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
             error = QString::fromLocal8Bit(std::strerror(errno));
@@ -420,7 +431,8 @@ TestHttpServer::~TestHttpServer() {
     stop();
 }
 
-bool TestHttpServer::start() {
+bool TestHttpServer::start(const QByteArray& address) {
+    d->address = address;
     return d->listen();
 }
 
@@ -464,7 +476,16 @@ quint16 TestHttpServer::port() const {
 }
 
 QString TestHttpServer::url(const QString& path, const QString& host) const {
-    return QStringLiteral("%1://%2:%3%4").arg(d->tls ? "https" : "http", host).arg(d->port).arg(path);
+    return QStringLiteral("%1://%2:%3%4")
+        .arg(d->tls ? "https" : "http", host.isEmpty() ? QString::fromLatin1(d->address) : host)
+        .arg(d->port)
+        .arg(path);
+}
+
+void TestHttpServer::release() {
+    std::lock_guard lock(d->mutex);
+    d->releasedUpTo = d->log.size();
+    d->changed.notify_all();
 }
 
 void TestHttpServer::setRoute(const QByteArray& path, const HttpResponse& response) {

@@ -38,6 +38,7 @@ struct HttpResponse {
     HeaderList headers;              // sent as given; Content-Length is added unless given or chunked
     QByteArray body;                 // sent gzip-compressed when `gzip` is set
     int delayMs = 0;                 // before anything is sent
+    bool held = false;               // nothing is sent until release() (or stop())
     int stallAfterHeadersMs = 0;     // between the header block and the body; < 0: until the server stops
     int dribbleBytes = 0;            // > 0: the body goes out in pieces of this size...
     int dribbleIntervalMs = 0;       // ...with this pause between them
@@ -83,18 +84,21 @@ public:
     TestHttpServer(const TestHttpServer&) = delete;
     TestHttpServer& operator=(const TestHttpServer&) = delete;
 
-    // Plain HTTP on 127.0.0.1, on a port the system picks.
-    bool start();
+    // Plain HTTP on a loopback address, on a port the system picks.
+    bool start(const QByteArray& address = "127.0.0.1");
     // HTTPS with the given PEM certificate chain and key.
     bool startTls(const QString& certFile, const QString& keyFile);
     // Ends every connection (also stalled ones) and waits for the threads.
     void stop();
 
     quint16 port() const;
-    // "http(s)://<host>:<port><path>"; path starts with '/'.
-    QString url(const QString& path, const QString& host = QStringLiteral("127.0.0.1")) const;
+    // "http(s)://<host>:<port><path>"; path starts with '/'; the host is the server's own
+    // address unless given.
+    QString url(const QString& path, const QString& host = QString()) const;
 
     void setRoute(const QByteArray& path, const HttpResponse& response);
+    // Lets the held responses of the requests that have arrived go.
+    void release();
 
     QList<HttpRequestRecord> requests() const;
     // Waits until at least `count` requests have arrived.

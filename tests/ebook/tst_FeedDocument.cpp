@@ -223,6 +223,35 @@ private slots:
         QCOMPARE(QString::fromUtf8(PlainText(Read(document).title)), text);
     }
 
+    // Windows-1252 quotes and dashes taken for ISO-8859-1 on the way become what they stand
+    // for, however the feed writes them; the five positions windows-1252 leaves empty stay.
+    void c1Characters_data() {
+        QTest::addColumn<QByteArray>("title");
+        QTest::addColumn<QByteArray>("description");
+        QTest::newRow("characters")
+            << QByteArray("\xC2\x93Quoted\xC2\x94 \xC2\x96 \xC2\x80\xC2\x81")
+            << QByteArray("&lt;p&gt;\xC2\x93Quoted\xC2\x94 \xC2\x96 \xC2\x80\xC2\x81&lt;/p&gt;");
+        QTest::newRow("references") << QByteArray("&#147;Quoted&#x94; &#150; &#128;&#129;")
+                                    << QByteArray("&amp;#147;Quoted&amp;#x94; &amp;#150; &amp;#128;&#129;");
+        QTest::newRow("CDATA") << QByteArray("&#147;Quoted&#148; &#150; &#128;&#129;")
+                               << QByteArray(
+                                      "<![CDATA[<p>\xC2\x93Quoted\xC2\x94 \xC2\x96 \xC2\x80\xC2\x81</p>]]>");
+    }
+    void c1Characters() {
+        QFETCH(QByteArray, title);
+        QFETCH(QByteArray, description);
+        const Feed feed =
+            Read("<rss version=\"2.0\"><channel><title>" + title + "</title><item><title>" + title +
+                 "</title><description>" + description + "</description></item></channel></rss>");
+        QCOMPARE(feed.articles.size(), size_t(1));
+        const QString expected =
+            QString::fromUtf8("\xE2\x80\x9CQuoted\xE2\x80\x9D \xE2\x80\x93 \xE2\x82\xAC\xC2\x81");
+        QCOMPARE(QString::fromUtf8(PlainText(feed.title)), expected);
+        QCOMPARE(QString::fromUtf8(PlainText(feed.articles[0].title)), expected);
+        // HTML has its own word for the empty positions.
+        QVERIFY(QString::fromUtf8(PlainText(feed.articles[0].body)).startsWith(expected.chopped(1)));
+    }
+
     void notFeeds_data() {
         QTest::addColumn<QByteArray>("document");
         QTest::newRow("empty") << QByteArray();

@@ -3,12 +3,15 @@
 #include "base/FeedAddress.h"
 #include "ebook/Chapter.h"
 #include "ebook/FeedDocument.h"
+#include "ebook/Pictures.h"
 #include "model/OpmlReader.h"
 #include "model/OpmlWriter.h"
 #include "model/OutlineItem.h"
 #include "update/NewsFeedFile.h"
 
 #include <QBuffer>
+#include <QImage>
+#include <QRegularExpression>
 #include <QSet>
 
 #include <expat.h>
@@ -366,12 +369,12 @@ private:
     void OnStart(const XML_Char* rawName, const XML_Char** attributes) {
         const QByteArray name(rawName);
         static const QSet<QByteArray> kAllowed = {
-            "html", "head",   "title",      "link", "body",  "article", "div",        "p",   "h1",
-            "h2",   "h3",     "h4",         "h5",   "h6",    "pre",     "blockquote", "ul",  "ol",
-            "li",   "dl",     "dt",         "dd",   "table", "caption", "tbody",      "tr",  "td",
-            "th",   "figure", "figcaption", "hr",   "em",    "strong",  "small",      "s",   "cite",
-            "q",    "dfn",    "abbr",       "code", "var",   "samp",    "kbd",        "sub", "sup",
-            "i",    "b",      "u",          "mark", "br",    "a",       "span",       "nav", "section"};
+            "html", "head", "title",  "link",    "body",  "article",    "div", "p",   "h1",     "h2",
+            "h3",   "h4",   "h5",     "h6",      "pre",   "blockquote", "ul",  "ol",  "li",     "dl",
+            "dt",   "dd",   "table",  "caption", "tbody", "tr",         "td",  "th",  "figure", "figcaption",
+            "hr",   "em",   "strong", "small",   "s",     "cite",       "q",   "dfn", "abbr",   "code",
+            "var",  "samp", "kbd",    "sub",     "sup",   "i",          "b",   "u",   "mark",   "br",
+            "a",    "span", "nav",    "section", "meta"};
         if (!kAllowed.contains(name))
             Problem(QStringLiteral("element %1 is not allowed").arg(QString::fromUtf8(name)));
         const QByteArray parent = m_stack.empty() ? QByteArray() : m_stack.back();
@@ -393,6 +396,7 @@ private:
         needs("td", {"tr"});
         needs("th", {"tr"});
         needs("figcaption", {"figure"});
+        needs("meta", {"head"});
         if (parent == "dl" && name == "dd" && m_lastChild.back().isEmpty())
             Problem(QStringLiteral("a definition before any term"));
         if (!m_lastChild.empty())
@@ -405,7 +409,10 @@ private:
             if (key.toLower().startsWith("on") || key == "style" || key == "src")
                 Problem(QStringLiteral("attribute %1").arg(QString::fromUtf8(key)));
             const bool web = value.startsWith("http://") || value.startsWith("https://");
-            if ((key == "href" && name == "a" && !web && !value.startsWith("mailto:")) ||
+            // A chapter's list of its articles links to them, in whichever of its documents.
+            static const QRegularExpression kArticle(QStringLiteral("^(feed\\d{4}(-\\d+)?\\.xhtml)?#a\\d+$"));
+            const bool article = kArticle.match(QString::fromLatin1(value)).hasMatch();
+            if ((key == "href" && name == "a" && !web && !article && !value.startsWith("mailto:")) ||
                 (key == "cite" && !web))
                 Problem(QStringLiteral("%1 to %2").arg(QString::fromUtf8(key), QString::fromUtf8(value)));
         }
@@ -423,6 +430,29 @@ private:
 };
 
 } // namespace
+
+QString CheckPicture(const QByteArray& input) {
+    if (input.isEmpty())
+        return QString();
+    const bool grey = input[0] & 1;
+    const ebook::PreparedPicture prepared = ebook::PreparePicture(QByteArrayView(input).sliced(1), grey);
+    if (prepared.format == ebook::PictureFormat::None)
+        return prepared.bytes.isEmpty() ? QString() : QStringLiteral("bytes without a format");
+    if (prepared.format == ebook::PictureFormat::WebP)
+        return QStringLiteral("WebP in the book");
+    if (ebook::RecognisePicture(prepared.bytes) != prepared.format)
+        return QStringLiteral("the picture is not what it says it is");
+    const QImage image = QImage::fromData(prepared.bytes);
+    if (image.isNull())
+        return QStringLiteral("the picture does not decode");
+    if (qMax(image.width(), image.height()) > ebook::kMaxPictureSide)
+        return QStringLiteral("%1 x %2 pixels").arg(image.width()).arg(image.height());
+    if (image.hasAlphaChannel())
+        return QStringLiteral("transparency left");
+    if (grey && prepared.format != ebook::PictureFormat::Gif && !image.isGrayscale())
+        return QStringLiteral("colour in a grey picture");
+    return QString();
+}
 
 QString XhtmlProblem(const QByteArray& xhtml) {
     return XhtmlChecker().Check(xhtml);

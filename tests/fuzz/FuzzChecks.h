@@ -35,6 +35,10 @@ QString CheckFeedChapter(const QByteArray& input);
 // charset in the header, or an odd one); the rest is the page. The article found, if
 // any, must pass XhtmlProblem and hold some text. Defined apart, in ArticleFuzzCheck.cpp.
 QString CheckArticleFinder(const QByteArray& input);
+// One fetched picture made for a book. The first byte picks shades of grey (odd) or colour;
+// the rest is the picture. What comes out is nothing, or a JPEG, PNG or GIF that decodes to
+// at most the book's largest side, without transparency, and in grey when asked.
+QString CheckPicture(const QByteArray& input);
 
 // What is wrong with an XHTML content document or fragment of the e-book, or an empty
 // string: it must be well-formed (by expat), hold only the elements and attributes the

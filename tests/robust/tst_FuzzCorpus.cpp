@@ -28,6 +28,8 @@ Check CheckFor(const QString& target) {
         return CheckFeedChapter;
     if (target == QLatin1String("article"))
         return CheckArticleFinder;
+    if (target == QLatin1String("picture"))
+        return CheckPicture;
     return CheckFeedCleaning;
 }
 
@@ -44,7 +46,7 @@ private slots:
         for (const QString& kind : {QStringLiteral("corpus"), QStringLiteral("regressions")}) {
             for (const QString& target :
                  {QStringLiteral("opml"), QStringLiteral("nffreader"), QStringLiteral("clean"),
-                  QStringLiteral("chapter"), QStringLiteral("article")}) {
+                  QStringLiteral("chapter"), QStringLiteral("article"), QStringLiteral("picture")}) {
                 const QDir dir(QStringLiteral(PELLAVO_FUZZ_DIR "/%1/%2").arg(kind, target));
                 for (const QString& name : dir.entryList(QDir::Files, QDir::Name)) {
                     QTest::addRow("%s/%s/%s", qPrintable(kind), qPrintable(target), qPrintable(name))

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSemaphore>
@@ -637,6 +638,24 @@ private slots:
         QVERIFY(!pSeen->bSeen);
         QCOMPARE(readFile(strFolder + "/news.nff"), QByteArray("yesterday's news"));
         QCOMPARE(QDir(strFolder).entryList(QDir::Files | QDir::Hidden), QStringList{"news.nff"});
+    }
+
+    // The program quits while a worker hangs: it ends soon, and the worker does not go on
+    // once the application object is gone.
+    void quitWhileAWorkerHangs() {
+        QProcess probe;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                           QStringLiteral("unix:path=/nonexistent"));
+        probe.setProcessEnvironment(environment);
+        QElapsedTimer timer;
+        timer.start();
+        probe.start(QStringLiteral(SENDTO_QUIT_PROBE), QStringList());
+        QVERIFY(probe.waitForFinished(30000));
+        QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(probe.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(probe.exitCode(), 0);
+        QCOMPARE(probe.readAllStandardError(), QByteArray());
     }
 
     // Exit (tray or File menu) while a copy runs ends the program's main loop: the copy

@@ -8,6 +8,8 @@
 #include <QDBusMessage>
 #include <QDBusPendingReply>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QMenu>
 #include <QSignalSpy>
 
@@ -41,6 +43,7 @@ private slots:
     void tipFromString_data();
     void tipFromString();
     void showAndRemove();
+    void hostActivationOpens_data();
     void hostActivationOpens();
 };
 
@@ -136,15 +139,50 @@ void TestTrayIcon::showAndRemove() {
     QVERIFY(!tray.IsShown());
 }
 
+namespace {
+
+// Starts a display server of the test's own for the platform, and points `env` at it.
+bool StartDisplay(const QString& strPlatform, QProcess& server, QProcessEnvironment& env) {
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), strPlatform);
+    if (strPlatform == QLatin1String("xcb")) {
+        server.start(QStringLiteral("Xvfb"),
+                     {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
+        if (!server.waitForReadyRead(10000))
+            return false;
+        env.insert(QStringLiteral("DISPLAY"), u':' + QString::fromLatin1(server.readLine().trimmed()));
+        return true;
+    }
+    // A compositor without a screen, in the test's own runtime folder.
+    const QString strSocket = QStringLiteral("pellavo-tray-test");
+    server.start(QStringLiteral("weston"),
+                 {"--backend=headless-backend.so", "--use-pixman", "--socket=" + strSocket, "--idle-time=0"});
+    env.remove(QStringLiteral("DISPLAY"));
+    env.insert(QStringLiteral("WAYLAND_DISPLAY"), strSocket);
+    const QString strPath = qEnvironmentVariable("XDG_RUNTIME_DIR") + u'/' + strSocket;
+    QElapsedTimer timer;
+    timer.start();
+    while (!QFileInfo::exists(strPath) && server.state() != QProcess::NotRunning && timer.elapsed() < 10000)
+        QTest::qWait(20);
+    return QFileInfo::exists(strPath);
+}
+
+} // namespace
+
+void TestTrayIcon::hostActivationOpens_data() {
+    QTest::addColumn<QString>("platform");
+    QTest::newRow("X11") << QStringLiteral("xcb");
+    QTest::newRow("Wayland") << QStringLiteral("wayland");
+}
+
 // On a StatusNotifierItem host a click on the icon reaches the program as the item's
-// Activate call, which Qt reports as a Trigger: that opens the window.
+// Activate call, which Qt reports as a Trigger: that opens the window. So it is on X11 and
+// on Wayland alike.
 void TestTrayIcon::hostActivationOpens() {
-    // Qt puts its icon on such a host only on a real display: an X server of the test's own.
-    QProcess xserver;
-    xserver.start(QStringLiteral("Xvfb"),
-                  {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
-    QVERIFY2(xserver.waitForReadyRead(10000), "Xvfb did not start");
-    const QString strDisplay = u':' + QString::fromLatin1(xserver.readLine().trimmed());
+    QFETCH(QString, platform);
+    // Qt puts its icon on such a host only on a real display: a display server of the test's own.
+    QProcess display;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QVERIFY2(StartDisplay(platform, display, env), "the display server did not start");
     const QString strAddress =
         QStringLiteral("unix:path=") + QDir::temp().filePath(QStringLiteral("tray_bus"));
     std::optional<PrivateBus> bus(std::in_place, strAddress);
@@ -157,9 +195,6 @@ void TestTrayIcon::hostActivationOpens() {
         QVERIFY(host.registerService(QStringLiteral("org.kde.StatusNotifierWatcher")));
 
         QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        env.insert(QStringLiteral("DISPLAY"), strDisplay);
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), strAddress);
         // libxkbcommon-x11 reads X11 strings that are not NUL-terminated with strndup, which
         // AddressSanitizer's strict string checks take for an overflow in the system library.
@@ -188,8 +223,8 @@ void TestTrayIcon::hostActivationOpens() {
     }
     QDBusConnection::disconnectFromBus(QStringLiteral("host"));
     bus.reset();
-    xserver.terminate();
-    xserver.waitForFinished();
+    display.terminate();
+    display.waitForFinished();
 }
 
 PELLAVO_TEST_MAIN(TestTrayIcon)

@@ -4,6 +4,7 @@
 #include "TestClock.h"
 #include "TestHttpServer.h"
 #include "base/AppPaths.h"
+#include "base/AtomicFile.h"
 #include "base/Settings.h"
 #include "testsupport.h"
 #include "update/EBookEdition.h"
@@ -17,10 +18,12 @@
 #include <QDir>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+#include <sys/file.h>
 #include <zip.h>
 
 using namespace pellavo::test;
@@ -172,6 +175,55 @@ private slots:
             QCOMPARE(seen, kMakingEBook);
     }
 
+    // Whoever reads the path during a run finds the file of the run before, whole; the run's
+    // file takes its place at the end, and the book is made of it even when another file has
+    // taken the path by then.
+    void wholeFileAtEveryMoment() {
+        writeFile(m_output, "the file of the run before");
+        {
+            // Send To reading it: the run cannot start, and leaves the file as it was.
+            QFile reading(m_output);
+            QVERIFY(reading.open(QIODevice::ReadOnly));
+            QCOMPARE(::flock(reading.handle(), LOCK_SH), 0);
+            QString error;
+            QVERIFY(!NewsFeedOutput::Open(m_output, &error));
+            QCOMPARE(error, QStringLiteral("The file is in use by another program."));
+        }
+        const QByteArray other = NewsFeedFile::EncodeHeader(false, {}) +
+                                 NewsFeedFile::EncodeRecord(url("/other"), rssFeed("Other", 1, "Text"));
+        UpdateJob job;
+        job.urls = QStringList{url("/first"), url("/second")};
+        job.tempFolder = AppPaths::PrivateTempFolder();
+        job.bookPath = m_book;
+        job.runTime = m_clock.now;
+        UpdateEngine engine(job, NewsFeedOutput::Open(m_output, nullptr));
+        QSignalSpy finished(&engine, &UpdateEngine::finished);
+        QByteArray seen;
+        connect(
+            &engine, &UpdateEngine::feedDone, &engine, [&] { seen += readFile(m_output) + "|"; },
+            Qt::DirectConnection);
+        bool replaced = false;
+        connect(
+            &engine, &UpdateEngine::makingEBook, &engine,
+            [&] {
+                if (!replaced) {
+                    seen += readNff(m_output).urls.join(QLatin1Char(' ')).toUtf8();
+                    replaced = WriteFileAtomically(m_output, other);
+                }
+            },
+            Qt::DirectConnection);
+        engine.Start();
+        QVERIFY(finished.wait());
+        QCOMPARE(seen, "the file of the run before|the file of the run before|" +
+                           (url("/first") + QLatin1Char(' ') + url("/second")).toUtf8());
+        QVERIFY(replaced);
+        QVERIFY(QDir(m_dir.path())
+                    .entryList({QStringLiteral(".news.nff*")}, QDir::Hidden | QDir::Files)
+                    .isEmpty());
+        QCOMPARE(chapters(m_book),
+                 (QStringList{QStringLiteral("EPUB/feed0001.xhtml"), QStringLiteral("EPUB/feed0002.xhtml")}));
+    }
+
     // A run that fetched nothing, or one abandoned while it makes its book, leaves the
     // earlier book byte for byte and no file of its own beside it.
     void earlierBookKept_data() {
@@ -238,7 +290,7 @@ private slots:
             QVERIFY(dialog->isVisible());
             seen = dialog->m_ctlStatus->text();
         });
-        QTRY_COMPARE(readNff(m_output).urls, QStringList{url("/first")});
+        QTRY_COMPARE(dialog->m_ctlProgress->value(), 1);
         dialog->m_btnCancel->click();
         QTRY_COMPARE(ended.size(), 1);
         QCOMPARE(seen, kMakingEBook);
@@ -275,7 +327,7 @@ private slots:
             QTest::keyClick(dialog, Qt::Key_Return);
         } else if (how == QLatin1String("cancelled")) {
             update->OnUpdate([&] { return QStringList{url("/first"), url("/stalled")}; });
-            QTRY_COMPARE(readNff(m_output).urls, QStringList{url("/first")});
+            QTRY_COMPARE(update->ProgressDialog()->m_ctlProgress->value(), 1);
             update->ProgressDialog()->m_btnCancel->click();
         } else {
             QVERIFY(update->StartScheduledRun());

@@ -3,6 +3,7 @@
 #include "update/ui/CDlgOptions.h"
 #include "update/ui/UpdateController.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
@@ -10,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimeEdit>
@@ -173,8 +175,87 @@ private slots:
         QCOMPARE(settings.EBook(), ok ? !shown : shown);
     }
 
+    void greyBox_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<bool>("shown");
+        QTest::addColumn<int>("written");
+        QTest::newRow("off by default, Alt+G sets it")
+            << QStringLiteral("[Path]\nEBook=1\n") << true << false << 1;
+        QTest::newRow("greyed without a book, its value kept")
+            << QStringLiteral("[Path]\nEBook=0\n[Edition]\nGrey=1\n") << false << true << 1;
+    }
+
+    // "Edition"/"Grey" beside the e-book box: greyed while that is clear, reached by its mnemonic.
+    void greyBox() {
+        QFETCH(QString, stored);
+        QFETCH(bool, enabled);
+        QFETCH(bool, shown);
+        const QString ini = iniFile(stored);
+        Settings settings(ini);
+        Clock clock;
+        UpdateController controller(settings, clock);
+        controller.LoadSettings();
+        whenDialogShows([&](CDlgOptions* dialog) {
+            const auto close = qScopeGuard([&] { dialog->accept(); });
+            auto* box = dialog->findChild<QCheckBox*>(QStringLiteral("grey"));
+            QVERIFY(box);
+            dialog->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(dialog));
+            QCOMPARE(box->text(),
+                     QStringLiteral("Pictures in shades of &grey (smaller books for e-ink readers)"));
+            QCOMPARE(box->isEnabled(), enabled);
+            QCOMPARE(box->isChecked(), shown);
+            QTest::keyClick(dialog, Qt::Key_G, Qt::AltModifier);
+            QTRY_COMPARE(box->isChecked(), enabled != shown); // a mnemonic clicks after a moment
+            dialog->findChild<QCheckBox*>(QStringLiteral("ebook"))->click();
+            QCOMPARE(box->isEnabled(), !enabled);
+        });
+        controller.OnOptions();
+        QTEST(QSettings(ini, QSettings::IniFormat).value(QStringLiteral("Edition/Grey")).toInt(), "written");
+        QCOMPARE(settings.GreyPictures(), true);
+    }
+
     // "..." picks a file that need not exist, adds the suffix, asks no overwrite question,
     // and keeps the radio choice made before it.
+    // What a screen reader says of the controls that no label of their own names well.
+    void accessibleNames_data() {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("description");
+        QTest::newRow("browse") << "browse"
+                                << "Browse..."
+                                << "";
+        QTest::newRow("daily time") << "time"
+                                    << "Time of the daily update"
+                                    << "";
+        QTest::newRow("e-book's controls") << "editions"
+                                           << "E-book"
+                                           << "";
+        QTest::newRow("most articles") << "maxArticles"
+                                       << "At most"
+                                       << "articles per feed";
+        QTest::newRow("oldest articles") << "maxAgeDays"
+                                         << "Leave out articles older than"
+                                         << "days";
+        QTest::newRow("books kept") << "keep"
+                                    << "Keep the last"
+                                    << "books";
+    }
+
+    void accessibleNames() {
+        QFETCH(QString, control);
+        QFETCH(QString, name);
+        QFETCH(QString, description);
+        CDlgOptions dialog;
+        QWidget* widget = dialog.findChild<QWidget*>(control);
+        QVERIFY(widget);
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+        QVERIFY(face);
+        QCOMPARE(face->text(QAccessible::Name), name);
+        QCOMPARE(face->text(QAccessible::Description), description);
+    }
+
     void browseKeepsTheChoice() {
         CDlgOptions dialog;
         dialog.m_strFeedFile = m_dir.filePath(QStringLiteral("old.nff"));

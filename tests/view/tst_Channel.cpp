@@ -235,8 +235,12 @@ void TestChannel::import_data() {
                       "xmlUrl=\"http://x/\"/></body></opml>\n")
         << true << "" << QStringList{} << QStringList{"My Subscriptions", QStringLiteral("  Åland €")};
     QTest::newRow("only empty groups")
-        << fixture::opml("<outline title=\"A\"/>\n<outline title=\"B\"></outline>\n") << true << ""
-        << QStringList{} << QStringList{"My Subscriptions", "  A", "  B"};
+        << fixture::opml("<outline title=\"A\"/>\n<outline title=\"B\"><outline title=\"C\"/></outline>\n")
+        << true << "Error" << noFeed << before;
+    QTest::newRow("breaks off before a feed")
+        << QByteArray("<?xml version=\"1.0\"?>\n<opml version=\"1.0\">\n<body>\n<outline title=\"G\">\n"
+                      "<outline title=\"d\" xmlUrl=\"http://d/\" <oops/>\n</body></opml>\n")
+        << true << "Error" << noFeed << before;
     // Line 6 breaks off in the middle of a tag.
     QTest::newRow("breaks off")
         << QByteArray(

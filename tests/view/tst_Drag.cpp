@@ -3,6 +3,7 @@
 
 #include "base/AppPaths.h"
 #include "model/PellavoDoc.h"
+#include "view/Commands.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -18,6 +19,8 @@ private slots:
     void cleanup();
     void drops_data();
     void drops();
+    void sortedGroup_data();
+    void sortedGroup();
     void feedback();
     void hoverExpands();
     void interrupted_data();
@@ -198,6 +201,29 @@ void TestDrag::drops() {
     QCOMPARE(m_view->BackupCount(), moved ? 1u : 0u);
     QCOMPARE(pellavo::test::readFile(AppPaths::ChannelFile()),
              moved ? fixture::channelFromTree(*m_view) : m_channel);
+}
+
+void TestDrag::sortedGroup_data() {
+    QTest::addColumn<QString>("onto");
+    QTest::newRow("onto a group") << "Blogs";
+    QTest::newRow("onto a feed") << "Solo";
+}
+
+// A group sorted by name arrives in the order the tree showed, and is saved so.
+void TestDrag::sortedGroup() {
+    QFETCH(QString, onto);
+    start(kBody);
+    m_view->SetCommandNode(fixture::node(*m_view, "Gadgets"));
+    m_view->RunCommand(ID_SORT_BY_NAME);
+    beginDrag("Tech");
+    moveTo(labelPoint(onto));
+    QTest::mouseRelease(m_view->viewport(), Qt::LeftButton, {}, labelPoint(onto));
+    const QTreeWidgetItem* tech = fixture::node(*m_view, "Tech");
+    QCOMPARE(tech->parent(), fixture::node(*m_view, onto == "Solo" ? "My Subscriptions" : onto));
+    QCOMPARE(tech->child(0)->text(0), QStringLiteral("Code"));
+    QCOMPARE(tech->child(1)->text(0), QStringLiteral("Gadgets"));
+    QCOMPARE(m_view->BackupCount(), 2u);
+    QCOMPARE(pellavo::test::readFile(AppPaths::ChannelFile()), fixture::channelFromTree(*m_view));
 }
 
 // The dragged node's picture follows the pointer with its hot spot at (8, 8); the

@@ -30,6 +30,8 @@ private slots:
     void deleteKey();
     void sortByName_data();
     void sortByName();
+    void sortedGroupIsCopiedAsShown_data();
+    void sortedGroupIsCopiedAsShown();
 
 private:
     void start(const QByteArray& body);
@@ -503,6 +505,34 @@ void TestEdit::sortByName() {
     QCOMPARE(fixture::node(*m_view, "Echo"), echo);
     QCOMPARE(fixture::modelLabels(m_doc->m_pRoot.get()), before);
     QCOMPARE(m_view->BackupCount(), 1u);
+    QCOMPARE(pellavo::test::readFile(AppPaths::ChannelFile()), fixture::channelFromTree(*m_view));
+}
+
+void TestEdit::sortedGroupIsCopiedAsShown_data() {
+    QTest::addColumn<Qt::Key>("take");
+    QTest::addColumn<QStringList>("tree");
+    QTest::newRow("copy") << Qt::Key_C
+                          << QStringList{"My Subscriptions", "  News",     "    World",     "    Local",
+                                         "    Tech",         "      Code", "      Gadgets", "  Solo",
+                                         "  Tech",           "    Code",   "    Gadgets"};
+    QTest::newRow("cut") << Qt::Key_X
+                         << QStringList{"My Subscriptions", "  News", "    World", "    Local",
+                                        "  Solo",           "  Tech", "    Code",  "    Gadgets"};
+}
+
+// A group sorted by name is copied, cut and pasted in the order the tree shows, and saved so.
+void TestEdit::sortedGroupIsCopiedAsShown() {
+    QFETCH(Qt::Key, take);
+    QFETCH(QStringList, tree);
+    start(kBody);
+    fromMenu("Gadgets", {Qt::Key_S});
+    select("Tech");
+    QTest::keyClick(m_view.get(), take, Qt::ControlModifier);
+    select("My Subscriptions");
+    QTest::keyClick(m_view.get(), Qt::Key_V, Qt::ControlModifier);
+    m_view->expandAll();
+    QCOMPARE(fixture::labels(*m_view), tree);
+    QCOMPARE(fixture::modelLabels(m_view->ClipItem()), (QStringList{"Tech", "  Code", "  Gadgets"}));
     QCOMPARE(pellavo::test::readFile(AppPaths::ChannelFile()), fixture::channelFromTree(*m_view));
 }
 

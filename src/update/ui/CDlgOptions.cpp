@@ -38,15 +38,22 @@ CDlgOptions::CDlgOptions(QWidget* parent) : QDialog(parent) {
     m_editFeedFile->setMinimumWidth(300);
     auto* browse = new QPushButton(QStringLiteral("..."), outputBox);
     browse->setObjectName(QStringLiteral("browse"));
+    browse->setAccessibleName(QStringLiteral("Browse..."));
     browse->setAutoDefault(false);
     browse->setMaximumWidth(browse->fontMetrics().horizontalAdvance(QStringLiteral("...")) + 24);
     m_chkEBook =
         new QCheckBox(QStringLiteral("Also make an e-book for the phone's reader (EPUB)"), outputBox);
     m_chkEBook->setObjectName(QStringLiteral("ebook"));
 
-    // The editions' controls sit under the box that makes the e-book, indented, and are
-    // greyed while it is clear.
+    // How the book is made and what each edition brings sit under the box that makes the
+    // e-book, indented, and are greyed while it is clear.
     m_editionControls = new QWidget(outputBox);
+    m_editionControls->setObjectName(QStringLiteral("editions"));
+    // Unnamed, it would take the box's title.
+    m_editionControls->setAccessibleName(QStringLiteral("E-book"));
+    m_chkGrey = new QCheckBox(QStringLiteral("Pictures in shades of &grey (smaller books for e-ink readers)"),
+                              m_editionControls);
+    m_chkGrey->setObjectName(QStringLiteral("grey"));
     m_chkOnlyNew = new QCheckBox(QStringLiteral("Only articles &not in an earlier book"), m_editionControls);
     m_chkOnlyNew->setObjectName(QStringLiteral("onlyNew"));
     const auto spinBox = [&](const char* name, int maximum) {
@@ -68,7 +75,8 @@ CDlgOptions::CDlgOptions(QWidget* parent) : QDialog(parent) {
     connect(m_btnForget, &QPushButton::clicked, this, &CDlgOptions::OnForget);
     auto* editionLayout = new QGridLayout(m_editionControls);
     editionLayout->setContentsMargins(20, 0, 0, 0);
-    editionLayout->addWidget(m_chkOnlyNew, 0, 0, 1, 3);
+    editionLayout->addWidget(m_chkGrey, 0, 0, 1, 3);
+    editionLayout->addWidget(m_chkOnlyNew, 1, 0, 1, 3);
     // A sentence around each spin box; the label before it carries the mnemonic.
     const auto addLine = [&](int row, const QString& before, QSpinBox* spin, const QString& after) {
         auto* label = new QLabel(before, m_editionControls);
@@ -76,11 +84,13 @@ CDlgOptions::CDlgOptions(QWidget* parent) : QDialog(parent) {
         editionLayout->addWidget(label, row, 0);
         editionLayout->addWidget(spin, row, 1);
         editionLayout->addWidget(new QLabel(after, m_editionControls), row, 2);
+        // The label names the box; the unit after it is read as its description.
+        spin->setAccessibleDescription(after);
     };
-    addLine(1, QStringLiteral("At &most"), m_spinMaxArticles, QStringLiteral("articles per feed"));
-    addLine(2, QStringLiteral("Leave out articles o&lder than"), m_spinMaxAgeDays, QStringLiteral("days"));
-    addLine(3, QStringLiteral("&Keep the last"), m_spinKeep, QStringLiteral("books"));
-    editionLayout->addWidget(m_btnForget, 4, 0, 1, 3, Qt::AlignLeft);
+    addLine(2, QStringLiteral("At &most"), m_spinMaxArticles, QStringLiteral("articles per feed"));
+    addLine(3, QStringLiteral("Leave out articles o&lder than"), m_spinMaxAgeDays, QStringLiteral("days"));
+    addLine(4, QStringLiteral("&Keep the last"), m_spinKeep, QStringLiteral("books"));
+    editionLayout->addWidget(m_btnForget, 5, 0, 1, 3, Qt::AlignLeft);
     editionLayout->setColumnStretch(2, 1);
     connect(m_chkEBook, &QCheckBox::toggled, m_editionControls, &QWidget::setEnabled);
 
@@ -108,6 +118,7 @@ CDlgOptions::CDlgOptions(QWidget* parent) : QDialog(parent) {
     }
     m_ctlTime = new QTimeEdit(intervalBox);
     m_ctlTime->setObjectName(QStringLiteral("time"));
+    m_ctlTime->setAccessibleName(QStringLiteral("Time of the daily update"));
     m_ctlTime->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_ctlTime->setDisplayFormat(QLocale().timeFormat(QLocale::ShortFormat));
     intervalLayout->addWidget(m_ctlTime, 1, 1, 1, 2);
@@ -145,6 +156,7 @@ void CDlgOptions::TransferToControls() {
     m_spinMaxAgeDays->setValue(m_nMaxAgeDays);
     m_spinKeep->setValue(m_nKeep);
     m_btnForget->setEnabled(bool(m_forgetArticles));
+    m_chkGrey->setChecked(m_bGreyPictures);
     if (QAbstractButton* radio = m_grpInterval->button(std::clamp(m_nIntervalChoice, 0, int(DailyChoice))))
         radio->setChecked(true);
     // The picker cannot show a stored time out of range; it shows the nearest it can.
@@ -192,6 +204,7 @@ void CDlgOptions::accept() {
     m_nMaxArticles = m_spinMaxArticles->value();
     m_nMaxAgeDays = m_spinMaxAgeDays->value();
     m_nKeep = m_spinKeep->value();
+    m_bGreyPictures = m_chkGrey->isChecked();
     m_nIntervalChoice = m_grpInterval->checkedId();
     const QTime time = m_ctlTime->time();
     m_nHour = time.isValid() ? time.hour() : -1;

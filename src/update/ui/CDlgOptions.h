@@ -32,6 +32,7 @@ public:
     int m_nKeep = 7;
     // Empties the article history, after the user said Yes; false and why when it could not.
     std::function<bool(QString* error)> m_forgetArticles;
+    bool m_bGreyPictures = false;
     int m_nIntervalChoice = 0; // 0 to 3: 1, 2, 4, 8 hours; 4: daily
     int m_nHour = 0;
     int m_nMinute = 0;
@@ -55,5 +56,6 @@ private:
     QSpinBox* m_spinMaxAgeDays;
     QSpinBox* m_spinKeep;
     QPushButton* m_btnForget;
+    QCheckBox* m_chkGrey;
     QButtonGroup* m_grpInterval;
 };

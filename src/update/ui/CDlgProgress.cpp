@@ -43,6 +43,7 @@ CDlgProgress::CDlgProgress(const QStringList* pUrlList, UpdateEngine* pEngine, Q
     m_ctlStatus->setWordWrap(true);
     m_ctlProgress = new QProgressBar(this);
     m_ctlProgress->setObjectName(QStringLiteral("progress"));
+    m_ctlProgress->setAccessibleName(QStringLiteral("Progress"));
     m_ctlProgress->setTextVisible(false);
     m_ctlProgress->setRange(0, static_cast<int>(m_pUrlList->size()));
     m_ctlProgress->setValue(0);
@@ -50,6 +51,7 @@ CDlgProgress::CDlgProgress(const QStringList* pUrlList, UpdateEngine* pEngine, Q
     // Filled and shown when the run ends with failures.
     m_ctlFailed = new QTreeWidget(this);
     m_ctlFailed->setObjectName(QStringLiteral("failed"));
+    m_ctlFailed->setAccessibleName(QStringLiteral("Failed feeds"));
     m_ctlFailed->setHeaderLabels(
         {QStringLiteral("Title"), QStringLiteral("Address"), QStringLiteral("Reason")});
     m_ctlFailed->setRootIsDecorated(false);

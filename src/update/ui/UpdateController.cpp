@@ -44,6 +44,7 @@ void UpdateController::Attach(Sources sources, QWidget* dialogParent) {
 void UpdateController::LoadSettings() {
     m_strFeedFile = m_settings.FeedFile();
     m_bEBook = m_settings.EBook();
+    m_bGreyPictures = m_settings.GreyPictures();
     m_nInterval = m_settings.Interval();
     m_nHour = m_settings.Hour();
     m_nMinute = m_settings.Minute();
@@ -71,6 +72,7 @@ UpdateJob UpdateController::MakeJob(const QStringList& urls, bool scheduled,
                                  edition.keep,
                                  m_spareEditions};
     }
+    job.greyPictures = m_bGreyPictures;
     job.runTime = m_clock.LocalNow();
     if (m_afterRun) {
         job.afterRun = [afterRun = m_afterRun, scheduled](const QString& book, const std::atomic_bool& stop) {
@@ -160,6 +162,7 @@ void UpdateController::OnOptions() {
         *error = history.Note().isEmpty() ? history.ErrorString() : history.Note();
         return false;
     };
+    dialog.m_bGreyPictures = m_bGreyPictures;
     dialog.m_nHour = m_nHour;
     dialog.m_nMinute = m_nMinute;
     dialog.m_nIntervalChoice = Schedule::IntervalToChoice(m_nInterval);
@@ -172,10 +175,12 @@ void UpdateController::OnOptions() {
         m_nMinute = dialog.m_nMinute;
     }
     m_bEBook = dialog.m_bEBook;
+    m_bGreyPictures = dialog.m_bGreyPictures;
     m_settings.SetFeedFile(m_strFeedFile);
     m_settings.SetEBook(m_bEBook);
     m_settings.SetEditionOptions(
         {dialog.m_bOnlyNew, dialog.m_nMaxArticles, dialog.m_nMaxAgeDays, dialog.m_nKeep});
+    m_settings.SetGreyPictures(m_bGreyPictures);
     m_settings.SetSchedule(m_nInterval, m_nHour, m_nMinute);
     m_settings.Sync();
 }

@@ -113,6 +113,7 @@ private:
 
     QString m_strFeedFile;
     bool m_bEBook = false;
+    bool m_bGreyPictures = false;
     int m_nInterval = 1;
     int m_nHour = 6;
     int m_nMinute = 0;
