@@ -403,7 +403,7 @@ void UpdateEngine::MakeEBook() {
     if (m_job.edition) {
         EditionResult edition;
         if (WriteNewsEdition(finished, *m_job.edition, m_job.runTime, &edition, &error, &m_abandoned, fetch,
-                              options))
+                             options))
             m_outcome.bookMade = !edition.nothingNew;
         else
             m_outcome.bookError = error;
