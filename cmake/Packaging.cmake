@@ -16,13 +16,14 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The Qt libraries only recommend their platform plugins, without which no window opens, and
-# Qt SQL loads its SQLite driver, which keeps the e-book's article history, as a plugin, and
-# the e-book needs the image format plugins to read WebP pictures.
+# Qt SQL loads its SQLite driver, which keeps the article history and the outbox of
+# deliveries, as a plugin, and the e-book needs the image format plugins to read WebP pictures.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6sql6-sqlite, qt6-image-formats-plugins")
 # xdg-open shows the user guide and xdg-email offers "Mail Recipient" in Send To; Qt's
 # Wayland plugin makes Pellavo a native client of a Wayland session (without it, Pellavo
-# runs through XWayland); with KDE Connect, Send To reaches paired phones.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, qt6-wayland")
+# runs through XWayland); with KDE Connect, Send To reaches paired phones. A secret store
+# (GNOME Keyring or KWallet) keeps the mail password.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, qt6-wayland, gnome-keyring | libkf5wallet-bin")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS kdeconnect)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 

@@ -94,13 +94,13 @@ void CMainFrame::ConnectTaskBar() {
 void CMainFrame::BuildMenus() {
     QMenu* file =
         AddMenu(tr("&File"), {ID_IMPORT_OPML, ID_EXPORT_OPML, kSeparator, ID_UPDATE_ALL, ID_UPDATE_MARKED,
-                              ID_UPDATE_CURRENT, kSeparator, ID_SEND_TO, kSeparator});
+                              ID_UPDATE_CURRENT, kSeparator, ID_SEND_TO, ID_DELIVER_NOW, kSeparator});
     QAction* exit = file->addAction(tr("E&xit"));
     exit->setData(ID_APP_EXIT);
     connect(exit, &QAction::triggered, this, &CMainFrame::OnAppExit);
 
     AddMenu(tr("&Edit"), {ID_EDIT_UNDO, kSeparator, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE});
-    AddMenu(tr("&View"), {ID_OPTIONS});
+    AddMenu(tr("&View"), {ID_OPTIONS, ID_DELIVERY});
 
     QMenu* help = AddMenu(tr("&Help"), {ID_HELP_CONTENTS, kSeparator});
     QAction* about = help->addAction(tr("&About Pellavo..."));
@@ -116,6 +116,11 @@ void CMainFrame::OnOpen() {
     activateWindow();
     // Also when the window was up already and only comes to the front.
     m_pView->setFocus(Qt::ActiveWindowFocusReason);
+}
+
+void CMainFrame::ShowTrayMessage(const QString& title, const QString& text) {
+    if (m_pTray->SystemTrayIcon())
+        m_pTray->SystemTrayIcon()->showMessage(title, text, QSystemTrayIcon::Warning);
 }
 
 void CMainFrame::OnAppExit() {

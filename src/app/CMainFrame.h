@@ -31,6 +31,8 @@ public:
 public slots:
     // Tray "&Open", a double click on the tray icon, or a later start of the program.
     void OnOpen();
+    // A message from the tray icon, for what the desktop cannot notify otherwise.
+    void ShowTrayMessage(const QString& title, const QString& text);
     // File "E&xit" and tray "E&xit": stores the window position and ends the program.
     void OnAppExit();
 

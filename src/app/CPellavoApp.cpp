@@ -3,6 +3,7 @@
 #include "app/CInstanceChecker.h"
 #include "app/CMainFrame.h"
 #include "base/Settings.h"
+#include "delivery/ui/DeliveryController.h"
 #include "model/PellavoDoc.h"
 #include "shell/CAboutDlg.h"
 #include "shell/CDlgSplash.h"
@@ -37,7 +38,12 @@ bool CPellavoApp::InitInstance() {
     m_pFrame = std::make_unique<CMainFrame>(m_pDoc.get(), m_pSettings, m_pUpdate.get());
     connect(m_pFrame.get(), &CMainFrame::aboutRequested, this, &CPellavoApp::OnAppAbout);
     connect(m_pFrame.get(), &CMainFrame::exited, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    m_pDelivery = std::make_unique<DeliveryController>(*m_pSettings, *m_pUpdate);
+    m_pFrame->View()->SetDelivery(m_pDelivery.get());
+    connect(m_pDelivery.get(), &DeliveryController::trayMessage, m_pFrame.get(),
+            &CMainFrame::ShowTrayMessage);
     m_pFrame->View()->OnInitialUpdate();
+    m_pDelivery->Start();
 
     m_pFrame->show();
 

@@ -6,6 +6,7 @@
 
 class CAboutDlg;
 class Clock;
+class DeliveryController;
 class CDlgSplash;
 class CInstanceChecker;
 class CMainFrame;
@@ -39,6 +40,7 @@ private:
     Settings* m_pSettings;
     std::unique_ptr<Clock> m_pClock;
     std::unique_ptr<UpdateController> m_pUpdate;
+    std::unique_ptr<DeliveryController> m_pDelivery;
     std::unique_ptr<CInstanceChecker> m_pChecker;
     std::unique_ptr<CDlgSplash> m_pSplash;
     std::unique_ptr<CPellavoDoc> m_pDoc;

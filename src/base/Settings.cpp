@@ -21,6 +21,17 @@ const QString kX = QStringLiteral("WinPos/x");
 const QString kY = QStringLiteral("WinPos/y");
 const QString kCx = QStringLiteral("WinPos/cx");
 const QString kCy = QStringLiteral("WinPos/cy");
+const QString kMailTo = QStringLiteral("Delivery/MailTo");
+const QString kMailFrom = QStringLiteral("Delivery/MailFrom");
+const QString kSmtpHost = QStringLiteral("Delivery/SmtpHost");
+const QString kSmtpPort = QStringLiteral("Delivery/SmtpPort");
+const QString kSmtpSecurity = QStringLiteral("Delivery/SmtpSecurity");
+const QString kSmtpUser = QStringLiteral("Delivery/SmtpUser");
+const QString kSmtpCaFile = QStringLiteral("Delivery/SmtpCaFile");
+const QString kMailLimitMB = QStringLiteral("Delivery/MailLimitMB");
+const QString kDeliveryFolder = QStringLiteral("Delivery/Folder");
+const QString kKdeConnectDevice = QStringLiteral("Delivery/KdeConnectDevice");
+const QString kDeliverAfter = QStringLiteral("Delivery/After");
 
 int readInt(const QSettings& s, const QString& key, int fallback) {
     bool ok = false;
@@ -119,6 +130,38 @@ void Settings::SetWindowPosition(const WinPos& pos) {
     m_settings->setValue(kY, pos.y);
     m_settings->setValue(kCx, pos.cx);
     m_settings->setValue(kCy, pos.cy);
+}
+
+Settings::Delivery Settings::DeliverySettings() const {
+    const Delivery defaults;
+    const QSettings& s = *m_settings;
+    Delivery d;
+    d.mailTo = s.value(kMailTo).toString();
+    d.mailFrom = s.value(kMailFrom).toString();
+    d.smtpHost = s.value(kSmtpHost).toString();
+    d.smtpPort = readInt(s, kSmtpPort, defaults.smtpPort);
+    d.smtpSecurity = s.value(kSmtpSecurity, defaults.smtpSecurity).toString();
+    d.smtpUser = s.value(kSmtpUser).toString();
+    d.smtpCaFile = s.value(kSmtpCaFile).toString();
+    d.mailLimitMB = readInt(s, kMailLimitMB, defaults.mailLimitMB);
+    d.folder = s.value(kDeliveryFolder).toString();
+    d.kdeConnectDevice = s.value(kKdeConnectDevice).toString();
+    d.after = readInt(s, kDeliverAfter, defaults.after);
+    return d;
+}
+
+void Settings::SetDeliverySettings(const Delivery& d) {
+    m_settings->setValue(kMailTo, d.mailTo);
+    m_settings->setValue(kMailFrom, d.mailFrom);
+    m_settings->setValue(kSmtpHost, d.smtpHost);
+    m_settings->setValue(kSmtpPort, d.smtpPort);
+    m_settings->setValue(kSmtpSecurity, d.smtpSecurity);
+    m_settings->setValue(kSmtpUser, d.smtpUser);
+    m_settings->setValue(kSmtpCaFile, d.smtpCaFile);
+    m_settings->setValue(kMailLimitMB, d.mailLimitMB);
+    m_settings->setValue(kDeliveryFolder, d.folder);
+    m_settings->setValue(kKdeConnectDevice, d.kdeConnectDevice);
+    m_settings->setValue(kDeliverAfter, d.after);
 }
 
 void Settings::Sync() {

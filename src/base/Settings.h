@@ -50,6 +50,24 @@ public:
     WinPos WindowPosition() const;
     void SetWindowPosition(const WinPos& pos);
 
+    // Where each new e-book edition is delivered, and when. The mail password is never
+    // here: it lives in the desktop's secret store.
+    struct Delivery {
+        QString mailTo; // addresses separated by commas
+        QString mailFrom;
+        QString smtpHost;
+        int smtpPort = 587;
+        QString smtpSecurity = QStringLiteral("starttls"); // "starttls", "tls" or "none"
+        QString smtpUser;
+        QString smtpCaFile;
+        int mailLimitMB = 50;
+        QString folder;
+        QString kdeConnectDevice;
+        int after = 1; // 1 after scheduled runs, 2 after every run, 0 only when asked
+    };
+    Delivery DeliverySettings() const;
+    void SetDeliverySettings(const Delivery& delivery);
+
     void Sync();
 
 private:

@@ -327,4 +327,30 @@ bool ArticleHistory::Forget() {
     return ok;
 }
 
+bool ArticleHistory::FindEdition(const QString& historyPath, const QString& file, Edition* edition) {
+    if (!QFileInfo::exists(historyPath))
+        return false;
+    const QString connection = NewConnectionName();
+    bool found = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(historyPath);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+        if (db.open()) {
+            QSqlQuery query(db);
+            query.prepare(QStringLiteral("SELECT number, made, articles, feeds FROM editions WHERE file = ? "
+                                         "ORDER BY number DESC LIMIT 1"));
+            query.addBindValue(file);
+            if (query.exec() && query.next()) {
+                found = true;
+                *edition = {query.value(0).toInt(), file,
+                            QDateTime::fromSecsSinceEpoch(query.value(1).toLongLong()),
+                            query.value(2).toInt(), query.value(3).toInt()};
+            }
+        }
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return found;
+}
+
 } // namespace edition

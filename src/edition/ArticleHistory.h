@@ -77,6 +77,11 @@ public:
     // editions keep their numbers.
     bool Forget();
 
+    // The record of the edition whose book is `file`, read without settling or setting anything
+    // aside, so that it may be asked while a run writes the history; false when the history
+    // has none or cannot be read.
+    static bool FindEdition(const QString& historyPath, const QString& file, Edition* edition);
+
 private:
     bool Open(const QString& path);
     void Close();

@@ -66,13 +66,13 @@ QStringList EditionFiles(const QString& newsFeedFile) {
     return paths;
 }
 
-QStringList RemoveOldEditions(const QString& newsFeedFile, int keep) {
+QStringList RemoveOldEditions(const QString& newsFeedFile, int keep, const QStringList& spare) {
     QStringList removed;
     if (keep <= 0)
         return removed;
     const QStringList editions = EditionFiles(newsFeedFile);
     for (qsizetype i = 0; i + keep < editions.size(); ++i) {
-        if (QFile::remove(editions[i]))
+        if (!spare.contains(editions[i]) && QFile::remove(editions[i]))
             removed << editions[i];
     }
     return removed;

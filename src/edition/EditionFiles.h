@@ -17,8 +17,9 @@ QString NewEditionPath(const QString& newsFeedFile, const QDateTime& runTime);
 // of the edition pattern for that news feed file's name, and no other.
 QStringList EditionFiles(const QString& newsFeedFile);
 
-// Removes all but the newest `keep` editions (0 keeps all); gives the paths it removed.
-QStringList RemoveOldEditions(const QString& newsFeedFile, int keep);
+// Removes all but the newest `keep` editions (0 keeps all), but never those in `spare`; gives
+// the paths it removed.
+QStringList RemoveOldEditions(const QString& newsFeedFile, int keep, const QStringList& spare = {});
 
 // The newest edition, if the run that last wrote the news feed file made it (it is not
 // older than the file); else empty.

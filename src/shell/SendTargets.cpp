@@ -1,5 +1,6 @@
 #include "shell/SendTargets.h"
 
+#include "desktop/KdeConnect.h"
 #include "shell/DesktopEntry.h"
 #include "shell/WorkerThreads.h"
 
@@ -7,7 +8,6 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QDBusVariant>
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
@@ -84,18 +84,6 @@ QHash<QString, QString> BlockDeviceLabels() {
         labels.insert(link.canonicalFilePath(), strLabel);
     }
     return labels;
-}
-
-QVariant DBusProperty(const QDBusConnection& bus, const QString& strService, const QString& strPath,
-                      const QString& strInterface, const QString& strName) {
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        strService, strPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    call << strInterface << strName;
-    call.setAutoStartService(false);
-    const QDBusMessage reply = bus.call(call, QDBus::Block, kDBusTimeoutMs);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return {};
-    return reply.arguments().first().value<QDBusVariant>().variant();
 }
 
 // UDisks2's mount points are NUL-terminated byte strings.
@@ -356,27 +344,11 @@ QString SystemSendTargets::FindProgram(const QString& strName) const {
 }
 
 QList<KdeConnectDevice> SystemSendTargets::KdeConnectDevices() const {
-    const QString strService = QStringLiteral("org.kde.kdeconnect");
-    const QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return {};
-    QDBusMessage call = QDBusMessage::createMethodCall(strService, QStringLiteral("/modules/kdeconnect"),
-                                                       QStringLiteral("org.kde.kdeconnect.daemon"),
-                                                       QStringLiteral("devices"));
-    // Reachable and paired devices only: those a file can go to now.
-    call << true << true;
-    // Starting the user's KDE Connect daemon is not ours to do.
-    call.setAutoStartService(false);
-    const QDBusMessage reply = bus.call(call, QDBus::Block, kDBusTimeoutMs);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return {};
     QList<KdeConnectDevice> lstDevices;
-    for (const QString& strId : reply.arguments().first().toStringList()) {
-        const QString strName =
-            DBusProperty(bus, strService, QStringLiteral("/modules/kdeconnect/devices/") + strId,
-                         QStringLiteral("org.kde.kdeconnect.device"), QStringLiteral("name"))
-                .toString();
-        lstDevices << KdeConnectDevice{strId, strName.isEmpty() ? strId : strName};
+    // Those a file can go to now.
+    for (const KdeConnect::Device& device : KdeConnect::PairedDevices()) {
+        if (device.reachable)
+            lstDevices << KdeConnectDevice{device.id, device.name};
     }
     return lstDevices;
 }

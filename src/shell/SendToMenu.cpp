@@ -1,13 +1,13 @@
 #include "shell/SendToMenu.h"
 
 #include "base/AtomicFile.h"
+#include "desktop/KdeConnect.h"
 #include "shell/DesktopEntry.h"
 #include "shell/WarningBox.h"
 #include "shell/WorkerThreads.h"
 
 #include <QApplication>
 #include <QDBusConnection>
-#include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDir>
 #include <QEventLoop>
@@ -20,7 +20,6 @@
 #include <QProgressDialog>
 #include <QStyle>
 #include <QTimer>
-#include <QUrl>
 
 #include <atomic>
 #include <cerrno>
@@ -397,15 +396,9 @@ bool SendToMenu::ShareWithKdeConnect(const SendTarget& target, QWidget* pOwner) 
 }
 
 bool SendToMenu::ShareWithKdeConnect(const SendTarget& target, const QString& strFile, QWidget* pOwner) {
-    constexpr int kTimeoutMs = 10000;
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.kde.kdeconnect"),
-        QStringLiteral("/modules/kdeconnect/devices/%1/share").arg(target.strDevice),
-        QStringLiteral("org.kde.kdeconnect.device.share"), QStringLiteral("shareUrl"));
-    call << QUrl::fromLocalFile(strFile).toString();
-    call.setAutoStartService(false);
     // The window goes on answering while the daemon takes the file.
-    QDBusPendingCallWatcher reply(QDBusConnection::sessionBus().asyncCall(call, kTimeoutMs));
+    QDBusPendingCallWatcher reply(QDBusConnection::sessionBus().asyncCall(
+        KdeConnect::ShareCall(target.strDevice, strFile), KdeConnect::kTimeoutMs));
     QEventLoop loop;
     QObject::connect(&reply, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
     if (!reply.isFinished())

@@ -246,6 +246,6 @@ bool WriteNewsEdition(const NewsFeedSource& source, const EditionJob& job, const
         done.notes << history.Note();
     if (!placed)
         return finish(fail(history.ErrorString()));
-    edition::RemoveOldEditions(newsFeedFile, job.keep);
+    edition::RemoveOldEditions(newsFeedFile, job.keep, job.spare ? job.spare() : QStringList());
     return finish(true);
 }

@@ -89,6 +89,9 @@ struct EditionJob {
     QString historyFile; // the article history
     edition::Limits limits;
     int keep = 7; // editions kept beside the news feed file; 0: all
+    // The editions the keep count must leave however old (those still waiting to be
+    // delivered), asked on the run's thread when it removes editions.
+    std::function<QStringList()> spare;
 };
 struct EditionResult {
     QString path; // the edition, or where it was to go
@@ -101,8 +104,8 @@ struct EditionResult {
 // and cover say which edition it is. The articles are recorded in the history in the step that
 // puts the book in place, and what the limits leave out with them. With nothing new no book is
 // written and true comes back with `nothingNew` set. Then all but the last `job.keep` editions
-// are removed. On false nothing is recorded, no book is in place and `error` says why; a
-// history that cannot be used never stops the edition, `notes` says so.
+// are removed, but those `job.spare` names. On false nothing is recorded, no book is in place
+// and `error` says why; a history that cannot be used never stops the edition, `notes` says so.
 bool WriteNewsEdition(const NewsFeedSource& newsFeedFile, const EditionJob& job, const QDateTime& runTime,
                       EditionResult* result, QString* error = nullptr, const std::atomic_bool* stop = nullptr,
                       const PictureFetcher& fetchPictures = {}, const EBookOptions& options = {},

@@ -360,6 +360,13 @@ void UpdateEngine::EndRun() {
     if (EBookDue())
         MakeEBook();
     m_outcome.cancelled = m_cancelled.load();
+    if (m_job.afterRun && !m_abandoned.load()) {
+        // Even a cancelled run's edition goes: the history has its articles, so no later
+        // edition brings them again.
+        emit delivering();
+        m_outcome.afterRunLines =
+            m_job.afterRun(m_outcome.bookMade ? m_outcome.bookPath : QString(), m_abandoned);
+    }
     m_done.store(true);
     emit finished();
 }
@@ -408,15 +415,19 @@ void UpdateEngine::MakeEBook() {
     QString error;
     if (m_job.edition) {
         EditionResult edition;
-        if (!WriteNewsEdition(finished, *m_job.edition, m_job.runTime, &edition, &error, &m_abandoned, fetch,
-                              options, wholeArticles))
+        if (WriteNewsEdition(finished, *m_job.edition, m_job.runTime, &edition, &error, &m_abandoned, fetch,
+                             options, wholeArticles))
+            m_outcome.bookMade = !edition.nothingNew;
+        else
             m_outcome.bookError = error;
         m_outcome.bookPath = edition.path;
         m_outcome.bookNotes = edition.notes;
     } else {
         m_outcome.bookPath = m_job.bookPath;
-        if (!WriteEBookEdition(finished, m_job.bookPath, m_job.runTime, &error, &m_abandoned, fetch, options,
-                               wholeArticles))
+        if (WriteEBookEdition(finished, m_job.bookPath, m_job.runTime, &error, &m_abandoned, fetch, options,
+                              wholeArticles))
+            m_outcome.bookMade = true;
+        else
             m_outcome.bookError = error;
     }
     for (const ArticlePage& page : std::as_const(pages))

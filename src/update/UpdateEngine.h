@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -46,6 +47,10 @@ struct UpdateJob {
     QDateTime runTime; // dates the book
     // The last good copies of the book's pictures to ask servers about, if any.
     std::shared_ptr<FeedCache> pictureCache;
+    // What follows the run on its thread once the book is made (the delivery), unless the run
+    // is abandoned: given the book this run put in place (empty: none), it gives the lines the
+    // run's end text gains. It gives up soon once `stop` is set.
+    std::function<QStringList(const QString& book, const std::atomic_bool& stop)> afterRun;
     // However many pictures the feeds show and however slowly their servers answer, the
     // book's pictures cost a run no more than this: so many downloads, no download more once
     // so many bytes have come in, and the book goes ahead with what has arrived after so long.
@@ -88,10 +93,12 @@ public:
         int writtenFeeds = 0; // records in the file
         bool cancelled = false;
         Failure failure = Failure::None;
-        QString reason;        // the system's words for the failure
-        QString bookError;     // why the e-book was not made when it was due; the earlier one stays
-        QString bookPath;      // the e-book made, or where it was to go
-        QStringList bookNotes; // more to say of the e-book in the end text
+        QString reason;            // the system's words for the failure
+        QString bookError;         // why the e-book was not made when it was due; the earlier one stays
+        QString bookPath;          // the e-book made, or where it was to go
+        bool bookMade = false;     // a new book is in place at bookPath
+        QStringList bookNotes;     // more to say of the e-book in the end text
+        QStringList afterRunLines; // what the job's afterRun said
     };
 
     // Takes the open, locked output file; the run closes it before it reports the end.
@@ -130,6 +137,8 @@ signals:
     void articlesFetched(int done, int total);
     // Of the pictures of the e-book, `done` are fetched or given up; first with 0.
     void picturesFetched(int done, int total);
+    // The book is made and the job's afterRun is under way.
+    void delivering();
     // The run has ended and the file is closed; see GetOutcome().
     void finished();
 

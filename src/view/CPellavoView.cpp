@@ -76,6 +76,8 @@ const QHash<int, Handler>& CommandHandlers() {
         {ID_UPDATE_CURRENT, &CPellavoView::OnUpdateCurrent},
         {ID_OPTIONS, &CPellavoView::OnOptions},
         {ID_SEND_TO, &CPellavoView::OnSendTo},
+        {ID_DELIVER_NOW, &CPellavoView::OnDeliverNow},
+        {ID_DELIVERY, &CPellavoView::OnDelivery},
         {ID_HELP_CONTENTS, &CPellavoView::OnHelpContents},
     };
     return handlers;

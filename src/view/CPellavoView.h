@@ -19,6 +19,7 @@ class QLabel;
 class CPellavoDoc;
 class MarkDelegate;
 class UpdateController;
+class DeliveryController;
 
 // The tree of subscriptions: one node per outline item, the root included. The
 // tree, not the model's links, decides what is saved and updated and in which
@@ -136,7 +137,11 @@ public:
     void OnUpdateCurrent();
     void OnOptions();
     void OnSendTo();
+    void OnDeliverNow();
+    void OnDelivery();
     void OnHelpContents();
+    // The delivery service, which outlives the view; without one the delivery commands do nothing.
+    void SetDelivery(DeliveryController* delivery) { m_pDelivery = delivery; }
 
     // The news feed file's path.
     QString FeedFile() const;
@@ -222,6 +227,7 @@ private:
     CPellavoDoc* m_pDoc;
     MarkDelegate* m_pDelegate;
     UpdateController* m_pUpdate;
+    DeliveryController* m_pDelivery = nullptr;
     QHash<int, QAction*> m_actions;
     QIcon m_iconGroup;
     QIcon m_iconFeed;

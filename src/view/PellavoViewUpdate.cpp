@@ -3,6 +3,7 @@
 #include "view/CPellavoView.h"
 
 #include "base/AppPaths.h"
+#include "delivery/ui/DeliveryController.h"
 #include "shell/SendToMenu.h"
 #include "update/EBookEdition.h"
 #include "update/ui/UpdateController.h"
@@ -91,6 +92,16 @@ void CPellavoView::SendTo(QWidget* owner, const QPoint& pos) {
     const QString feedFile = FeedFile();
     const QString book = EBookOfSameRun(feedFile);
     SendToMenu().Run(feedFile, owner, pos, book.isEmpty() ? QStringList() : QStringList{book});
+}
+
+void CPellavoView::OnDeliverNow() {
+    if (m_pDelivery)
+        m_pDelivery->OnDeliverNow(this);
+}
+
+void CPellavoView::OnDelivery() {
+    if (m_pDelivery)
+        m_pDelivery->OnDelivery(this);
 }
 
 void CPellavoView::OnHelpContents() {

@@ -170,13 +170,13 @@ private slots:
         for (const QAction* a : bar)
             titles << a->text();
         QCOMPARE(titles, QStringList({"&File", "&Edit", "&View", "&Help"}));
-        QCOMPARE(
-            menuTexts(bar.at(0)->menu()),
-            QStringList({"&Import OPML File", "&Export OPML File", "-", "Update &All Feeds",
-                         "Update &Marked Feeds", "Update &Current Feed", "-", "Send &To", "-", "E&xit"}));
+        QCOMPARE(menuTexts(bar.at(0)->menu()),
+                 QStringList({"&Import OPML File", "&Export OPML File", "-", "Update &All Feeds",
+                              "Update &Marked Feeds", "Update &Current Feed", "-", "Send &To", "&Deliver Now",
+                              "-", "E&xit"}));
         QCOMPARE(menuTexts(bar.at(1)->menu()),
                  QStringList({"&Undo\tCtrl+Z", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C", "&Paste\tCtrl+V"}));
-        QCOMPARE(menuTexts(bar.at(2)->menu()), QStringList({"&Options"}));
+        QCOMPARE(menuTexts(bar.at(2)->menu()), QStringList({"&Options", "&Delivery..."}));
         QCOMPARE(menuTexts(bar.at(3)->menu()), QStringList({"&Contents", "-", "&About Pellavo..."}));
 
         const QList<QKeySequence> undoKeys = frame.View()->Action(ID_EDIT_UNDO)->shortcuts();

@@ -67,12 +67,13 @@ private:
     }
 
     // One run over the feeds at `m_now`; its outcome.
-    UpdateEngine::Outcome run(const QStringList& paths, const edition::Limits& limits = {}, int keep = 7) {
+    UpdateEngine::Outcome run(const QStringList& paths, const edition::Limits& limits = {}, int keep = 7,
+                              const QStringList& spare = {}) {
         UpdateJob job;
         for (const QString& path : paths)
             job.urls << m_server.url(path);
         job.tempFolder = AppPaths::PrivateTempFolder();
-        job.edition = EditionJob{m_history, limits, keep};
+        job.edition = EditionJob{m_history, limits, keep, [spare] { return spare; }};
         job.runTime = m_now;
         UpdateEngine engine(job, NewsFeedOutput::Open(m_output, nullptr));
         QSignalSpy finished(&engine, &UpdateEngine::finished);
@@ -181,19 +182,22 @@ private slots:
     }
 
     // Two editions in one minute; the keep count removes older editions of this news feed
-    // file, and nothing else.
+    // file but those still waiting to be delivered, and nothing else.
     void keepRemovesOnlyOurEditions() {
         const QStringList others = {"news.epub", "news-mine.epub", "other-2026-12-01-0630.epub",
                                     "news-2026-12-01-0630-x.epub", "news-2026-12-01-630.epub"};
         for (const QString& name : others)
             writeFile(m_dir.filePath(name), "the user's own");
         writeFile(m_dir.filePath(QStringLiteral("news-2026-12-01-0630.epub")), "an old edition");
+        writeFile(m_dir.filePath(QStringLiteral("news-2026-12-02-0630.epub")), "an edition still to deliver");
         for (int i = 1; i <= 3; ++i) {
             serve("/keep", {{"k" + QByteArray::number(i), 0}});
-            QVERIFY(run({"/keep"}, {}, 2).bookError.isEmpty());
+            QVERIFY(run({"/keep"}, {}, 2, {m_dir.filePath(QStringLiteral("news-2026-12-02-0630.epub"))})
+                        .bookError.isEmpty());
         }
         QStringList expected =
-            others + QStringList{"news-2026-12-08-0630-2.epub", "news-2026-12-08-0630-3.epub"};
+            others + QStringList{"news-2026-12-02-0630.epub", "news-2026-12-08-0630-2.epub",
+                                 "news-2026-12-08-0630-3.epub"};
         expected.sort();
         QCOMPARE(editions(), expected);
     }

@@ -94,7 +94,7 @@ private:
         job.urls = urls;
         job.agentName = QLatin1String(kAgent);
         job.tempFolder = AppPaths::PrivateTempFolder();
-        job.edition = EditionJob{m_dir.filePath(QStringLiteral("history.sqlite")), {onlyNew, 7, 0}, 0};
+        job.edition = EditionJob{m_dir.filePath(QStringLiteral("history.sqlite")), {onlyNew, 7, 0}, 0, {}};
         job.runTime = QDateTime::currentDateTime();
         job.pictureCache = std::make_shared<FeedCache>(m_dir.filePath(QStringLiteral("pictures")));
         job.articleCache = std::make_shared<FeedCache>(m_dir.filePath(QStringLiteral("articles")));

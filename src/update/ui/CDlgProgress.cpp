@@ -102,6 +102,10 @@ CDlgProgress::CDlgProgress(const QStringList* pUrlList, UpdateEngine* pEngine, Q
             [this](int done, int total) { OnBookStage(QStringLiteral("articles"), done, total); });
     connect(m_pEngine, &UpdateEngine::picturesFetched, this,
             [this](int done, int total) { OnBookStage(QStringLiteral("pictures"), done, total); });
+    connect(m_pEngine, &UpdateEngine::delivering, this, [this] {
+        if (!m_bClosing && !m_bFinished)
+            SetStatus(QStringLiteral("Delivering the e-book..."));
+    });
     connect(m_pEngine, &UpdateEngine::finished, this, &CDlgProgress::OnEngineFinished);
 }
 
@@ -253,8 +257,10 @@ void CDlgProgress::Finish() {
     m_ctlProgress->setRange(0, static_cast<int>(m_pUrlList->size()));
     m_ctlProgress->setValue(m_nPresented);
     const bool stopped = outcome.failure != UpdateEngine::Failure::None;
-    QStringList status{m_bFailed || stopped ? kFinishedFailed : kFinished};
-    SetStatus((status + outcome.bookNotes).join(QLatin1Char('\n')));
+    QStringList end{m_bFailed || stopped ? kFinishedFailed : kFinished};
+    end += outcome.bookNotes;
+    end += outcome.afterRunLines;
+    SetStatus(end.join(QLatin1Char('\n')));
     ShowFailedFeeds();
     if (outcome.failure == UpdateEngine::Failure::Write)
         ShowBox(QStringLiteral("Failed to write %1: %2\nThe update was stopped.")

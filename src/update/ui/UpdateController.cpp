@@ -60,11 +60,11 @@ void UpdateController::StartTimer() {
     m_nUpdateTimer.start();
 }
 
-UpdateJob UpdateController::MakeJob(const QStringList& urls, const QString& agentName,
+UpdateJob UpdateController::MakeJob(const QStringList& urls, bool scheduled,
                                     const QString& tempFolder) const {
     UpdateJob job;
     job.urls = urls;
-    job.agentName = agentName;
+    job.agentName = scheduled ? kScheduledAgent : kManualAgent;
     job.syncChannels = m_sources.syncChannels && m_sources.syncChannels();
     job.channelFile = m_sources.channelFile ? m_sources.channelFile() : AppPaths::ChannelFile();
     job.tempFolder = tempFolder;
@@ -77,10 +77,16 @@ UpdateJob UpdateController::MakeJob(const QStringList& urls, const QString& agen
         const Settings::Edition edition = m_settings.EditionOptions();
         job.edition = EditionJob{AppPaths::HistoryFile(),
                                  {edition.onlyNew, edition.maxArticles, edition.maxAgeDays},
-                                 edition.keep};
+                                 edition.keep,
+                                 m_spareEditions};
     }
     job.greyPictures = m_bGreyPictures;
     job.runTime = m_clock.LocalNow();
+    if (m_afterRun) {
+        job.afterRun = [afterRun = m_afterRun, scheduled](const QString& book, const std::atomic_bool& stop) {
+            return afterRun(scheduled, book, stop);
+        };
+    }
     return job;
 }
 
@@ -121,7 +127,7 @@ int UpdateController::RunUpdate(const QStringList& urls, const QString& path) {
                        m_pDialogParent);
         return -1;
     }
-    m_pManual = std::make_unique<UpdateEngine>(MakeJob(urls, kManualAgent, tempFolder), std::move(output));
+    m_pManual = std::make_unique<UpdateEngine>(MakeJob(urls, false, tempFolder), std::move(output));
     m_pProgress = new CDlgProgress(&m_pManual->Job().urls, m_pManual.get(), m_pDialogParent);
     m_pProgress->m_titleOf = m_sources.titleOf;
     connect(m_pProgress, &QDialog::finished, this, &UpdateController::OnManualRunClosed);
@@ -206,19 +212,32 @@ void UpdateController::OnTimer() {
 bool UpdateController::StartScheduledRun() {
     m_bUpdating.store(true);
     const QStringList urls = m_sources.collectAll ? m_sources.collectAll() : QStringList();
-    const QString tempFolder = urls.isEmpty() ? QString() : AppPaths::PrivateTempFolder();
+    QString error;
+    const QString tempFolder = urls.isEmpty() ? QString() : AppPaths::PrivateTempFolder(&error);
     std::unique_ptr<NewsFeedOutput> output;
-    if (!tempFolder.isEmpty())
-        output = NewsFeedOutput::Open(m_strFeedFile, nullptr);
+    if (!tempFolder.isEmpty()) {
+        output = NewsFeedOutput::Open(m_strFeedFile, &error);
+        if (!output)
+            error =
+                QStringLiteral("Failed to create %1: %2").arg(QDir::toNativeSeparators(m_strFeedFile), error);
+    } else if (!urls.isEmpty()) {
+        error = QStringLiteral("Failed to create the temporary files of the update: %1").arg(error);
+    }
     if (!output) {
         m_bUpdating.store(false);
+        if (!error.isEmpty())
+            emit scheduledRunEnded(error);
         return false;
     }
-    m_pScheduled =
-        std::make_unique<UpdateEngine>(MakeJob(urls, kScheduledAgent, tempFolder), std::move(output));
+    m_pScheduled = std::make_unique<UpdateEngine>(MakeJob(urls, true, tempFolder), std::move(output));
     UpdateEngine* engine = m_pScheduled.get();
     // The engine is the context: abandoning it drops whatever it had still queued for us.
-    connect(engine, &UpdateEngine::finished, engine, [this] {
+    connect(engine, &UpdateEngine::finished, engine, [this, engine] {
+        const UpdateEngine::Outcome outcome = engine->GetOutcome();
+        emit scheduledRunEnded(outcome.failure == UpdateEngine::Failure::Write
+                                   ? QStringLiteral("Failed to write %1: %2")
+                                         .arg(QDir::toNativeSeparators(engine->OutputPath()), outcome.reason)
+                                   : QString());
         m_pScheduled.release()->deleteLater();
         m_bUpdating.store(false);
         emit runFinished(false);

@@ -48,6 +48,15 @@ public:
     // Starts the one-second schedule timer; it runs until the controller goes.
     void StartTimer();
 
+    // What follows every run on its thread once its book is made (the delivery): see
+    // UpdateJob::afterRun; `scheduled` tells a scheduled run from a manual one.
+    using AfterRun =
+        std::function<QStringList(bool scheduled, const QString& book, const std::atomic_bool& stop)>;
+    void SetAfterRun(AfterRun afterRun) { m_afterRun = std::move(afterRun); }
+    // The editions that the keep count must leave (those the delivery still has to carry):
+    // see EditionJob::spare.
+    void SetSparedEditions(std::function<QStringList()> spare) { m_spareEditions = std::move(spare); }
+
     // "Update All Feeds", "Update Marked Feeds", "Update Current Feed": abandons a scheduled
     // run under way, then collects the feeds and runs them under the progress dialog.
     void OnUpdate(const std::function<QStringList()>& collect);
@@ -87,14 +96,20 @@ public:
 signals:
     // A run has ended: its file is closed and, for a manual run, its dialog is gone.
     void runFinished(bool manual);
+    // A scheduled run has ended (`failure` empty), or could not start or stopped as a whole
+    // (the news feed file or the temporary folder cannot be used) and why; nobody is there to
+    // see a box.
+    void scheduledRunEnded(const QString& failure);
 
 private:
-    UpdateJob MakeJob(const QStringList& urls, const QString& agentName, const QString& tempFolder) const;
+    UpdateJob MakeJob(const QStringList& urls, bool scheduled, const QString& tempFolder) const;
     void OnManualRunClosed();
 
     Settings& m_settings;
     const Clock& m_clock;
     Sources m_sources;
+    AfterRun m_afterRun;
+    std::function<QStringList()> m_spareEditions;
     QWidget* m_pDialogParent = nullptr;
     ScheduleCheck m_check;
     std::shared_ptr<FeedCache> m_pCache;
