@@ -5,6 +5,7 @@
 
 #include "ebook/Cover.h"
 #include "ebook/DocumentSplit.h"
+#include "ebook/ZipArchive.h"
 #include "model/OpmlReader.h"
 #include "model/OutlineItem.h"
 
@@ -674,26 +675,21 @@ QByteArray EBookWriter::PackageDocument(const QByteArray& identifier) const {
             .append(kCoverImage)
             .append("\" media-type=\"image/jpeg\" properties=\"cover-image\"/>\n");
     QByteArray spine = "<spine toc=\"ncx\">\n<itemref idref=\"cover\"/>\n";
-    for (int page = 0; page < int(m_contentsPages.size()); ++page) {
-        const QByteArray name = ContentsName(page);
+    // A content document is in the manifest and, in reading order, in the spine; its id is
+    // its name without ".xhtml".
+    const auto addDocument = [&](const QByteArray& name) {
         out.append("<item id=\"")
             .append(name.chopped(6))
             .append("\" href=\"")
             .append(name)
             .append("\" media-type=\"application/xhtml+xml\"/>\n");
         spine.append("<itemref idref=\"").append(name.chopped(6)).append("\"/>\n");
-    }
-    for (const int chapter : m_order) {
-        for (int d = 0; d < int(m_chapters[size_t(chapter)].documents.size()); ++d) {
-            const QByteArray name = DocumentName(chapter, d);
-            out.append("<item id=\"")
-                .append(name.chopped(6))
-                .append("\" href=\"")
-                .append(name)
-                .append("\" media-type=\"application/xhtml+xml\"/>\n");
-            spine.append("<itemref idref=\"").append(name.chopped(6)).append("\"/>\n");
-        }
-    }
+    };
+    for (int page = 0; page < int(m_contentsPages.size()); ++page)
+        addDocument(ContentsName(page));
+    for (const int chapter : m_order)
+        for (int d = 0; d < int(m_chapters[size_t(chapter)].documents.size()); ++d)
+            addDocument(DocumentName(chapter, d));
     for (const Picture& picture : m_pictures) {
         if (!picture.stored)
             continue;
@@ -752,15 +748,10 @@ bool EBookWriter::Finish() {
     if (QFileInfo(m_bookPath).isDir())
         return Fail(QStringLiteral("%1: %2").arg(m_bookPath, QString::fromLocal8Bit(std::strerror(EISDIR))));
 
-    int code = 0;
-    zip_t* archive = zip_open(QFile::encodeName(m_bookPath).constData(), ZIP_CREATE | ZIP_TRUNCATE, &code);
-    if (!archive) {
-        zip_error_t error;
-        zip_error_init_with_code(&error, code);
-        const QString why = QString::fromLocal8Bit(zip_error_strerror(&error));
-        zip_error_fini(&error);
-        return Fail(QStringLiteral("%1: %2").arg(m_bookPath, why));
-    }
+    QString why;
+    zip_t* archive = OpenZipArchive(m_bookPath, ZIP_CREATE | ZIP_TRUNCATE, &why);
+    if (!archive)
+        return Fail(why);
     // Compressing a large book takes a while: a stop must not wait for it.
     if (m_stop)
         zip_register_cancel_callback_with_state(
@@ -818,7 +809,7 @@ bool EBookWriter::Finish() {
         m_finished = true;
         return true;
     }
-    const QString why = QString::fromLocal8Bit(zip_strerror(archive));
+    why = QString::fromLocal8Bit(zip_strerror(archive));
     zip_discard(archive);
     return Fail(QStringLiteral("%1: %2").arg(m_bookPath, why));
 }

@@ -1,6 +1,7 @@
 #include "ebook/PictureFreeCopy.h"
 
 #include "ebook/HtmlSanitizer.h"
+#include "ebook/ZipArchive.h"
 
 #include <QDir>
 #include <QFile>
@@ -150,15 +151,10 @@ bool WritePictureFreeCopy(const QString& bookPath, const QString& copyPath, QStr
         return false;
     };
     QFile::remove(copyPath);
-    int code = 0;
-    zip_t* book = zip_open(QFile::encodeName(bookPath).constData(), ZIP_RDONLY, &code);
-    if (!book) {
-        zip_error_t zipError;
-        zip_error_init_with_code(&zipError, code);
-        const QString why = QString::fromLocal8Bit(zip_error_strerror(&zipError));
-        zip_error_fini(&zipError);
-        return fail(QStringLiteral("%1: %2").arg(bookPath, why));
-    }
+    QString why;
+    zip_t* book = OpenZipArchive(bookPath, ZIP_RDONLY, &why);
+    if (!book)
+        return fail(why);
     const auto notABook = [&](const QString& why) {
         zip_discard(book);
         return fail(QStringLiteral("%1 is no EPUB book we can read: %2").arg(bookPath, why));
@@ -197,10 +193,10 @@ bool WritePictureFreeCopy(const QString& bookPath, const QString& copyPath, QStr
         rewritten.insert(document, &contents.back());
     }
 
-    zip_t* copy = zip_open(QFile::encodeName(copyPath).constData(), ZIP_CREATE | ZIP_EXCL, &code);
+    zip_t* copy = OpenZipArchive(copyPath, ZIP_CREATE | ZIP_EXCL, &why);
     if (!copy) {
         zip_discard(book);
-        return fail(QStringLiteral("%1: cannot be created").arg(copyPath));
+        return fail(why);
     }
     // Reading systems find the kind of the file in its first entry, stored as it is.
     std::vector<QString> order{QString::fromLatin1(kMimetypeEntry)};
@@ -209,7 +205,6 @@ bool WritePictureFreeCopy(const QString& bookPath, const QString& copyPath, QStr
             order.push_back(name);
     }
     bool ok = true;
-    QString why;
     for (const QString& name : order) {
         const QByteArray* bytes = rewritten.value(name);
         if (!bytes) {

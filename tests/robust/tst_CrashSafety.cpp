@@ -5,6 +5,7 @@
 // has its backup, and what the save left beside the channel file is cleared away at
 // the next start.
 #include "ModelTestUtil.h"
+#include "StoppingChild.h"
 #include "base/AppPaths.h"
 #include "model/ChannelStore.h"
 #include "model/OpmlWriter.h"
@@ -13,14 +14,10 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 
 using namespace pellavo::test;
 
 namespace {
-
-// The exit of a child that stopped where it was told to.
-constexpr int kStoppedExit = 75;
 
 // 5,000 feeds in 50 groups, some 700 KB: more than one write of the writer's block.
 QByteArray ChannelBytes(const QByteArray& version) {
@@ -62,14 +59,8 @@ private:
 
     // Runs the edit in a child that stops at `step` (0: nowhere); its exit code and output.
     std::pair<int, QString> Save(int step, bool halfway) {
-        QProcess child;
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(QCoreApplication::applicationDirPath() + QStringLiteral("/channel_saver"),
-                    {QCoreApplication::applicationName(), m_newFile, QString::number(step),
-                     halfway ? QStringLiteral("halfway") : QStringLiteral("before")});
-        if (!child.waitForFinished(60000) || child.exitStatus() != QProcess::NormalExit)
-            return {-1, child.errorString()};
-        return {child.exitCode(), QString::fromLocal8Bit(child.readAllStandardOutput()).trimmed()};
+        return stopatstep::RunChild(QStringLiteral("channel_saver"),
+                                    {QCoreApplication::applicationName(), m_newFile}, step, halfway);
     }
 
 private slots:
@@ -86,21 +77,13 @@ private slots:
         QVERIFY(m_steps.contains(QStringLiteral("sync")) && m_steps.contains(QStringLiteral("rename")));
     }
 
-    void killedAtEveryStep_data() {
-        QTest::addColumn<int>("step");
-        QTest::addColumn<bool>("halfway");
-        for (int i = 0; i < m_steps.size(); ++i) {
-            QTest::addRow("%d %s", i + 1, qPrintable(m_steps[i])) << i + 1 << false;
-            if (m_steps[i] == QLatin1String("write"))
-                QTest::addRow("%d %s, half of it", i + 1, qPrintable(m_steps[i])) << i + 1 << true;
-        }
-    }
+    void killedAtEveryStep_data() { stopatstep::AddStepRows(m_steps); }
 
     void killedAtEveryStep() {
         QFETCH(int, step);
         QFETCH(bool, halfway);
         Reset();
-        QCOMPARE(Save(step, halfway).first, kStoppedExit);
+        QCOMPARE(Save(step, halfway).first, stopatstep::kStoppedExit);
 
         const QByteArray now = readFile(m_channel);
         QVERIFY2(

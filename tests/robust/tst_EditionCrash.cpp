@@ -3,19 +3,17 @@
 // file-system steps in turn (edition_maker), the history's included; the next edition then
 // brings every article that no book in place carries, and none twice.
 #include "EpubTestUtil.h"
+#include "StoppingChild.h"
 #include "testsupport.h"
 #include "update/NewsFeedFile.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 using namespace pellavo::test;
 
 namespace {
-
-constexpr int kStoppedExit = 75;
 
 QByteArray feed(int number) {
     QByteArray items;
@@ -54,14 +52,10 @@ private:
     QStringList m_all;
 
     std::pair<int, QString> Make(int step, bool halfway) {
-        QProcess child;
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(QCoreApplication::applicationDirPath() + QStringLiteral("/edition_maker"),
-                    {m_folder + QStringLiteral("/news.nff"), m_folder + QStringLiteral("/history.sqlite"),
-                     QString::number(step), halfway ? QStringLiteral("halfway") : QStringLiteral("before")});
-        if (!child.waitForFinished(60000) || child.exitStatus() != QProcess::NormalExit)
-            return {-1, QString()};
-        return {child.exitCode(), QString::fromLocal8Bit(child.readAllStandardOutput()).trimmed()};
+        return stopatstep::RunChild(
+            QStringLiteral("edition_maker"),
+            {m_folder + QStringLiteral("/news.nff"), m_folder + QStringLiteral("/history.sqlite")}, step,
+            halfway);
     }
 
     // A folder with the news feed file and no history.
@@ -90,21 +84,13 @@ private slots:
         QCOMPARE(m_all.size(), 6);
     }
 
-    void killedAtEveryStep_data() {
-        QTest::addColumn<int>("step");
-        QTest::addColumn<bool>("halfway");
-        for (int i = 0; i < m_steps.size(); ++i) {
-            QTest::addRow("%d %s", i + 1, qPrintable(m_steps[i])) << i + 1 << false;
-            if (m_steps[i] == QLatin1String("write"))
-                QTest::addRow("%d %s, half of it", i + 1, qPrintable(m_steps[i])) << i + 1 << true;
-        }
-    }
+    void killedAtEveryStep_data() { stopatstep::AddStepRows(m_steps); }
 
     void killedAtEveryStep() {
         QFETCH(int, step);
         QFETCH(bool, halfway);
         Reset();
-        QCOMPARE(Make(step, halfway).first, kStoppedExit);
+        QCOMPARE(Make(step, halfway).first, stopatstep::kStoppedExit);
         // The next edition, whole: between them the two carry every article once.
         QCOMPARE(Make(0, false).first, 0);
         QCOMPARE(articlesInEditions(m_folder), m_all);
