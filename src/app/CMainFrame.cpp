@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QMenu>
 #include <QMenuBar>
@@ -39,7 +40,7 @@ CMainFrame::CMainFrame(CPellavoDoc* doc, Settings* settings, UpdateController* u
     BuildMenus();
 
     m_pTray = new CTrayIcon(this);
-    connect(m_pTray, &CTrayIcon::openRequested, this, &CMainFrame::OnOpen);
+    connect(m_pTray, &CTrayIcon::openRequested, this, [this] { OnOpen(); });
     connect(m_pTray, &CTrayIcon::aboutRequested, this, &CMainFrame::aboutRequested);
     connect(m_pTray, &CTrayIcon::exitRequested, this, &CMainFrame::OnAppExit);
     BCMenu::Apply(m_pTray->Menu());
@@ -110,7 +111,11 @@ void CMainFrame::BuildMenus() {
     BCMenu::Apply(menuBar());
 }
 
-void CMainFrame::OnOpen() {
+void CMainFrame::OnOpen(const QByteArray& activationToken) {
+    // A Wayland compositor lets a window come forward only on a token of the launch the user
+    // just made; Qt's Wayland plugin spends the one in the environment on the next activation.
+    if (!activationToken.isEmpty() && QGuiApplication::platformName() == QLatin1String("wayland"))
+        qputenv("XDG_ACTIVATION_TOKEN", activationToken);
     showNormal();
     raise();
     activateWindow();

@@ -29,8 +29,9 @@ public:
     bool IsQuitting() const { return m_bQuitting; }
 
 public slots:
-    // Tray "&Open", a double click on the tray icon, or a later start of the program.
-    void OnOpen();
+    // Tray "&Open", a double click on the tray icon, or a later start of the program, which
+    // hands over the activation token its launcher gave it (empty when there was none).
+    void OnOpen(const QByteArray& activationToken = QByteArray());
     // A message from the tray icon, for what the desktop cannot notify otherwise.
     void ShowTrayMessage(const QString& title, const QString& text);
     // File "E&xit" and tray "E&xit": stores the window position and ends the program.
