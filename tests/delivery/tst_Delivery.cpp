@@ -23,10 +23,12 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <zip.h>
 
@@ -582,6 +584,72 @@ private slots:
         QCOMPARE(recent.size(), 1);
         QCOMPARE(recent.first().target, QStringLiteral("run:scheduled"));
         QCOMPARE(recent.first().state, Outbox::State::Failed);
+        bus.unregisterService("org.freedesktop.Notifications");
+        bus.unregisterObject("/org/freedesktop/Notifications");
+    }
+
+    // Deliver Now says what came of it: what must be mended at once in a "Warning" box, success
+    // in a notification, a failure in an "Error" box; so does a cancelled run for its delivery.
+    void deliverNowTells() {
+        FakeNotifications notifications;
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        QVERIFY(bus.registerObject("/org/freedesktop/Notifications", &notifications,
+                                   QDBusConnection::ExportAllSlots));
+        QVERIFY(bus.registerService("org.freedesktop.Notifications"));
+        // Every modal box is answered with Return, its caption and text noted.
+        QStringList boxes;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, this, [&boxes] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                boxes << box->windowTitle() + '|' + box->text();
+                QTest::keyClick(box, Qt::Key_Return);
+            }
+        });
+        answer.start(20);
+        SmtpServer mail("none", FreePort(), Path("now-mails"), m_cert, m_key);
+        QVERIFY(QDir().mkpath(Path("now")));
+        Settings settings(Path("now.ini"));
+        settings.SetFeedFile(Path("now/news.nff"));
+        Clock clock;
+        UpdateController update(settings, clock);
+        update.LoadSettings();
+        DeliveryController delivery(settings, update);
+        QWidget window;
+        delivery.OnDeliverNow(&window);
+        QCOMPARE(boxes,
+                 QStringList{"Warning|No delivery is set up. Choose where each new e-book goes in View > "
+                             "Delivery."});
+        Settings::Delivery chosen;
+        chosen.mailTo = "kindle@example.com";
+        chosen.mailFrom = "me@example.org";
+        chosen.smtpHost = "127.0.0.1";
+        chosen.smtpPort = mail.Port();
+        chosen.smtpSecurity = "none";
+        settings.SetDeliverySettings(chosen);
+        delivery.OnDeliverNow(&window);
+        QVERIFY2(boxes.size() == 2 && boxes.last().startsWith("Warning|There is no e-book to deliver yet"),
+                 qPrintable(boxes.join('\n')));
+
+        MakeEdition(Path("now/news-2026-12-08-0630.epub"));
+        delivery.OnDeliverNow(&window);
+        QTRY_COMPARE_WITH_TIMEOUT(notifications.told,
+                                  QStringList{"The news is delivered|Mailed to kindle@example.com"}, 20000);
+        QCOMPARE(mail.Mails().size(), 1);
+
+        chosen.mailTo = "kindle@example.com, other@example.com";
+        chosen.smtpPort = FreePort();
+        settings.SetDeliverySettings(chosen);
+        delivery.OnDeliverNow(&window);
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 3, 20000);
+        QCOMPARE(boxes.last(), QStringLiteral("Error|Mail to other@example.com failed: Connection refused"));
+
+        // A manual run cancelled at once still tries what waits; its dialog is gone by then.
+        update.OnUpdate([] { return QStringList{"http://127.0.0.1:9/feed"}; });
+        QVERIFY(update.ProgressDialog());
+        update.ProgressDialog()->reject();
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 4, 20000);
+        QCOMPARE(boxes.last(), QStringLiteral("Error|Mail to other@example.com failed: Connection refused"));
+        QCOMPARE(notifications.told.size(), 1);
         bus.unregisterService("org.freedesktop.Notifications");
         bus.unregisterObject("/org/freedesktop/Notifications");
     }

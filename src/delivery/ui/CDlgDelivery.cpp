@@ -197,12 +197,16 @@ void CDlgDelivery::TransferToControls() {
     m_editUser->setText(m_delivery.smtpUser);
     m_editPassword->setText(m_strPassword);
     if (!m_bSecretStore) {
-        // Nothing falls back to a file: without a secret store there is no password to set.
+        // Nothing falls back to a file: without a secret store there is no password to set,
+        // nor a user name that would need one (one set earlier is kept as it is).
+        m_editUser->setEnabled(false);
         m_editPassword->setEnabled(false);
         m_lblSecretStore->setText(
-            m_strSecretStoreReason.isEmpty()
-                ? QStringLiteral("No secret store is running, so a password cannot be kept.")
-                : m_strSecretStoreReason);
+            (m_strSecretStoreReason.isEmpty() ? QStringLiteral("No secret store is running, so a password "
+                                                               "cannot be kept")
+                                              : m_strSecretStoreReason) +
+            QStringLiteral(". Pellavo keeps no password anywhere else: mail can go only through a server "
+                           "that takes it without a user name."));
         m_lblSecretStore->show();
     }
     m_editFolder->setText(QDir::toNativeSeparators(m_delivery.folder));
