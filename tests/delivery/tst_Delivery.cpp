@@ -196,7 +196,7 @@ class tst_Delivery : public QObject {
         options.settings.smtpUser = kUser;
         options.settings.smtpCaFile = m_cert;
         options.settings.mailTo = QStringLiteral("kindle@example.com");
-        options.settings.mailFrom = QStringLiteral("Pellavo <me@example.org>");
+        options.settings.mailFrom = QStringLiteral("Pellavo, Väinö <me@example.org>");
         options.timeoutSeconds = 10;
         return options;
     }
@@ -295,6 +295,7 @@ private slots:
             Run("/usr/bin/python3", {kScripts + "/read_mail.py", server.Mails().first(), book});
         QVERIFY2(read.contains("subject: Pellavo News – "), qPrintable(read));
         QVERIFY2(read.contains("date: yes") && read.contains("message-id: yes"), qPrintable(read));
+        QVERIFY2(read.contains("from: \"Pellavo, Väinö\" <me@example.org>"), qPrintable(read));
         QVERIFY2(read.contains("42 new articles from 3 feeds"), qPrintable(read));
         QVERIFY2(read.contains("attachment: application/epub+zip news-2026-12-08-0630.epub"),
                  qPrintable(read));
