@@ -140,6 +140,7 @@ QList<DeliveryReport> Deliverer::Run(const QString& edition, const EditionSummar
         report.edition = entry.edition;
         report.ok = attempt.ok;
         report.reason = attempt.reason;
+        report.waiting = !attempt.ok && !attempt.permanent;
         if (attempt.ok) {
             outbox.NoteSuccess(entry.target);
             report.line = attempt.line;

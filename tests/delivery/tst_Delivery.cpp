@@ -642,14 +642,18 @@ private slots:
         settings.SetDeliverySettings(chosen);
         delivery.OnDeliverNow(&window);
         QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 3, 20000);
-        QCOMPARE(boxes.last(), QStringLiteral("Error|Mail to other@example.com failed: Connection refused"));
+        QCOMPARE(boxes.last(),
+                 QStringLiteral("Error|Mail to other@example.com failed: Connection refused\nPellavo "
+                                "tries again every 15 minutes."));
 
         // A manual run cancelled at once still tries what waits; its dialog is gone by then.
         update.OnUpdate([] { return QStringList{"http://127.0.0.1:9/feed"}; });
         QVERIFY(update.ProgressDialog());
         update.ProgressDialog()->reject();
         QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 4, 20000);
-        QCOMPARE(boxes.last(), QStringLiteral("Error|Mail to other@example.com failed: Connection refused"));
+        QCOMPARE(boxes.last(),
+                 QStringLiteral("Error|Mail to other@example.com failed: Connection refused\nPellavo "
+                                "tries again every 15 minutes."));
         QCOMPARE(notifications.told.size(), 1);
         bus.unregisterService("org.freedesktop.Notifications");
         bus.unregisterObject("/org/freedesktop/Notifications");

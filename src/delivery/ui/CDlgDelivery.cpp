@@ -64,7 +64,6 @@ CDlgDelivery::CDlgDelivery(QWidget* parent) : QDialog(parent) {
     m_editMailTo->setPlaceholderText(QStringLiteral("name@kindle.com, me@example.org"));
     auto* kindleNote = new QLabel(
         QStringLiteral("A Kindle accepts mail only from senders approved in the Amazon account."), mailBox);
-    kindleNote->setWordWrap(true);
     kindleNote->setEnabled(false);
     m_editMailFrom = new QLineEdit(mailBox);
     m_editMailFrom->setObjectName(QStringLiteral("mailFrom"));

@@ -34,6 +34,10 @@ EditionSummary SummaryOf(const QString& historyFile, const QString& book) {
     return {record.feeds, record.articles, record.number};
 }
 
+QString TriesAgain() {
+    return QStringLiteral("\nPellavo tries again every %1 minutes.").arg(kRetryMinutes);
+}
+
 } // namespace
 
 DeliveryController::DeliveryController(Settings& settings, UpdateController& update, QObject* parent)
@@ -208,14 +212,17 @@ void DeliveryController::OnDeliverNow(QWidget* parent) {
 void DeliveryController::TellResult(const QList<DeliveryReport>& reports, bool hadEdition, QWidget* window) {
     QStringList lines;
     bool failed = false;
+    bool waiting = false;
     for (const DeliveryReport& report : reports) {
         lines << report.line;
         failed = failed || !report.ok;
+        waiting = waiting || report.waiting;
     }
     // A failure is what the user must see and answer; success only needs saying, without a
     // box to close, unless the desktop has no notifications to say it with.
     if (failed) {
-        ShowWarningBox(QStringLiteral("Error"), lines.join(QLatin1Char('\n')), window);
+        ShowWarningBox(QStringLiteral("Error"),
+                       lines.join(QLatin1Char('\n')) + (waiting ? TriesAgain() : QString()), window);
         return;
     }
     const QString title =
@@ -237,8 +244,7 @@ void DeliveryController::TellFailures(const QList<DeliveryReport>& reports) {
     for (const DeliveryReport& report : reports) {
         if (!report.ok && report.firstFailure)
             NotifyFailure(QStringLiteral("Pellavo could not deliver the news"),
-                          report.line +
-                              QStringLiteral("\nPellavo tries again every %1 minutes.").arg(kRetryMinutes));
+                          report.line + (report.waiting ? TriesAgain() : QString()));
     }
 }
 
