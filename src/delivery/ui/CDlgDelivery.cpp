@@ -92,6 +92,7 @@ CDlgDelivery::CDlgDelivery(QWidget* parent) : QDialog(parent) {
     m_editPassword->setEchoMode(QLineEdit::Password);
     m_lblSecretStore = new QLabel(mailBox);
     m_lblSecretStore->setWordWrap(true);
+    m_lblSecretStore->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_lblSecretStore->hide();
     m_btnTestMail = new QPushButton(QStringLiteral("Send &Test Mail"), mailBox);
     m_btnTestMail->setObjectName(QStringLiteral("testMail"));
@@ -150,6 +151,8 @@ CDlgDelivery::CDlgDelivery(QWidget* parent) : QDialog(parent) {
                                   QStringLiteral("Result")});
     m_ctlRecent->setRootIsDecorated(false);
     m_ctlRecent->setMinimumHeight(110);
+    // A long reason stays whole, reached by scrolling, rather than cut short to fit.
+    m_ctlRecent->header()->setStretchLastSection(false);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setDefault(true);
