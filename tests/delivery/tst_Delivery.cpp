@@ -655,6 +655,22 @@ private slots:
                  QStringLiteral("Error|Mail to other@example.com failed: Connection refused\nPellavo "
                                 "tries again every 15 minutes."));
         QCOMPARE(notifications.told.size(), 1);
+
+        // Deliver Now while the outbox is tried on its own follows that pass, and is told.
+        QTcpServer silent; // takes the connection and never greets
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        chosen.smtpPort = silent.serverPort();
+        settings.SetDeliverySettings(chosen);
+        delivery.Start();
+        QTRY_VERIFY_WITH_TIMEOUT(silent.hasPendingConnections(), 20000);
+        delivery.OnDeliverNow(&window);
+        QCOMPARE(boxes.size(), 4);
+        delete silent.nextPendingConnection();
+        silent.close();
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 5, 20000);
+        QCOMPARE(boxes.last(),
+                 QStringLiteral("Error|Mail to other@example.com failed: Connection refused\nPellavo "
+                                "tries again every 15 minutes."));
         bus.unregisterService("org.freedesktop.Notifications");
         bus.unregisterObject("/org/freedesktop/Notifications");
     }

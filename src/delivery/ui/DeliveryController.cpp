@@ -20,6 +20,8 @@
 #include <QMessageBox>
 #include <QPointer>
 
+#include <utility>
+
 namespace {
 
 constexpr int kRetryMinutes = 15;
@@ -131,6 +133,7 @@ bool DeliveryController::StartPass(const QString& edition, QWidget* reportTo) {
         m_worker.join();
     QPointer<QWidget> window(reportTo);
     const bool manual = reportTo != nullptr;
+    m_bManualPass = manual;
     m_worker = std::thread([this, edition, window, manual, options = Options()]() mutable {
         const EditionSummary summary = SummaryOf(options.outboxPath, edition);
         const QList<DeliveryReport> reports =
@@ -144,6 +147,8 @@ bool DeliveryController::StartPass(const QString& edition, QWidget* reportTo) {
                     TellResult(reports, hadEdition, window);
                 else
                     TellFailures(reports);
+                if (std::exchange(m_bDeliverNowWaits, false))
+                    OnDeliverNow(m_pDeliverNowWindow);
             },
             Qt::QueuedConnection);
     });
@@ -203,10 +208,17 @@ void DeliveryController::OnDeliverNow(QWidget* parent) {
                        parent);
         return;
     }
-    if (!StartPass(edition, parent))
+    if (StartPass(edition, parent))
+        return;
+    if (m_bManualPass) {
         QMessageBox::information(
             parent, QStringLiteral("Delivery"),
             QStringLiteral("A delivery is under way; Pellavo tells you when it is done."));
+        return;
+    }
+    // The outbox is being tried on its own; the user's delivery follows it and is told.
+    m_bDeliverNowWaits = true;
+    m_pDeliverNowWindow = parent;
 }
 
 void DeliveryController::TellResult(const QList<DeliveryReport>& reports, bool hadEdition, QWidget* window) {

@@ -3,6 +3,7 @@
 #include "delivery/Deliverer.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QStringList>
 #include <QTimer>
 
@@ -77,6 +78,11 @@ private:
     std::thread m_worker;
     std::atomic_bool m_bBusy{false};
     std::atomic_bool m_stop{false};
+    // Whether the pass under way was asked for by the user; a Deliver Now that came while
+    // another pass ran, to start once it ends.
+    bool m_bManualPass = false;
+    bool m_bDeliverNowWaits = false;
+    QPointer<QWidget> m_pDeliverNowWindow;
     // The delivery that followed the manual run under way, until its dialog has told it.
     std::mutex m_manualMutex;
     QList<DeliveryReport> m_manualReports;
