@@ -21,6 +21,7 @@
 #include <QDBusConnectionInterface>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QDirIterator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -715,7 +716,15 @@ private slots:
                      file.contains("MailTo=kindle@example.com") &&
                      file.contains("SmtpCaFile=" + QFile::encodeName(m_cert)),
                  file.constData());
-        QVERIFY(!file.contains("never in a file"));
+        // Nor in any other file: the settings, the history, the caches (the keyring's own file
+        // is encrypted).
+        for (const QString& root : {QDir::homePath(), m_dir.path()}) {
+            QDirIterator files(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+            while (files.hasNext()) {
+                const QString path = files.next();
+                QVERIFY2(!pellavo::test::readFile(path).contains("never in a file"), qPrintable(path));
+            }
+        }
         QCOMPARE(SecretStore::LookupPassword(SecretStore::ServerKey("127.0.0.1", 587), kUser),
                  QStringLiteral("never in a file"));
     }
