@@ -5,6 +5,7 @@
 #include "delivery/SecretStore.h"
 #include "desktop/KdeConnect.h"
 #include "ebook/PictureFreeCopy.h"
+#include "edition/ArticleHistory.h"
 
 #include <QDir>
 #include <QFile>
@@ -228,7 +229,13 @@ Deliverer::Attempt Deliverer::Mail(const QString& address, const QString& editio
         withoutPictures = true;
     }
 
-    const QDateTime when = info.lastModified();
+    // The edition's own time, which its file name carries too; the file's where the history
+    // has no record of it.
+    edition::ArticleHistory::Edition record;
+    const QDateTime when =
+        edition::ArticleHistory::FindEdition(m_options.outboxPath, edition, &record) && record.made.isValid()
+            ? record.made
+            : info.lastModified();
     MailMessage message;
     message.from = m_options.settings.mailFrom.trimmed();
     message.to = {address};

@@ -24,6 +24,7 @@
 #include <QDirIterator>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -86,6 +87,17 @@ QString MakeEdition(const QString& path, qint64 padding = 1000, bool book = fals
     zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_STORE, 0);
     zip_close(archive);
     return path;
+}
+
+// Mail to kindle@example.com through a server on this machine, without TLS or AUTH.
+Settings::Delivery LoopbackMail(int port) {
+    Settings::Delivery delivery;
+    delivery.mailTo = "kindle@example.com";
+    delivery.mailFrom = "me@example.org";
+    delivery.smtpHost = "127.0.0.1";
+    delivery.smtpPort = port;
+    delivery.smtpSecurity = "none";
+    return delivery;
 }
 
 // aiosmtpd in a process of its own; every message it takes lands in `folder`.
@@ -161,12 +173,21 @@ public slots:
     void shareUrl(const QString& url) { shared << url; }
 };
 
-// The desktop's notification service.
+// The desktop's notification service, served on the session bus while it lives.
 class FakeNotifications : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
     QStringList told;
+    bool Serve() {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        return bus.registerObject("/org/freedesktop/Notifications", this, QDBusConnection::ExportAllSlots) &&
+               bus.registerService("org.freedesktop.Notifications");
+    }
+    ~FakeNotifications() override {
+        QDBusConnection::sessionBus().unregisterService("org.freedesktop.Notifications");
+        QDBusConnection::sessionBus().unregisterObject("/org/freedesktop/Notifications");
+    }
 public slots:
     uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body,
                 const QStringList&, const QVariantMap&, int) {
@@ -275,7 +296,12 @@ private slots:
         Deliverer::Options options = MailOptions(server.Port(), security, tag + ".sqlite");
         QVERIFY(
             SecretStore::StorePassword(SecretStore::ServerKey("127.0.0.1", server.Port()), kUser, password));
-        const QString edition = MakeEdition(Path("news-2026-12-08-0630.epub"));
+        // The edition as a run leaves it: in place, and recorded in the history with its time.
+        const QString edition = Path(tag + "/news-2026-12-08-0630.epub");
+        QVERIFY(QDir().mkpath(Path(tag)));
+        const QDateTime made(QDate(2026, 12, 8), QTime(6, 30));
+        QVERIFY(edition::ArticleHistory(options.outboxPath)
+                    .PublishEdition({1, edition, made, 42, 3}, MakeEdition(edition + ".part"), {}));
         const QList<DeliveryReport> reports =
             Deliverer(options).Run(edition, {3, 42}, QDateTime::currentDateTime());
         QCOMPARE(reports.size(), 1);
@@ -294,7 +320,9 @@ private slots:
         const QString book = Path(tag + "-attachment.epub");
         const QString read =
             Run("/usr/bin/python3", {kScripts + "/read_mail.py", server.Mails().first(), book});
-        QVERIFY2(read.contains("subject: Pellavo News – "), qPrintable(read));
+        QVERIFY2(read.contains("subject: Pellavo News – " +
+                               QLocale().toString(made.date(), QLocale::LongFormat) + ", 06:30"),
+                 qPrintable(read));
         QVERIFY2(read.contains("date: yes") && read.contains("message-id: yes"), qPrintable(read));
         QVERIFY2(read.contains("from: \"Pellavo, Väinö\" <me@example.org>"), qPrintable(read));
         QVERIFY2(read.contains("42 new articles from 3 feeds"), qPrintable(read));
@@ -517,12 +545,7 @@ private slots:
         QVERIFY(QDir().mkpath(Path("run")));
         settings.SetFeedFile(Path("run/news.nff"));
         settings.SetEBook(true);
-        Settings::Delivery chosen;
-        chosen.mailTo = "kindle@example.com";
-        chosen.mailFrom = "me@example.org";
-        chosen.smtpHost = "127.0.0.1";
-        chosen.smtpPort = mail.Port();
-        chosen.smtpSecurity = "none";
+        Settings::Delivery chosen = LoopbackMail(mail.Port());
         chosen.after = 2;
         settings.SetDeliverySettings(chosen);
         Clock clock;
@@ -564,10 +587,7 @@ private slots:
     // A scheduled run that cannot write its file is recorded and told once, until one succeeds.
     void scheduledRunFailure() {
         FakeNotifications notifications;
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        QVERIFY(bus.registerObject("/org/freedesktop/Notifications", &notifications,
-                                   QDBusConnection::ExportAllSlots));
-        QVERIFY(bus.registerService("org.freedesktop.Notifications"));
+        QVERIFY(notifications.Serve());
         Settings settings(Path("failing.ini"));
         settings.SetFeedFile(Path("no-such-folder/news.nff"));
         Clock clock;
@@ -586,18 +606,13 @@ private slots:
         QCOMPARE(recent.size(), 1);
         QCOMPARE(recent.first().target, QStringLiteral("run:scheduled"));
         QCOMPARE(recent.first().state, Outbox::State::Failed);
-        bus.unregisterService("org.freedesktop.Notifications");
-        bus.unregisterObject("/org/freedesktop/Notifications");
     }
 
     // Deliver Now says what came of it: what must be mended at once in a "Warning" box, success
     // in a notification, a failure in an "Error" box; so does a cancelled run for its delivery.
     void deliverNowTells() {
         FakeNotifications notifications;
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        QVERIFY(bus.registerObject("/org/freedesktop/Notifications", &notifications,
-                                   QDBusConnection::ExportAllSlots));
-        QVERIFY(bus.registerService("org.freedesktop.Notifications"));
+        QVERIFY(notifications.Serve());
         // Every modal box is answered with Return, its caption and text noted.
         QStringList boxes;
         QTimer answer;
@@ -621,12 +636,7 @@ private slots:
         QCOMPARE(boxes,
                  QStringList{"Warning|No delivery is set up. Choose where each new e-book goes in View > "
                              "Delivery."});
-        Settings::Delivery chosen;
-        chosen.mailTo = "kindle@example.com";
-        chosen.mailFrom = "me@example.org";
-        chosen.smtpHost = "127.0.0.1";
-        chosen.smtpPort = mail.Port();
-        chosen.smtpSecurity = "none";
+        Settings::Delivery chosen = LoopbackMail(mail.Port());
         settings.SetDeliverySettings(chosen);
         delivery.OnDeliverNow(&window);
         QVERIFY2(boxes.size() == 2 && boxes.last().startsWith("Warning|There is no e-book to deliver yet"),
@@ -672,8 +682,6 @@ private slots:
         QCOMPARE(boxes.last(),
                  QStringLiteral("Error|Mail to other@example.com failed: Connection refused\nPellavo "
                                 "tries again every 15 minutes."));
-        bus.unregisterService("org.freedesktop.Notifications");
-        bus.unregisterObject("/org/freedesktop/Notifications");
     }
 
     // Set up with the keyboard alone; the password goes to the secret store, never the file.
