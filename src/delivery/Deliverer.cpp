@@ -5,6 +5,7 @@
 #include "delivery/SecretStore.h"
 #include "desktop/KdeConnect.h"
 #include "ebook/PictureFreeCopy.h"
+#include "edition/ArticleHistory.h"
 
 #include <QDir>
 #include <QFile>
@@ -140,6 +141,7 @@ QList<DeliveryReport> Deliverer::Run(const QString& edition, const EditionSummar
         report.edition = entry.edition;
         report.ok = attempt.ok;
         report.reason = attempt.reason;
+        report.waiting = !attempt.ok && !attempt.permanent;
         if (attempt.ok) {
             outbox.NoteSuccess(entry.target);
             report.line = attempt.line;
@@ -227,7 +229,13 @@ Deliverer::Attempt Deliverer::Mail(const QString& address, const QString& editio
         withoutPictures = true;
     }
 
-    const QDateTime when = info.lastModified();
+    // The edition's own time, which its file name carries too; the file's where the history
+    // has no record of it.
+    edition::ArticleHistory::Edition record;
+    const QDateTime when =
+        edition::ArticleHistory::FindEdition(m_options.outboxPath, edition, &record) && record.made.isValid()
+            ? record.made
+            : info.lastModified();
     MailMessage message;
     message.from = m_options.settings.mailFrom.trimmed();
     message.to = {address};

@@ -17,6 +17,8 @@ struct DeliveryReport {
     QString edition;
     bool ok = false;
     QString reason;
+    // A failure that stays in the outbox, to be tried again (not one that trying cannot mend).
+    bool waiting = false;
     // The first failure of this target since it last succeeded: the one the user hears of.
     bool firstFailure = false;
     // Said in a run's end text: "Mailed to kindle@example.com", "Mail failed: 535 ...".

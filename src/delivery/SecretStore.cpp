@@ -36,10 +36,14 @@ const SecretSchema* Schema() {
 constexpr const char* kService = "pellavo-smtp";
 
 QString TakeError(GError* error) {
+    // That nothing serves the store on the bus is all there is to say; anything else, the
+    // store's own words tell best.
+    const bool none = g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_SERVICE_UNKNOWN);
     const QString message = error && error->message ? QString::fromUtf8(error->message) : QString();
     if (error)
         g_error_free(error);
-    return QStringLiteral("No secret store answers (GNOME Keyring or KWallet): %1").arg(message);
+    const QString text = QStringLiteral("No secret store answers (GNOME Keyring or KWallet)");
+    return none || message.isEmpty() ? text : text + QStringLiteral(": ") + message;
 }
 
 void SetReason(QString* reason, const QString& text) {

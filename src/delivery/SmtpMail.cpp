@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QHostAddress>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QUuid>
 
 #include <curl/curl.h>
@@ -59,21 +60,48 @@ QByteArray MailDate(const QDateTime& when) {
     return (QLocale::c().toString(local, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss ")) + zone).toLatin1();
 }
 
+// The address alone: "Name <a@b>" gives "a@b".
+QString BareAddress(const QString& address) {
+    QString bare = address.trimmed();
+    const qsizetype open = bare.lastIndexOf(QLatin1Char('<'));
+    if (open >= 0)
+        bare = bare.mid(open + 1).section(QLatin1Char('>'), 0, 0);
+    return bare.trimmed();
+}
+
+// A bare address for the envelope: "Name <a@b>" gives "<a@b>".
+QByteArray EnvelopeAddress(const QString& address) {
+    return "<" + BareAddress(address).toUtf8() + ">";
+}
+
 QByteArray MessageId(const QString& from) {
-    const qsizetype at = from.lastIndexOf(QLatin1Char('@'));
-    QString domain = at >= 0 ? from.mid(at + 1).trimmed() : QString();
+    const QString address = BareAddress(from);
+    const qsizetype at = address.lastIndexOf(QLatin1Char('@'));
+    QString domain = at >= 0 ? address.mid(at + 1) : QString();
     if (domain.isEmpty())
         domain = QStringLiteral("pellavo.invalid");
     return "<" + QUuid::createUuid().toByteArray(QUuid::WithoutBraces) + "@" + domain.toUtf8() + ">";
 }
 
-// A bare address for the envelope: "Name <a@b>" gives "<a@b>".
-QByteArray EnvelopeAddress(const QString& address) {
-    QString bare = address.trimmed();
-    const qsizetype open = bare.lastIndexOf(QLatin1Char('<'));
-    if (open >= 0)
-        bare = bare.mid(open + 1).section(QLatin1Char('>'), 0, 0);
-    return "<" + bare.trimmed().toUtf8() + ">";
+// A "Name <a@b>" header address as mail wants it: a name in another script encoded, one
+// with a comma or a dot quoted.
+QByteArray HeaderAddress(const QString& address) {
+    const QString trimmed = address.trimmed();
+    const qsizetype open = trimmed.lastIndexOf(QLatin1Char('<'));
+    QString name = open > 0 ? trimmed.left(open).trimmed() : QString();
+    if (name.isEmpty())
+        return trimmed.toUtf8();
+    if (name.size() >= 2 && name.startsWith(QLatin1Char('"')) && name.endsWith(QLatin1Char('"')))
+        name = name.mid(1, name.size() - 2);
+    const QString encoded = EncodeHeaderText(name);
+    const QString bare = QStringLiteral(" <") + BareAddress(trimmed) + QLatin1Char('>');
+    if (encoded != name)
+        return (encoded + bare).toUtf8();
+    static const QRegularExpression special(QStringLiteral("[()<>\\[\\]:;@\\\\,.\"]"));
+    if (!name.contains(special))
+        return (name + bare).toUtf8();
+    name.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('"'), QStringLiteral("\\\""));
+    return (QLatin1Char('"') + name + QLatin1Char('"') + bare).toUtf8();
 }
 
 QString CurlReason(CURLcode code, const char* errorBuffer, long osErrno, const QByteArray& lastReply) {
@@ -238,11 +266,14 @@ bool SendMail(const MailServer& server, const MailMessage& message, QString* rea
     curl_easy_setopt(handle, CURLOPT_MAIL_RCPT, recipients.get());
 
     CurlPtr<curl_slist> headers;
+    QByteArray to;
+    for (const QString& address : message.to)
+        to += (to.isEmpty() ? "" : ", ") + HeaderAddress(address);
     const QByteArray headerLines[] = {
         "Date: " + MailDate(message.date.isValid() ? message.date : QDateTime::currentDateTime()),
         "Message-ID: " + MessageId(message.from),
-        "From: " + message.from.trimmed().toUtf8(),
-        "To: " + message.to.join(QStringLiteral(", ")).toUtf8(),
+        "From: " + HeaderAddress(message.from),
+        "To: " + to,
         "Subject: " + EncodeHeaderText(message.subject).toUtf8(),
     };
     for (const QByteArray& line : headerLines) {

@@ -21,12 +21,16 @@
 #include <QDBusConnectionInterface>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QDirIterator>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <zip.h>
 
@@ -83,6 +87,17 @@ QString MakeEdition(const QString& path, qint64 padding = 1000, bool book = fals
     zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_STORE, 0);
     zip_close(archive);
     return path;
+}
+
+// Mail to kindle@example.com through a server on this machine, without TLS or AUTH.
+Settings::Delivery LoopbackMail(int port) {
+    Settings::Delivery delivery;
+    delivery.mailTo = "kindle@example.com";
+    delivery.mailFrom = "me@example.org";
+    delivery.smtpHost = "127.0.0.1";
+    delivery.smtpPort = port;
+    delivery.smtpSecurity = "none";
+    return delivery;
 }
 
 // aiosmtpd in a process of its own; every message it takes lands in `folder`.
@@ -158,12 +173,21 @@ public slots:
     void shareUrl(const QString& url) { shared << url; }
 };
 
-// The desktop's notification service.
+// The desktop's notification service, served on the session bus while it lives.
 class FakeNotifications : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
     QStringList told;
+    bool Serve() {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        return bus.registerObject("/org/freedesktop/Notifications", this, QDBusConnection::ExportAllSlots) &&
+               bus.registerService("org.freedesktop.Notifications");
+    }
+    ~FakeNotifications() override {
+        QDBusConnection::sessionBus().unregisterService("org.freedesktop.Notifications");
+        QDBusConnection::sessionBus().unregisterObject("/org/freedesktop/Notifications");
+    }
 public slots:
     uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body,
                 const QStringList&, const QVariantMap&, int) {
@@ -194,7 +218,7 @@ class tst_Delivery : public QObject {
         options.settings.smtpUser = kUser;
         options.settings.smtpCaFile = m_cert;
         options.settings.mailTo = QStringLiteral("kindle@example.com");
-        options.settings.mailFrom = QStringLiteral("Pellavo <me@example.org>");
+        options.settings.mailFrom = QStringLiteral("Pellavo, Väinö <me@example.org>");
         options.timeoutSeconds = 10;
         return options;
     }
@@ -272,7 +296,12 @@ private slots:
         Deliverer::Options options = MailOptions(server.Port(), security, tag + ".sqlite");
         QVERIFY(
             SecretStore::StorePassword(SecretStore::ServerKey("127.0.0.1", server.Port()), kUser, password));
-        const QString edition = MakeEdition(Path("news-2026-12-08-0630.epub"));
+        // The edition as a run leaves it: in place, and recorded in the history with its time.
+        const QString edition = Path(tag + "/news-2026-12-08-0630.epub");
+        QVERIFY(QDir().mkpath(Path(tag)));
+        const QDateTime made(QDate(2026, 12, 8), QTime(6, 30));
+        QVERIFY(edition::ArticleHistory(options.outboxPath)
+                    .PublishEdition({1, edition, made, 42, 3}, MakeEdition(edition + ".part"), {}));
         const QList<DeliveryReport> reports =
             Deliverer(options).Run(edition, {3, 42}, QDateTime::currentDateTime());
         QCOMPARE(reports.size(), 1);
@@ -291,8 +320,11 @@ private slots:
         const QString book = Path(tag + "-attachment.epub");
         const QString read =
             Run("/usr/bin/python3", {kScripts + "/read_mail.py", server.Mails().first(), book});
-        QVERIFY2(read.contains("subject: Pellavo News – "), qPrintable(read));
+        QVERIFY2(read.contains("subject: Pellavo News – " +
+                               QLocale().toString(made.date(), QLocale::LongFormat) + ", 06:30"),
+                 qPrintable(read));
         QVERIFY2(read.contains("date: yes") && read.contains("message-id: yes"), qPrintable(read));
+        QVERIFY2(read.contains("from: \"Pellavo, Väinö\" <me@example.org>"), qPrintable(read));
         QVERIFY2(read.contains("42 new articles from 3 feeds"), qPrintable(read));
         QVERIFY2(read.contains("attachment: application/epub+zip news-2026-12-08-0630.epub"),
                  qPrintable(read));
@@ -513,12 +545,7 @@ private slots:
         QVERIFY(QDir().mkpath(Path("run")));
         settings.SetFeedFile(Path("run/news.nff"));
         settings.SetEBook(true);
-        Settings::Delivery chosen;
-        chosen.mailTo = "kindle@example.com";
-        chosen.mailFrom = "me@example.org";
-        chosen.smtpHost = "127.0.0.1";
-        chosen.smtpPort = mail.Port();
-        chosen.smtpSecurity = "none";
+        Settings::Delivery chosen = LoopbackMail(mail.Port());
         chosen.after = 2;
         settings.SetDeliverySettings(chosen);
         Clock clock;
@@ -560,10 +587,7 @@ private slots:
     // A scheduled run that cannot write its file is recorded and told once, until one succeeds.
     void scheduledRunFailure() {
         FakeNotifications notifications;
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        QVERIFY(bus.registerObject("/org/freedesktop/Notifications", &notifications,
-                                   QDBusConnection::ExportAllSlots));
-        QVERIFY(bus.registerService("org.freedesktop.Notifications"));
+        QVERIFY(notifications.Serve());
         Settings settings(Path("failing.ini"));
         settings.SetFeedFile(Path("no-such-folder/news.nff"));
         Clock clock;
@@ -582,8 +606,82 @@ private slots:
         QCOMPARE(recent.size(), 1);
         QCOMPARE(recent.first().target, QStringLiteral("run:scheduled"));
         QCOMPARE(recent.first().state, Outbox::State::Failed);
-        bus.unregisterService("org.freedesktop.Notifications");
-        bus.unregisterObject("/org/freedesktop/Notifications");
+    }
+
+    // Deliver Now says what came of it: what must be mended at once in a "Warning" box, success
+    // in a notification, a failure in an "Error" box; so does a cancelled run for its delivery.
+    void deliverNowTells() {
+        FakeNotifications notifications;
+        QVERIFY(notifications.Serve());
+        // Every modal box is answered with Return, its caption and text noted.
+        QStringList boxes;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, this, [&boxes] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                boxes << box->windowTitle() + '|' + box->text();
+                QTest::keyClick(box, Qt::Key_Return);
+            }
+        });
+        answer.start(20);
+        SmtpServer mail("none", FreePort(), Path("now-mails"), m_cert, m_key);
+        QVERIFY(QDir().mkpath(Path("now")));
+        Settings settings(Path("now.ini"));
+        settings.SetFeedFile(Path("now/news.nff"));
+        Clock clock;
+        UpdateController update(settings, clock);
+        update.LoadSettings();
+        DeliveryController delivery(settings, update);
+        QWidget window;
+        delivery.OnDeliverNow(&window);
+        QCOMPARE(boxes,
+                 QStringList{"Warning|No delivery is set up. Choose where each new e-book goes in View > "
+                             "Delivery."});
+        Settings::Delivery chosen = LoopbackMail(mail.Port());
+        settings.SetDeliverySettings(chosen);
+        delivery.OnDeliverNow(&window);
+        QVERIFY2(boxes.size() == 2 && boxes.last().startsWith("Warning|There is no e-book to deliver yet"),
+                 qPrintable(boxes.join('\n')));
+
+        MakeEdition(Path("now/news-2026-12-08-0630.epub"));
+        delivery.OnDeliverNow(&window);
+        QTRY_COMPARE_WITH_TIMEOUT(notifications.told,
+                                  QStringList{"The news is delivered|Mailed to kindle@example.com"}, 20000);
+        QCOMPARE(mail.Mails().size(), 1);
+
+        chosen.mailTo = "kindle@example.com, other@example.com";
+        chosen.smtpPort = FreePort();
+        settings.SetDeliverySettings(chosen);
+        delivery.OnDeliverNow(&window);
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 3, 20000);
+        QCOMPARE(boxes.last(),
+                 QStringLiteral("Error|Mail to other@example.com failed: Connection refused\nPellavo "
+                                "tries again every 15 minutes."));
+
+        // A manual run cancelled at once still tries what waits; its dialog is gone by then.
+        update.OnUpdate([] { return QStringList{"http://127.0.0.1:9/feed"}; });
+        QVERIFY(update.ProgressDialog());
+        update.ProgressDialog()->reject();
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 4, 20000);
+        QCOMPARE(boxes.last(),
+                 QStringLiteral("Error|Mail to other@example.com failed: Connection refused\nPellavo "
+                                "tries again every 15 minutes."));
+        QCOMPARE(notifications.told.size(), 1);
+
+        // Deliver Now while the outbox is tried on its own follows that pass, and is told.
+        QTcpServer silent; // takes the connection and never greets
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        chosen.smtpPort = silent.serverPort();
+        settings.SetDeliverySettings(chosen);
+        delivery.Start();
+        QTRY_VERIFY_WITH_TIMEOUT(silent.hasPendingConnections(), 20000);
+        delivery.OnDeliverNow(&window);
+        QCOMPARE(boxes.size(), 4);
+        delete silent.nextPendingConnection();
+        silent.close();
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 5, 20000);
+        QCOMPARE(boxes.last(),
+                 QStringLiteral("Error|Mail to other@example.com failed: Connection refused\nPellavo "
+                                "tries again every 15 minutes."));
     }
 
     // Set up with the keyboard alone; the password goes to the secret store, never the file.
@@ -626,7 +724,15 @@ private slots:
                      file.contains("MailTo=kindle@example.com") &&
                      file.contains("SmtpCaFile=" + QFile::encodeName(m_cert)),
                  file.constData());
-        QVERIFY(!file.contains("never in a file"));
+        // Nor in any other file: the settings, the history, the caches (the keyring's own file
+        // is encrypted).
+        for (const QString& root : {QDir::homePath(), m_dir.path()}) {
+            QDirIterator files(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+            while (files.hasNext()) {
+                const QString path = files.next();
+                QVERIFY2(!pellavo::test::readFile(path).contains("never in a file"), qPrintable(path));
+            }
+        }
         QCOMPARE(SecretStore::LookupPassword(SecretStore::ServerKey("127.0.0.1", 587), kUser),
                  QStringLiteral("never in a file"));
     }

@@ -64,7 +64,6 @@ CDlgDelivery::CDlgDelivery(QWidget* parent) : QDialog(parent) {
     m_editMailTo->setPlaceholderText(QStringLiteral("name@kindle.com, me@example.org"));
     auto* kindleNote = new QLabel(
         QStringLiteral("A Kindle accepts mail only from senders approved in the Amazon account."), mailBox);
-    kindleNote->setWordWrap(true);
     kindleNote->setEnabled(false);
     m_editMailFrom = new QLineEdit(mailBox);
     m_editMailFrom->setObjectName(QStringLiteral("mailFrom"));
@@ -93,6 +92,7 @@ CDlgDelivery::CDlgDelivery(QWidget* parent) : QDialog(parent) {
     m_editPassword->setEchoMode(QLineEdit::Password);
     m_lblSecretStore = new QLabel(mailBox);
     m_lblSecretStore->setWordWrap(true);
+    m_lblSecretStore->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_lblSecretStore->hide();
     m_btnTestMail = new QPushButton(QStringLiteral("Send &Test Mail"), mailBox);
     m_btnTestMail->setObjectName(QStringLiteral("testMail"));
@@ -151,6 +151,8 @@ CDlgDelivery::CDlgDelivery(QWidget* parent) : QDialog(parent) {
                                   QStringLiteral("Result")});
     m_ctlRecent->setRootIsDecorated(false);
     m_ctlRecent->setMinimumHeight(110);
+    // A long reason stays whole, reached by scrolling, rather than cut short to fit.
+    m_ctlRecent->header()->setStretchLastSection(false);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setDefault(true);
@@ -197,12 +199,16 @@ void CDlgDelivery::TransferToControls() {
     m_editUser->setText(m_delivery.smtpUser);
     m_editPassword->setText(m_strPassword);
     if (!m_bSecretStore) {
-        // Nothing falls back to a file: without a secret store there is no password to set.
+        // Nothing falls back to a file: without a secret store there is no password to set,
+        // nor a user name that would need one (one set earlier is kept as it is).
+        m_editUser->setEnabled(false);
         m_editPassword->setEnabled(false);
         m_lblSecretStore->setText(
-            m_strSecretStoreReason.isEmpty()
-                ? QStringLiteral("No secret store is running, so a password cannot be kept.")
-                : m_strSecretStoreReason);
+            (m_strSecretStoreReason.isEmpty() ? QStringLiteral("No secret store is running, so a password "
+                                                               "cannot be kept")
+                                              : m_strSecretStoreReason) +
+            QStringLiteral(". Pellavo keeps no password anywhere else: mail can go only through a server "
+                           "that takes it without a user name."));
         m_lblSecretStore->show();
     }
     m_editFolder->setText(QDir::toNativeSeparators(m_delivery.folder));

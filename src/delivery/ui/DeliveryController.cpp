@@ -11,6 +11,7 @@
 #include "shell/WarningBox.h"
 #include "update/ui/UpdateController.h"
 
+#include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDateTime>
@@ -18,6 +19,8 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
+
+#include <utility>
 
 namespace {
 
@@ -33,6 +36,10 @@ EditionSummary SummaryOf(const QString& historyFile, const QString& book) {
     return {record.feeds, record.articles, record.number};
 }
 
+QString TriesAgain() {
+    return QStringLiteral("\nPellavo tries again every %1 minutes.").arg(kRetryMinutes);
+}
+
 } // namespace
 
 DeliveryController::DeliveryController(Settings& settings, UpdateController& update, QObject* parent)
@@ -44,6 +51,16 @@ DeliveryController::DeliveryController(Settings& settings, UpdateController& upd
     });
     m_update.SetSparedEditions([this] { return FilesStillWaiting(); });
     connect(&m_update, &UpdateController::scheduledRunEnded, this, &DeliveryController::OnScheduledRunEnded);
+    connect(&m_update, &UpdateController::manualRunClosed, this, [this](bool endTextShown) {
+        QList<DeliveryReport> reports;
+        {
+            const std::lock_guard lock(m_manualMutex);
+            reports.swap(m_manualReports);
+        }
+        // A run cancelled while its book was made still delivers it, after its dialog has gone.
+        if (!endTextShown && !reports.isEmpty())
+            TellResult(reports, true, QApplication::activeWindow());
+    });
 }
 
 DeliveryController::~DeliveryController() {
@@ -99,9 +116,13 @@ QStringList DeliveryController::AfterRun(bool scheduled, const QString& book, co
     QStringList lines;
     for (const DeliveryReport& report : reports)
         lines << report.line;
-    if (scheduled)
+    if (scheduled) {
         QMetaObject::invokeMethod(
             this, [this, reports] { TellFailures(reports); }, Qt::QueuedConnection);
+    } else {
+        const std::lock_guard lock(m_manualMutex);
+        m_manualReports = reports;
+    }
     return lines;
 }
 
@@ -112,32 +133,22 @@ bool DeliveryController::StartPass(const QString& edition, QWidget* reportTo) {
         m_worker.join();
     QPointer<QWidget> window(reportTo);
     const bool manual = reportTo != nullptr;
+    m_bManualPass = manual;
     m_worker = std::thread([this, edition, window, manual, options = Options()]() mutable {
         const EditionSummary summary = SummaryOf(options.outboxPath, edition);
         const QList<DeliveryReport> reports =
             Deliverer(std::move(options)).Run(edition, summary, QDateTime::currentDateTime(), &m_stop);
         QMetaObject::invokeMethod(
             this,
-            [this, reports, window, manual] {
+            [this, reports, window, manual, hadEdition = !edition.isEmpty()] {
                 m_bBusy.store(false);
                 emit passFinished(reports);
-                if (!manual) {
-                    TellFailures(reports);
-                    return;
-                }
-                QStringList lines;
-                bool failed = false;
-                for (const DeliveryReport& report : reports) {
-                    lines << report.line;
-                    failed = failed || !report.ok;
-                }
-                if (lines.isEmpty())
-                    lines << QStringLiteral("Nothing new to deliver.");
-                if (failed)
-                    ShowWarningBox(QStringLiteral("Error"), lines.join(QLatin1Char('\n')), window);
+                if (manual)
+                    TellResult(reports, hadEdition, window);
                 else
-                    QMessageBox::information(window, QStringLiteral("Delivery"),
-                                             lines.join(QLatin1Char('\n')));
+                    TellFailures(reports);
+                if (std::exchange(m_bDeliverNowWaits, false))
+                    OnDeliverNow(m_pDeliverNowWindow);
             },
             Qt::QueuedConnection);
     });
@@ -181,18 +192,71 @@ void DeliveryController::OnDelivery(QWidget* parent) {
 
 void DeliveryController::OnDeliverNow(QWidget* parent) {
     LoadSettings();
-    if (!StartPass(NewestEdition(m_update.FeedFile()), parent))
+    // What the user must mend before anything can go is said at once.
+    if (Deliverer::Targets(Options().settings).isEmpty()) {
+        ShowWarningBox(QStringLiteral("Warning"),
+                       QStringLiteral("No delivery is set up. Choose where each new e-book goes in "
+                                      "View > Delivery."),
+                       parent);
+        return;
+    }
+    const QString edition = NewestEdition(m_update.FeedFile());
+    if (edition.isEmpty() && FilesStillWaiting().isEmpty()) {
+        ShowWarningBox(QStringLiteral("Warning"),
+                       QStringLiteral("There is no e-book to deliver yet. Tick \"Also make an e-book for the "
+                                      "phone's reader\" in View > Options, then update the feeds."),
+                       parent);
+        return;
+    }
+    if (StartPass(edition, parent))
+        return;
+    if (m_bManualPass) {
         QMessageBox::information(
             parent, QStringLiteral("Delivery"),
             QStringLiteral("A delivery is under way; Pellavo tells you when it is done."));
+        return;
+    }
+    // The outbox is being tried on its own; the user's delivery follows it and is told.
+    m_bDeliverNowWaits = true;
+    m_pDeliverNowWindow = parent;
+}
+
+void DeliveryController::TellResult(const QList<DeliveryReport>& reports, bool hadEdition, QWidget* window) {
+    QStringList lines;
+    bool failed = false;
+    bool waiting = false;
+    for (const DeliveryReport& report : reports) {
+        lines << report.line;
+        failed = failed || !report.ok;
+        waiting = waiting || report.waiting;
+    }
+    // A failure is what the user must see and answer; success only needs saying, without a
+    // box to close, unless the desktop has no notifications to say it with.
+    if (failed) {
+        ShowWarningBox(QStringLiteral("Error"),
+                       lines.join(QLatin1Char('\n')) + (waiting ? TriesAgain() : QString()), window);
+        return;
+    }
+    const QString title =
+        lines.isEmpty() ? QStringLiteral("Nothing new to deliver") : QStringLiteral("The news is delivered");
+    const QString text = !lines.isEmpty() ? lines.join(QLatin1Char('\n'))
+                         : hadEdition     ? QStringLiteral("Every target has had the newest e-book.")
+                                          : QStringLiteral("Nothing waits in the outbox.");
+    if (Notify(title, text))
+        return;
+    auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Delivery"),
+                                title + QStringLiteral(".\n") + text, QMessageBox::Ok, window);
+    box->setDefaultButton(QMessageBox::Ok);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
 }
 
 void DeliveryController::TellFailures(const QList<DeliveryReport>& reports) {
     for (const DeliveryReport& report : reports) {
         if (!report.ok && report.firstFailure)
-            Notify(QStringLiteral("Pellavo could not deliver the news"),
-                   report.line +
-                       QStringLiteral("\nPellavo tries again every %1 minutes.").arg(kRetryMinutes));
+            NotifyFailure(QStringLiteral("Pellavo could not deliver the news"),
+                          report.line + (report.waiting ? TriesAgain() : QString()));
     }
 }
 
@@ -204,16 +268,20 @@ void DeliveryController::OnScheduledRunEnded(const QString& reason) {
     }
     outbox.RecordFailure(kRunTarget, reason, QDateTime::currentDateTime());
     if (outbox.NoteFailure(kRunTarget))
-        Notify(QStringLiteral("The scheduled update failed"), reason);
+        NotifyFailure(QStringLiteral("The scheduled update failed"), reason);
 }
 
-void DeliveryController::Notify(const QString& title, const QString& text) {
+bool DeliveryController::Notify(const QString& title, const QString& text) {
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
     call << QStringLiteral("Pellavo") << uint(0) << QStringLiteral("pellavo") << title << text
          << QStringList() << QVariantMap() << int(-1);
     const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
-    if (reply.type() != QDBusMessage::ReplyMessage)
+    return reply.type() == QDBusMessage::ReplyMessage;
+}
+
+void DeliveryController::NotifyFailure(const QString& title, const QString& text) {
+    if (!Notify(title, text))
         emit trayMessage(title, text);
 }

@@ -3,6 +3,7 @@
 #include "delivery/Deliverer.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QStringList>
 #include <QTimer>
 
@@ -17,8 +18,10 @@ class QWidget;
 
 // The delivery service: delivers each new edition after the runs the user chose, tries the
 // outbox again at start, every 15 minutes and after every run, runs "Delivery" and "Deliver
-// Now", and tells the user of failures: in a manual run's end text, or after a scheduled run
-// as one desktop notification per failing target until it succeeds again.
+// Now", and tells the user what came of it: a manual run in its end text; Deliver Now (and a
+// manual run whose dialog was closed before its end) with an "Error" box for a failure and a
+// desktop notification for success; a background pass as one desktop notification per failing
+// target until it succeeds again.
 class DeliveryController : public QObject {
     Q_OBJECT
 public:
@@ -58,9 +61,14 @@ private:
     // A pass on a thread of its own; false when one is under way already.
     bool StartPass(const QString& edition, QWidget* reportTo);
     void TellFailures(const QList<DeliveryReport>& reports);
+    // What the user asked for (Deliver Now, a manual run) came to this.
+    void TellResult(const QList<DeliveryReport>& reports, bool hadEdition, QWidget* window);
     // A scheduled run that failed as a whole is recorded and told once, until one succeeds.
     void OnScheduledRunEnded(const QString& reason);
-    void Notify(const QString& title, const QString& text);
+    // A desktop notification; false when no notification service took it.
+    bool Notify(const QString& title, const QString& text);
+    // A failure nobody waits for: a notification, else the tray icon's message.
+    void NotifyFailure(const QString& title, const QString& text);
 
     Settings& m_settings;
     UpdateController& m_update;
@@ -70,4 +78,12 @@ private:
     std::thread m_worker;
     std::atomic_bool m_bBusy{false};
     std::atomic_bool m_stop{false};
+    // Whether the pass under way was asked for by the user; a Deliver Now that came while
+    // another pass ran, to start once it ends.
+    bool m_bManualPass = false;
+    bool m_bDeliverNowWaits = false;
+    QPointer<QWidget> m_pDeliverNowWindow;
+    // The delivery that followed the manual run under way, until its dialog has told it.
+    std::mutex m_manualMutex;
+    QList<DeliveryReport> m_manualReports;
 };

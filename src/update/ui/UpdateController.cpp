@@ -148,6 +148,7 @@ void UpdateController::OnManualRunClosed() {
     if (m_pManual)
         m_pManual.release()->deleteLater();
     m_bUpdating.store(false);
+    emit manualRunClosed(told);
     emit runFinished(true);
     if (!told && !bookError.isEmpty())
         ShowWarningBox(QStringLiteral("Error"), CDlgProgress::EBookFailureText(bookPath, bookError),

@@ -96,6 +96,9 @@ public:
 signals:
     // A run has ended: its file is closed and, for a manual run, its dialog is gone.
     void runFinished(bool manual);
+    // A manual run's dialog is gone; `endTextShown` is false when it closed before its end
+    // text (cancelled), so what followed the run (the delivery) is still to be told.
+    void manualRunClosed(bool endTextShown);
     // A scheduled run has ended (`failure` empty), or could not start or stopped as a whole
     // (the news feed file or the temporary folder cannot be used) and why; nobody is there to
     // see a box.
