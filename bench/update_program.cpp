@@ -152,13 +152,9 @@ public:
         m_wm.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
         if (!m_wm.waitForStarted())
             return false;
-        // Up once it has named itself on the root window.
+        // Up once it tells the desktops it manages.
         for (int attempt = 0; attempt < 100; ++attempt) {
-            QProcess probe;
-            probe.setProcessEnvironment(env);
-            probe.start(QStringLiteral("xprop"),
-                        {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
-            if (probe.waitForFinished(5000) && probe.readAllStandardOutput().contains("window id"))
+            if (Xdo({QStringLiteral("get_num_desktops")}))
                 return true;
             QThread::msleep(50);
         }
