@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -143,6 +144,110 @@ bool RunUpdateEngine(const QStringList& urls, const QString& output, int maxTran
     engine.Start();
     engine.Wait();
     return engine.GetOutcome().failedFeeds == 0 && engine.GetOutcome().failure == UpdateEngine::Failure::None;
+}
+
+QByteArray SizedFeedDocument(int number, int bytes, int items) {
+    QByteArray doc =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>Feed " +
+        QByteArray::number(number) + "</title>\n";
+    const QByteArray words = "Lorem ipsum dolor sit amet, consectetur adipiscing elit. ";
+    for (int i = 0; i < items; ++i) {
+        QByteArray text;
+        while (text.size() < bytes / items - 120)
+            text += words;
+        doc += "<item><title>Item " + QByteArray::number(i) + "</title><description>" + text +
+               "</description></item>\n";
+    }
+    return doc + "</channel></rss>\n";
+}
+
+quint16 FreeLoopbackPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    quint16 port = 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), length) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0)
+        port = ntohs(addr.sin_port);
+    if (fd >= 0)
+        ::close(fd);
+    return port;
+}
+
+bool Nginx::Start(const QString& prefix, const QString& root, quint16 port, int addresses) {
+    const QString nginx = QStandardPaths::findExecutable(QStringLiteral("nginx"), {"/usr/sbin", "/usr/bin"});
+    if (nginx.isEmpty())
+        return false;
+    QDir(prefix).mkpath(QStringLiteral("logs"));
+    QByteArray listen;
+    for (int i = 1; i <= addresses; ++i)
+        listen += "listen 127.0.0." + QByteArray::number(i) + ":" + QByteArray::number(port) + ";\n";
+    const QByteArray at = QFile::encodeName(prefix);
+    QFile conf(prefix + QStringLiteral("/nginx.conf"));
+    if (!conf.open(QIODevice::WriteOnly))
+        return false;
+    conf.write("daemon off;\nmaster_process off;\nworker_processes 1;\nerror_log " + at +
+               "/logs/error.log;\npid " + at +
+               "/nginx.pid;\nevents { worker_connections 1024; }\n"
+               "http {\naccess_log off;\nkeepalive_requests 100000;\nclient_body_temp_path " +
+               at + "/body;\nproxy_temp_path " + at + "/proxy;\nfastcgi_temp_path " + at +
+               "/fastcgi;\nuwsgi_temp_path " + at + "/uwsgi;\nscgi_temp_path " + at + "/scgi;\nserver {\n" +
+               listen + "root " + QFile::encodeName(root) + ";\n}\n}\n");
+    conf.close();
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(nginx, {QStringLiteral("-p"), prefix, QStringLiteral("-c"), conf.fileName()});
+    if (!m_process.waitForStarted())
+        return false;
+    // Up once it answers on every address.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        int up = 0;
+        for (int i = 1; i <= addresses; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in addr{};
+            addr.sin_family = AF_INET;
+            addr.sin_port = htons(port);
+            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK + i - 1);
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
+                ++up;
+            ::close(fd);
+        }
+        if (up == addresses)
+            return true;
+        QThread::msleep(20);
+    }
+    return false;
+}
+
+Nginx::~Nginx() {
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+        m_process.waitForFinished();
+    }
+}
+
+QStringList ServeFeeds(Nginx& nginx, const QString& folder, int count, int bytes, int items, int addresses) {
+    const QString root = folder + QStringLiteral("/www");
+    QDir().mkpath(root + QStringLiteral("/feeds"));
+    const quint16 port = FreeLoopbackPort();
+    QStringList urls;
+    for (int i = 0; i < count; ++i) {
+        QFile feed(root + QStringLiteral("/feeds/%1.xml").arg(i));
+        const QByteArray document = SizedFeedDocument(i, bytes, items);
+        if (!feed.open(QIODevice::WriteOnly) || feed.write(document) != document.size()) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(feed.fileName()));
+            return {};
+        }
+        urls << QStringLiteral("http://127.0.0.%1:%2/feeds/%3.xml").arg(i % addresses + 1).arg(port).arg(i);
+    }
+    if (!port || !nginx.Start(folder + QStringLiteral("/nginx"), root, port, addresses)) {
+        std::fprintf(stderr, "cannot start nginx on loopback\n");
+        return {};
+    }
+    return urls;
 }
 
 bool RunCurlParallel(const QStringList& urls, const QString& folder, int parallel) {

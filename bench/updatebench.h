@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 
@@ -58,6 +59,34 @@ std::vector<std::unique_ptr<DelayedFeedServer>> StartDelayedServers(int count, c
 // agent name and the private temporary folder; false when a feed or the file failed.
 bool RunUpdateEngine(const QStringList& urls, const QString& output, int maxTransfers = 8, int maxPerHost = 4,
                      const std::shared_ptr<FeedCache>& cache = nullptr);
+
+// An RSS document of `items` items titled "Feed <number>", their descriptions filling it to
+// about `bytes` bytes.
+QByteArray SizedFeedDocument(int number, int bytes, int items);
+
+// A port that nothing listens on now on the loopback addresses 127.0.0.1 ...
+quint16 FreeLoopbackPort();
+
+// nginx in the foreground as one process of ours, serving the folder `root` on the loopback
+// addresses 127.0.0.1 ... 127.0.0.<addresses>, all on one port; its files under `prefix`.
+class Nginx {
+public:
+    Nginx() = default;
+    ~Nginx();
+    Nginx(const Nginx&) = delete;
+    Nginx& operator=(const Nginx&) = delete;
+
+    // False when nginx is missing or does not answer on every address.
+    bool Start(const QString& prefix, const QString& root, quint16 port, int addresses);
+
+private:
+    QProcess m_process;
+};
+
+// `count` feeds of SizedFeedDocument(i, bytes, items) written under `root`/feeds and nginx
+// started serving them from `addresses` loopback addresses in turn; their addresses in
+// order, none when something failed (said on standard error).
+QStringList ServeFeeds(Nginx& nginx, const QString& folder, int count, int bytes, int items, int addresses);
 
 // Runs curl's parallel mode over the addresses (each to a file of its own in `folder`)
 // with at most `parallel` transfers at once; false when curl is missing or fails.

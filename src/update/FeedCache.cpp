@@ -15,30 +15,49 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace {
 
 // Layout of an entry file, integers little-endian:
 //   magic (8) | fetched at, ms (8) | key, etag, last-modified, effective-url, content-type
-//   lengths (4 each) | document length (8) | the five texts | the document | SHA-1 of
-//   everything before it (20)
+//   lengths (4 each) | document length (8) | the five texts | the document | CRC-32 of
+//   everything before it (4)
 // An entry of an earlier layout fails the magic and is fetched in full once.
-constexpr char Magic[8] = {'P', 'V', 'F', 'E', 'E', 'D', '0', '2'};
+constexpr char Magic[8] = {'P', 'V', 'F', 'E', 'E', 'D', '0', '3'};
 constexpr int TextCount = 5;
 constexpr qsizetype FixedHeaderBytes = 8 + 8 + TextCount * 4 + 8;
 constexpr quint32 MaxTextBytes = 64 * 1024;
-constexpr auto ChecksumAlgorithm = QCryptographicHash::Sha1;
-constexpr qsizetype ChecksumBytes = 20;
+constexpr qsizetype ChecksumBytes = 4;
 constexpr qsizetype CopyBlock = 256 * 1024;
 
 const QLatin1StringView EntrySuffix(".feed");
-constexpr qsizetype EntryNameLength = 2 * ChecksumBytes + 5;
+// The hexadecimal SHA-1 of the key and the suffix.
+constexpr qsizetype EntryNameLength = 2 * 20 + 5;
 // A half-written entry older than this belongs to a writer that died.
 constexpr qint64 StalePartialMs = 60 * 60 * 1000;
 
 QString NameOf(const QByteArray& key) {
-    return QString::fromLatin1(QCryptographicHash::hash(key, ChecksumAlgorithm).toHex()) + EntrySuffix;
+    return QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex()) + EntrySuffix;
 }
+
+// What tells a torn or damaged entry from a whole one. Nobody forges entries in the user's
+// own cache folder, so a CRC is enough, and it is many times faster than a cryptographic
+// hash: a run stores every feed it downloads.
+class EntryChecksum {
+public:
+    void addData(QByteArrayView bytes) {
+        m_crc = ::crc32_z(m_crc, reinterpret_cast<const Bytef*>(bytes.data()), size_t(bytes.size()));
+    }
+    QByteArray result() const {
+        QByteArray bytes(ChecksumBytes, '\0');
+        qToLittleEndian<quint32>(quint32(m_crc), bytes.data());
+        return bytes;
+    }
+
+private:
+    uLong m_crc = ::crc32_z(0, nullptr, 0);
+};
 
 // Whatever goes into a request header must not be able to end the header line.
 bool IsHeaderValue(const QByteArray& value) {
@@ -140,7 +159,7 @@ FeedCache::RestoreResult FeedCache::Restore(Entry& entry, const QString& targetP
     const int out = ::open(QFile::encodeName(targetPath).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (out < 0)
         return RestoreResult::WriteFailed;
-    QCryptographicHash checksum(ChecksumAlgorithm);
+    EntryChecksum checksum;
     checksum.addData(entry.m_header);
     // The document and its checksum in one read when they fit in a block.
     const qint64 stored = entry.m_bodySize + ChecksumBytes;
@@ -161,7 +180,7 @@ FeedCache::RestoreResult FeedCache::Restore(Entry& entry, const QString& targetP
         trailer.append(buffer.constData() + body, n - body);
         done += n;
     }
-    if (result == RestoreResult::Restored && trailer != checksum.resultView())
+    if (result == RestoreResult::Restored && trailer != checksum.result())
         result = RestoreResult::Damaged;
     // A half-filled target must not pass for the document.
     if (::ftruncate(out, result == RestoreResult::Restored ? entry.m_bodySize : 0) != 0)
@@ -212,9 +231,9 @@ bool FeedCache::StoreDocument(const QByteArray& key, QByteArrayView document, co
     entry.reserve(bytes);
     entry.append(header);
     entry.append(document);
-    QCryptographicHash checksum(ChecksumAlgorithm);
+    EntryChecksum checksum;
     checksum.addData(entry);
-    entry.append(checksum.resultView());
+    entry.append(checksum.result());
     // Entries check themselves, so a power failure costs at most a download: no syncs.
     AtomicFile file(m_strFolder + QLatin1Char('/') + name, AtomicFile::NoSync);
     // Someone cleared the cache folder while the program ran.

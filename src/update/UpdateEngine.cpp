@@ -21,6 +21,8 @@ namespace {
 // How long the fetching thread sleeps in the loop when nothing wakes it.
 constexpr int LoopWaitMs = 200;
 constexpr qint64 LargeTempFile = 1024 * 1024;
+// The feed cache's copies waiting to be stored, at most.
+constexpr qint64 MaxCacheQueueBytes = 32 * 1024 * 1024;
 
 // A new empty file "NEW..." in the private temporary folder, or an empty string.
 QString CreateTempFile(const QString& folder) {
@@ -332,7 +334,7 @@ void UpdateEngine::Coordinate() {
                 reason = QStringLiteral("Empty document");
             // From what was read for the record, or else from the file.
             if (cache && !downloaded.isNull())
-                cache->StoreDocument(done.cacheUpdate.key, downloaded, done.cacheUpdate.record);
+                StoreInCache(done.cacheUpdate, std::move(downloaded));
             else if (cache)
                 CWebAccess::ApplyCacheUpdate(*cache, done.cacheUpdate, done.tempFile);
         }
@@ -354,9 +356,48 @@ void UpdateEngine::Coordinate() {
     EndRun();
 }
 
+void UpdateEngine::StoreInCache(const CWebAccess::CacheUpdate& update, QByteArray document) {
+    std::unique_lock lock(m_cacheMutex);
+    if (!m_cacheStorer.joinable())
+        m_cacheStorer = std::thread([this] { StoreCacheCopies(); });
+    // Bounded, so that a slow cache folder holds the run back rather than filling the memory.
+    m_cacheTaken.wait(lock, [this] { return m_nCacheBytes < MaxCacheQueueBytes; });
+    m_nCacheBytes += document.size();
+    m_cacheCopies.push_back({update.key, std::move(document), update.record});
+    m_cacheQueued.notify_one();
+}
+
+void UpdateEngine::StoreCacheCopies() {
+    std::unique_lock lock(m_cacheMutex);
+    for (;;) {
+        m_cacheQueued.wait(lock, [this] { return m_bCacheDone || !m_cacheCopies.empty(); });
+        if (m_cacheCopies.empty())
+            return;
+        const CacheCopy copy = std::move(m_cacheCopies.front());
+        m_cacheCopies.pop_front();
+        lock.unlock();
+        m_job.webOptions.cache->StoreDocument(copy.key, copy.document, copy.record);
+        lock.lock();
+        m_nCacheBytes -= copy.document.size();
+        m_cacheTaken.notify_one();
+    }
+}
+
+void UpdateEngine::FinishCacheStores() {
+    {
+        std::lock_guard lock(m_cacheMutex);
+        m_bCacheDone = true;
+        m_cacheQueued.notify_one();
+    }
+    if (m_cacheStorer.joinable())
+        m_cacheStorer.join();
+}
+
 void UpdateEngine::EndRun() {
     StopFetching();
     CloseOutput();
+    // The next run asks about what this one fetched.
+    FinishCacheStores();
     if (EBookDue())
         MakeEBook();
     m_outcome.cancelled = m_cancelled.load();

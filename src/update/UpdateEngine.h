@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -205,6 +206,12 @@ private:
     // A download is over: its slot waits to be written.
     void SlotDoneLocked(int index, int result, const QString& reason, qint64 bytes);
     void StopFetching();
+    // The feed cache's copies of the feeds written are stored on a thread of their own, so
+    // that the writer goes on with the next record meanwhile; in order, and all of them
+    // before the run tells its end.
+    void StoreInCache(const CWebAccess::CacheUpdate& update, QByteArray document);
+    void StoreCacheCopies();
+    void FinishCacheStores();
     // A download's "NEW..." file: one that an earlier download of this run has handed
     // back, else a new one; empty when none can be made. Creating and deleting a file per
     // feed costs more than the download itself on a fast link.
@@ -237,6 +244,19 @@ private:
     std::atomic_bool m_cancelled{false};
     std::atomic_bool m_abandoned{false};
     std::atomic_bool m_done{false};
+
+    struct CacheCopy {
+        QByteArray key;
+        QByteArray document;
+        FeedCache::Record record;
+    };
+    std::mutex m_cacheMutex;
+    std::condition_variable m_cacheQueued; // the cache thread waits for copies
+    std::condition_variable m_cacheTaken;  // the writer waits for room
+    std::deque<CacheCopy> m_cacheCopies;
+    qint64 m_nCacheBytes = 0; // of the copies queued
+    bool m_bCacheDone = false;
+    std::thread m_cacheStorer;
 
     std::thread m_fetcher;
     std::thread m_coordinator;

@@ -136,6 +136,7 @@ private slots:
         QTest::newRow("flipped validator byte") << "etag";
         QTest::newRow("another address's entry") << "other";
         QTest::newRow("not an entry at all") << "garbage";
+        QTest::newRow("an entry of the earlier layout") << "layout";
         QTest::newRow("a length past the end") << "length";
         QTest::newRow("a line break in a validator") << "newline";
     }
@@ -174,6 +175,8 @@ private slots:
         else if (damage == "other")
             bytes =
                 readFile(QDir(m_folder).filePath(files.at(files.indexOf(QFileInfo(path).fileName()) ^ 1)));
+        else if (damage == "layout")
+            bytes[7] = '2';
         else if (damage == "garbage")
             bytes = QByteArray(bytes.size(), 'x');
         else if (damage == "length")

@@ -24,6 +24,8 @@ const QString kFinished = QStringLiteral("Finished.");
 const QString kFinishedFailed =
     QStringLiteral("Finished. Failed to get one or more feeds, which will not be updated on your phone.");
 const QString kMakingEBook = QStringLiteral("Making the e-book...");
+// How long the feeds done wait at most before the dialog tells them.
+constexpr int kPresentIntervalMs = 50;
 } // namespace
 
 CDlgProgress::CDlgProgress(const QStringList* pUrlList, UpdateEngine* pEngine, QWidget* parent)
@@ -96,6 +98,9 @@ CDlgProgress::CDlgProgress(const QStringList* pUrlList, UpdateEngine* pEngine, Q
     m_btnCancel->setEnabled(true);
     m_btnCancel->setDefault(true);
 
+    m_presentTimer.setSingleShot(true);
+    m_presentTimer.setInterval(kPresentIntervalMs);
+    connect(&m_presentTimer, &QTimer::timeout, this, &CDlgProgress::Present);
     connect(m_pEngine, &UpdateEngine::feedDone, this, &CDlgProgress::OnFeedDone);
     connect(m_pEngine, &UpdateEngine::makingEBook, this, &CDlgProgress::OnMakingEBook);
     connect(m_pEngine, &UpdateEngine::articlesFetched, this,
@@ -149,7 +154,10 @@ void CDlgProgress::SetStatus(const QString& text) {
 
 void CDlgProgress::OnFeedDone(int index, bool ok, const QString& reason) {
     m_pending.push_back({index, ok, reason});
-    Present();
+    // Thousands of feeds can be done within a second: told in batches a few times a second,
+    // the dialog does not spend the run laying out and painting lines nobody could read.
+    if (!m_presentTimer.isActive())
+        m_presentTimer.start();
 }
 
 void CDlgProgress::OnMakingEBook() {
@@ -183,17 +191,22 @@ void CDlgProgress::OnEngineFinished() {
 // Tells the feeds done so far, in list order, up to the next failure, whose box then
 // holds the story until it is answered.
 void CDlgProgress::Present() {
+    m_presentTimer.stop();
+    const int presented = m_nPresented;
     while (!m_pBox && !m_pending.empty() && !m_bClosing) {
         const Done done = m_pending.front();
         m_pending.pop_front();
         if (!done.ok) {
+            ShowPresented();
             m_bFailed = true;
             m_failed.push_back(done);
             ShowBox(FailureText(m_pUrlList->at(done.index)), done.reason);
             return;
         }
-        Advance();
+        ++m_nPresented;
     }
+    if (m_nPresented != presented)
+        ShowPresented();
     if (m_pBox || !m_pending.empty() || m_bFinished || m_bClosing)
         return;
     if (m_bEngineDone) {
@@ -211,6 +224,10 @@ void CDlgProgress::Present() {
 
 void CDlgProgress::Advance() {
     ++m_nPresented;
+    ShowPresented();
+}
+
+void CDlgProgress::ShowPresented() {
     m_ctlProgress->setValue(m_nPresented);
     if (m_nPresented < m_pUrlList->size())
         SetStatus(QStringLiteral("Downloading ") + m_pUrlList->at(m_nPresented));

@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QStringList>
+#include <QTimer>
 
 #include <deque>
 #include <functional>
@@ -68,6 +69,8 @@ private:
     void OnEngineFinished();
     void Present();
     void Advance();
+    // The bar and the status line as far as the feeds told so far.
+    void ShowPresented();
     void Finish();
     void SetStatus(const QString& text);
     void ShowBox(const QString& text, const QString& reason = QString());
@@ -82,6 +85,7 @@ private:
     };
     std::vector<Done> m_failed;
     std::deque<Done> m_pending;
+    QTimer m_presentTimer; // tells the feeds done since the last time
     int m_nPresented = 0;
     bool m_bStarted = false;
     bool m_bFailed = false;
