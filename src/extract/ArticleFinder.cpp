@@ -611,7 +611,7 @@ void Finder::MarkDropped() {
         const bool articleHeader =
             node.header && node.drop == Drop::Weak &&
             ((scope[i] > 0 && HintOf(node.element).drop == Drop::None) || node.longest >= kIntroduction);
-        const bool wrapper = node.tag == GUMBO_TAG_BODY || node.holdsBody || articleHeader ||
+        const bool wrapper = node.tag == GUMBO_TAG_BODY || (node.holdsBody && (node.body || node.drop == Drop::Weak)) || articleHeader ||
                              (node.drop == Drop::Weak && share(node) * 2 > total) ||
                              share(node) * 3 > around * 2;
         node.dropped = m_nodes[size_t(parent)].dropped || (node.drop != Drop::None && !wrapper);
@@ -771,16 +771,12 @@ bool Finder::IsCardList(int i) const {
         if (!box || node.linkText == 0 || node.text > kCardText ||
             (kind != GUMBO_TAG_UNKNOWN && node.tag != kind))
             continue;
-        // A teaser's title or picture is its link.
+        // A teaser has a title beside its link, or a picture as its link.
         bool titled = false;
         for (int inner = child + 1; inner < node.end && !titled; ++inner) {
-            if (m_nodes[size_t(inner)].tag != GUMBO_TAG_A)
-                continue;
-            for (int around = m_nodes[size_t(inner)].parent; around != child && !titled;
-                 around = m_nodes[size_t(around)].parent)
-                titled = IsHeading(around);
-            for (int within = inner + 1; within < m_nodes[size_t(inner)].end && !titled; ++within)
-                titled = m_nodes[size_t(within)].tag == GUMBO_TAG_IMG || IsHeading(within);
+            titled = IsHeading(inner);
+            for (int within = inner + 1; m_nodes[size_t(inner)].tag == GUMBO_TAG_A && within < m_nodes[size_t(inner)].end && !titled; ++within)
+                titled = m_nodes[size_t(within)].tag == GUMBO_TAG_IMG;
         }
         if (titled) {
             kind = node.tag;
