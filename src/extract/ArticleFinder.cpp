@@ -233,6 +233,8 @@ const char* const kWeakParts[] = {"sidebar",  "footer",     "navbar",  "navigati
                                   "masthead", "pagination", "toolbar", "copyright"};
 // Words that mark page furniture at the start of a word ("promo", not "promoted").
 const char* const kWeakPrefixes[] = {"author", "login", "modal", "overlay", "banner"};
+// Words that mark what the page hides, at the start of a word ("hidden-xs", "hideCompletely").
+const char* const kStrongPrefixes[] = {"hide"};
 // Short words that mark page furniture only as a whole word.
 const char* const kWeakWords[] = {
     "nav",    "ad",     "ads",   "header", "aside",     "meta",   "date", "tags",  "tag",   "skip", "promo",
@@ -332,6 +334,12 @@ Hint HintOf(const GumboNode* node) {
                 for (const char* weak : kWeakPrefixes) {
                     if (part.startsWith(weak)) {
                         hint.drop = qMax(hint.drop, Drop::Weak);
+                        bad = true;
+                    }
+                }
+                for (const char* strong : kStrongPrefixes) {
+                    if (part.startsWith(strong)) {
+                        hint.drop = Drop::Strong;
                         bad = true;
                     }
                 }
