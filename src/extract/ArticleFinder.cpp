@@ -853,11 +853,23 @@ qsizetype CreditStart(QByteArrayView text) {
                                          "cr\xc3\xa9"
                                          "dits photos",
                                          "credits",
-                                         "credit"};
+                                         "credit",
+                                         "quelle",
+                                         "source",
+                                         "fuente",
+                                         "fonte",
+                                         "\xc5\xba\x72\xc3\xb3\x64\xc5\x82o"};
     const QByteArray lower = text.toByteArray().toLower();
     qsizetype found = -1;
     for (qsizetype at = 0; at < lower.size() && found < 0; ++at) {
         if (at > 0 && IsLetter(lower[at - 1]))
+            continue;
+        // A credit starts the text or follows a sentence or a separator, not a word
+        // ("Funding source:").
+        qsizetype before = at;
+        while (before > 0 && IsSpace(lower[before - 1]))
+            --before;
+        if (before > 0 && before < at && IsLetter(lower[before - 1]))
             continue;
         if (lower.sliced(at).startsWith("\xc2\xa9")) {
             found = at;
