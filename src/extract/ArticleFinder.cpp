@@ -311,7 +311,7 @@ Hint HintOf(const GumboNode* node) {
         return hint;
     bool good = false;
     bool bad = false;
-    for (const QByteArray& word : words.split(' ')) {
+    for (QByteArray word : words.split(' ')) {
         // Content management systems name an article's categories, tags and states in its
         // classes ("tag-social-media"): those words say nothing about the element.
         if (word.isEmpty() || IsTaxonomy(word))
@@ -322,6 +322,11 @@ Hint HintOf(const GumboNode* node) {
                 bad = true;
             }
         }
+        // A variant's name after "--" says what the element holds or where it sits, not what
+        // it is ("report__section--ads", "content__row--sidebar"): only what is never the
+        // article counts there.
+        if (const qsizetype variant = word.indexOf("--"); variant > 0 && word.indexOf("__") > 0)
+            word.truncate(variant);
         for (const char* part : kWeakParts) {
             if (word.contains(part)) {
                 hint.drop = qMax(hint.drop, Drop::Weak);
