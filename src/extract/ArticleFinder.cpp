@@ -417,6 +417,9 @@ public:
 
     QByteArray Html(const std::vector<int>& roots, const QByteArray& title) const;
 
+    // Keeps the lists of links inside the article: it is one.
+    void KeepLinks() { m_linkList = true; }
+
 private:
     void Flatten(const GumboNode* root);
     void Sum(bool clean);
@@ -447,6 +450,7 @@ private:
     void Start(QByteArray& out, int i) const;
 
     std::vector<Node> m_nodes;
+    bool m_linkList = false; // the article is a list of links: its links stay
     PageFacts m_facts;
 };
 
@@ -812,7 +816,7 @@ bool Finder::Skipped(int i, const QByteArray& title) const {
     // The readings printed above East Asian characters would run into the text.
     if (node.tag == GUMBO_TAG_RT || node.tag == GUMBO_TAG_RP)
         return true;
-    if (IsInline(node.tag))
+    if (IsInline(node.tag) || m_linkList)
         return false;
     if (node.linkText > 0 && IsCardList(i))
         return true;
@@ -1147,13 +1151,17 @@ std::optional<Article> FindArticle(const PageInput& page) {
     }
     const QByteArray titles =
         (ebook::CollapseSpaces(facts.title) + '\n' + ebook::CollapseSpaces(facts.ogTitle)).toLower();
-    const QByteArray html = finder.Html(roots, titles);
-
     ebook::HtmlOptions options;
     options.base = base;
     options.image = page.image ? page.image : ebook::ImageHook(PictureElement);
-    ebook::SanitizedHtml clean = ebook::SanitizeHtml(html, options);
+    ebook::SanitizedHtml clean = ebook::SanitizeHtml(finder.Html(roots, titles), options);
     article.textLength = TextLength(clean.xhtml);
+    // An article of nothing but links is a list that someone collected.
+    if (article.textLength == 0 && !roots.empty()) {
+        finder.KeepLinks();
+        clean = ebook::SanitizeHtml(finder.Html(roots, titles), options);
+        article.textLength = TextLength(clean.xhtml);
+    }
 
     // Pages that build their text with scripts still say it in their structured data.
     const QByteArray body = JsonLdBody(facts.jsonLd);
