@@ -29,7 +29,7 @@ constexpr int kNamedMinimum = 1500;
 // An element with no more text than this may be a picture's credit.
 constexpr int kCreditLine = 150;
 // A teaser of another article is no longer than this.
-constexpr int kCardText = 400;
+constexpr int kCardText = 700;
 
 bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
@@ -436,6 +436,7 @@ private:
     }
     bool Skipped(int i, const QByteArray& title) const;
     bool IsCardList(int i) const;
+    bool HoldsTeasers(int i) const;
     bool IsHeading(int i) const {
         const GumboTag tag = m_nodes[size_t(i)].tag;
         return tag >= GUMBO_TAG_H1 && tag <= GUMBO_TAG_H6;
@@ -726,12 +727,12 @@ std::vector<int> Finder::Candidates() {
     // The siblings that carry on the article: scored ones, and plain paragraphs of text.
     for (size_t i = size_t(parent) + 1; i < size_t(m_nodes[size_t(parent)].end); i = size_t(m_nodes[i].end)) {
         const Node& node = m_nodes[i];
-        if (node.dropped)
-            continue;
         if (int(i) == top) {
             chosen.push_back(top);
             continue;
         }
+        if (node.dropped || HoldsTeasers(int(i)))
+            continue;
         double bonus = 0;
         const char* itsClass = ebook::Attribute(node.element, "class");
         if (topClass && itsClass && *topClass && strcmp(topClass, itsClass) == 0)
@@ -770,6 +771,20 @@ std::vector<int> Finder::Candidates() {
         std::sort(chosen.begin(), chosen.end());
     }
     return chosen;
+}
+
+// Whether most of an element's text is in lists of teasers of other articles.
+bool Finder::HoldsTeasers(int i) const {
+    const Node& node = m_nodes[size_t(i)];
+    int teasers = 0;
+    for (int inner = i; inner < node.end; ++inner) {
+        const Node& part = m_nodes[size_t(inner)];
+        if (part.dropped || part.linkText == 0 || IsInline(part.tag) || !IsCardList(inner))
+            continue;
+        teasers += part.text;
+        inner = part.end - 1;
+    }
+    return teasers * 2 > node.text;
 }
 
 // Whether an element is a list of teasers of other articles: most of its children are
