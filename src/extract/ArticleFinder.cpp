@@ -227,7 +227,8 @@ const char* const kStrongParts[] = {
     "consent",   "newsletter",      "subscri",        "breadcrumb", "disqus",       "outbrain",
     "taboola",   "advert",          "sponsor",        "signup",     "recommend",    "popup",
     "gdpr",      "byline",          "dateline",       "timestamp",  "crumb",        "credit",
-    "copyright", "visually-hidden", "visuallyhidden", "sr-only",    "screen-reader"};
+    "copyright", "visually-hidden", "visuallyhidden", "sr-only",    "screen-reader",
+    "disclosure", "disclaimer", "kommentar", "komentarz", "comentario", "abonn"};
 // Words that mark page furniture, anywhere in a word.
 const char* const kWeakParts[] = {"sidebar",  "footer",     "navbar",  "navigation", "menu",
                                   "masthead", "pagination", "toolbar", "copyright"};
