@@ -28,6 +28,8 @@ constexpr int kIntroduction = 100;
 constexpr int kNamedMinimum = 1500;
 // An element with no more text than this may be a picture's credit.
 constexpr int kCreditLine = 150;
+// A paragraph shorter than this that is mostly a link points to another article ("Read also: ...").
+constexpr int kReadAlso = 200;
 // A teaser of another article is no longer than this.
 constexpr int kCardText = 700;
 
@@ -838,7 +840,7 @@ bool Finder::Skipped(int i, const QByteArray& title) const {
         return true;
     // A paragraph that is one link is a link to another article.
     if (node.tag == GUMBO_TAG_P)
-        return node.text > 0 && LinkDensity(i) > 0.9;
+        return node.text > 0 && (LinkDensity(i) > 0.9 || (node.text < kReadAlso && LinkDensity(i) > 0.6));
     // Lists and boxes of links: other articles, tags, pages.
     return node.text > 0 && LinkDensity(i) > 0.5;
 }
