@@ -755,7 +755,8 @@ std::vector<int> Finder::Candidates() {
         }
     }
     // An article in parts that the layout sets apart (sections between pictures and boxes)
-    // gives its parts the class of the best one: those that score well join it.
+    // gives its parts the class of the best one: those that score a fifth of it join it, be
+    // they ever so short.
     if (topClass && *topClass) {
         const size_t first = size_t(m_nodes[size_t(parent)].end);
         for (size_t i = 1; i < m_nodes.size(); ++i) {
@@ -766,7 +767,7 @@ std::vector<int> Finder::Candidates() {
             }
             const char* itsClass = ebook::Attribute(node.element, "class");
             if (node.dropped || !node.scored || node.tag != m_nodes[size_t(top)].tag || !itsClass ||
-                strcmp(itsClass, topClass) != 0 || Final(int(i)) < threshold || IsInside(top, int(i)))
+                strcmp(itsClass, topClass) != 0 || Final(int(i)) < best * 0.2 || IsInside(top, int(i)))
                 continue;
             chosen.push_back(int(i));
             i = size_t(node.end) - 1;
