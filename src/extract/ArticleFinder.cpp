@@ -639,6 +639,19 @@ void Finder::MarkDropped() {
     }
 }
 
+// Whether two class attributes name the same kind of element: their first words agree
+// ("text-block" and "text-block text-block--wide").
+bool SameKind(const char* one, const char* other) {
+    while (IsSpace(*one))
+        ++one;
+    while (IsSpace(*other))
+        ++other;
+    for (; *one && !IsSpace(*one); ++one, ++other)
+        if (*one != *other)
+            return false;
+    return !*other || IsSpace(*other);
+}
+
 std::vector<int> Finder::Candidates() {
     // Every paragraph gives its score to its parent, half to its grandparent, and less
     // further up.
@@ -738,7 +751,7 @@ std::vector<int> Finder::Candidates() {
             continue;
         double bonus = 0;
         const char* itsClass = ebook::Attribute(node.element, "class");
-        if (topClass && itsClass && *topClass && strcmp(topClass, itsClass) == 0)
+        if (topClass && itsClass && *topClass && SameKind(topClass, itsClass))
             bonus = best * 0.2;
         if (node.scored && Final(int(i)) + bonus >= threshold) {
             chosen.push_back(int(i));
@@ -767,7 +780,7 @@ std::vector<int> Finder::Candidates() {
             }
             const char* itsClass = ebook::Attribute(node.element, "class");
             if (node.dropped || !node.scored || node.tag != m_nodes[size_t(top)].tag || !itsClass ||
-                strcmp(itsClass, topClass) != 0 || Final(int(i)) < best * 0.2 || IsInside(top, int(i)))
+                !SameKind(itsClass, topClass) || Final(int(i)) < best * 0.2 || IsInside(top, int(i)))
                 continue;
             chosen.push_back(int(i));
             i = size_t(node.end) - 1;
