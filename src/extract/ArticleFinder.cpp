@@ -225,12 +225,12 @@ struct Hint {
 
 // Words that mark what is never the article, anywhere in a class or id word.
 const char* const kStrongParts[] = {
-    "comment",   "share",           "sharing",        "social",     "related",      "cookie",
-    "consent",   "newsletter",      "subscri",        "breadcrumb", "disqus",       "outbrain",
-    "taboola",   "advert",          "sponsor",        "signup",     "recommend",    "popup",
-    "gdpr",      "byline",          "dateline",       "timestamp",  "crumb",        "credit",
-    "copyright", "visually-hidden", "visuallyhidden", "sr-only",    "screen-reader",
-    "disclosure", "disclaimer", "kommentar", "komentarz", "comentario", "abonn"};
+    "comment",    "share",           "sharing",        "social",     "related",       "cookie",
+    "consent",    "newsletter",      "subscri",        "breadcrumb", "disqus",        "outbrain",
+    "taboola",    "advert",          "sponsor",        "signup",     "recommend",     "popup",
+    "gdpr",       "byline",          "dateline",       "timestamp",  "crumb",         "credit",
+    "copyright",  "visually-hidden", "visuallyhidden", "sr-only",    "screen-reader", "disclosure",
+    "disclaimer", "kommentar",       "komentarz",      "comentario", "abonn"};
 // Words that mark page furniture, anywhere in a word.
 const char* const kWeakParts[] = {"sidebar",  "footer",     "navbar",  "navigation", "menu",
                                   "masthead", "pagination", "toolbar", "copyright"};
@@ -632,7 +632,8 @@ void Finder::MarkDropped() {
         const bool articleHeader =
             node.header && node.drop == Drop::Weak &&
             ((scope[i] > 0 && HintOf(node.element).drop == Drop::None) || node.longest >= kIntroduction);
-        const bool wrapper = node.tag == GUMBO_TAG_BODY || (node.holdsBody && (node.body || node.drop == Drop::Weak)) || articleHeader ||
+        const bool wrapper = node.tag == GUMBO_TAG_BODY ||
+                             (node.holdsBody && (node.body || node.drop == Drop::Weak)) || articleHeader ||
                              (node.drop == Drop::Weak && share(node) * 2 > total) ||
                              share(node) * 3 > around * 2;
         node.dropped = m_nodes[size_t(parent)].dropped || (node.drop != Drop::None && !wrapper);
@@ -824,7 +825,9 @@ bool Finder::IsCardList(int i) const {
         bool titled = false;
         for (int inner = child + 1; inner < node.end && !titled; ++inner) {
             titled = IsHeading(inner);
-            for (int within = inner + 1; m_nodes[size_t(inner)].tag == GUMBO_TAG_A && within < m_nodes[size_t(inner)].end && !titled; ++within)
+            for (int within = inner + 1;
+                 m_nodes[size_t(inner)].tag == GUMBO_TAG_A && within < m_nodes[size_t(inner)].end && !titled;
+                 ++within)
                 titled = m_nodes[size_t(within)].tag == GUMBO_TAG_IMG;
         }
         if (titled) {
