@@ -748,25 +748,23 @@ std::vector<int> Finder::Candidates() {
             chosen.push_back(top);
             continue;
         }
-        if (node.dropped || HoldsTeasers(int(i)))
+        if (node.dropped)
             continue;
         double bonus = 0;
         const char* itsClass = ebook::Attribute(node.element, "class");
         if (topClass && itsClass && *topClass && SameKind(topClass, itsClass))
             bonus = best * 0.2;
-        if (node.scored && Final(int(i)) + bonus >= threshold) {
-            chosen.push_back(int(i));
-            continue;
-        }
-        // A paragraph, or a box with an introduction, beside the article's body.
+        // Scored siblings, paragraphs and boxes with an introduction carry on the article,
+        // unless they are mostly teasers.
         const int length = node.text;
         const double density = LinkDensity(int(i));
-        if (node.tag == GUMBO_TAG_P || node.content > 0) {
-            if ((length > 80 && density < 0.25) ||
-                (node.tag == GUMBO_TAG_P && length > 0 && length <= 80 && density == 0 &&
-                 QByteArray(TextOf(node.element)).trimmed().endsWith('.')))
-                chosen.push_back(int(i));
-        }
+        const bool carries = (node.scored && Final(int(i)) + bonus >= threshold) ||
+                             ((node.tag == GUMBO_TAG_P || node.content > 0) &&
+                              ((length > 80 && density < 0.25) ||
+                               (node.tag == GUMBO_TAG_P && length > 0 && length <= 80 && density == 0 &&
+                                QByteArray(TextOf(node.element)).trimmed().endsWith('.'))));
+        if (carries && !HoldsTeasers(int(i)))
+            chosen.push_back(int(i));
     }
     // An article in parts that the layout sets apart (sections between pictures and boxes)
     // gives its parts the class of the best one: those that score a fifth of it join it, be
