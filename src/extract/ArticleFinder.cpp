@@ -892,8 +892,8 @@ qsizetype CreditStart(QByteArrayView text) {
                                          "imagen",
                                          "images",
                                          "image",
-                                         "cr\xc3\xa9"
-                                         "dits photos",
+                                         ("cr\xc3\xa9"
+                                          "dits photos"),
                                          "credits",
                                          "credit",
                                          "quelle",
