@@ -647,6 +647,8 @@ bool SameKind(const char* one, const char* other) {
         ++one;
     while (IsSpace(*other))
         ++other;
+    if (!*one)
+        return false;
     for (; *one && !IsSpace(*one); ++one, ++other)
         if (*one != *other)
             return false;
@@ -906,6 +908,10 @@ qsizetype CreditStart(QByteArrayView text) {
     for (qsizetype at = 0; at < lower.size() && found < 0; ++at) {
         if (at > 0 && IsLetter(lower[at - 1]))
             continue;
+        if (lower.sliced(at).startsWith("\xc2\xa9")) {
+            found = at;
+            break;
+        }
         // A credit starts the text or follows a sentence or a separator, not a word
         // ("Funding source:").
         qsizetype before = at;
@@ -913,10 +919,6 @@ qsizetype CreditStart(QByteArrayView text) {
             --before;
         if (before > 0 && before < at && IsLetter(lower[before - 1]))
             continue;
-        if (lower.sliced(at).startsWith("\xc2\xa9")) {
-            found = at;
-            break;
-        }
         for (const char* word : kWords) {
             const QByteArrayView rest = QByteArrayView(lower).sliced(at);
             if (!rest.startsWith(word))

@@ -183,9 +183,11 @@ private slots:
         QTest::newRow("source of a picture")
             << article +
                    "<figure><img src=\"a.jpg\" alt=\"\"><figcaption>The harbour at dusk. Quelle: A. Doe / "
-                   "Agency</figcaption></figure><p>Funding source: the town and its port, for now.</p>"
-            << QByteArrayList{"The harbour at dusk.", "Funding source: the town"}
-            << QByteArrayList{"Quelle", "Agency"};
+                   "Agency</figcaption></figure><figure><img src=\"b.jpg\" alt=\"\"><figcaption>Boats in May "
+                   "\xc2\xa9 "
+                   "B. Roe</figcaption></figure><p>Funding source: the town and its port, for now.</p>"
+            << QByteArrayList{"The harbour at dusk.", "Boats in May", "Funding source: the town"}
+            << QByteArrayList{"Quelle", "Agency", "B. Roe"};
         QTest::newRow("short part with the class of the best")
             << "<div><div class=\"text\">" + Paragraphs("The harbour opens again.") +
                    "</div></div><aside><p>Boxes of the site, that say, what it is.</p></aside><div><div "
