@@ -28,8 +28,10 @@ constexpr int kIntroduction = 100;
 constexpr int kNamedMinimum = 1500;
 // An element with no more text than this may be a picture's credit.
 constexpr int kCreditLine = 150;
+// A paragraph shorter than this that is mostly a link points to another article ("Read also: ...").
+constexpr int kReadAlso = 200;
 // A teaser of another article is no longer than this.
-constexpr int kCardText = 400;
+constexpr int kCardText = 700;
 
 bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
@@ -223,16 +225,19 @@ struct Hint {
 
 // Words that mark what is never the article, anywhere in a class or id word.
 const char* const kStrongParts[] = {
-    "comment",   "share",           "sharing",        "social",     "related",      "cookie",
-    "consent",   "newsletter",      "subscri",        "breadcrumb", "disqus",       "outbrain",
-    "taboola",   "advert",          "sponsor",        "signup",     "recommend",    "popup",
-    "gdpr",      "byline",          "dateline",       "timestamp",  "crumb",        "credit",
-    "copyright", "visually-hidden", "visuallyhidden", "sr-only",    "screen-reader"};
+    "comment",    "share",           "sharing",        "social",     "related",       "cookie",
+    "consent",    "newsletter",      "subscri",        "breadcrumb", "disqus",        "outbrain",
+    "taboola",    "advert",          "sponsor",        "signup",     "recommend",     "popup",
+    "gdpr",       "byline",          "dateline",       "timestamp",  "crumb",         "credit",
+    "copyright",  "visually-hidden", "visuallyhidden", "sr-only",    "screen-reader", "disclosure",
+    "disclaimer", "kommentar",       "komentarz",      "comentario", "abonn"};
 // Words that mark page furniture, anywhere in a word.
 const char* const kWeakParts[] = {"sidebar",  "footer",     "navbar",  "navigation", "menu",
                                   "masthead", "pagination", "toolbar", "copyright"};
 // Words that mark page furniture at the start of a word ("promo", not "promoted").
 const char* const kWeakPrefixes[] = {"author", "login", "modal", "overlay", "banner"};
+// Words that mark what the page hides, at the start of a word ("hidden-xs", "hideCompletely").
+const char* const kStrongPrefixes[] = {"hide"};
 // Short words that mark page furniture only as a whole word.
 const char* const kWeakWords[] = {
     "nav",    "ad",     "ads",   "header", "aside",     "meta",   "date", "tags",  "tag",   "skip", "promo",
@@ -309,7 +314,7 @@ Hint HintOf(const GumboNode* node) {
         return hint;
     bool good = false;
     bool bad = false;
-    for (const QByteArray& word : words.split(' ')) {
+    for (QByteArray word : words.split(' ')) {
         // Content management systems name an article's categories, tags and states in its
         // classes ("tag-social-media"): those words say nothing about the element.
         if (word.isEmpty() || IsTaxonomy(word))
@@ -320,6 +325,11 @@ Hint HintOf(const GumboNode* node) {
                 bad = true;
             }
         }
+        // A variant's name after "--" says what the element holds or where it sits, not what
+        // it is ("report__section--ads", "content__row--sidebar"): only what is never the
+        // article counts there.
+        if (const qsizetype variant = word.indexOf("--"); variant > 0 && word.indexOf("__") > 0)
+            word.truncate(variant);
         for (const char* part : kWeakParts) {
             if (word.contains(part)) {
                 hint.drop = qMax(hint.drop, Drop::Weak);
@@ -332,6 +342,12 @@ Hint HintOf(const GumboNode* node) {
                 for (const char* weak : kWeakPrefixes) {
                     if (part.startsWith(weak)) {
                         hint.drop = qMax(hint.drop, Drop::Weak);
+                        bad = true;
+                    }
+                }
+                for (const char* strong : kStrongPrefixes) {
+                    if (part.startsWith(strong)) {
+                        hint.drop = Drop::Strong;
                         bad = true;
                     }
                 }
@@ -404,6 +420,9 @@ public:
 
     QByteArray Html(const std::vector<int>& roots, const QByteArray& title) const;
 
+    // Keeps the lists of links inside the article: it is one.
+    void KeepLinks() { m_linkList = true; }
+
 private:
     void Flatten(const GumboNode* root);
     void Sum(bool clean);
@@ -420,6 +439,7 @@ private:
     }
     bool Skipped(int i, const QByteArray& title) const;
     bool IsCardList(int i) const;
+    bool HoldsTeasers(int i) const;
     bool IsHeading(int i) const {
         const GumboTag tag = m_nodes[size_t(i)].tag;
         return tag >= GUMBO_TAG_H1 && tag <= GUMBO_TAG_H6;
@@ -434,6 +454,7 @@ private:
     void Start(QByteArray& out, int i) const;
 
     std::vector<Node> m_nodes;
+    bool m_linkList = false; // the article is a list of links: its links stay
     PageFacts m_facts;
 };
 
@@ -611,11 +632,27 @@ void Finder::MarkDropped() {
         const bool articleHeader =
             node.header && node.drop == Drop::Weak &&
             ((scope[i] > 0 && HintOf(node.element).drop == Drop::None) || node.longest >= kIntroduction);
-        const bool wrapper = node.tag == GUMBO_TAG_BODY || node.holdsBody || articleHeader ||
+        const bool wrapper = node.tag == GUMBO_TAG_BODY ||
+                             (node.holdsBody && (node.body || node.drop == Drop::Weak)) || articleHeader ||
                              (node.drop == Drop::Weak && share(node) * 2 > total) ||
                              share(node) * 3 > around * 2;
         node.dropped = m_nodes[size_t(parent)].dropped || (node.drop != Drop::None && !wrapper);
     }
+}
+
+// Whether two class attributes name the same kind of element: their first words agree
+// ("text-block" and "text-block text-block--wide").
+bool SameKind(const char* one, const char* other) {
+    while (IsSpace(*one))
+        ++one;
+    while (IsSpace(*other))
+        ++other;
+    if (!*one)
+        return false;
+    for (; *one && !IsSpace(*one); ++one, ++other)
+        if (*one != *other)
+            return false;
+    return !*other || IsSpace(*other);
 }
 
 std::vector<int> Finder::Candidates() {
@@ -709,32 +746,31 @@ std::vector<int> Finder::Candidates() {
     // The siblings that carry on the article: scored ones, and plain paragraphs of text.
     for (size_t i = size_t(parent) + 1; i < size_t(m_nodes[size_t(parent)].end); i = size_t(m_nodes[i].end)) {
         const Node& node = m_nodes[i];
-        if (node.dropped)
-            continue;
         if (int(i) == top) {
             chosen.push_back(top);
             continue;
         }
+        if (node.dropped)
+            continue;
         double bonus = 0;
         const char* itsClass = ebook::Attribute(node.element, "class");
-        if (topClass && itsClass && *topClass && strcmp(topClass, itsClass) == 0)
+        if (topClass && itsClass && *topClass && SameKind(topClass, itsClass))
             bonus = best * 0.2;
-        if (node.scored && Final(int(i)) + bonus >= threshold) {
-            chosen.push_back(int(i));
-            continue;
-        }
-        // A paragraph, or a box with an introduction, beside the article's body.
+        // Scored siblings, paragraphs and boxes with an introduction carry on the article,
+        // unless they are mostly teasers.
         const int length = node.text;
         const double density = LinkDensity(int(i));
-        if (node.tag == GUMBO_TAG_P || node.content > 0) {
-            if ((length > 80 && density < 0.25) ||
-                (node.tag == GUMBO_TAG_P && length > 0 && length <= 80 && density == 0 &&
-                 QByteArray(TextOf(node.element)).trimmed().endsWith('.')))
-                chosen.push_back(int(i));
-        }
+        const bool carries = (node.scored && Final(int(i)) + bonus >= threshold) ||
+                             ((node.tag == GUMBO_TAG_P || node.content > 0) &&
+                              ((length > 80 && density < 0.25) ||
+                               (node.tag == GUMBO_TAG_P && length > 0 && length <= 80 && density == 0 &&
+                                QByteArray(TextOf(node.element)).trimmed().endsWith('.'))));
+        if (carries && !HoldsTeasers(int(i)))
+            chosen.push_back(int(i));
     }
     // An article in parts that the layout sets apart (sections between pictures and boxes)
-    // gives its parts the class of the best one: those that score well join it.
+    // gives its parts the class of the best one: those that score a fifth of it join it, be
+    // they ever so short.
     if (topClass && *topClass) {
         const size_t first = size_t(m_nodes[size_t(parent)].end);
         for (size_t i = 1; i < m_nodes.size(); ++i) {
@@ -745,7 +781,7 @@ std::vector<int> Finder::Candidates() {
             }
             const char* itsClass = ebook::Attribute(node.element, "class");
             if (node.dropped || !node.scored || node.tag != m_nodes[size_t(top)].tag || !itsClass ||
-                strcmp(itsClass, topClass) != 0 || Final(int(i)) < threshold || IsInside(top, int(i)))
+                !SameKind(itsClass, topClass) || Final(int(i)) < best * 0.2 || IsInside(top, int(i)))
                 continue;
             chosen.push_back(int(i));
             i = size_t(node.end) - 1;
@@ -753,6 +789,20 @@ std::vector<int> Finder::Candidates() {
         std::sort(chosen.begin(), chosen.end());
     }
     return chosen;
+}
+
+// Whether most of an element's text is in lists of teasers of other articles.
+bool Finder::HoldsTeasers(int i) const {
+    const Node& node = m_nodes[size_t(i)];
+    int teasers = 0;
+    for (int inner = i; inner < node.end; ++inner) {
+        const Node& part = m_nodes[size_t(inner)];
+        if (part.dropped || part.linkText == 0 || IsInline(part.tag) || !IsCardList(inner))
+            continue;
+        teasers += part.text;
+        inner = part.end - 1;
+    }
+    return teasers * 2 > node.text;
 }
 
 // Whether an element is a list of teasers of other articles: most of its children are
@@ -771,16 +821,14 @@ bool Finder::IsCardList(int i) const {
         if (!box || node.linkText == 0 || node.text > kCardText ||
             (kind != GUMBO_TAG_UNKNOWN && node.tag != kind))
             continue;
-        // A teaser's title or picture is its link.
+        // A teaser has a title beside its link, or a picture as its link.
         bool titled = false;
         for (int inner = child + 1; inner < node.end && !titled; ++inner) {
-            if (m_nodes[size_t(inner)].tag != GUMBO_TAG_A)
-                continue;
-            for (int around = m_nodes[size_t(inner)].parent; around != child && !titled;
-                 around = m_nodes[size_t(around)].parent)
-                titled = IsHeading(around);
-            for (int within = inner + 1; within < m_nodes[size_t(inner)].end && !titled; ++within)
-                titled = m_nodes[size_t(within)].tag == GUMBO_TAG_IMG || IsHeading(within);
+            titled = IsHeading(inner);
+            for (int within = inner + 1;
+                 m_nodes[size_t(inner)].tag == GUMBO_TAG_A && within < m_nodes[size_t(inner)].end && !titled;
+                 ++within)
+                titled = m_nodes[size_t(within)].tag == GUMBO_TAG_IMG;
         }
         if (titled) {
             kind = node.tag;
@@ -803,13 +851,13 @@ bool Finder::Skipped(int i, const QByteArray& title) const {
     // The readings printed above East Asian characters would run into the text.
     if (node.tag == GUMBO_TAG_RT || node.tag == GUMBO_TAG_RP)
         return true;
-    if (IsInline(node.tag))
+    if (IsInline(node.tag) || m_linkList)
         return false;
     if (node.linkText > 0 && IsCardList(i))
         return true;
     // A paragraph that is one link is a link to another article.
     if (node.tag == GUMBO_TAG_P)
-        return node.text > 0 && LinkDensity(i) > 0.9;
+        return node.text > 0 && (LinkDensity(i) > 0.9 || (node.text < kReadAlso && LinkDensity(i) > 0.6));
     // Lists and boxes of links: other articles, tags, pages.
     return node.text > 0 && LinkDensity(i) > 0.5;
 }
@@ -846,10 +894,15 @@ qsizetype CreditStart(QByteArrayView text) {
                                          "imagen",
                                          "images",
                                          "image",
-                                         "cr\xc3\xa9"
-                                         "dits photos",
+                                         ("cr\xc3\xa9"
+                                          "dits photos"),
                                          "credits",
-                                         "credit"};
+                                         "credit",
+                                         "quelle",
+                                         "source",
+                                         "fuente",
+                                         "fonte",
+                                         "\xc5\xba\x72\xc3\xb3\x64\xc5\x82o"};
     const QByteArray lower = text.toByteArray().toLower();
     qsizetype found = -1;
     for (qsizetype at = 0; at < lower.size() && found < 0; ++at) {
@@ -859,6 +912,13 @@ qsizetype CreditStart(QByteArrayView text) {
             found = at;
             break;
         }
+        // A credit starts the text or follows a sentence or a separator, not a word
+        // ("Funding source:").
+        qsizetype before = at;
+        while (before > 0 && IsSpace(lower[before - 1]))
+            --before;
+        if (before > 0 && before < at && IsLetter(lower[before - 1]))
+            continue;
         for (const char* word : kWords) {
             const QByteArrayView rest = QByteArrayView(lower).sliced(at);
             if (!rest.startsWith(word))
@@ -1126,13 +1186,17 @@ std::optional<Article> FindArticle(const PageInput& page) {
     }
     const QByteArray titles =
         (ebook::CollapseSpaces(facts.title) + '\n' + ebook::CollapseSpaces(facts.ogTitle)).toLower();
-    const QByteArray html = finder.Html(roots, titles);
-
     ebook::HtmlOptions options;
     options.base = base;
     options.image = page.image ? page.image : ebook::ImageHook(PictureElement);
-    ebook::SanitizedHtml clean = ebook::SanitizeHtml(html, options);
+    ebook::SanitizedHtml clean = ebook::SanitizeHtml(finder.Html(roots, titles), options);
     article.textLength = TextLength(clean.xhtml);
+    // An article of nothing but links is a list that someone collected.
+    if (article.textLength == 0 && !roots.empty()) {
+        finder.KeepLinks();
+        clean = ebook::SanitizeHtml(finder.Html(roots, titles), options);
+        article.textLength = TextLength(clean.xhtml);
+    }
 
     // Pages that build their text with scripts still say it in their structured data.
     const QByteArray body = JsonLdBody(facts.jsonLd);

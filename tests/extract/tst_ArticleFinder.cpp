@@ -140,6 +140,83 @@ private slots:
         QCOMPARE(Problem(page), QString());
     }
 
+    // What the names, shapes and places of boxes say about them.
+    void boxes_data() {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QByteArrayList>("kept");
+        QTest::addColumn<QByteArrayList>("gone");
+        const QByteArray article = "<article>" + Paragraphs("The harbour opens again.");
+        const QByteArray card =
+            "<div><h3>Another story</h3><p>A teaser of another story.</p><a href=\"/s\">Read "
+            "it</a></div>";
+        QTest::newRow("related box holding a body")
+            << article + "<div class=\"story-recommendations\"><div class=\"story_text\"><p>A long teaser of "
+                         "another story, with a comma, and one more, and more.</p></div></div></article>"
+            << QByteArrayList{"The harbour"} << QByteArrayList{"teaser"};
+        QTest::newRow("teasers with titles beside their links")
+            << article + "<div>" + card.repeated(3) + "</div></article>" << QByteArrayList{"The harbour"}
+            << QByteArrayList{"Another story", "Read it"};
+        QTest::newRow("teaser box beside the article")
+            << "<main><div>" + Paragraphs("The harbour opens again.") + "</div><div>" +
+                   QByteArray("<div><h3><a href=\"/s\">Another story</a></h3><p>A teaser of another story, "
+                              "with a comma, long enough.</p></div>")
+                       .repeated(3) +
+                   "</div></main>"
+            << QByteArrayList{"The harbour"} << QByteArrayList{"teaser"};
+        QTest::newRow("hidden by class")
+            << article +
+                   "<div class=\"hide-for-print\"><p>Printed pages lack this, a box of the site.</p></div>"
+            << QByteArrayList{"The harbour"} << QByteArrayList{"Printed"};
+        QTest::newRow("comments and disclosures named in other languages")
+            << article + "<div class=\"kommentarModul\"><p>Ein Kommentar, lang genug, mit Komma.</p></div>"
+                         "<section class=\"editorial-disclosure\"><p>We may earn money, when you buy, "
+                         "from links.</p></section></article>"
+            << QByteArrayList{"The harbour"} << QByteArrayList{"Kommentar", "earn"};
+        QTest::newRow("variant of an element is no furniture")
+            << "<article><section class=\"report__section--ads\">" + Paragraphs("The harbour opens again.") +
+                   "</section><section class=\"report__section--ads\">" + Paragraphs("Boats return.") +
+                   "</section></article>"
+            << QByteArrayList{"The harbour", "Boats return."} << QByteArrayList{};
+        QTest::newRow("read also")
+            << article + "<p><strong>Read also:</strong> <a href=\"/s\">Another story of the town</a></p>"
+            << QByteArrayList{"The harbour"} << QByteArrayList{"Read also", "Another story"};
+        QTest::newRow("source of a picture")
+            << article +
+                   "<figure><img src=\"a.jpg\" alt=\"\"><figcaption>The harbour at dusk. Quelle: A. Doe / "
+                   "Agency</figcaption></figure><figure><img src=\"b.jpg\" alt=\"\"><figcaption>Boats in May "
+                   "\xc2\xa9 "
+                   "B. Roe</figcaption></figure><p>Funding source: the town and its port, for now.</p>"
+            << QByteArrayList{"The harbour at dusk.", "Boats in May", "Funding source: the town"}
+            << QByteArrayList{"Quelle", "Agency", "B. Roe"};
+        QTest::newRow("short part with the class of the best")
+            << "<div><div class=\"text\">" + Paragraphs("The harbour opens again.") +
+                   "</div></div><aside><p>Boxes of the site, that say, what it is.</p></aside><div><div "
+                   "class=\"text text--last\"><p>Boats return in the spring, in May, the harbour master "
+                   "said.</p></div></div>"
+            << QByteArrayList{"The harbour", "Boats return"} << QByteArrayList{"Boxes"};
+        QByteArray links;
+        for (int i = 0; i < 4; ++i)
+            links +=
+                "<li><a href=\"/s\">A long title of a story that someone else wrote on the web</a><p>via "
+                "a news site, that wrote it</p></li>";
+        QTest::newRow("article of links")
+            << "<article class=\"post\"><ul>" + links + "</ul></article>"
+            << QByteArrayList{"A long title of a story", "via a news site"} << QByteArrayList{};
+    }
+
+    void boxes() {
+        QFETCH(QByteArray, body);
+        QFETCH(QByteArrayList, kept);
+        QFETCH(QByteArrayList, gone);
+        const QByteArray page = "<html><body>" + body + "</body></html>";
+        const std::optional<Article> article = Find(page);
+        QVERIFY(article);
+        for (const QByteArray& text : kept)
+            QVERIFY2(article->xhtml.contains(text), text.constData());
+        for (const QByteArray& text : gone)
+            QVERIFY2(!article->xhtml.contains(text), text.constData());
+    }
+
     // Whatever the page hides in its article, nothing that runs reaches the book.
     void hostile_data() {
         QTest::addColumn<QByteArray>("inside");
