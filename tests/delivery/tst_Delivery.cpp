@@ -27,6 +27,7 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -34,6 +35,8 @@
 
 #include <zip.h>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <memory>
 #include <thread>
@@ -682,6 +685,52 @@ private slots:
         QCOMPARE(boxes.last(),
                  QStringLiteral("Error|Mail to other@example.com failed: Connection refused\nPellavo "
                                 "tries again every 15 minutes."));
+    }
+
+    // Send Test Mail tells its result, unless the dialog was closed while the server took its time.
+    void testMailTells_data() {
+        QTest::addColumn<bool>("closedWhileSending");
+        QTest::newRow("answered") << false;
+        QTest::newRow("closed while sending") << true;
+    }
+    void testMailTells() {
+        QFETCH(bool, closedWhileSending);
+        CDlgDelivery dialog;
+        dialog.m_delivery.mailTo = QStringLiteral("kindle@example.com");
+        dialog.m_delivery.mailFrom = QStringLiteral("me@example.org");
+        dialog.m_delivery.smtpHost = QStringLiteral("127.0.0.1");
+        std::atomic_bool answer{false};
+        dialog.m_sendTestMail = [&](const Settings::Delivery&, const QString&) {
+            while (!answer.load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return QStringLiteral("535 Authentication failed");
+        };
+        dialog.TransferToControls();
+        dialog.show();
+        QApplication::setActiveWindow(&dialog);
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        auto* button = dialog.findChild<QPushButton*>(QStringLiteral("testMail"));
+        QStringList boxes;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, this, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                boxes << box->windowTitle() + QLatin1Char('|') + box->text();
+                box->done(QMessageBox::Ok);
+            } else if (!button->isEnabled()) {
+                if (closedWhileSending)
+                    dialog.reject();
+                answer.store(true);
+            }
+        });
+        watch.start(20);
+        QTest::keyClick(&dialog, Qt::Key_T, Qt::AltModifier);
+        // The mnemonic clicks a moment later; the sending, the answer and the box all pass
+        // while this waits.
+        QTRY_VERIFY(answer.load());
+        QTRY_VERIFY(button->isEnabled());
+        QCOMPARE(boxes, closedWhileSending
+                            ? QStringList()
+                            : QStringList{"Error|The test mail failed: 535 Authentication failed"});
     }
 
     // Set up with the keyboard alone; the password goes to the secret store, never the file.

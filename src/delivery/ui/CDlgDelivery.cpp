@@ -327,6 +327,9 @@ void CDlgDelivery::OnTestMail() {
     worker.join();
     m_btnTestMail->setText(QStringLiteral("Send &Test Mail"));
     m_btnTestMail->setEnabled(true);
+    // Closed while the server took its time: the user has moved on, no box out of nowhere.
+    if (!isVisible())
+        return;
     if (result->isEmpty())
         QMessageBox::information(this, QStringLiteral("Delivery"),
                                  QStringLiteral("The test mail went to %1.").arg(m_delivery.mailTo));
