@@ -13,13 +13,19 @@ namespace {
 constexpr qsizetype kKeyBytes = 16;
 } // namespace
 
+QByteArray IdKey(const QByteArray& id) {
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData("id\n");
+    hash.addData(id);
+    return hash.result().left(kKeyBytes);
+}
+
 QByteArray ArticleKey(const ebook::Article& article) {
+    if (!article.id.isEmpty())
+        return IdKey(article.id);
     QCryptographicHash hash(QCryptographicHash::Sha256);
     // The kind goes first, so a guid never meets a link or a title of the same text.
-    if (!article.id.isEmpty()) {
-        hash.addData("id\n");
-        hash.addData(article.id);
-    } else if (!article.link.isEmpty()) {
+    if (!article.link.isEmpty()) {
         hash.addData("link\n");
         hash.addData(article.link.toEncoded());
     } else {
