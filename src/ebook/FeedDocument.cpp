@@ -734,49 +734,50 @@ private:
     qsizetype Markup(qsizetype lt) {
         const QByteArrayView rest = m_text.sliced(lt);
         const bool identity = !m_stack.empty() && m_stack.back().role == Role::Identity;
-        if (rest.startsWith("<!--")) {
-            const qsizetype end = Find(lt + 4, "-->");
-            return end < 0 ? -1 : end + 3;
-        }
-        if (rest.startsWith("<![CDATA[")) {
-            const qsizetype end = Find(lt + 9, "]]>");
-            if (end < 0)
-                return -1;
-            if (identity)
-                TakeCdata(m_text.sliced(lt + 9, end - lt - 9));
-            return end + 3;
-        }
-        if (rest.startsWith("<!"))
+        switch (rest.size() > 1 ? rest[1] : 0) {
+        case '!':
+            if (rest.startsWith("<!--")) {
+                const qsizetype end = Find(lt + 4, "-->");
+                return end < 0 ? -1 : end + 3;
+            }
+            if (rest.startsWith("<![CDATA[")) {
+                const qsizetype end = Find(lt + 9, "]]>");
+                if (end >= 0 && identity)
+                    TakeText(m_text.sliced(lt + 9, end - lt - 9), false);
+                return end < 0 ? -1 : end + 3;
+            }
             return -1; // a document type declaration
-        if (rest.startsWith("<?")) {
+        case '?': {
             const qsizetype end = Find(lt + 2, "?>");
             return end < 0 ? -1 : end + 2;
         }
-        if (rest.startsWith("</")) {
+        case '/': {
             const qsizetype gt = Find(lt + 2, ">");
-            if (gt < 0)
-                return -1;
-            return Close(m_text.sliced(lt + 2, gt - lt - 2).trimmed(), gt + 1) ? gt + 1 : -1;
+            return gt >= 0 && Close(m_text.sliced(lt + 2, gt - lt - 2).trimmed(), gt + 1) ? gt + 1 : -1;
         }
-        qsizetype i = lt + 1;
-        while (i < m_text.size() && !IsXmlSpace(m_text[i]) && m_text[i] != '/' && m_text[i] != '>')
-            ++i;
-        const QByteArrayView name = m_text.sliced(lt + 1, i - lt - 1);
-        const qsizetype attributes = i;
-        for (; i < m_text.size() && m_text[i] != '>'; ++i) {
-            if (m_text[i] == '"' || m_text[i] == '\'') {
-                const qsizetype close = m_text.indexOf(m_text[i], i + 1);
-                if (close < 0)
+        default:
+            break;
+        }
+        const char* const begin = m_text.data();
+        const char* const end = begin + m_text.size();
+        const char* p = begin + lt + 1;
+        while (p < end && !IsXmlSpace(*p) && *p != '/' && *p != '>')
+            ++p;
+        const QByteArrayView name(begin + lt + 1, p - begin - lt - 1);
+        const char* const attributes = p;
+        for (; p < end && *p != '>'; ++p) {
+            if (*p == '"' || *p == '\'') {
+                p = static_cast<const char*>(memchr(p + 1, *p, size_t(end - p - 1)));
+                if (!p)
                     return -1;
-                i = close;
             }
         }
-        if (i >= m_text.size() || name.isEmpty() || identity)
+        if (p >= end || name.isEmpty() || identity)
             return -1; // markup in an id is the parser's to read
-        const bool empty = m_text[i - 1] == '/';
-        if (!Start(name, m_text.sliced(attributes, i - attributes), lt))
+        const qsizetype gt = p - begin;
+        if (!Start(name, QByteArrayView(attributes, p - attributes), lt))
             return -1;
-        return !empty || Close(name, i + 1) ? i + 1 : -1;
+        return p[-1] != '/' || Close(name, gt + 1) ? gt + 1 : -1;
     }
 
     bool Start(QByteArrayView name, QByteArrayView attributes, qsizetype at) {
@@ -842,56 +843,55 @@ private:
         return true;
     }
 
-    // Text of an id, with the references the parser would resolve. What it would change
-    // besides (line ends, C1 controls, bytes of another encoding) it leaves to the parser.
-    void TakeText(QByteArrayView text) {
+    // Text of an id, with the references the parser would resolve (not in CDATA). What it would
+    // change besides (line ends, C1 controls, bytes of another encoding) it leaves to the parser.
+    void TakeText(QByteArrayView text, bool references = true) {
+        qsizetype run = 0;
         for (qsizetype i = 0; i < text.size(); ++i) {
             const uchar c = uchar(text[i]);
-            if (c != '&') {
-                Take(c);
-                continue;
+            if (c >= 0x80 || c == '\r' || (c < 0x20 && c != '\t' && c != '\n')) {
+                m_itemSure = false;
+                return;
             }
+            if (c != '&' || !references)
+                continue;
+            m_id.append(text.sliced(run, i - run));
             const qsizetype semicolon = text.indexOf(';', i);
-            const QByteArrayView reference =
-                semicolon < 0 ? QByteArrayView() : text.sliced(i + 1, semicolon - i - 1);
-            uint value = 0;
-            bool ok = true;
-            if (reference == "amp")
-                value = '&';
-            else if (reference == "lt")
-                value = '<';
-            else if (reference == "gt")
-                value = '>';
-            else if (reference == "quot")
-                value = '"';
-            else if (reference == "apos")
-                value = '\'';
-            else if (reference.startsWith("#x"))
-                value = reference.sliced(2).toUInt(&ok, 16);
-            else if (reference.startsWith("#"))
-                value = reference.sliced(1).toUInt(&ok, 10);
-            else
-                ok = false;
-            if (!ok || value == 0 || value >= 0x80 ||
-                (value < 0x20 && value != '\t' && value != '\n' && value != '\r')) {
+            const uint value = semicolon < 0 ? 0 : ReferenceValue(text.sliced(i + 1, semicolon - i - 1));
+            if (value == 0) {
                 m_itemSure = false;
                 return;
             }
             m_id.append(char(value));
             i = semicolon;
+            run = i + 1;
         }
+        m_id.append(text.sliced(run));
     }
 
-    void TakeCdata(QByteArrayView text) {
-        for (const char c : text)
-            Take(uchar(c));
-    }
-
-    void Take(uchar c) {
-        if (c >= 0x80 || c == '\r' || (c < 0x20 && c != '\t' && c != '\n'))
-            m_itemSure = false;
-        else
-            m_id.append(char(c));
+    // The character a reference stands for when it is ASCII; else 0.
+    static uint ReferenceValue(QByteArrayView reference) {
+        static const struct {
+            const char* name;
+            char value;
+        } kPredefined[] = {{"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
+        for (const auto& entity : kPredefined) {
+            if (reference == entity.name)
+                return uchar(entity.value);
+        }
+        const bool hex = reference.startsWith("#x");
+        const QByteArrayView digits = reference.sliced(qMin<qsizetype>(reference.size(), hex ? 2 : 1));
+        if (!reference.startsWith("#") || digits.isEmpty() || digits.size() > 6)
+            return 0;
+        uint value = 0;
+        for (const char digit : digits) {
+            const int number = digit >= '0' && digit <= '9' ? digit - '0' : -1;
+            const int letter = hex ? int(QByteArrayView("abcdef").indexOf(char(digit | 0x20))) : -1;
+            if (number < 0 && letter < 0)
+                return 0;
+            value = value * (hex ? 16 : 10) + uint(number >= 0 ? number : 10 + letter);
+        }
+        return value < 0x80 && (value >= 0x20 || value == '\t' || value == '\n' || value == '\r') ? value : 0;
     }
 
     const QByteArrayView m_text;

@@ -326,11 +326,14 @@ bool ArticleHistory::PublishEdition(const Edition& edition, const QString& unfin
         Settle();
         return fail(error);
     }
-    // 3. The edition finished. Should this not reach the disk, the next opening finishes it.
+    // 3. The edition finished. Should this not reach the disk, the next opening finishes it:
+    //    so it need not wait for the disk.
+    Exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
     QSqlQuery finish(db);
     finish.prepare(QStringLiteral("UPDATE editions SET finished = 1 WHERE number = ?"));
     finish.addBindValue(edition.number);
     finish.exec();
+    Exec(QStringLiteral("PRAGMA synchronous=FULL"));
     return true;
 }
 

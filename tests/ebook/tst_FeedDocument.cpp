@@ -312,7 +312,8 @@ private slots:
             << QByteArrayList{"y"};
         QTest::newRow("no guid, or one it cannot vouch for")
             << Rss("<item><title>T</title><link>https://e.example/1</link></item><item><guid>caf&#233;</guid>"
-                   "</item><item><guid>\xC3\xBC</guid></item><item><guid>a&nbsp;b</guid></item>"
+                   "</item><item><guid>\xC3\xBC</guid></item><item><guid>a&nbsp;b</guid></"
+                   "item><item><guid>&#x+41;</guid></item>"
                    "<item><guid>a\r\nb</guid></item><item><guid>k</guid></item>")
             << QByteArrayList{"k"};
         QTest::newRow("markup that only looks like items")
