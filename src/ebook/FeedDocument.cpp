@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <iterator>
+#include <string_view>
 
 namespace ebook {
 
@@ -621,6 +622,305 @@ Feed ReadFeedDocument(const QByteArray& document, const QUrl& documentUrl) {
         mended.format != FeedFormat::NotAFeed && (mended.complete || feed.format == FeedFormat::NotAFeed ||
                                                   mended.articles.size() > feed.articles.size());
     return better ? mended : feed;
+}
+
+namespace {
+
+bool IsXmlSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// Whether the document's bytes are ASCII where its markup is, so that its tags can be found
+// byte by byte: UTF-8 and the single-byte encodings. A multi-byte encoding may hide '<' or
+// ']' in its characters' second bytes.
+bool SingleByteMarkup(QByteArrayView bytes) {
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes = bytes.sliced(3);
+    if (bytes.size() < 2 || bytes[0] == 0 || bytes[1] == 0 || uchar(bytes[0]) >= 0x80)
+        return false;
+    if (!bytes.startsWith("<?xml"))
+        return true;
+    const qsizetype end = bytes.indexOf("?>");
+    if (end < 0)
+        return false;
+    const QByteArrayView declaration = bytes.first(end);
+    const qsizetype name = declaration.indexOf("encoding");
+    if (name < 0)
+        return true;
+    qsizetype i = name + 8;
+    while (i < declaration.size() &&
+           (declaration[i] == ' ' || declaration[i] == '=' || declaration[i] == '\t'))
+        ++i;
+    if (i >= declaration.size() || (declaration[i] != '"' && declaration[i] != '\''))
+        return false;
+    const qsizetype close = declaration.indexOf(declaration[i], i + 1);
+    if (close < 0)
+        return false;
+    const QByteArray encoding = declaration.sliced(i + 1, close - i - 1).toByteArray().trimmed().toLower();
+    for (const char* family : {"utf-8", "utf8", "us-ascii", "ascii", "iso-8859-", "iso8859-", "iso_8859-",
+                               "latin", "windows-125", "cp125", "x-cp125", "koi8-"}) {
+        if (encoding.startsWith(family))
+            return true;
+    }
+    return false;
+}
+
+// The value of attribute `name` in a start tag's attributes, unresolved; null when it has none.
+QByteArrayView RawAttribute(QByteArrayView attributes, QByteArrayView name) {
+    qsizetype i = 0;
+    while (i < attributes.size()) {
+        while (i < attributes.size() && (IsXmlSpace(attributes[i]) || attributes[i] == '/'))
+            ++i;
+        const qsizetype nameStart = i;
+        while (i < attributes.size() && attributes[i] != '=' && !IsXmlSpace(attributes[i]))
+            ++i;
+        const QByteArrayView found = attributes.sliced(nameStart, i - nameStart);
+        while (i < attributes.size() && (IsXmlSpace(attributes[i]) || attributes[i] == '='))
+            ++i;
+        if (i >= attributes.size())
+            break;
+        const char quote = attributes[i];
+        const qsizetype close = attributes.indexOf(quote, i + 1);
+        if ((quote != '"' && quote != '\'') || close < 0)
+            break;
+        if (found == name)
+            return attributes.sliced(i + 1, close - i - 1);
+        i = close + 1;
+    }
+    return QByteArrayView();
+}
+
+// The quick reading behind ScanFeedItems. It follows FeedParser's rules for what is a feed,
+// a channel, an item and an item's identity, for the documents it accepts; whatever it is not
+// sure of, it leaves to the parser.
+class ItemScanner {
+public:
+    explicit ItemScanner(const QByteArray& document) : m_text(document) {}
+
+    bool Scan() {
+        if (!SingleByteMarkup(m_text))
+            return false;
+        qsizetype at = 0;
+        for (;;) {
+            const qsizetype lt = Find(at, "<");
+            if (!m_stack.empty() && m_stack.back().role == Role::Identity)
+                TakeText(m_text.sliced(at, (lt < 0 ? m_text.size() : lt) - at));
+            if (lt < 0)
+                break;
+            at = Markup(lt);
+            if (at < 0)
+                return false;
+        }
+        return m_rootSeen && m_stack.empty();
+    }
+
+    std::vector<ItemSpan> items;
+
+private:
+    // Identity: an item's guid, or an Atom entry's id.
+    enum class Role { Other, Root, Channel, Item, Identity };
+    struct Open {
+        QByteArrayView name;
+        Role role;
+    };
+
+    qsizetype Find(qsizetype from, std::string_view what) const {
+        const std::string_view text(m_text.data(), size_t(m_text.size()));
+        const size_t found = text.find(what, size_t(from));
+        return found == std::string_view::npos ? -1 : qsizetype(found);
+    }
+
+    // Reads the markup at `lt`; where reading goes on, or -1 for a document it cannot follow.
+    qsizetype Markup(qsizetype lt) {
+        const QByteArrayView rest = m_text.sliced(lt);
+        const bool identity = !m_stack.empty() && m_stack.back().role == Role::Identity;
+        switch (rest.size() > 1 ? rest[1] : 0) {
+        case '!':
+            if (rest.startsWith("<!--")) {
+                const qsizetype end = Find(lt + 4, "-->");
+                return end < 0 ? -1 : end + 3;
+            }
+            if (rest.startsWith("<![CDATA[")) {
+                const qsizetype end = Find(lt + 9, "]]>");
+                if (end >= 0 && identity)
+                    TakeText(m_text.sliced(lt + 9, end - lt - 9), false);
+                return end < 0 ? -1 : end + 3;
+            }
+            return -1; // a document type declaration
+        case '?': {
+            const qsizetype end = Find(lt + 2, "?>");
+            return end < 0 ? -1 : end + 2;
+        }
+        case '/': {
+            const qsizetype gt = Find(lt + 2, ">");
+            return gt >= 0 && Close(m_text.sliced(lt + 2, gt - lt - 2).trimmed(), gt + 1) ? gt + 1 : -1;
+        }
+        default:
+            break;
+        }
+        const char* const begin = m_text.data();
+        const char* const end = begin + m_text.size();
+        const char* p = begin + lt + 1;
+        while (p < end && !IsXmlSpace(*p) && *p != '/' && *p != '>')
+            ++p;
+        const QByteArrayView name(begin + lt + 1, p - begin - lt - 1);
+        const char* const attributes = p;
+        for (; p < end && *p != '>'; ++p) {
+            if (*p == '"' || *p == '\'') {
+                p = static_cast<const char*>(memchr(p + 1, *p, size_t(end - p - 1)));
+                if (!p)
+                    return -1;
+            }
+        }
+        if (p >= end || name.isEmpty() || identity)
+            return -1; // markup in an id is the parser's to read
+        const qsizetype gt = p - begin;
+        if (!Start(name, QByteArrayView(attributes, p - attributes), lt))
+            return -1;
+        return p[-1] != '/' || Close(name, gt + 1) ? gt + 1 : -1;
+    }
+
+    bool Start(QByteArrayView name, QByteArrayView attributes, qsizetype at) {
+        const Role parent = m_stack.empty() ? Role::Root : m_stack.back().role;
+        const bool decides = m_stack.empty() || parent != Role::Other;
+        Role role = Role::Other;
+        if (decides) {
+            // A default namespace of another known vocabulary makes these elements its own.
+            const QByteArrayView xmlns = RawAttribute(attributes, "xmlns");
+            if (!xmlns.isNull()) {
+                const Vocab vocab = VocabOfUri(xmlns);
+                if (vocab != Vocab::Core && vocab != Vocab::Other)
+                    return false;
+            }
+            const qsizetype colon = name.indexOf(':');
+            const QByteArrayView local = colon < 0 ? name : name.sliced(colon + 1);
+            for (const char* known : {"rss", "RDF", "feed", "channel", "item", "entry", "guid", "id"}) {
+                if (colon >= 0 && local == known && !(m_stack.empty() && name == "rdf:RDF"))
+                    return false;
+            }
+            if (m_stack.empty()) {
+                const QByteArrayView rdf = RawAttribute(attributes, "xmlns:rdf");
+                if (name == "rss") {
+                    role = Role::Root;
+                } else if (local == "RDF" && (rdf.isNull() || VocabOfUri(rdf) == Vocab::Rdf)) {
+                    role = Role::Root;
+                    m_rdf = true;
+                } else if (name == "feed") {
+                    role = Role::Channel;
+                    m_atom = true;
+                } else {
+                    return false; // not a feed, or not one this reading knows
+                }
+                m_rootSeen = true;
+            } else if (parent == Role::Root && name == "channel") {
+                role = Role::Channel;
+            } else if ((parent == Role::Channel || (parent == Role::Root && m_rdf)) &&
+                       (name == "item" || name == "entry")) {
+                role = Role::Item;
+                m_itemBegin = at;
+                m_itemId.clear();
+                m_itemSure = true;
+            } else if (parent == Role::Item && (name == "guid" || (m_atom && name == "id"))) {
+                role = Role::Identity;
+                m_id.clear();
+            }
+        }
+        m_stack.push_back({name, role});
+        return true;
+    }
+
+    bool Close(QByteArrayView name, qsizetype end) {
+        if (m_stack.empty() || m_stack.back().name != name)
+            return false;
+        const Role role = m_stack.back().role;
+        m_stack.pop_back();
+        if (role == Role::Identity) {
+            // The last of an item's ids is the one the parser keeps, even an empty one.
+            m_itemId = m_id.trimmed();
+        } else if (role == Role::Item && m_itemSure && !m_itemId.isEmpty()) {
+            items.push_back({m_itemBegin, end, m_itemId});
+        }
+        return true;
+    }
+
+    // Text of an id, with the references the parser would resolve (not in CDATA). What it would
+    // change besides (line ends, C1 controls, bytes of another encoding) it leaves to the parser.
+    void TakeText(QByteArrayView text, bool references = true) {
+        qsizetype run = 0;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const uchar c = uchar(text[i]);
+            if (c >= 0x80 || c == '\r' || (c < 0x20 && c != '\t' && c != '\n')) {
+                m_itemSure = false;
+                return;
+            }
+            if (c != '&' || !references)
+                continue;
+            m_id.append(text.sliced(run, i - run));
+            const qsizetype semicolon = text.indexOf(';', i);
+            const uint value = semicolon < 0 ? 0 : ReferenceValue(text.sliced(i + 1, semicolon - i - 1));
+            if (value == 0) {
+                m_itemSure = false;
+                return;
+            }
+            m_id.append(char(value));
+            i = semicolon;
+            run = i + 1;
+        }
+        m_id.append(text.sliced(run));
+    }
+
+    // The character a reference stands for when it is ASCII; else 0.
+    static uint ReferenceValue(QByteArrayView reference) {
+        static const struct {
+            const char* name;
+            char value;
+        } kPredefined[] = {{"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
+        for (const auto& entity : kPredefined) {
+            if (reference == entity.name)
+                return uchar(entity.value);
+        }
+        const bool hex = reference.startsWith("#x");
+        const QByteArrayView digits = reference.sliced(qMin<qsizetype>(reference.size(), hex ? 2 : 1));
+        if (!reference.startsWith("#") || digits.isEmpty() || digits.size() > 6)
+            return 0;
+        uint value = 0;
+        for (const char digit : digits) {
+            const int number = digit >= '0' && digit <= '9' ? digit - '0' : -1;
+            const int letter = hex ? int(QByteArrayView("abcdef").indexOf(char(digit | 0x20))) : -1;
+            if (number < 0 && letter < 0)
+                return 0;
+            value = value * (hex ? 16 : 10) + uint(number >= 0 ? number : 10 + letter);
+        }
+        return value < 0x80 && (value >= 0x20 || value == '\t' || value == '\n' || value == '\r') ? value : 0;
+    }
+
+    const QByteArrayView m_text;
+    std::vector<Open> m_stack;
+    bool m_rootSeen = false;
+    bool m_rdf = false;
+    bool m_atom = false;
+    qsizetype m_itemBegin = 0;
+    QByteArray m_itemId;
+    bool m_itemSure = true;
+    QByteArray m_id;
+};
+
+} // namespace
+
+std::vector<ItemSpan> ScanFeedItems(const QByteArray& document) {
+    ItemScanner scanner(document);
+    return scanner.Scan() ? std::move(scanner.items) : std::vector<ItemSpan>();
+}
+
+QByteArray WithoutItems(const QByteArray& document, const std::vector<ItemSpan>& spans) {
+    QByteArray rest;
+    qsizetype at = 0;
+    for (const ItemSpan& span : spans) {
+        rest.append(QByteArrayView(document).sliced(at, span.begin - at));
+        at = span.end;
+    }
+    rest.append(QByteArrayView(document).sliced(at));
+    return rest;
 }
 
 } // namespace ebook

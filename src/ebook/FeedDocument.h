@@ -53,4 +53,24 @@ struct Feed {
 // root is no feed's, gives format NotAFeed.
 Feed ReadFeedDocument(const QByteArray& document, const QUrl& documentUrl);
 
+// An item of a feed document: where it is, as offsets into the document's bytes, and its
+// guid or Atom id, exactly as ReadFeedDocument gives it in Article::id.
+struct ItemSpan {
+    qsizetype begin = 0; // at its start tag's '<'
+    qsizetype end = 0;   // just past its end tag
+    QByteArray id;       // never empty
+};
+
+// The items of a feed document whose ids a quick reading can vouch for, in document order,
+// found without reading their contents, for a reader that needs only to know which items a
+// document carries. An item without an id, or whose id this reading cannot be sure of, is
+// left out; so is every item of a document it cannot follow: one in a multi-byte encoding,
+// with a document type declaration (which may define entities), with namespaces that make the
+// feed's own elements another vocabulary's, or whose markup does not nest.
+std::vector<ItemSpan> ScanFeedItems(const QByteArray& document);
+
+// The document without the items of `spans` (in document order, as ScanFeedItems gives
+// them); ReadFeedDocument reads the rest as it read it in the whole document.
+QByteArray WithoutItems(const QByteArray& document, const std::vector<ItemSpan>& spans);
+
 } // namespace ebook

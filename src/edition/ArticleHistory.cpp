@@ -11,6 +11,7 @@
 #include <QVariant>
 
 #include <atomic>
+#include <memory>
 
 namespace edition {
 
@@ -54,10 +55,12 @@ ArticleHistory::~ArticleHistory() {
 void ArticleHistory::Close() {
     if (m_connection.isEmpty())
         return;
+    m_known.reset();
     QSqlDatabase::database(m_connection, false).close();
     QSqlDatabase::removeDatabase(m_connection);
     m_connection.clear();
     m_feedIds.clear();
+    m_feedsRead = false;
 }
 
 bool ArticleHistory::Fail(const QString& why) {
@@ -94,9 +97,13 @@ bool ArticleHistory::Open(const QString& path) {
             return Fail(query.value(0).toString());
         if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next())
             return Fail(query.lastError().text());
-        if (query.value(0).toInt() > kSchemaVersion)
+        const int version = query.value(0).toInt();
+        if (version > kSchemaVersion)
             return Fail(QStringLiteral("made by a later version of Pellavo"));
         query.finish();
+        // Every run opens the history: one whose tables are there is not written to here.
+        if (version == kSchemaVersion)
+            return true;
         for (const char* statement : kSchema) {
             if (!Exec(QString::fromLatin1(statement)))
                 return false;
@@ -162,15 +169,17 @@ void ArticleHistory::Settle() {
 }
 
 int ArticleHistory::FeedId(const QString& feed, bool create) {
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    // A run asks for every feed: one query reads them all.
+    if (!m_feedsRead && query.exec(QStringLiteral("SELECT id, address FROM feeds"))) {
+        while (query.next())
+            m_feedIds.insert(query.value(1).toString(), query.value(0).toInt());
+        m_feedsRead = true;
+    }
     if (const auto it = m_feedIds.constFind(feed); it != m_feedIds.constEnd())
         return it.value();
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    query.prepare(QStringLiteral("SELECT id FROM feeds WHERE address = ?"));
-    query.addBindValue(feed);
     int id = 0;
-    if (query.exec() && query.next()) {
-        id = query.value(0).toInt();
-    } else if (create) {
+    if (create) {
         query.prepare(QStringLiteral("INSERT INTO feeds (address) VALUES (?)"));
         query.addBindValue(feed);
         if (query.exec())
@@ -186,14 +195,21 @@ QHash<QByteArray, qint64> ArticleHistory::Known(const QString& feed) {
     const int id = IsOpen() ? FeedId(feed, false) : 0;
     if (!id)
         return known;
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT key, seen FROM articles WHERE feed = ?"));
-    query.addBindValue(id);
-    if (!query.exec())
+    // Prepared once: a run asks for every feed.
+    if (!m_known) {
+        m_known = std::make_unique<QSqlQuery>(QSqlDatabase::database(m_connection, false));
+        m_known->setForwardOnly(true);
+        if (!m_known->prepare(QStringLiteral("SELECT key, seen FROM articles WHERE feed = ?"))) {
+            m_known.reset();
+            return known;
+        }
+    }
+    m_known->bindValue(0, id);
+    if (!m_known->exec())
         return known;
-    while (query.next())
-        known.insert(query.value(0).toByteArray(), query.value(1).toLongLong());
+    while (m_known->next())
+        known.insert(m_known->value(0).toByteArray(), m_known->value(1).toLongLong());
+    m_known->finish();
     return known;
 }
 
@@ -240,6 +256,7 @@ bool ArticleHistory::WriteChanges(const Changes& changes, int edition) {
             return Fail(prune.lastError().text());
         // Ids of pruned feeds may be given again.
         m_feedIds.clear();
+        m_feedsRead = false;
     }
     return true;
 }
@@ -255,6 +272,7 @@ bool ArticleHistory::Record(const Changes& changes) {
             m_error = db.lastError().text();
         db.rollback();
         m_feedIds.clear();
+        m_feedsRead = false;
         return false;
     }
     return true;
@@ -300,6 +318,7 @@ bool ArticleHistory::PublishEdition(const Edition& edition, const QString& unfin
         const QString why = m_error.isEmpty() ? db.lastError().text() : m_error;
         db.rollback();
         m_feedIds.clear();
+        m_feedsRead = false;
         return placeUnrecorded(why);
     }
     // 2. The book in place, and its name on the disk.
@@ -307,11 +326,14 @@ bool ArticleHistory::PublishEdition(const Edition& edition, const QString& unfin
         Settle();
         return fail(error);
     }
-    // 3. The edition finished. Should this not reach the disk, the next opening finishes it.
+    // 3. The edition finished. Should this not reach the disk, the next opening finishes it:
+    //    so it need not wait for the disk.
+    Exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
     QSqlQuery finish(db);
     finish.prepare(QStringLiteral("UPDATE editions SET finished = 1 WHERE number = ?"));
     finish.addBindValue(edition.number);
     finish.exec();
+    Exec(QStringLiteral("PRAGMA synchronous=FULL"));
     return true;
 }
 
@@ -324,6 +346,7 @@ bool ArticleHistory::Forget() {
     if (!ok)
         db.rollback();
     m_feedIds.clear();
+    m_feedsRead = false;
     return ok;
 }
 

@@ -5,7 +5,11 @@
 #include <QHash>
 #include <QString>
 
+#include <memory>
+
 #include <vector>
+
+class QSqlQuery;
 
 namespace edition {
 
@@ -97,6 +101,8 @@ private:
     QString m_note;
     QString m_error;
     QHash<QString, int> m_feedIds;
+    bool m_feedsRead = false; // m_feedIds holds every feed of the history
+    std::unique_ptr<QSqlQuery> m_known;
 };
 
 } // namespace edition

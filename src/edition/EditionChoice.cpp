@@ -10,25 +10,30 @@
 namespace edition {
 
 namespace {
+
 constexpr qsizetype kKeyBytes = 16;
+
+// A SHA-256 digest of `kind` and `text`, cut short. The kind goes first, so a guid never meets
+// a link or a title of the same text.
+QByteArray Key(QByteArrayView kind, QByteArrayView text) {
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(kind);
+    hash.addData(text);
+    return hash.result().left(kKeyBytes);
+}
+
 } // namespace
 
+QByteArray IdKey(const QByteArray& id) {
+    return Key("id\n", id);
+}
+
 QByteArray ArticleKey(const ebook::Article& article) {
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    // The kind goes first, so a guid never meets a link or a title of the same text.
-    if (!article.id.isEmpty()) {
-        hash.addData("id\n");
-        hash.addData(article.id);
-    } else if (!article.link.isEmpty()) {
-        hash.addData("link\n");
-        hash.addData(article.link.toEncoded());
-    } else {
-        hash.addData("title\n");
-        hash.addData(ebook::PlainText(article.title));
-        hash.addData("\n");
-        hash.addData(article.date);
-    }
-    return hash.result().left(kKeyBytes);
+    if (!article.id.isEmpty())
+        return IdKey(article.id);
+    if (!article.link.isEmpty())
+        return Key("link\n", article.link.toEncoded());
+    return Key("title\n", ebook::PlainText(article.title) + '\n' + article.date);
 }
 
 Choice ChooseArticles(const std::vector<ebook::Article>& articles, const std::vector<bool>& known,

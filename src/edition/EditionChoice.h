@@ -19,6 +19,8 @@ struct Limits {
 // How the history knows an article within its feed: a 16-byte digest of its guid or Atom id,
 // else of its link, else of its title and date.
 QByteArray ArticleKey(const ebook::Article& article);
+// The key of an article whose guid or Atom id is `id` (not empty).
+QByteArray IdKey(const QByteArray& id);
 
 // What goes into the edition of one feed: indices into its articles, newest first by date
 // with the undated after the dated in document order, and the new ones the limits leave

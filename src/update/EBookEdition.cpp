@@ -3,6 +3,7 @@
 #include "base/FeedAddress.h"
 #include "ebook/EBookWriter.h"
 #include "edition/ArticleHistory.h"
+#include "edition/EditionChoice.h"
 #include "edition/EditionFiles.h"
 #include "update/NewsFeedFile.h"
 #include "update/WholeArticleStage.h"
@@ -66,11 +67,15 @@ bool ReadNewsFeedFile(const NewsFeedSource& source, QString* error,
     return true;
 }
 
+// What of a record's feed document the book reads: the document, or less of it.
+using DocumentCut = std::function<QByteArray(const QString& url, const QByteArray& document)>;
+
 // Makes every record of the news feed file into the book's chapters, noting their pictures
 // when there is a fetcher for them; `shownBy` gets, for each picture, the address of the feed
-// that shows it.
+// that shows it. With `cut`, the book reads what it leaves of each document.
 bool ReadRecords(const NewsFeedSource& source, ebook::EBookWriter& book, QString* error,
-                 const PictureFetcher& fetchPictures, bool grey, QStringList& shownBy) {
+                 const PictureFetcher& fetchPictures, bool grey, QStringList& shownBy,
+                 const DocumentCut& cut = {}) {
     return ReadNewsFeedFile(
         source, error,
         [&](const NewsFeedReader& reader) {
@@ -80,7 +85,7 @@ bool ReadRecords(const NewsFeedSource& source, ebook::EBookWriter& book, QString
                 book.SetChannelFile(reader.ChannelFile());
         },
         [&](const NewsFeedReader::Record& record) {
-            if (!book.AddRecord(record.url, record.content)) {
+            if (!book.AddRecord(record.url, cut ? cut(record.url, record.content) : record.content)) {
                 if (error)
                     *error = book.ErrorString();
                 return false;
@@ -96,12 +101,13 @@ bool ReadRecords(const NewsFeedSource& source, ebook::EBookWriter& book, QString
 // news feed file of their own.
 using ArticleChoice = std::function<bool(const QString& url, ebook::Feed& feed)>;
 void FetchWholeArticles(const NewsFeedSource& source, WholeArticleStage& stage, const ArticleChoice& choose,
-                        const std::atomic_bool* stop) {
+                        const std::atomic_bool* stop, const DocumentCut& cut = {}) {
     const bool read = ReadNewsFeedFile(source, nullptr, {}, [&](const NewsFeedReader::Record& record) {
         if (stop && stop->load())
             return false;
         if (stage.Wanted(record.url)) {
-            ebook::Feed feed = ebook::ReadFeedDocument(record.content, FeedAddress::DocumentUrl(record.url));
+            ebook::Feed feed = ebook::ReadFeedDocument(cut ? cut(record.url, record.content) : record.content,
+                                                       FeedAddress::DocumentUrl(record.url));
             if (!choose || choose(record.url, feed))
                 stage.Note(record.url, feed);
         }
@@ -179,14 +185,50 @@ bool WriteNewsEdition(const NewsFeedSource& source, const EditionJob& job, const
     book.SetEdition(number);
     edition::ArticleHistory::Changes changes;
     changes.day = runTime.toLocalTime().date().toJulianDay();
+    // What the history knows of the feed read last; each pass reads the feeds in turn.
+    QString knownFeed;
+    QHash<QByteArray, qint64> known;
+    const auto knownOf = [&](const QString& url) -> const QHash<QByteArray, qint64>& {
+        if (url != knownFeed || knownFeed.isNull()) {
+            known = history.Known(url);
+            knownFeed = url;
+        }
+        return known;
+    };
+    // Most of a later edition's feed documents are articles the history knows. Those items are
+    // cut from the document before the book reads it, by their ids alone, so that their contents
+    // are never parsed; `cutKeys` keeps their keys for the choice of the same document.
+    std::vector<QByteArray> cutKeys;
+    const DocumentCut cutKnown = [&](const QString& url, const QByteArray& document) {
+        cutKeys.clear();
+        if (!job.limits.onlyNew || knownOf(url).isEmpty())
+            return document;
+        std::vector<ebook::ItemSpan> cut;
+        for (ebook::ItemSpan& item : ebook::ScanFeedItems(document)) {
+            QByteArray key = edition::IdKey(item.id);
+            if (known.contains(key)) {
+                cutKeys.push_back(std::move(key));
+                cut.push_back(std::move(item));
+            }
+        }
+        return cut.empty() ? document : ebook::WithoutItems(document, cut);
+    };
     // What goes into the edition of a feed; with `changes`, recorded there as well.
     const auto choose = [&](const QString& url, ebook::Feed& feed,
                             edition::ArticleHistory::Changes* changes) {
-        const QHash<QByteArray, qint64> known = history.Known(url);
+        knownOf(url);
         std::vector<ebook::Article> articles;
         std::vector<QByteArray> keys;
         std::vector<bool> isKnown;
         QSet<QByteArray> inDocument;
+        for (QByteArray& key : cutKeys) {
+            if (inDocument.contains(key))
+                continue;
+            if (changes && known.value(key) != changes->day)
+                changes->seenAgain.emplace_back(url, key);
+            inDocument.insert(std::move(key));
+        }
+        cutKeys.clear();
         for (ebook::Article& article : feed.articles) {
             QByteArray key = edition::ArticleKey(article);
             // A feed that lists an article twice shows it once.
@@ -217,7 +259,7 @@ bool WriteNewsEdition(const NewsFeedSource& source, const EditionJob& job, const
     if (wholeArticles.fetch)
         FetchWholeArticles(
             source, whole, [&](const QString& url, ebook::Feed& feed) { return choose(url, feed, nullptr); },
-            stop);
+            stop, cutKnown);
     book.SetArticleFilter([&](const QString& url, ebook::Feed& feed) {
         if (!choose(url, feed, &changes))
             return false;
@@ -225,7 +267,7 @@ bool WriteNewsEdition(const NewsFeedSource& source, const EditionJob& job, const
         return true;
     });
     QStringList shownBy;
-    if (!ReadRecords(source, book, error, fetchPictures, options.greyPictures, shownBy))
+    if (!ReadRecords(source, book, error, fetchPictures, options.greyPictures, shownBy, cutKnown))
         return finish(false);
     if (book.ChapterCount() == 0) {
         // The earlier editions stay as they are; what the limits left out is still recorded.

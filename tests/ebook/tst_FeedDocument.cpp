@@ -24,6 +24,11 @@ QByteArray Encoded(const char* encoding, const QString& text) {
     return encoder(text);
 }
 
+QByteArray Rss(const char* items, const char* declaration = "<?xml version=\"1.0\"?>") {
+    return QByteArray(declaration) + "<rss version=\"2.0\"><channel><title>News</title>" + items +
+           "</channel></rss>";
+}
+
 } // namespace
 
 class TestFeedDocument : public QObject {
@@ -280,6 +285,122 @@ private slots:
         QCOMPARE(feed.format, FeedFormat::Rss);
         QVERIFY(!feed.complete);
         QCOMPARE(feed.articles.size(), size_t(2));
+    }
+
+    // The quick reading of items' ids gives what the parser gives, or leaves the item out; what
+    // it leaves of a document without the items it found reads as the rest of the document.
+    void itemScan_data() {
+        QTest::addColumn<QByteArray>("document");
+        QTest::addColumn<QByteArrayList>("ids"); // {null}: every id the parser reads
+        const QByteArrayList all{QByteArray()};
+        for (const auto& [name, sample] : {std::pair{"WordPress", kWordPress},
+                                           {"Blogger", kBlogger},
+                                           {"podcast", kPodcast},
+                                           {"RDF", kRdf},
+                                           {"Atom 0.3", kAtom03},
+                                           {"news site", kNewsSite},
+                                           {"undeclared prefixes", kUndeclared}})
+            QTest::newRow(name) << QByteArray(sample) << all;
+        QTest::newRow("hostile HTML") << HostileFeed() << all;
+        QTest::newRow("references and CDATA")
+            << Rss("<item><guid> a&amp;b </guid></item><item><guid><![CDATA[c<d>]]></guid></item>"
+                   "<item><guid isPermaLink=\"false\">e&#38;&#x41;<!-- note --></guid></item>")
+            << QByteArrayList{"a&b", "c<d>", "e&A"};
+        QTest::newRow("the last guid counts, even an empty one")
+            << Rss("<item><guid>x</guid><guid>y</guid></item><item><guid>z</guid><guid/>"
+                   "<title>T</title></item>")
+            << QByteArrayList{"y"};
+        QTest::newRow("no guid, or one it cannot vouch for")
+            << Rss("<item><title>T</title><link>https://e.example/1</link></item><item><guid>caf&#233;</guid>"
+                   "</item><item><guid>\xC3\xBC</guid></item><item><guid>a&nbsp;b</guid></"
+                   "item><item><guid>&#x+41;</guid></item>"
+                   "<item><guid>a\r\nb</guid></item><item><guid>k</guid></item>")
+            << QByteArrayList{"k"};
+        QTest::newRow("markup that only looks like items")
+            << Rss("<!-- <item><guid>no</guid></item> --><?pi <item>?><item><guid>one</guid><description>"
+                   "<![CDATA[</item><item><guid>no</guid>]]></description><category "
+                   "domain=\"a>b\">c</category>"
+                   "<enclosure url=\"https://e.example/a.mp3\" type='audio/mpeg'/></item>"
+                   "<item><title>x</title><guid>two</guid></item>")
+            << QByteArrayList{"one", "two"};
+        QTest::newRow("Atom with XHTML content")
+            << QByteArray("<feed xmlns=\"http://www.w3.org/2005/Atom\"><id>feed</id><entry><id>e1</id>"
+                          "<content type=\"xhtml\"><div xmlns=\"http://www.w3.org/1999/xhtml\"><p>x<br/>"
+                          "<id>no</id></p></div></content></entry><entry><title>t</title><id>e2</id></entry>"
+                          "</feed>")
+            << QByteArrayList{"e1", "e2"};
+        QTest::newRow("RSS has no id elements") << Rss("<item><id>i</id></item>") << QByteArrayList{};
+        QTest::newRow("an item outside the channel")
+            << QByteArray(
+                   "<rss><item><guid>x</guid></item><channel><item><guid>y</guid></item></channel></rss>")
+            << QByteArrayList{"y"};
+        QTest::newRow("windows-1252") << Rss("<item><guid>w</guid><title>\x93Q\x94</title></item>",
+                                             "<?xml version=\"1.0\" encoding=\"windows-1252\"?>")
+                                      << QByteArrayList{"w"};
+        // Documents it leaves to the parser whole.
+        QTest::newRow("document type") << QByteArray("<!DOCTYPE rss [<!ENTITY g \"x\">]><rss><channel><item>"
+                                                     "<guid>&g;</guid></item></channel></rss>")
+                                       << QByteArrayList{};
+        // The news feed file keeps no first default namespace; a second one counts.
+        QTest::newRow("another vocabulary by default")
+            << QByteArray(
+                   "<rss xmlns=\"http://backend.userland.com/rss2\"><channel><item><guid>y</guid></item>"
+                   "<item xmlns=\"http://purl.org/dc/elements/1.1/\"><guid>x</guid></item></channel></rss>")
+            << QByteArrayList{};
+        QTest::newRow("prefixed entries")
+            << QByteArray(
+                   "<feed xmlns=\"http://www.w3.org/2005/Atom\" xmlns:a=\"http://www.w3.org/2005/Atom\">"
+                   "<a:entry><a:id>p</a:id></a:entry></feed>")
+            << QByteArrayList{};
+        QTest::newRow("markup in a guid") << Rss("<item><guid>a<b>c</b></guid></item>") << QByteArrayList{};
+        QTest::newRow("broken off") << QByteArray("<rss><channel><item><guid>a</guid></item><item><guid>b")
+                                    << QByteArrayList{};
+        QTest::newRow("multi-byte encoding")
+            << Rss("<item><guid>s</guid></item>", "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>")
+            << QByteArrayList{};
+        QTest::newRow("UTF-16") << Encoded("UTF-16LE",
+                                           QString::fromLatin1(Rss("<item><guid>u</guid></item>", "")))
+                                << QByteArrayList{};
+    }
+
+    void itemScan() {
+        QFETCH(QByteArray, document);
+        QFETCH(QByteArrayList, ids);
+        const QByteArray stored = NewsFeedFile::CleanFeedDocument(document);
+        const QUrl url(QStringLiteral("https://example.com/feed"));
+        const Feed whole = ReadFeedDocument(stored, url);
+        if (ids == QByteArrayList{QByteArray()}) {
+            ids.clear();
+            for (const Article& article : whole.articles) {
+                if (!article.id.isEmpty())
+                    ids << article.id;
+            }
+        }
+        const std::vector<ItemSpan> spans = ScanFeedItems(stored);
+        QByteArrayList found;
+        for (const ItemSpan& span : spans)
+            found << span.id;
+        QCOMPARE(found, ids);
+
+        const Feed rest = ReadFeedDocument(WithoutItems(stored, spans), url);
+        QCOMPARE(rest.format, whole.format);
+        QCOMPARE(rest.complete, whole.complete);
+        QCOMPARE(rest.title.value, whole.title.value);
+        size_t cut = 0, kept = 0;
+        for (const Article& article : whole.articles) {
+            if (cut < spans.size() && article.id == spans[cut].id) {
+                ++cut;
+                continue;
+            }
+            QVERIFY(kept < rest.articles.size());
+            const Article& left = rest.articles[kept++];
+            QCOMPARE(left.id, article.id);
+            QCOMPARE(left.title.value, article.title.value);
+            QCOMPARE(left.link, article.link);
+            QCOMPARE(left.body.value, article.body.value);
+        }
+        QCOMPARE(cut, spans.size());
+        QCOMPARE(kept, rest.articles.size());
     }
 
     void dates_data() {

@@ -19,16 +19,20 @@ using namespace pellavo::test;
 
 namespace {
 
-// An item: its title, and how long before the run it came out (negative: undated).
+// An item: its title, how long before the run it came out (negative: undated), and whether
+// it has a guid (else its link is what it is known by).
 struct Item {
     QByteArray title;
     qint64 hoursOld = -1;
+    bool guid = false;
 };
 
 QByteArray rss(const QDateTime& now, const QList<Item>& items) {
     QByteArray out = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Feed</title>";
     for (const Item& item : items) {
         out += "<item><title>" + item.title + "</title><link>http://example.org/" + item.title + "</link>";
+        if (item.guid)
+            out += "<guid isPermaLink=\"false\">tag:example.org," + item.title + "</guid>";
         if (item.hoursOld >= 0)
             out +=
                 "<pubDate>" +
@@ -106,7 +110,7 @@ private slots:
     // Only what is new, numbered, named and described as an edition; a feed with nothing
     // new has no chapter; nothing new at all makes no book and says so.
     void onlyNewAcrossRuns() {
-        serve("/a", {{"a2", 2}, {"a1", 3}});
+        serve("/a", {{"a2", 2, true}, {"a1", 3, true}});
         serve("/b", {{"b1", 1}});
         UpdateEngine::Outcome outcome = run({"/a", "/b"});
         QVERIFY2(outcome.bookError.isEmpty(), qPrintable(outcome.bookError));
@@ -114,7 +118,7 @@ private slots:
         QCOMPARE(titlesIn(readEpub(outcome.bookPath)), (QStringList{"a2", "a1", "b1"}));
 
         m_now = m_now.addSecs(3600);
-        serve("/a", {{"a3", 0}, {"a2", 3}, {"a1", 4}});
+        serve("/a", {{"a3", 0, true}, {"a2", 3, true}, {"a1", 4, true}});
         outcome = run({"/a", "/b"});
         QCOMPARE(outcome.bookPath, m_dir.filePath(QStringLiteral("news-2026-12-08-0730.epub")));
         QCOMPARE(EBookOfSameRun(m_output), outcome.bookPath);
@@ -150,7 +154,7 @@ private slots:
     }
 
     // Newest first, the undated after the dated in document order; what a limit passes over
-    // never comes in a later edition.
+    // never comes in a later edition, and every article the feed still carries is seen again.
     void limits_data() {
         QTest::addColumn<int>("maxArticles");
         QTest::addColumn<int>("maxAgeDays");
@@ -173,12 +177,18 @@ private slots:
         QFETCH(int, maxAgeDays);
         QFETCH(bool, onlyNew);
         const edition::Limits limits{onlyNew, maxArticles, maxAgeDays};
-        const QList<Item> items = {{"u1"}, {"d2", 5}, {"old", 24 * 10}, {"u2"}, {"d1", 1}};
+        const QList<Item> items = {
+            {"u1", -1, true}, {"d2", 5}, {"old", 24 * 10, true}, {"u2"}, {"d1", 1, true}};
         serve("/limits", items);
         QTEST(titlesIn(readEpub(run({"/limits"}, limits).bookPath)), "first");
         m_now = m_now.addDays(1);
-        serve("/limits", QList<Item>{{"new", 1}} + items);
+        serve("/limits", QList<Item>{{"new", 1, true}} + items);
         QTEST(titlesIn(readEpub(run({"/limits"}, limits).bookPath)), "second");
+        const QHash<QByteArray, qint64> known =
+            edition::ArticleHistory(m_history).Known(m_server.url("/limits"));
+        QCOMPARE(known.size(), items.size() + 1);
+        for (const qint64 day : known)
+            QCOMPARE(day, m_now.date().toJulianDay());
     }
 
     // Two editions in one minute; the keep count removes older editions of this news feed

@@ -1,4 +1,6 @@
+#include "base/AppPaths.h"
 #include "base/Settings.h"
+#include "edition/ArticleHistory.h"
 #include "testsupport.h"
 #include "update/ui/CDlgOptions.h"
 #include "update/ui/UpdateController.h"
@@ -9,10 +11,12 @@
 #include <QFileDialog>
 #include <QHideEvent>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
 #include <QSettings>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimeEdit>
 #include <QtTest/qtestspontaneevent.h>
@@ -214,6 +218,121 @@ private slots:
         controller.OnOptions();
         QTEST(QSettings(ini, QSettings::IniFormat).value(QStringLiteral("Edition/Grey")).toInt(), "written");
         QCOMPARE(settings.GreyPictures(), true);
+    }
+
+    void editionControls_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QStringList>("shown");    // the check box (1/0), then the three spin boxes
+        QTest::addColumn<QStringList>("typed");    // into the spin boxes; empty rows: no keys at all
+        QTest::addColumn<QVariantList>("written"); // OnlyNew, MaxArticles, MaxAgeDays, Keep
+        QTest::newRow("defaults, changed by keyboard")
+            << QStringLiteral("[Path]\nEBook=1\n") << QStringList{"1", "25", "7", "7"}
+            << QStringList{"40", "0", "3"} << QVariantList{0, 40, 0, 3};
+        QTest::newRow("0 lifts a limit")
+            << QStringLiteral("[Path]\nEBook=1\n[Edition]\nOnlyNew=0\nMaxArticles=0\nMaxAgeDays=0\nKeep=0\n")
+            << QStringList{"0", "no limit", "no limit", "all"} << QStringList{} << QVariantList{0, 0, 0, 0};
+        QTest::newRow("greyed without a book, values kept")
+            << QStringLiteral("[Path]\nEBook=0\n[Edition]\nMaxArticles=5\n")
+            << QStringList{"1", "5", "7", "7"} << QStringList{} << QVariantList{1, 5, 7, 7};
+    }
+
+    // What each edition brings: greyed while the e-book box is clear, every control reached by
+    // its mnemonic, and what OK stores.
+    void editionControls() {
+        QFETCH(QString, stored);
+        QFETCH(QStringList, shown);
+        QFETCH(QStringList, typed);
+        const QString ini = iniFile(stored);
+        Settings settings(ini);
+        Clock clock;
+        UpdateController controller(settings, clock);
+        controller.LoadSettings();
+        whenDialogShows([&](CDlgOptions* dialog) {
+            const auto close = qScopeGuard([&] { dialog->accept(); });
+            auto* onlyNew = dialog->findChild<QCheckBox*>(QStringLiteral("onlyNew"));
+            QList<QSpinBox*> spins;
+            for (const char* name : {"maxArticles", "maxAgeDays", "keep"})
+                spins << dialog->findChild<QSpinBox*>(QLatin1String(name));
+            QVERIFY(onlyNew && !spins.contains(nullptr));
+            QCOMPARE(QString::number(onlyNew->isChecked()), shown[0]);
+            for (int i = 0; i < spins.size(); ++i)
+                QCOMPARE(spins[i]->text(), shown[i + 1]);
+            auto* controls = dialog->findChild<QWidget*>(QStringLiteral("editions"));
+            QCOMPARE(controls->isEnabled(), settings.EBook());
+            if (typed.isEmpty())
+                return;
+            dialog->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(dialog));
+            QTest::keyClick(dialog, Qt::Key_N, Qt::AltModifier);
+            QTRY_COMPARE(onlyNew->isChecked(), shown[0] != QLatin1String("1"));
+            const Qt::Key keys[] = {Qt::Key_M, Qt::Key_L, Qt::Key_K};
+            for (int i = 0; i < spins.size(); ++i) {
+                QTest::keyClick(dialog, keys[i], Qt::AltModifier);
+                QTRY_VERIFY(spins[i]->hasFocus());
+                QTest::keyClick(spins[i], Qt::Key_A, Qt::ControlModifier);
+                QTest::keyClicks(spins[i], typed[i]);
+            }
+            dialog->findChild<QCheckBox*>(QStringLiteral("ebook"))->click();
+            QVERIFY(!controls->isEnabled());
+            dialog->findChild<QCheckBox*>(QStringLiteral("ebook"))->click();
+        });
+        controller.OnOptions();
+        QSettings file(ini, QSettings::IniFormat);
+        QVariantList written;
+        for (const char* key : {"OnlyNew", "MaxArticles", "MaxAgeDays", "Keep"})
+            written << file.value(QStringLiteral("Edition/") + QLatin1String(key)).toInt();
+        QTEST(written, "written");
+    }
+
+    void forgetArticles_data() {
+        QTest::addColumn<bool>("yes");
+        QTest::newRow("Return keeps the history") << false;
+        QTest::newRow("Yes empties it") << true;
+    }
+
+    // Alt+F asks in a "Warning" box whose default is No; only Yes empties the history.
+    void forgetArticles() {
+        QFETCH(bool, yes);
+        const QString feed = QStringLiteral("https://example.org/feed");
+        {
+            edition::ArticleHistory history(AppPaths::HistoryFile());
+            edition::ArticleHistory::Changes changes;
+            changes.added.push_back({feed, QByteArray(16, 'k'), true});
+            QVERIFY(history.Record(changes));
+        }
+        Settings settings(iniFile(QStringLiteral("[Path]\nEBook=1\n")));
+        Clock clock;
+        UpdateController controller(settings, clock);
+        controller.LoadSettings();
+        bool asked = false;
+        whenDialogShows([&](CDlgOptions* dialog) {
+            const auto close = qScopeGuard([&] { dialog->accept(); });
+            dialog->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(dialog));
+            // The box runs modally from the button's click.
+            QTimer answer;
+            answer.setInterval(10);
+            connect(&answer, &QTimer::timeout, [&] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (!box)
+                    return;
+                answer.stop();
+                asked = true;
+                QCOMPARE(box->windowTitle(), QStringLiteral("Warning"));
+                QCOMPARE(box->defaultButton(), box->button(QMessageBox::No));
+                if (yes)
+                    box->button(QMessageBox::Yes)->click();
+                else
+                    QTest::keyClick(box, Qt::Key_Return);
+            });
+            answer.start();
+            QTest::keyClick(dialog, Qt::Key_F, Qt::AltModifier);
+            QTRY_VERIFY(asked);
+            QTRY_COMPARE(QApplication::activeModalWidget(), dialog);
+        });
+        controller.OnOptions();
+        QVERIFY(asked);
+        QCOMPARE(edition::ArticleHistory(AppPaths::HistoryFile()).Known(feed).size(), yes ? 0 : 1);
     }
 
     // "..." picks a file that need not exist, adds the suffix, asks no overwrite question,
