@@ -42,7 +42,7 @@ CDlgOptions::CDlgOptions(QWidget* parent) : QDialog(parent) {
     browse->setAutoDefault(false);
     browse->setMaximumWidth(browse->fontMetrics().horizontalAdvance(QStringLiteral("...")) + 24);
     m_chkEBook =
-        new QCheckBox(QStringLiteral("Also make an e-book for the phone's reader (EPUB)"), outputBox);
+        new QCheckBox(QStringLiteral("Also make an &e-book for the phone's reader (EPUB)"), outputBox);
     m_chkEBook->setObjectName(QStringLiteral("ebook"));
 
     // How the book is made and what each edition brings sit under the box that makes the
