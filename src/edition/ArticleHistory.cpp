@@ -27,8 +27,8 @@ const char* const kSchema[] = {
     // edition: the edition whose run recorded the article (NULL: a run without a book);
     // delivered: whether that edition carries it or a limit left it out; seen: the Julian
     // day a run last found it in its feed.
-    "CREATE TABLE IF NOT EXISTS articles (feed INTEGER NOT NULL, key BLOB NOT NULL, edition INTEGER, "
-    "delivered INTEGER NOT NULL, seen INTEGER NOT NULL, PRIMARY KEY (feed, key)) WITHOUT ROWID",
+    ("CREATE TABLE IF NOT EXISTS articles (feed INTEGER NOT NULL, key BLOB NOT NULL, edition INTEGER, "
+     "delivered INTEGER NOT NULL, seen INTEGER NOT NULL, PRIMARY KEY (feed, key)) WITHOUT ROWID"),
 };
 
 QString NewConnectionName() {
