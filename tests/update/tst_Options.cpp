@@ -339,8 +339,6 @@ private slots:
         QCOMPARE(edition::ArticleHistory(AppPaths::HistoryFile()).Known(feed).size(), yes ? 0 : 1);
     }
 
-    // "..." picks a file that need not exist, adds the suffix, asks no overwrite question,
-    // and keeps the radio choice made before it.
     // What a screen reader says of the controls that no label of their own names well.
     void accessibleNames_data() {
         QTest::addColumn<QString>("control");
@@ -379,6 +377,8 @@ private slots:
         QCOMPARE(face->text(QAccessible::Description), description);
     }
 
+    // "..." picks a file that need not exist, adds the suffix, asks no overwrite question,
+    // and keeps the radio choice made before it.
     void browseKeepsTheChoice() {
         CDlgOptions dialog;
         dialog.m_strFeedFile = m_dir.filePath(QStringLiteral("old.nff"));
