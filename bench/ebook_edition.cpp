@@ -272,23 +272,29 @@ int main(int argc, char** argv) {
     const qint64 firstBytes = QFileInfo(result.path).size();
     ok = ok && QFile::copy(history, afterFirst);
     ok = ok && QFile::remove(editionFile) && QFile::copy(second, editionFile);
-    for (int run = 0; ok && run < kRuns; ++run) {
+    // A tenth of a second each: taken in turns, many times, so that the machine's moods fall on
+    // both alike.
+    constexpr int kSmallRuns = 21;
+    std::vector<double> justNewRuns;
+    for (int run = 0; ok && run < kSmallRuns; ++run) {
         ok = CopyHistory(afterFirst, history);
         QElapsedTimer timer;
         timer.start();
         ok = ok && WriteNewsEdition(editionFile, job, runTime.addSecs(60 * (run + 1)), &result) &&
              !result.nothingNew;
         secondRuns.push_back(double(timer.nsecsElapsed()) / 1e6);
+        timer.start();
+        ok = ok && WriteEBookEdition(justNew, book, QDateTime::currentDateTime());
+        justNewRuns.push_back(double(timer.nsecsElapsed()) / 1e6);
     }
     const qint64 secondBytes = QFileInfo(result.path).size();
-    const bench::Figure justNewBook = bench::timeMs(
-        kRuns, [&] { ok = ok && WriteEBookEdition(justNew, book, QDateTime::currentDateTime()); });
+    const bench::Figure justNewBook = bench::summarise(justNewRuns);
     // The lookups a second run makes: every feed's known articles.
     ok = ok && CopyHistory(afterFirst, history);
-    edition::ArticleHistory lookups(history);
+    edition::KnownArticles lookups(history);
     const bench::Figure lookup = bench::timeMs(kRuns, [&] {
         for (int feed = 0; feed < 300; ++feed)
-            ok = ok && lookups.Known(Url(feed)).size() == kItems;
+            ok = ok && lookups.Of(Url(feed)).size() == kItems;
     });
     const qint64 simulated = SimulatedHistoryBytes(dir.path());
     if (!ok || simulated <= 0) {

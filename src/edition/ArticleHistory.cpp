@@ -31,9 +31,15 @@ const char* const kSchema[] = {
      "delivered INTEGER NOT NULL, seen INTEGER NOT NULL, PRIMARY KEY (feed, key)) WITHOUT ROWID"),
 };
 
-QString NewConnectionName() {
+// A connection of its own to the history at `path`, not yet open.
+QSqlDatabase AddConnection(QString& name, const QString& path) {
     static std::atomic_int counter{0};
-    return QStringLiteral("pellavo-history-%1").arg(++counter);
+    name = QStringLiteral("pellavo-history-%1").arg(++counter);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    db.setDatabaseName(path);
+    // A run that meets the Options dialog's Forget waits for it rather than failing.
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+    return db;
 }
 
 } // namespace
@@ -55,7 +61,6 @@ ArticleHistory::~ArticleHistory() {
 void ArticleHistory::Close() {
     if (m_connection.isEmpty())
         return;
-    m_known.reset();
     QSqlDatabase::database(m_connection, false).close();
     QSqlDatabase::removeDatabase(m_connection);
     m_connection.clear();
@@ -77,14 +82,10 @@ bool ArticleHistory::Open(const QString& path) {
     Close();
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return Fail(QStringLiteral("cannot create the folder %1").arg(QFileInfo(path).absolutePath()));
-    m_connection = NewConnectionName();
     m_error.clear();
     // The handles go before the connection is closed on failure.
     const bool ok = [&] {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-        db.setDatabaseName(path);
-        // A run that meets the Options dialog's Forget waits for it rather than failing.
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+        QSqlDatabase db = AddConnection(m_connection, path);
         if (!db.open())
             return Fail(db.lastError().text());
         if (!Exec(QStringLiteral("PRAGMA journal_mode=WAL")) ||
@@ -150,21 +151,14 @@ void ArticleHistory::Settle() {
         unfinished.emplace_back(query.value(0).toInt(), query.value(1).toString());
     query.finish();
     for (const auto& [number, file] : unfinished) {
-        QSqlQuery settle(db);
-        if (QFileInfo::exists(file)) {
-            settle.prepare(QStringLiteral("UPDATE editions SET finished = 1 WHERE number = ?"));
-            settle.addBindValue(number);
-            settle.exec();
+        if (!QFileInfo::exists(file)) {
+            WithdrawEdition(number);
             continue;
         }
-        db.transaction();
-        settle.prepare(QStringLiteral("DELETE FROM articles WHERE edition = ?"));
+        QSqlQuery settle(db);
+        settle.prepare(QStringLiteral("UPDATE editions SET finished = 1 WHERE number = ?"));
         settle.addBindValue(number);
-        bool ok = settle.exec();
-        settle.prepare(QStringLiteral("DELETE FROM editions WHERE number = ?"));
-        settle.addBindValue(number);
-        ok = ok && settle.exec();
-        ok ? db.commit() : db.rollback();
+        settle.exec();
     }
 }
 
@@ -188,29 +182,6 @@ int ArticleHistory::FeedId(const QString& feed, bool create) {
     if (id)
         m_feedIds.insert(feed, id);
     return id;
-}
-
-QHash<QByteArray, qint64> ArticleHistory::Known(const QString& feed) {
-    QHash<QByteArray, qint64> known;
-    const int id = IsOpen() ? FeedId(feed, false) : 0;
-    if (!id)
-        return known;
-    // Prepared once: a run asks for every feed.
-    if (!m_known) {
-        m_known = std::make_unique<QSqlQuery>(QSqlDatabase::database(m_connection, false));
-        m_known->setForwardOnly(true);
-        if (!m_known->prepare(QStringLiteral("SELECT key, seen FROM articles WHERE feed = ?"))) {
-            m_known.reset();
-            return known;
-        }
-    }
-    m_known->bindValue(0, id);
-    if (!m_known->exec())
-        return known;
-    while (m_known->next())
-        known.insert(m_known->value(0).toByteArray(), m_known->value(1).toLongLong());
-    m_known->finish();
-    return known;
 }
 
 int ArticleHistory::NextEditionNumber() {
@@ -278,34 +249,12 @@ bool ArticleHistory::Record(const Changes& changes) {
     return true;
 }
 
-bool ArticleHistory::PublishEdition(const Edition& edition, const QString& unfinished,
-                                    const Changes& changes) {
-    const auto fail = [&](const QString& why) {
-        QFile::remove(unfinished);
-        return Fail(why);
-    };
-    // The book's bytes are on the disk before anything says it exists.
-    QString error;
-    if (!SyncFile(unfinished, &error))
-        return fail(error);
-    // Without a history the book still goes in place, and its articles come again next time:
-    // an edition is never lost for want of its record.
-    const auto placeUnrecorded = [&](const QString& why) {
-        if (!RenameDurably(unfinished, edition.path, &error))
-            return fail(error);
-        if (!why.isEmpty())
-            m_note = QStringLiteral("The articles of this edition could not be recorded in the article "
-                                    "history (%1), so the next edition brings them again.")
-                         .arg(why);
-        return true;
-    };
+bool ArticleHistory::RecordEdition(const Edition& edition, const Changes& changes) {
     if (!IsOpen())
-        return placeUnrecorded(QString());
+        return Fail(QString());
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    // 1. The articles, as an edition not yet finished: a process that dies from here on
-    //    leaves them to the next opening, which keeps them only if the book is in place.
     if (!db.transaction())
-        return placeUnrecorded(db.lastError().text());
+        return Fail(db.lastError().text());
     QSqlQuery insert(db);
     insert.prepare(QStringLiteral("INSERT INTO editions (number, file, made, articles, feeds, finished) "
                                   "VALUES (?, ?, ?, ?, ?, 0)"));
@@ -314,27 +263,63 @@ bool ArticleHistory::PublishEdition(const Edition& edition, const QString& unfin
     insert.addBindValue(edition.made.toSecsSinceEpoch());
     insert.addBindValue(edition.articles);
     insert.addBindValue(edition.feeds);
-    if (!insert.exec() || !WriteChanges(changes, edition.number) || !db.commit()) {
-        const QString why = m_error.isEmpty() ? db.lastError().text() : m_error;
-        db.rollback();
-        m_feedIds.clear();
-        m_feedsRead = false;
-        return placeUnrecorded(why);
-    }
-    // 2. The book in place, and its name on the disk.
+    if (insert.exec() && WriteChanges(changes, edition.number) && db.commit())
+        return true;
+    const QString why = m_error.isEmpty() ? db.lastError().text() : m_error;
+    db.rollback();
+    m_feedIds.clear();
+    m_feedsRead = false;
+    return Fail(why);
+}
+
+bool ArticleHistory::PlaceEdition(const Edition& edition, const QString& unfinished, bool recorded) {
+    QString error;
     if (!RenameDurably(unfinished, edition.path, &error)) {
-        Settle();
-        return fail(error);
+        QFile::remove(unfinished);
+        if (recorded)
+            WithdrawEdition(edition.number);
+        return Fail(error);
     }
-    // 3. The edition finished. Should this not reach the disk, the next opening finishes it:
-    //    so it need not wait for the disk.
+    // An edition is never lost for want of its record: its articles come again next time.
+    if (!recorded) {
+        if (IsOpen())
+            m_note = QStringLiteral("The articles of this edition could not be recorded in the article "
+                                    "history (%1), so the next edition brings them again.")
+                         .arg(m_error);
+        return true;
+    }
+    // Should this not reach the disk, the next opening finishes the edition: so it need not
+    // wait for the disk.
     Exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
-    QSqlQuery finish(db);
+    QSqlQuery finish(QSqlDatabase::database(m_connection, false));
     finish.prepare(QStringLiteral("UPDATE editions SET finished = 1 WHERE number = ?"));
     finish.addBindValue(edition.number);
     finish.exec();
     Exec(QStringLiteral("PRAGMA synchronous=FULL"));
     return true;
+}
+
+void ArticleHistory::WithdrawEdition(int number) {
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    db.transaction();
+    QSqlQuery withdraw(db);
+    withdraw.prepare(QStringLiteral("DELETE FROM articles WHERE edition = ?"));
+    withdraw.addBindValue(number);
+    bool ok = withdraw.exec();
+    withdraw.prepare(QStringLiteral("DELETE FROM editions WHERE number = ?"));
+    withdraw.addBindValue(number);
+    ok = ok && withdraw.exec();
+    ok ? db.commit() : db.rollback();
+}
+
+bool ArticleHistory::PublishEdition(const Edition& edition, const QString& unfinished,
+                                    const Changes& changes) {
+    QString error;
+    if (!SyncFile(unfinished, &error)) {
+        QFile::remove(unfinished);
+        return Fail(error);
+    }
+    return PlaceEdition(edition, unfinished, RecordEdition(edition, changes));
 }
 
 bool ArticleHistory::Forget() {
@@ -353,12 +338,10 @@ bool ArticleHistory::Forget() {
 bool ArticleHistory::FindEdition(const QString& historyPath, const QString& file, Edition* edition) {
     if (!QFileInfo::exists(historyPath))
         return false;
-    const QString connection = NewConnectionName();
+    QString connection;
     bool found = false;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-        db.setDatabaseName(historyPath);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+        QSqlDatabase db = AddConnection(connection, historyPath);
         if (db.open()) {
             QSqlQuery query(db);
             query.prepare(QStringLiteral("SELECT number, made, articles, feeds FROM editions WHERE file = ? "
@@ -374,6 +357,43 @@ bool ArticleHistory::FindEdition(const QString& historyPath, const QString& file
     }
     QSqlDatabase::removeDatabase(connection);
     return found;
+}
+
+KnownArticles::KnownArticles(const QString& historyPath) {
+    // Looking up never makes a history where there is none.
+    if (!QFileInfo::exists(historyPath))
+        return;
+    QSqlDatabase db = AddConnection(m_connection, historyPath);
+    if (!db.open())
+        return;
+    m_query = std::make_unique<QSqlQuery>(db);
+    m_query->setForwardOnly(true);
+    // Prepared once: a run asks for every feed.
+    if (!m_query->prepare(QStringLiteral("SELECT articles.key, articles.seen FROM articles "
+                                         "JOIN feeds ON articles.feed = feeds.id "
+                                         "WHERE feeds.address = ?")))
+        m_query.reset();
+}
+
+KnownArticles::~KnownArticles() {
+    if (m_connection.isEmpty())
+        return;
+    m_query.reset();
+    QSqlDatabase::database(m_connection, false).close();
+    QSqlDatabase::removeDatabase(m_connection);
+}
+
+QHash<QByteArray, qint64> KnownArticles::Of(const QString& feed) {
+    QHash<QByteArray, qint64> known;
+    if (!m_query)
+        return known;
+    m_query->bindValue(0, feed);
+    if (!m_query->exec())
+        return known;
+    while (m_query->next())
+        known.insert(m_query->value(0).toByteArray(), m_query->value(1).toLongLong());
+    m_query->finish();
+    return known;
 }
 
 } // namespace edition

@@ -42,10 +42,6 @@ public:
     QString Note() const { return m_note; }
     QString ErrorString() const { return m_error; }
 
-    // The keys of the articles of `feed` that the history knows, with the day (Julian day
-    // number) a run last saw each.
-    QHash<QByteArray, qint64> Known(const QString& feed);
-
     // The number the next edition gets: one more than the last one's, from 1.
     int NextEditionNumber();
 
@@ -75,6 +71,15 @@ public:
     // be put in place. A book whose articles cannot be recorded still goes in place; Note()
     // then says that the next edition brings them again.
     bool PublishEdition(const Edition& edition, const QString& unfinished, const Changes& changes);
+    // The same in steps, so that the changes may be recorded while the book is being finished:
+    // RecordEdition records them as belonging to the edition, not yet finished (false, with
+    // nothing recorded, when it cannot; ErrorString says why). Once the book's bytes are on
+    // the disk (SyncFile), PlaceEdition puts it in place as PublishEdition does, with
+    // `recorded` what RecordEdition gave. A recorded edition whose book was not made is
+    // withdrawn: its articles are forgotten.
+    bool RecordEdition(const Edition& edition, const Changes& changes);
+    bool PlaceEdition(const Edition& edition, const QString& unfinished, bool recorded);
+    void WithdrawEdition(int number);
     // Records changes that go with no book.
     bool Record(const Changes& changes);
     // Forgets every article, so the next edition brings all that the limits allow; the
@@ -102,7 +107,26 @@ private:
     QString m_error;
     QHash<QString, int> m_feedIds;
     bool m_feedsRead = false; // m_feedIds holds every feed of the history
-    std::unique_ptr<QSqlQuery> m_known;
+};
+
+// What the history at a path knows, read through a connection of its own, so that a thread
+// other than the history's may look articles up while that one makes the book. Used from one
+// thread, the one that made it. A history that cannot be read knows nothing.
+class KnownArticles {
+public:
+    explicit KnownArticles(const QString& historyPath);
+    ~KnownArticles();
+
+    KnownArticles(const KnownArticles&) = delete;
+    KnownArticles& operator=(const KnownArticles&) = delete;
+
+    // The keys of the articles of `feed` that the history knows, with the day (Julian day
+    // number) a run last saw each.
+    QHash<QByteArray, qint64> Of(const QString& feed);
+
+private:
+    QString m_connection;
+    std::unique_ptr<QSqlQuery> m_query;
 };
 
 } // namespace edition

@@ -1,5 +1,6 @@
 #include "update/EBookEdition.h"
 
+#include "base/AtomicFile.h"
 #include "base/FeedAddress.h"
 #include "ebook/EBookWriter.h"
 #include "edition/ArticleHistory.h"
@@ -11,6 +12,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 QString EBookPathFor(const QString& newsFeedFile) {
     const QFileInfo info(newsFeedFile);
@@ -30,12 +37,96 @@ QString EBookOfSameRun(const QString& newsFeedFile) {
 
 namespace {
 
+// What the article history knows of a record's feed, found while the record is read.
+struct KnownItems {
+    QHash<QByteArray, qint64> keys;    // the feed's known articles, with the day a run last saw each
+    QSet<QByteArray> cut;              // the keys of the known items cut from the document
+    std::vector<QByteArray> seenAgain; // those of them last seen before the run's day
+};
+
+// A record of the news feed file as the book takes it.
+struct RecordAhead {
+    NewsFeedReader::Record record;
+    KnownItems known;
+};
+
+// What is done to each record on the reading thread before the book takes it. It is made on
+// that thread and dropped there, as what it holds (a database connection) belongs to it.
+using Preparation = std::function<std::function<void(RecordAhead&)>()>;
+
+// Records read ahead of the book: at most a few, so that reading never holds much more of the
+// file than the book does. Either side is woken only when the other can go on, and the reading
+// side only once the book has taken several, so that handing over costs little per record.
+class RecordQueue {
+public:
+    // False once the queue is closed.
+    bool Push(RecordAhead&& next) {
+        std::unique_lock lock(m_mutex);
+        if (!m_closed && Full()) {
+            m_pushWaiting = true;
+            m_canPush.wait(lock, [&] { return m_closed || CanResume(); });
+            m_pushWaiting = false;
+        }
+        if (m_closed)
+            return false;
+        m_bytes += next.record.content.size();
+        m_records.push_back(std::move(next));
+        if (m_popWaiting)
+            m_canPop.notify_one();
+        return true;
+    }
+    // False once the queue is drained after the last record, or closed.
+    bool Pop(RecordAhead& next) {
+        std::unique_lock lock(m_mutex);
+        if (!m_closed && !m_ended && m_records.empty()) {
+            m_popWaiting = true;
+            m_canPop.wait(lock, [&] { return m_closed || m_ended || !m_records.empty(); });
+            m_popWaiting = false;
+        }
+        if (m_closed || m_records.empty())
+            return false;
+        next = std::move(m_records.front());
+        m_records.pop_front();
+        m_bytes -= next.record.content.size();
+        if (m_pushWaiting && CanResume())
+            m_canPush.notify_one();
+        return true;
+    }
+    // No more records come.
+    void End() { Set(m_ended); }
+    // No more records are wanted.
+    void Close() { Set(m_closed); }
+
+private:
+    static constexpr size_t kRecords = 8;
+    static constexpr qsizetype kBytes = 4 << 20;
+
+    bool Full() const { return m_records.size() >= kRecords || (!m_records.empty() && m_bytes >= kBytes); }
+    bool CanResume() const { return !Full() && m_records.size() <= kRecords / 2; }
+
+    void Set(bool& flag) {
+        const std::lock_guard lock(m_mutex);
+        flag = true;
+        m_canPush.notify_one();
+        m_canPop.notify_one();
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_canPush, m_canPop;
+    bool m_pushWaiting = false, m_popWaiting = false;
+    std::deque<RecordAhead> m_records;
+    qsizetype m_bytes = 0;
+    bool m_ended = false;
+    bool m_closed = false;
+};
+
 // Reads the news feed file: `header` once its header is read, then `record` with each record
-// in turn until it gives false (and says why in `error`). False when the file cannot be read
-// whole or a record stopped it.
+// in turn until it gives false (and says why in `error`). The records are read, and prepared
+// by what `prepare` makes, on a thread of their own while the calling thread takes them in
+// order. False when the file cannot be read whole or a record stopped it.
 bool ReadNewsFeedFile(const NewsFeedSource& source, QString* error,
                       const std::function<void(const NewsFeedReader&)>& header,
-                      const std::function<bool(const NewsFeedReader::Record&)>& record) {
+                      const std::function<bool(RecordAhead&)>& record, const Preparation& prepare = {}) {
     const auto fail = [&](const QString& why) {
         if (error)
             *error = why;
@@ -57,25 +148,38 @@ bool ReadNewsFeedFile(const NewsFeedSource& source, QString* error,
         return malformed();
     if (header)
         header(reader);
-    NewsFeedReader::Record next;
-    while (reader.ReadNext(next)) {
-        if (!record(next))
-            return false;
-    }
+    // From here the file and its reader are the reading thread's until it ends.
+    RecordQueue queue;
+    std::thread reading([&] {
+        const std::function<void(RecordAhead&)> prepared = prepare ? prepare() : nullptr;
+        RecordAhead next;
+        while (reader.ReadNext(next.record)) {
+            if (prepared)
+                prepared(next);
+            if (!queue.Push(std::move(next)))
+                break;
+            next = RecordAhead();
+        }
+        queue.End();
+    });
+    bool stopped = false;
+    for (RecordAhead next; !stopped && queue.Pop(next);)
+        stopped = !record(next);
+    queue.Close();
+    reading.join();
+    if (stopped)
+        return false;
     if (reader.HasError())
         return malformed();
     return true;
 }
 
-// What of a record's feed document the book reads: the document, or less of it.
-using DocumentCut = std::function<QByteArray(const QString& url, const QByteArray& document)>;
-
 // Makes every record of the news feed file into the book's chapters, noting their pictures
 // when there is a fetcher for them; `shownBy` gets, for each picture, the address of the feed
-// that shows it. With `cut`, the book reads what it leaves of each document.
+// that shows it. `current` is the record the book reads, while it reads it.
 bool ReadRecords(const NewsFeedSource& source, ebook::EBookWriter& book, QString* error,
                  const PictureFetcher& fetchPictures, bool grey, QStringList& shownBy,
-                 const DocumentCut& cut = {}) {
+                 const Preparation& prepare = {}, RecordAhead** current = nullptr) {
     return ReadNewsFeedFile(
         source, error,
         [&](const NewsFeedReader& reader) {
@@ -84,35 +188,42 @@ bool ReadRecords(const NewsFeedSource& source, ebook::EBookWriter& book, QString
             if (reader.SyncFlag())
                 book.SetChannelFile(reader.ChannelFile());
         },
-        [&](const NewsFeedReader::Record& record) {
-            if (!book.AddRecord(record.url, cut ? cut(record.url, record.content) : record.content)) {
+        [&](RecordAhead& next) {
+            if (current)
+                *current = &next;
+            if (!book.AddRecord(next.record.url, next.record.content)) {
                 if (error)
                     *error = book.ErrorString();
                 return false;
             }
             while (fetchPictures && shownBy.size() < book.PictureCount())
-                shownBy << record.url;
+                shownBy << next.record.url;
             return true;
-        });
+        },
+        prepare);
 }
 
 // The pages of the whole articles, fetched before the chapters are made: the articles that
 // `choose` lets into the book (as the book's filter will) are found in one reading of the
 // news feed file of their own.
-using ArticleChoice = std::function<bool(const QString& url, ebook::Feed& feed)>;
+using ArticleChoice = std::function<bool(RecordAhead& record, ebook::Feed& feed)>;
 void FetchWholeArticles(const NewsFeedSource& source, WholeArticleStage& stage, const ArticleChoice& choose,
-                        const std::atomic_bool* stop, const DocumentCut& cut = {}) {
-    const bool read = ReadNewsFeedFile(source, nullptr, {}, [&](const NewsFeedReader::Record& record) {
-        if (stop && stop->load())
-            return false;
-        if (stage.Wanted(record.url)) {
-            ebook::Feed feed = ebook::ReadFeedDocument(cut ? cut(record.url, record.content) : record.content,
-                                                       FeedAddress::DocumentUrl(record.url));
-            if (!choose || choose(record.url, feed))
-                stage.Note(record.url, feed);
-        }
-        return true;
-    });
+                        const std::atomic_bool* stop, const Preparation& prepare = {}) {
+    const bool read = ReadNewsFeedFile(
+        source, nullptr, {},
+        [&](RecordAhead& next) {
+            if (stop && stop->load())
+                return false;
+            const QString& url = next.record.url;
+            if (stage.Wanted(url)) {
+                ebook::Feed feed =
+                    ebook::ReadFeedDocument(next.record.content, FeedAddress::DocumentUrl(url));
+                if (!choose || choose(next, feed))
+                    stage.Note(url, feed);
+            }
+            return true;
+        },
+        prepare);
     // A file that cannot be read fails the book as it is made, and says why there.
     if (read)
         stage.Fetch();
@@ -185,53 +296,51 @@ bool WriteNewsEdition(const NewsFeedSource& source, const EditionJob& job, const
     book.SetEdition(number);
     edition::ArticleHistory::Changes changes;
     changes.day = runTime.toLocalTime().date().toJulianDay();
-    // What the history knows of the feed read last; each pass reads the feeds in turn.
-    QString knownFeed;
-    QHash<QByteArray, qint64> known;
-    const auto knownOf = [&](const QString& url) -> const QHash<QByteArray, qint64>& {
-        if (url != knownFeed || knownFeed.isNull()) {
-            known = history.Known(url);
-            knownFeed = url;
-        }
-        return known;
-    };
-    // Most of a later edition's feed documents are articles the history knows. Those items are
-    // cut from the document before the book reads it, by their ids alone, so that their contents
-    // are never parsed; `cutKeys` keeps their keys for the choice of the same document.
-    std::vector<QByteArray> cutKeys;
-    const DocumentCut cutKnown = [&](const QString& url, const QByteArray& document) {
-        cutKeys.clear();
-        if (!job.limits.onlyNew || knownOf(url).isEmpty())
-            return document;
-        std::vector<ebook::ItemSpan> cut;
-        for (ebook::ItemSpan& item : ebook::ScanFeedItems(document)) {
-            QByteArray key = edition::IdKey(item.id);
-            if (known.contains(key)) {
-                cutKeys.push_back(std::move(key));
+    // While the book is made, the reading thread looks up what the history knows of each feed.
+    // Most of a later edition's feed documents are articles the history knows: those items are
+    // cut from the document there, by their ids alone, so that their contents are never parsed.
+    const Preparation knownItems = [&]() -> std::function<void(RecordAhead&)> {
+        if (!history.IsOpen())
+            return nullptr;
+        auto lookups = std::make_shared<edition::KnownArticles>(job.historyFile);
+        return [lookups, onlyNew = job.limits.onlyNew, day = changes.day](RecordAhead& next) {
+            KnownItems& known = next.known;
+            known.keys = lookups->Of(next.record.url);
+            if (!onlyNew || known.keys.isEmpty())
+                return;
+            std::vector<ebook::ItemSpan> cut;
+            for (ebook::ItemSpan& item : ebook::ScanFeedItems(next.record.content)) {
+                QByteArray key = edition::IdKey(item.id);
+                const auto it = known.keys.constFind(key);
+                if (it == known.keys.constEnd())
+                    continue;
                 cut.push_back(std::move(item));
+                // A feed that lists an article twice shows it once.
+                if (known.cut.contains(key))
+                    continue;
+                if (it.value() != day)
+                    known.seenAgain.push_back(key);
+                known.cut.insert(std::move(key));
             }
-        }
-        return cut.empty() ? document : ebook::WithoutItems(document, cut);
+            if (!cut.empty())
+                next.record.content = ebook::WithoutItems(next.record.content, cut);
+        };
     };
     // What goes into the edition of a feed; with `changes`, recorded there as well.
-    const auto choose = [&](const QString& url, ebook::Feed& feed,
-                            edition::ArticleHistory::Changes* changes) {
-        knownOf(url);
+    const auto choose = [&](RecordAhead& next, ebook::Feed& feed, edition::ArticleHistory::Changes* changes) {
+        const QString& url = next.record.url;
+        const QHash<QByteArray, qint64>& known = next.known.keys;
+        QSet<QByteArray>& inDocument = next.known.cut;
+        if (changes) {
+            for (QByteArray& key : next.known.seenAgain)
+                changes->seenAgain.emplace_back(url, std::move(key));
+        }
+        next.known.seenAgain.clear();
         std::vector<ebook::Article> articles;
         std::vector<QByteArray> keys;
         std::vector<bool> isKnown;
-        QSet<QByteArray> inDocument;
-        for (QByteArray& key : cutKeys) {
-            if (inDocument.contains(key))
-                continue;
-            if (changes && known.value(key) != changes->day)
-                changes->seenAgain.emplace_back(url, key);
-            inDocument.insert(std::move(key));
-        }
-        cutKeys.clear();
         for (ebook::Article& article : feed.articles) {
             QByteArray key = edition::ArticleKey(article);
-            // A feed that lists an article twice shows it once.
             if (inDocument.contains(key))
                 continue;
             inDocument.insert(key);
@@ -258,16 +367,17 @@ bool WriteNewsEdition(const NewsFeedSource& source, const EditionJob& job, const
     WholeArticleStage whole(wholeArticles, stop);
     if (wholeArticles.fetch)
         FetchWholeArticles(
-            source, whole, [&](const QString& url, ebook::Feed& feed) { return choose(url, feed, nullptr); },
-            stop, cutKnown);
+            source, whole, [&](RecordAhead& next, ebook::Feed& feed) { return choose(next, feed, nullptr); },
+            stop, knownItems);
+    RecordAhead* current = nullptr;
     book.SetArticleFilter([&](const QString& url, ebook::Feed& feed) {
-        if (!choose(url, feed, &changes))
+        if (!choose(*current, feed, &changes))
             return false;
         whole.Complete(url, feed);
         return true;
     });
     QStringList shownBy;
-    if (!ReadRecords(source, book, error, fetchPictures, options.greyPictures, shownBy, cutKnown))
+    if (!ReadRecords(source, book, error, fetchPictures, options.greyPictures, shownBy, knownItems, &current))
         return finish(false);
     if (book.ChapterCount() == 0) {
         // The earlier editions stay as they are; what the limits left out is still recorded.
@@ -278,12 +388,28 @@ bool WriteNewsEdition(const NewsFeedSource& source, const EditionJob& job, const
         return finish(true);
     }
     FetchPictures(book, fetchPictures, shownBy);
-    // The user knows the edition by its name, not by the one it is written under.
-    if (!book.Finish())
-        return finish(fail(book.ErrorString().replace(unfinished, done.path)));
     const edition::ArticleHistory::Edition edition{number, done.path, runTime, book.ArticleCount(),
                                                    book.ChapterCount()};
-    const bool placed = history.PublishEdition(edition, unfinished, changes);
+    // The book is finished, and its bytes put on the disk, on a thread of its own while its
+    // articles are recorded as belonging to an edition not yet finished.
+    QString why;
+    bool finished = false;
+    std::thread finishing([&] {
+        if (!book.Finish())
+            why = book.ErrorString();
+        else if (SyncFile(unfinished, &why))
+            finished = true;
+    });
+    const bool recorded = history.RecordEdition(edition, changes);
+    finishing.join();
+    if (!finished) {
+        if (recorded)
+            history.WithdrawEdition(number);
+        QFile::remove(unfinished);
+        // The user knows the edition by its name, not by the one it is written under.
+        return finish(fail(why.replace(unfinished, done.path)));
+    }
+    const bool placed = history.PlaceEdition(edition, unfinished, recorded);
     if (!history.Note().isEmpty() && !done.notes.contains(history.Note()))
         done.notes << history.Note();
     if (!placed)

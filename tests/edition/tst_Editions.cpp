@@ -184,8 +184,7 @@ private slots:
         m_now = m_now.addDays(1);
         serve("/limits", QList<Item>{{"new", 1, true}} + items);
         QTEST(titlesIn(readEpub(run({"/limits"}, limits).bookPath)), "second");
-        const QHash<QByteArray, qint64> known =
-            edition::ArticleHistory(m_history).Known(m_server.url("/limits"));
+        const QHash<QByteArray, qint64> known = edition::KnownArticles(m_history).Of(m_server.url("/limits"));
         QCOMPARE(known.size(), items.size() + 1);
         for (const qint64 day : known)
             QCOMPARE(day, m_now.date().toJulianDay());
@@ -210,6 +209,24 @@ private slots:
                                  "news-2026-12-08-0630-3.epub"};
         expected.sort();
         QCOMPARE(editions(), expected);
+    }
+
+    // A book that cannot be made records none of its articles, though they are recorded while
+    // it is being finished: the next edition brings them.
+    void failedBookRecordsNothing() {
+        serve("/fails", {{"f1", 1, true}});
+        const QString unfinished = m_dir.filePath(QStringLiteral(".news-2026-12-08-0630.epub.part"));
+        QVERIFY(QDir().mkpath(unfinished));
+        UpdateEngine::Outcome outcome = run({"/fails"});
+        QVERIFY(QDir().rmdir(unfinished));
+        QVERIFY2(outcome.bookError.contains(QStringLiteral("news-2026-12-08-0630.epub:")),
+                 qPrintable(outcome.bookError));
+        QVERIFY(editions().isEmpty());
+        QVERIFY(edition::KnownArticles(m_history).Of(m_server.url("/fails")).isEmpty());
+        outcome = run({"/fails"});
+        QCOMPARE(titlesIn(readEpub(outcome.bookPath)), QStringList{"f1"});
+        QVERIFY(
+            readEpub(outcome.bookPath).files.value(QStringLiteral("EPUB/cover.xhtml")).contains("Edition 1"));
     }
 
     // A history that is no database is kept aside once; the edition brings everything and

@@ -1,8 +1,10 @@
 #include "StopAtStep.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,9 +12,11 @@ namespace {
 
 using stopatstep::kStoppedExit;
 
-bool g_armed = false;
+// Steps are taken on more than one thread.
+std::atomic_bool g_armed{false};
 int g_stopAt = 0;
 bool g_halfway = false;
+std::mutex g_counting;
 int g_steps = 0;
 std::string g_taken;
 
@@ -20,13 +24,18 @@ template <typename Function> Function Real(const char* name) {
     return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
 }
 
-// Counts one step; true when the process is to stop at it.
+// Counts one step; true when the process is to stop at it. Then no other thread takes a step
+// until the process ends, as if it had been killed there.
 bool StopsAt(const char* kind) {
     if (!g_armed)
         return false;
+    std::unique_lock lock(g_counting);
     ++g_steps;
     g_taken += (g_taken.empty() ? "" : " ") + std::string(kind);
-    return g_steps == g_stopAt;
+    if (g_steps != g_stopAt)
+        return false;
+    lock.release();
+    return true;
 }
 
 bool IsRegularFile(int fd) {
@@ -130,6 +139,7 @@ int unlinkat(int dir, const char* path, int flags) noexcept {
 namespace stopatstep {
 
 void Arm(int stopAt, bool halfway) {
+    const std::lock_guard lock(g_counting);
     g_stopAt = stopAt;
     g_halfway = halfway;
     g_steps = 0;
@@ -142,6 +152,7 @@ void Disarm() {
 }
 
 std::string Taken() {
+    const std::lock_guard lock(g_counting);
     return g_taken;
 }
 

@@ -336,7 +336,7 @@ private slots:
         });
         controller.OnOptions();
         QVERIFY(asked);
-        QCOMPARE(edition::ArticleHistory(AppPaths::HistoryFile()).Known(feed).size(), yes ? 0 : 1);
+        QCOMPARE(edition::KnownArticles(AppPaths::HistoryFile()).Of(feed).size(), yes ? 0 : 1);
     }
 
     // What a screen reader says of the controls that no label of their own names well.
