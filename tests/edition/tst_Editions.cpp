@@ -5,6 +5,7 @@
 #include "TestHttpServer.h"
 #include "base/AppPaths.h"
 #include "edition/ArticleHistory.h"
+#include "edition/EditionChoice.h"
 #include "testsupport.h"
 #include "update/EBookEdition.h"
 #include "update/NewsFeedOutput.h"
@@ -209,6 +210,34 @@ private slots:
                                  "news-2026-12-08-0630-3.epub"};
         expected.sort();
         QCOMPARE(editions(), expected);
+    }
+
+    // The keys in users' histories never change: a guid, else the link, else title and date.
+    void keysStayAsStored_data() {
+        QTest::addColumn<QByteArray>("id");
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QByteArray>("key");
+        QTest::newRow("guid") << QByteArray("tag:example.org,2026:1") << "https://example.org/a"
+                              << QByteArray("62f1be9c3f70ba6925a65903ef548b5f");
+        QTest::newRow("link") << QByteArray() << "https://example.org/story?id=1"
+                              << QByteArray("27009098ad01b33f41d4607d956641d2");
+        QTest::newRow("title and date")
+            << QByteArray() << QString() << QByteArray("914e2b0b55db12e88db721699b8eb01d");
+    }
+
+    void keysStayAsStored() {
+        QFETCH(QByteArray, id);
+        QFETCH(QString, link);
+        QFETCH(QByteArray, key);
+        ebook::Article article;
+        article.id = id;
+        article.link = QUrl(link);
+        article.title.value = "Council &amp; budget";
+        article.title.kind = ebook::FeedText::Kind::Entities;
+        article.date = "Tue, 08 Dec 2026 06:30:00 GMT";
+        QCOMPARE(edition::ArticleKey(article).toHex(), key);
+        if (!id.isEmpty())
+            QCOMPARE(edition::IdKey(id).toHex(), key);
     }
 
     // A book that cannot be made records none of its articles, though they are recorded while
