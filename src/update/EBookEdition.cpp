@@ -163,7 +163,9 @@ bool ReadNewsFeedFile(const NewsFeedSource& source, QString* error,
         queue.End();
     });
     bool stopped = false;
-    for (RecordAhead next; !stopped && queue.Pop(next);)
+    // Each record is let go before the next is taken, so that never happens while the
+    // reading thread waits for the queue.
+    for (RecordAhead next; !stopped && queue.Pop(next); next = RecordAhead())
         stopped = !record(next);
     queue.Close();
     reading.join();
