@@ -44,14 +44,33 @@ QSqlDatabase AddConnection(QString& name, const QString& path) {
 
 } // namespace
 
-ArticleHistory::ArticleHistory(const QString& path) : m_path(path) {
-    if (Open(path))
-        return;
-    const QString why = m_error;
-    if (!QFileInfo::exists(path) || !SetAside(why) || !Open(path))
+ArticleHistory::ArticleHistory(const QString& path, Check check)
+    : m_path(path), m_checkLater(check == Check::Later) {
+    if (!Open(path))
+        StartAfresh(m_error);
+}
+
+void ArticleHistory::StartAfresh(const QString& why) {
+    m_checkLater = false;
+    if (!QFileInfo::exists(m_path) || !SetAside(why) || !Open(m_path))
         m_note = QStringLiteral("The article history %1 cannot be used (%2), so this edition brings every "
                                 "article the limits allow.")
-                     .arg(QDir::toNativeSeparators(path), m_error.isEmpty() ? why : m_error);
+                     .arg(QDir::toNativeSeparators(m_path), m_error.isEmpty() ? why : m_error);
+}
+
+bool ArticleHistory::IsWhole() {
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    if (!query.exec(QStringLiteral("PRAGMA quick_check")) || !query.next())
+        return Fail(query.lastError().text());
+    return query.value(0).toString() == QLatin1String("ok") || Fail(query.value(0).toString());
+}
+
+void ArticleHistory::CheckWhole() {
+    if (!IsOpen() || !m_checkLater)
+        return;
+    m_checkLater = false;
+    if (!IsWhole())
+        StartAfresh(m_error);
 }
 
 ArticleHistory::~ArticleHistory() {
@@ -91,11 +110,9 @@ bool ArticleHistory::Open(const QString& path) {
         if (!Exec(QStringLiteral("PRAGMA journal_mode=WAL")) ||
             !Exec(QStringLiteral("PRAGMA synchronous=FULL")))
             return false;
+        if (!m_checkLater && !IsWhole())
+            return false;
         QSqlQuery query(db);
-        if (!query.exec(QStringLiteral("PRAGMA quick_check")) || !query.next())
-            return Fail(query.lastError().text());
-        if (query.value(0).toString() != QLatin1String("ok"))
-            return Fail(query.value(0).toString());
         if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next())
             return Fail(query.lastError().text());
         const int version = query.value(0).toInt();
@@ -263,8 +280,12 @@ bool ArticleHistory::RecordEdition(const Edition& edition, const Changes& change
     insert.addBindValue(edition.made.toSecsSinceEpoch());
     insert.addBindValue(edition.articles);
     insert.addBindValue(edition.feeds);
-    if (insert.exec() && WriteChanges(changes, edition.number) && db.commit())
+    if (insert.exec() && WriteChanges(changes, edition.number) && db.commit()) {
+        // The journal goes into the database now, while the book is still being finished,
+        // rather than when the history is closed after it.
+        Exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
         return true;
+    }
     const QString why = m_error.isEmpty() ? db.lastError().text() : m_error;
     db.rollback();
     m_feedIds.clear();

@@ -30,8 +30,12 @@ public:
 
     // Opens the history at `path`, creating it and its folder. A file that cannot be opened or
     // is damaged is set aside beside it ("history.sqlite.damaged-20261208-063000") and a new
-    // history started; Note() says so. When even that fails, IsOpen() is false.
-    explicit ArticleHistory(const QString& path);
+    // history started; Note() says so. When even that fails, IsOpen() is false. Reading the
+    // whole file for damage takes a while: with Check::Later it waits for CheckWhole, which
+    // must come before anything is written.
+    enum class Check { AtOnce, Later };
+    explicit ArticleHistory(const QString& path, Check check = Check::AtOnce);
+    void CheckWhole();
     ~ArticleHistory();
 
     ArticleHistory(const ArticleHistory&) = delete;
@@ -93,6 +97,8 @@ public:
 
 private:
     bool Open(const QString& path);
+    bool IsWhole();
+    void StartAfresh(const QString& why);
     void Close();
     bool SetAside(const QString& why);
     bool Exec(const QString& statement);
@@ -107,6 +113,7 @@ private:
     QString m_error;
     QHash<QString, int> m_feedIds;
     bool m_feedsRead = false; // m_feedIds holds every feed of the history
+    bool m_checkLater = false;
 };
 
 // What the history at a path knows, read through a connection of its own, so that a thread

@@ -39,9 +39,21 @@ namespace {
 
 // What the article history knows of a record's feed, found while the record is read.
 struct KnownItems {
-    QHash<QByteArray, qint64> keys;    // the feed's known articles, with the day a run last saw each
-    QSet<QByteArray> cut;              // the keys of the known items cut from the document
+    // The feed's known articles but those cut, with the day a run last saw each.
+    QHash<QByteArray, qint64> keys;
+    // The keys of the known items cut from the document, back to back: one piece of memory
+    // for the book's thread to let go, not one for each.
+    QByteArray cut;
     std::vector<QByteArray> seenAgain; // those of them last seen before the run's day
+
+    // Every key is as long as every other.
+    bool WasCut(const QByteArray& key) const {
+        for (qsizetype at = 0; !key.isEmpty() && at + key.size() <= cut.size(); at += key.size()) {
+            if (QByteArrayView(cut).sliced(at, key.size()) == key)
+                return true;
+        }
+        return false;
+    }
 };
 
 // A record of the news feed file as the book takes it.
@@ -287,9 +299,13 @@ bool WriteNewsEdition(const NewsFeedSource& source, const EditionJob& job, const
             *result = done;
         return ok;
     };
-    edition::ArticleHistory history(job.historyFile);
-    if (!history.Note().isEmpty())
-        done.notes << history.Note();
+    // The history is checked for damage while the book is finished, before it is written.
+    edition::ArticleHistory history(job.historyFile, edition::ArticleHistory::Check::Later);
+    const auto noteHistory = [&] {
+        if (!history.Note().isEmpty() && !done.notes.contains(history.Note()))
+            done.notes << history.Note();
+    };
+    noteHistory();
 
     const QString unfinished = edition::UnfinishedEditionPath(done.path);
     const int number = history.NextEditionNumber();
@@ -311,18 +327,21 @@ bool WriteNewsEdition(const NewsFeedSource& source, const EditionJob& job, const
             if (!onlyNew || known.keys.isEmpty())
                 return;
             std::vector<ebook::ItemSpan> cut;
+            QSet<QByteArray> cutKeys;
             for (ebook::ItemSpan& item : ebook::ScanFeedItems(next.record.content)) {
-                QByteArray key = edition::IdKey(item.id);
-                const auto it = known.keys.constFind(key);
-                if (it == known.keys.constEnd())
-                    continue;
+                const QByteArray key = edition::IdKey(item.id);
+                // A feed that lists an article twice shows it once: both go.
+                if (!cutKeys.contains(key)) {
+                    const auto it = known.keys.find(key);
+                    if (it == known.keys.end())
+                        continue;
+                    if (it.value() != day)
+                        known.seenAgain.push_back(key);
+                    known.keys.erase(it);
+                    known.cut.append(key);
+                    cutKeys.insert(key);
+                }
                 cut.push_back(std::move(item));
-                // A feed that lists an article twice shows it once.
-                if (known.cut.contains(key))
-                    continue;
-                if (it.value() != day)
-                    known.seenAgain.push_back(key);
-                known.cut.insert(std::move(key));
             }
             if (!cut.empty())
                 next.record.content = ebook::WithoutItems(next.record.content, cut);
@@ -332,7 +351,7 @@ bool WriteNewsEdition(const NewsFeedSource& source, const EditionJob& job, const
     const auto choose = [&](RecordAhead& next, ebook::Feed& feed, edition::ArticleHistory::Changes* changes) {
         const QString& url = next.record.url;
         const QHash<QByteArray, qint64>& known = next.known.keys;
-        QSet<QByteArray>& inDocument = next.known.cut;
+        QSet<QByteArray> inDocument;
         if (changes) {
             for (QByteArray& key : next.known.seenAgain)
                 changes->seenAgain.emplace_back(url, std::move(key));
@@ -343,7 +362,7 @@ bool WriteNewsEdition(const NewsFeedSource& source, const EditionJob& job, const
         std::vector<bool> isKnown;
         for (ebook::Article& article : feed.articles) {
             QByteArray key = edition::ArticleKey(article);
-            if (inDocument.contains(key))
+            if (next.known.WasCut(key) || inDocument.contains(key))
                 continue;
             inDocument.insert(key);
             const auto it = known.constFind(key);
@@ -385,8 +404,11 @@ bool WriteNewsEdition(const NewsFeedSource& source, const EditionJob& job, const
         // The earlier editions stay as they are; what the limits left out is still recorded.
         done.nothingNew = true;
         done.notes << QStringLiteral("Nothing new for the e-book.");
-        if (!changes.added.empty() || !changes.seenAgain.empty())
+        if (!changes.added.empty() || !changes.seenAgain.empty()) {
+            history.CheckWhole();
             history.Record(changes);
+            noteHistory();
+        }
         return finish(true);
     }
     FetchPictures(book, fetchPictures, shownBy);
@@ -402,8 +424,10 @@ bool WriteNewsEdition(const NewsFeedSource& source, const EditionJob& job, const
         else if (SyncFile(unfinished, &why))
             finished = true;
     });
+    history.CheckWhole();
     const bool recorded = history.RecordEdition(edition, changes);
     finishing.join();
+    noteHistory();
     if (!finished) {
         if (recorded)
             history.WithdrawEdition(number);
@@ -412,8 +436,7 @@ bool WriteNewsEdition(const NewsFeedSource& source, const EditionJob& job, const
         return finish(fail(why.replace(unfinished, done.path)));
     }
     const bool placed = history.PlaceEdition(edition, unfinished, recorded);
-    if (!history.Note().isEmpty() && !done.notes.contains(history.Note()))
-        done.notes << history.Note();
+    noteHistory();
     if (!placed)
         return finish(fail(history.ErrorString()));
     edition::RemoveOldEditions(newsFeedFile, job.keep, job.spare ? job.spare() : QStringList());

@@ -14,6 +14,8 @@
 #include <QDir>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 
 using namespace pellavo::test;
@@ -258,12 +260,40 @@ private slots:
             readEpub(outcome.bookPath).files.value(QStringLiteral("EPUB/cover.xhtml")).contains("Edition 1"));
     }
 
-    // A history that is no database is kept aside once; the edition brings everything and
-    // the next run finds the new history whole.
+    // A history that is no database, or one with a damaged page that only a reading of the
+    // whole file finds, is kept aside once; the edition brings everything and the next run
+    // finds the new history whole.
+    void damagedHistorySetAside_data() {
+        QTest::addColumn<bool>("page");
+        QTest::newRow("no database") << false;
+        QTest::newRow("a damaged page") << true;
+    }
+
     void damagedHistorySetAside() {
-        QVERIFY(QDir().mkpath(QFileInfo(m_history).path()));
-        writeFile(m_history, QByteArray(8192, 'x'));
+        QFETCH(bool, page);
         serve("/damaged", {{"x1", 1}});
+        QVERIFY(QDir().mkpath(QFileInfo(m_history).path()));
+        QByteArray damaged(8192, 'x');
+        if (page) {
+            QVERIFY(run({"/damaged"}).bookError.isEmpty());
+            m_now = m_now.addSecs(60);
+            damaged = readFile(m_history);
+            // The page that holds the articles: the file's header and table list stay sound.
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("peek"));
+            db.setDatabaseName(m_history);
+            QVERIFY(db.open());
+            QSqlQuery query(QStringLiteral("SELECT rootpage FROM sqlite_master WHERE name = 'articles'"), db);
+            QVERIFY(query.next());
+            const qsizetype pageBytes = qsizetype(quint8(damaged[16])) << 8 | quint8(damaged[17]);
+            const qsizetype at = (query.value(0).toInt() - 1) * pageBytes;
+            query.finish();
+            db.close();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(QStringLiteral("peek"));
+            QVERIFY(at > 0 && at + pageBytes <= damaged.size());
+            damaged.replace(at, pageBytes, QByteArray(pageBytes, char(0xA5)));
+        }
+        writeFile(m_history, damaged);
         UpdateEngine::Outcome outcome = run({"/damaged"});
         QVERIFY(outcome.bookError.isEmpty());
         QCOMPARE(outcome.bookNotes.size(), 1);
@@ -272,7 +302,7 @@ private slots:
         QCOMPARE(titlesIn(readEpub(outcome.bookPath)), QStringList{"x1"});
         const QStringList kept = QDir(QFileInfo(m_history).path()).entryList({QStringLiteral("*.damaged-*")});
         QCOMPARE(kept.size(), 1);
-        QCOMPARE(readFile(QFileInfo(m_history).dir().filePath(kept[0])), QByteArray(8192, 'x'));
+        QCOMPARE(readFile(QFileInfo(m_history).dir().filePath(kept[0])), damaged);
         m_now = m_now.addSecs(60);
         outcome = run({"/damaged"});
         QCOMPARE(outcome.bookNotes, QStringList{QStringLiteral("Nothing new for the e-book.")});
