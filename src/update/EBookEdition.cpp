@@ -317,11 +317,14 @@ bool WriteNewsEdition(const NewsFeedSource& source, const EditionJob& job, const
     // While the book is made, the reading thread looks up what the history knows of each feed.
     // Most of a later edition's feed documents are articles the history knows: those items are
     // cut from the document there, by their ids alone, so that their contents are never parsed.
-    const Preparation knownItems = [&]() -> std::function<void(RecordAhead&)> {
-        if (!history.IsOpen())
+    // It sees nothing of this thread's: all it needs is copied here.
+    const Preparation knownItems = [historyFile = history.IsOpen() ? job.historyFile : QString(),
+                                    onlyNew = job.limits.onlyNew,
+                                    day = changes.day]() -> std::function<void(RecordAhead&)> {
+        if (historyFile.isEmpty())
             return nullptr;
-        auto lookups = std::make_shared<edition::KnownArticles>(job.historyFile);
-        return [lookups, onlyNew = job.limits.onlyNew, day = changes.day](RecordAhead& next) {
+        auto lookups = std::make_shared<edition::KnownArticles>(historyFile);
+        return [lookups, onlyNew, day](RecordAhead& next) {
             KnownItems& known = next.known;
             known.keys = lookups->Of(next.record.url);
             if (!onlyNew || known.keys.isEmpty())
