@@ -365,6 +365,8 @@ bool WriteNewsEdition(const NewsFeedSource& source, const EditionJob& job, const
         std::vector<bool> isKnown;
         for (ebook::Article& article : feed.articles) {
             QByteArray key = edition::ArticleKey(article);
+            // A feed that lists an article twice shows it once, and not at all when the other
+            // copy was cut as known.
             if (next.known.WasCut(key) || inDocument.contains(key))
                 continue;
             inDocument.insert(key);
