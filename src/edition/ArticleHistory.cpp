@@ -168,14 +168,10 @@ void ArticleHistory::Settle() {
         unfinished.emplace_back(query.value(0).toInt(), query.value(1).toString());
     query.finish();
     for (const auto& [number, file] : unfinished) {
-        if (!QFileInfo::exists(file)) {
+        if (QFileInfo::exists(file))
+            MarkFinished(number);
+        else
             WithdrawEdition(number);
-            continue;
-        }
-        QSqlQuery settle(db);
-        settle.prepare(QStringLiteral("UPDATE editions SET finished = 1 WHERE number = ?"));
-        settle.addBindValue(number);
-        settle.exec();
     }
 }
 
@@ -255,15 +251,24 @@ bool ArticleHistory::Record(const Changes& changes) {
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     if (!db.transaction())
         return Fail(db.lastError().text());
-    if (!WriteChanges(changes, 0) || !db.commit()) {
-        if (m_error.isEmpty())
-            m_error = db.lastError().text();
-        db.rollback();
-        m_feedIds.clear();
-        m_feedsRead = false;
-        return false;
-    }
-    return true;
+    return (WriteChanges(changes, 0) && db.commit()) || RollBack();
+}
+
+bool ArticleHistory::RollBack() {
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    const QString why = m_error.isEmpty() ? db.lastError().text() : m_error;
+    db.rollback();
+    // Ids of feeds added in the transaction are gone with it.
+    m_feedIds.clear();
+    m_feedsRead = false;
+    return Fail(why);
+}
+
+void ArticleHistory::MarkFinished(int number) {
+    QSqlQuery finish(QSqlDatabase::database(m_connection, false));
+    finish.prepare(QStringLiteral("UPDATE editions SET finished = 1 WHERE number = ?"));
+    finish.addBindValue(number);
+    finish.exec();
 }
 
 bool ArticleHistory::RecordEdition(const Edition& edition, const Changes& changes) {
@@ -286,11 +291,7 @@ bool ArticleHistory::RecordEdition(const Edition& edition, const Changes& change
         Exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
         return true;
     }
-    const QString why = m_error.isEmpty() ? db.lastError().text() : m_error;
-    db.rollback();
-    m_feedIds.clear();
-    m_feedsRead = false;
-    return Fail(why);
+    return RollBack();
 }
 
 bool ArticleHistory::PlaceEdition(const Edition& edition, const QString& unfinished, bool recorded) {
@@ -312,10 +313,7 @@ bool ArticleHistory::PlaceEdition(const Edition& edition, const QString& unfinis
     // Should this not reach the disk, the next opening finishes the edition: so it need not
     // wait for the disk.
     Exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
-    QSqlQuery finish(QSqlDatabase::database(m_connection, false));
-    finish.prepare(QStringLiteral("UPDATE editions SET finished = 1 WHERE number = ?"));
-    finish.addBindValue(edition.number);
-    finish.exec();
+    MarkFinished(edition.number);
     Exec(QStringLiteral("PRAGMA synchronous=FULL"));
     return true;
 }

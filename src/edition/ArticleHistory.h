@@ -105,6 +105,9 @@ private:
     bool Fail(const QString& why);
     int FeedId(const QString& feed, bool create);
     bool WriteChanges(const Changes& changes, int edition);
+    // Rolls the open transaction back; false, with ErrorString saying why.
+    bool RollBack();
+    void MarkFinished(int number);
     void Settle();
 
     QString m_path;
