@@ -2,7 +2,9 @@
 
 #include <QBuffer>
 #include <QByteArray>
+#include <QEventLoop>
 #include <QString>
+#include <QTimer>
 #include <QtTest>
 
 namespace pellavo::test {
@@ -40,6 +42,41 @@ protected:
 
 private:
     qint64 m_limit;
+};
+
+// Counts a signal that another thread emits, as this thread's event loop delivers it.
+// QSignalSpy::wait misses a signal that comes before it begins to wait, which a quick
+// worker thread does often enough on a loaded machine; this never does.
+class ThreadSignal : public QObject {
+public:
+    template <typename Sender, typename Signal> ThreadSignal(const Sender* sender, Signal signal) {
+        connect(sender, signal, this, &ThreadSignal::Arrived, Qt::QueuedConnection);
+    }
+
+    int count() const { return m_count; }
+
+    // Until the signal has come `count` times in all, or the time is up.
+    bool wait(int count = 1, int timeoutMs = 30000) {
+        if (m_count >= count)
+            return true;
+        QEventLoop loop;
+        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+        m_target = count;
+        m_loop = &loop;
+        loop.exec();
+        m_loop = nullptr;
+        return m_count >= count;
+    }
+
+private:
+    void Arrived() {
+        if (++m_count >= m_target && m_loop)
+            m_loop->quit();
+    }
+
+    int m_count = 0;
+    int m_target = 0;
+    QEventLoop* m_loop = nullptr;
 };
 
 } // namespace pellavo::test

@@ -13,7 +13,6 @@
 
 #include <QDir>
 #include <QRegularExpression>
-#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -83,9 +82,9 @@ private:
         job.edition = EditionJob{m_history, limits, keep, [spare] { return spare; }};
         job.runTime = m_now;
         UpdateEngine engine(job, NewsFeedOutput::Open(m_output, nullptr));
-        QSignalSpy finished(&engine, &UpdateEngine::finished);
+        ThreadSignal finished(&engine, &UpdateEngine::finished);
         engine.Start();
-        if (!finished.wait(30000))
+        if (!finished.wait())
             qWarning("the run did not end");
         return engine.GetOutcome();
     }

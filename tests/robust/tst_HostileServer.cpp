@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <chrono>
@@ -135,13 +134,14 @@ private slots:
         job.webOptions = ShortLimits();
         job.tempFolder = AppPaths::PrivateTempFolder();
         UpdateEngine engine(job, std::move(file));
-        QSignalSpy finished(&engine, &UpdateEngine::finished);
+        ThreadSignal finished(&engine, &UpdateEngine::finished);
         QElapsedTimer clock;
         clock.start();
         engine.Start();
         // The total time limit bounds every download; the rest is slack for a loaded machine.
         const auto limit = job.webOptions.totalTimeout + 3s;
-        QVERIFY2(finished.wait(int(std::chrono::milliseconds(limit).count())), "the run did not end in time");
+        QVERIFY2(finished.wait(1, int(std::chrono::milliseconds(limit).count())),
+                 "the run did not end in time");
         qInfo("run ended after %lld ms", clock.elapsed());
 
         const UpdateEngine::Outcome outcome = engine.GetOutcome();

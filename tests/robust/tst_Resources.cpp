@@ -12,7 +12,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <malloc.h>
@@ -132,9 +131,9 @@ private:
             job.channelFile = AppPaths::ChannelFile();
             job.tempFolder = AppPaths::PrivateTempFolder();
             UpdateEngine engine(job, std::move(file));
-            QSignalSpy finished(&engine, &UpdateEngine::finished);
+            ThreadSignal finished(&engine, &UpdateEngine::finished);
             engine.Start();
-            if (!finished.wait(30000) || engine.GetOutcome().failedFeeds != 1)
+            if (!finished.wait() || engine.GetOutcome().failedFeeds != 1)
                 return false;
         }
         return true;

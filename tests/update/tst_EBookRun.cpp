@@ -197,7 +197,7 @@ private slots:
         job.bookPath = m_book;
         job.runTime = m_clock.now;
         UpdateEngine engine(job, NewsFeedOutput::Open(m_output, nullptr));
-        QSignalSpy finished(&engine, &UpdateEngine::finished);
+        ThreadSignal finished(&engine, &UpdateEngine::finished);
         QByteArray seen;
         connect(
             &engine, &UpdateEngine::feedDone, &engine, [&] { seen += readFile(m_output) + "|"; },
@@ -263,7 +263,7 @@ private slots:
             job.bookPath = m_book;
             job.runTime = m_clock.now;
             UpdateEngine engine(job, NewsFeedOutput::Open(m_output, nullptr));
-            QSignalSpy finished(&engine, &UpdateEngine::finished);
+            ThreadSignal finished(&engine, &UpdateEngine::finished);
             // As the program's exit does while the run makes its book.
             connect(
                 &engine, &UpdateEngine::makingEBook, &engine, [&engine] { engine.Abandon(); },

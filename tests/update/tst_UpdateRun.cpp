@@ -101,9 +101,9 @@ private:
         job.tempFolder = AppPaths::PrivateTempFolder();
         UpdateEngine engine(job, std::move(output));
         QSignalSpy done(&engine, &UpdateEngine::feedDone);
-        QSignalSpy finished(&engine, &UpdateEngine::finished);
+        ThreadSignal finished(&engine, &UpdateEngine::finished);
         engine.Start();
-        if (!finished.wait(30000))
+        if (!finished.wait())
             return QByteArray();
         // Feeds are told in list order, whatever order their downloads ended in.
         for (int i = 0; i < done.size(); ++i) {
@@ -240,7 +240,7 @@ private slots:
         job.maxWaitingBytes = maxWaitingBytes;
         job.tempFolder = AppPaths::PrivateTempFolder();
         UpdateEngine engine(job, std::move(output));
-        QSignalSpy finished(&engine, &UpdateEngine::finished);
+        ThreadSignal finished(&engine, &UpdateEngine::finished);
         const int before = m_server.requests().size();
         engine.Start();
         QVERIFY(m_server.waitForRequests(before + started));
@@ -249,7 +249,7 @@ private slots:
         QCOMPARE(m_server.requests().size(), before + started);
         QVERIFY(leftoverDownloads().size() <= started);
         m_server.release();
-        QVERIFY(finished.wait(30000));
+        QVERIFY(finished.wait());
         QCOMPARE(engine.GetOutcome().failedFeeds, 0);
         QCOMPARE(readNff(m_output).urls, urls);
     }
