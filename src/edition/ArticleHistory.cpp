@@ -198,10 +198,21 @@ int ArticleHistory::FeedId(const QString& feed, bool create) {
 }
 
 int ArticleHistory::NextEditionNumber() {
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    if (!IsOpen() || !query.exec(QStringLiteral("SELECT MAX(number) FROM editions")) || !query.next())
+    const auto next = [this] {
+        QSqlQuery query(QSqlDatabase::database(m_connection, false));
+        if (query.exec(QStringLiteral("SELECT MAX(number) FROM editions")) && query.next())
+            return query.value(0).toInt() + 1;
+        Fail(query.lastError().text());
         return 0;
-    return query.value(0).toInt() + 1;
+    };
+    if (!IsOpen())
+        return 0;
+    if (const int number = next())
+        return number;
+    // Editions that cannot be counted are a damaged history, found now rather than once the
+    // book is made: the fresh one counts from 1, as its records will.
+    StartAfresh(m_error);
+    return IsOpen() ? next() : 0;
 }
 
 bool ArticleHistory::WriteChanges(const Changes& changes, int edition) {

@@ -263,25 +263,30 @@ private slots:
     // whole file finds, is kept aside once; the edition brings everything and the next run
     // finds the new history whole.
     void damagedHistorySetAside_data() {
-        QTest::addColumn<bool>("page");
-        QTest::newRow("no database") << false;
-        QTest::newRow("a damaged page") << true;
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<QByteArray>("number");
+        QTest::newRow("no database") << QString() << QByteArray("Edition 1");
+        // The editions that could still be counted go on being counted.
+        QTest::newRow("damaged articles") << QStringLiteral("articles") << QByteArray("Edition 2");
+        QTest::newRow("damaged editions") << QStringLiteral("editions") << QByteArray("Edition 1");
     }
 
     void damagedHistorySetAside() {
-        QFETCH(bool, page);
+        QFETCH(QString, table);
+        QFETCH(QByteArray, number);
         serve("/damaged", {{"x1", 1}});
         QVERIFY(QDir().mkpath(QFileInfo(m_history).path()));
         QByteArray damaged(8192, 'x');
-        if (page) {
+        if (!table.isEmpty()) {
             QVERIFY(run({"/damaged"}).bookError.isEmpty());
             m_now = m_now.addSecs(60);
             damaged = readFile(m_history);
-            // The page that holds the articles: the file's header and table list stay sound.
+            // The page that holds the table: the file's header and table list stay sound.
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("peek"));
             db.setDatabaseName(m_history);
             QVERIFY(db.open());
-            QSqlQuery query(QStringLiteral("SELECT rootpage FROM sqlite_master WHERE name = 'articles'"), db);
+            QSqlQuery query(QStringLiteral("SELECT rootpage FROM sqlite_master WHERE name = '%1'").arg(table),
+                            db);
             QVERIFY(query.next());
             const qsizetype pageBytes = qsizetype(quint8(damaged[16])) << 8 | quint8(damaged[17]);
             const qsizetype at = (query.value(0).toInt() - 1) * pageBytes;
@@ -298,7 +303,9 @@ private slots:
         QCOMPARE(outcome.bookNotes.size(), 1);
         QVERIFY2(outcome.bookNotes[0].startsWith(QStringLiteral("The article history could not be read")),
                  qPrintable(outcome.bookNotes[0]));
-        QCOMPARE(titlesIn(readEpub(outcome.bookPath)), QStringList{"x1"});
+        const Epub book = readEpub(outcome.bookPath);
+        QCOMPARE(titlesIn(book), QStringList{"x1"});
+        QVERIFY(book.files.value(QStringLiteral("EPUB/cover.xhtml")).contains(number));
         const QStringList kept = QDir(QFileInfo(m_history).path()).entryList({QStringLiteral("*.damaged-*")});
         QCOMPARE(kept.size(), 1);
         QCOMPARE(readFile(QFileInfo(m_history).dir().filePath(kept[0])), damaged);
