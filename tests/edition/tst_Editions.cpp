@@ -259,9 +259,9 @@ private slots:
             readEpub(outcome.bookPath).files.value(QStringLiteral("EPUB/cover.xhtml")).contains("Edition 1"));
     }
 
-    // A history that is no database, or one with a damaged page that only a reading of the
-    // whole file finds, is kept aside once; the edition brings everything and the next run
-    // finds the new history whole.
+    // A history that is no database, or one with a damaged page (found by the reading of the
+    // whole file, or by the count of its editions), is kept aside once; the edition brings
+    // everything and the next run finds the new history whole.
     void damagedHistorySetAside_data() {
         QTest::addColumn<QString>("table");
         QTest::addColumn<QByteArray>("number");
