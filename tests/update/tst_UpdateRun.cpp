@@ -487,7 +487,10 @@ private slots:
         HttpResponse stalled = HttpResponse::ok(rssFeed("stalled"));
         stalled.delayMs = 20000;
         m_server.setRoute("/stalled", stalled);
-        m_server.setRoute("/first", HttpResponse::ok(rssFeed("first")));
+        // Held until the run's first signal is watched, which it could otherwise beat.
+        HttpResponse first = HttpResponse::ok(rssFeed("first"));
+        first.held = true;
+        m_server.setRoute("/first", first);
         m_server.setRoute("/second", HttpResponse::ok(rssFeed("second")));
         auto update = controller({url("/first"), url("/stalled")});
         QSignalSpy ended(update.get(), &UpdateController::runFinished);
@@ -496,6 +499,7 @@ private slots:
         QSignalSpy written(update->ScheduledRun(), &UpdateEngine::feedDone);
         QVERIFY(update->IsUpdating());
         QVERIFY(m_server.waitForRequests(before + 2));
+        m_server.release();
         QTRY_COMPARE(written.size(), 1);
         QVERIFY(!lockableForReading(m_output));
 
