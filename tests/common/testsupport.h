@@ -53,8 +53,6 @@ public:
         connect(sender, signal, this, &ThreadSignal::Arrived, Qt::QueuedConnection);
     }
 
-    int count() const { return m_count; }
-
     // Until the signal has come `count` times in all, or the time is up.
     bool wait(int count = 1, int timeoutMs = 30000) {
         if (m_count >= count)
