@@ -243,7 +243,7 @@ bool ArticleHistory::WriteChanges(const Changes& changes, int edition) {
     }
     QSqlQuery prune(db);
     prune.prepare(QStringLiteral("DELETE FROM articles WHERE seen < ?"));
-    prune.addBindValue(changes.day - kPruneDays);
+    prune.addBindValue(changes.day - kPruneDays - kSeenRefreshDays);
     if (!prune.exec())
         return Fail(prune.lastError().text());
     if (prune.numRowsAffected() > 0) {

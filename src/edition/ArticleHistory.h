@@ -15,7 +15,8 @@ namespace edition {
 
 // What Pellavo remembers of the articles its editions carried, and of those the limits left
 // out, in a SQLite database (WAL journal). An article is known by its feed's address and its
-// key (ArticleKey); an entry that no run has seen for kPruneDays days is dropped.
+// key (ArticleKey); an entry that no run has seen for kPruneDays days is dropped (at most
+// kSeenRefreshDays later).
 //
 // An edition's articles are recorded in the step that puts its book in place
 // (PublishEdition): they are written as belonging to an unfinished edition, the book is
@@ -27,6 +28,12 @@ namespace edition {
 class ArticleHistory {
 public:
     static constexpr int kPruneDays = 90;
+    // A known article the feed still carries has its day of sighting written again only once
+    // that day is this old (or, after a clock set wrong, in the future): a daily run would
+    // otherwise rewrite every article it knows. Pruning waits as much longer, so an entry still
+    // outlives kPruneDays days without a sighting.
+    static constexpr int kSeenRefreshDays = 30;
+    static bool SeenIsStale(qint64 seen, qint64 day) { return seen > day || day - seen >= kSeenRefreshDays; }
 
     // Opens the history at `path`, creating it and its folder. A file that cannot be opened or
     // is damaged is set aside beside it ("history.sqlite.damaged-20261208-063000") and a new
@@ -131,7 +138,7 @@ public:
     KnownArticles& operator=(const KnownArticles&) = delete;
 
     // The keys of the articles of `feed` that the history knows, with the day (Julian day
-    // number) a run last saw each.
+    // number) a run last recorded seeing each.
     QHash<QByteArray, qint64> Of(const QString& feed);
 
 private:

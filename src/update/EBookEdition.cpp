@@ -44,7 +44,7 @@ struct KnownItems {
     // The keys of the known items cut from the document, back to back: one piece of memory
     // for the book's thread to let go, not one for each.
     QByteArray cut;
-    std::vector<QByteArray> seenAgain; // those of them last seen before the run's day
+    std::vector<QByteArray> seenAgain; // those of them whose day of sighting is to be written again
 
     // Every key is as long as every other.
     bool WasCut(const QByteArray& key) const {
@@ -338,7 +338,7 @@ bool WriteNewsEdition(const NewsFeedSource& source, const EditionJob& job, const
                     const auto it = known.keys.find(key);
                     if (it == known.keys.end())
                         continue;
-                    if (it.value() != day)
+                    if (edition::ArticleHistory::SeenIsStale(it.value(), day))
                         known.seenAgain.push_back(key);
                     known.keys.erase(it);
                     known.cut.append(key);
@@ -371,7 +371,8 @@ bool WriteNewsEdition(const NewsFeedSource& source, const EditionJob& job, const
                 continue;
             inDocument.insert(key);
             const auto it = known.constFind(key);
-            if (changes && it != known.constEnd() && it.value() != changes->day)
+            if (changes && it != known.constEnd() &&
+                edition::ArticleHistory::SeenIsStale(it.value(), changes->day))
                 changes->seenAgain.emplace_back(url, key);
             isKnown.push_back(it != known.constEnd());
             keys.push_back(std::move(key));
