@@ -44,7 +44,7 @@ private:
     qint64 m_limit;
 };
 
-// Counts a signal that another thread emits, as this thread's event loop delivers it.
+// Waits for a signal that another thread emits, as this thread's event loop delivers it.
 // QSignalSpy::wait misses a signal that comes before it begins to wait, which a quick
 // worker thread does often enough on a loaded machine; this never does.
 class ThreadSignal : public QObject {
@@ -53,27 +53,26 @@ public:
         connect(sender, signal, this, &ThreadSignal::Arrived, Qt::QueuedConnection);
     }
 
-    // Until the signal has come `count` times in all, or the time is up.
-    bool wait(int count = 1, int timeoutMs = 30000) {
-        if (m_count >= count)
+    // Until the signal has come, or the time is up.
+    bool wait(int timeoutMs = 30000) {
+        if (m_arrived)
             return true;
         QEventLoop loop;
         QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-        m_target = count;
         m_loop = &loop;
         loop.exec();
         m_loop = nullptr;
-        return m_count >= count;
+        return m_arrived;
     }
 
 private:
     void Arrived() {
-        if (++m_count >= m_target && m_loop)
+        m_arrived = true;
+        if (m_loop)
             m_loop->quit();
     }
 
-    int m_count = 0;
-    int m_target = 0;
+    bool m_arrived = false;
     QEventLoop* m_loop = nullptr;
 };
 
