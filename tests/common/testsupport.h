@@ -57,8 +57,13 @@ public:
     bool wait(int timeoutMs = 30000) {
         if (m_arrived)
             return true;
+        // A timer of its own: one made by QTimer::singleShot is deleted only by an outer event
+        // loop, which a test may never run.
         QEventLoop loop;
-        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+        QTimer timer;
+        timer.setSingleShot(true);
+        connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        timer.start(timeoutMs);
         m_loop = &loop;
         loop.exec();
         m_loop = nullptr;
